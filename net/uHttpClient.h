@@ -1,0 +1,84 @@
+// The program's HTTP/1.1 client: plain sockets or TLS over OpenSSL, one
+// fresh client object per operation, no proxy, no redirects, no cookies.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+// Every fixed value of the client's wire profile lives here.
+namespace httpdefaults {
+constexpr unsigned kReadTimeoutMs = 30000;   // no data for this long fails the read
+extern const char* const kUserAgent;         // "Mozilla/3.0 (compatible; Indy Library)"
+extern const char* const kAccept;            // "text/html, */*"
+extern const char* const kAcceptEncoding;    // "identity"
+extern const char* const kCipherList;        // the TLS cipher list asked for
+extern const char* const kRootCertError;     // "Could not load root certificate."
+constexpr int64_t kMaxBodyBytes = 0x7FFFFFFF;  // callers count in 32 bits
+constexpr std::size_t kMaxHeaderLine = 64 * 1024;
+constexpr int kMaxHeaderCount = 100;
+}  // namespace httpdefaults
+
+// Every failure of an operation: resolution, connection, TLS, time-out,
+// malformed response, non-2xx status (StatusCode then holds it), missing file,
+// or an abort through Disconnect().
+class EHttpError : public std::runtime_error {
+ public:
+  explicit EHttpError(const std::string& message, int statusCode = 0)
+      : std::runtime_error(message), StatusCode(statusCode) {}
+  int StatusCode = 0;
+};
+
+// The TLS layer's settings and hooks. When attached to a client it also
+// carries the socket's own status texts for plain http URLs.
+class TSSLIOHandler {
+ public:
+  std::string RootCertFile;  // PEM file; must load when set
+  std::string CipherList = httpdefaults::kCipherList;
+  std::function<void(const std::string&)> OnStatusInfo;  // "SSL status: \"...\""
+  std::function<void(const std::string&)> OnStatus;      // "Resolving hostname %s." ...
+};
+
+class THttpConnection;  // internal
+
+class THttpClient {
+ public:
+  THttpClient();
+  ~THttpClient();
+  THttpClient(const THttpClient&) = delete;
+  THttpClient& operator=(const THttpClient&) = delete;
+
+  unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;
+  TSSLIOHandler* IOHandler = nullptr;  // required for https URLs
+
+  std::function<void(const std::string&)> OnStatus;  // "Connected." ...
+  std::function<void(int64_t expected)> OnWorkBegin;  // expected: Content-Length or 0
+  std::function<void(int64_t soFar)> OnWork;
+  std::function<void()> OnWorkEnd;
+
+  // GET; the 2xx body as bytes received.
+  std::string GetText(const std::string& url);
+  // GET; streams the body into out with the work hooks.
+  void GetToStream(const std::string& url, std::ostream& out);
+  // POST of a multipart form with one file field; the 2xx body.
+  std::string PostFile(const std::string& url, const std::string& field, const std::string& path,
+                       const std::string& contentType);
+
+  // Aborts the running operation: safe from a work hook or another thread.
+  // The operation then raises EHttpError.
+  void Disconnect();
+  bool Connected() const;
+
+ private:
+  std::string Request(const std::string& method, const std::string& url,
+                      const std::string& contentType, const std::string* body, std::ostream* out,
+                      bool withWork);
+  void Status(const std::string& text);
+
+  std::atomic<bool> aborted_{false};
+  std::atomic<int> fd_{-1};
+};
