@@ -1,0 +1,33 @@
+// The main window's data, shared with headless code (korvane-check, tests).
+#pragma once
+
+#include "core/uDrvTypes.h"
+#include "core/uSettings.h"
+
+#include <cstdint>
+#include <string>
+
+class TKorvaneState {
+ public:
+  TKorvaneState();
+
+  TDrvList DrvList;     // 1-based, slot 0 empty; length DrvCount + 1
+  int32_t DrvCount = 0;
+  TGUIDList GUIDList;   // 1-based, slot 0 empty; length GUIDCount + 1
+  int32_t GUIDCount = 0;
+  TSettings Settings;
+  std::string PartnerID;
+  std::string TempFolder;      // with trailing separator
+  std::string ExeName;         // full path of the program
+  std::string ExeFolder;       // with trailing separator
+  std::string ProgramVersion;
+  std::string OsShortName;     // report's system token, e.g. "xp-32"
+
+  // Empty both arrays (slot 0 only).
+  void ClearCatalogue();
+  void ClearDrivers();
+
+  // Calls ::LoadSettings / ::SaveSettings with TempFolder / ExeName.
+  void LoadSettings();
+  void SaveSettings();
+};

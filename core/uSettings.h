@@ -1,0 +1,45 @@
+// The program's settings and last-scan figures, persisted under one registry key
+// of the current user.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// Registry locations (below HKEY_CURRENT_USER).
+constexpr const char* SettingsKeyName = "Software\\Brantholm\\Korvane";
+constexpr const char* RunKeyName = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* RunValueName = "Korvane";
+// Root certificate file in the temporary folder.
+constexpr const char* CACertFileName = "ccc3";
+
+struct TSettings {
+  bool AutoRun = false;
+  bool CloseToTray = false;
+  bool UseProxy = false;
+  bool IsSysUpdated = false;
+  std::string LastScan;
+  std::string ProxyHost;
+  std::string ProxyPort;
+  std::string ProxyLogin;
+  std::string ProxyPassw;
+  std::string CACertData;
+  int32_t udDrivers = 0;
+  int32_t odDrivers = 0;
+  int32_t tDrivers = 0;
+};
+
+// Raised by LoadSettings when the root certificate file cannot be written.
+// Every field has been loaded by then; only the file is missing.
+class ESettingsFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Registry -> settings, and CACertData -> tempFolder + "ccc3".
+// A value stored with an unexpected registry type is skipped (its default kept).
+// Throws ESettingsFileError after everything else is done when "ccc3" cannot be written.
+void LoadSettings(TSettings& settings, const std::string& tempFolder);
+
+// Settings -> registry, and AutoRun -> the Run value "Korvane" = exeName + " -t".
+void SaveSettings(const TSettings& settings, const std::string& exeName);

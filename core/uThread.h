@@ -1,0 +1,101 @@
+// A small thread class in the shape the program needs, and the queue that reaches
+// the user-interface thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+constexpr unsigned WaitInfinite = 0xFFFFFFFFu;
+
+class TEvent {
+ public:
+  void Set();
+  void Reset();
+  bool WaitFor(unsigned ms);  // true when set within ms (WaitInfinite: no limit)
+  bool IsSet() const;
+
+ private:
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+using TWaitHandle = std::shared_ptr<TEvent>;
+
+enum class TThreadPriority { tpLowest, tpLower, tpNormal, tpHigher };
+
+class TThread {
+ public:
+  // Suspended: Execute starts at Start(). Not suspended: constructed on the UI thread,
+  // Start() is posted to the UI queue (it runs once the derived object is complete);
+  // elsewhere the caller still calls Start(). Start() is idempotent.
+  explicit TThread(bool CreateSuspended = true);
+  virtual ~TThread();
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  void Start();
+  void Terminate();
+  bool Terminated() const;
+  bool FreeOnTerminate = false;                // deleted after OnTerminate, on the UI thread
+  std::function<void(TThread&)> OnTerminate;   // UI thread, after Execute has returned
+  TThreadPriority Priority = TThreadPriority::tpNormal;
+  TWaitHandle Handle() const;  // signalled once Execute and OnTerminate have both run
+  void WaitFor();              // blocks until Execute has returned
+  bool Finished() const;       // Execute has returned
+
+  // At exit: ask every live thread to stop and wait at most waitMs for them.
+  // Returns true when none is still running.
+  static bool TerminateAll(unsigned waitMs);
+  static int LiveCount();
+
+ protected:
+  virtual void Execute() = 0;
+  // Runs fn on the UI thread and blocks until it has run (errors raised by fn are
+  // raised again here). Returns without running fn once the queue is closed.
+  // On the UI thread itself fn runs at once; with no queue installed, too.
+  void Synchronize(const std::function<void()>& fn);
+
+ private:
+  struct TShared;
+  void Run();
+  void Finish();
+  std::shared_ptr<TShared> shared_;
+  std::thread thread_;
+  std::once_flag started_;
+};
+
+class IUiQueue {
+ public:
+  virtual ~IUiQueue();
+  virtual void Post(std::function<void()> fn) = 0;
+  virtual bool IsUiThread() const = 0;
+};
+
+void InstallUiQueue(IUiQueue* queue);  // also reopens a closed queue
+IUiQueue* UiQueue();
+void CloseUiQueue();   // waiting Synchronize calls return; later ones do not wait
+bool UiQueueClosed();
+
+// For tests and headless tools: the constructing thread is the UI thread.
+class TPumpedUiQueue : public IUiQueue {
+ public:
+  TPumpedUiQueue();
+  ~TPumpedUiQueue() override;
+  void Post(std::function<void()> fn) override;
+  bool IsUiThread() const override;
+  void Pump();  // runs everything posted so far (and what those post meanwhile)
+  // Pumps until done() is true (checked after each pump); false at the time-out.
+  bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs);
+  std::size_t Pending() const;
+
+ private:
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> items_;
+  std::thread::id uiThread_;
+};

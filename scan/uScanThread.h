@@ -1,0 +1,80 @@
+// The background scan: catalogue, devices, then the update-check exchange.
+#pragma once
+
+#include "core/uAppState.h"
+#include "core/uThread.h"
+#include "scan/DeviceHelper.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class TScanThread;
+
+// The scan page's UI calls; every call runs on the UI thread (Synchronize).
+class IScanPage {
+ public:
+  virtual ~IScanPage();
+  virtual void ResetPage(TScanThread&) = 0;
+  virtual void ClearPage(TScanThread&) = 0;
+  virtual void ShowClassStarted(TScanThread&) = 0;
+  virtual void ShowProgress(TScanThread&) = 0;
+  virtual void AddClassIcon(HICON icon) = 0;                 // ilGUIDPics
+  virtual void ShowSearching(const std::string& text) = 0;   // lbCurType before the exchange
+  virtual void BeginUpdateCheck() = 0;
+  virtual void FinishUpdateCheck() = 0;
+  virtual int ShowConnectivityPrompt(const std::string& text) = 0;  // 1 OK, else cancel
+  virtual void ShowNoAnswer(const std::string& text) = 0;
+};
+
+// Text shown when the device phase is over and the exchange begins.
+constexpr const char* SearchingText = "Searching driver updates at Brantholm Download Center...";
+
+class TScanThread : public TThread {
+ public:
+  TScanThread(TKorvaneState& state, IScanPage& page);
+  ~TScanThread() override;
+
+  TKorvaneState& State;
+  IScanPage& Page;
+
+  // Counters the page reads inside its UI calls.
+  int32_t FoundInClass = 0;
+  int32_t ClassDevCount = 0;
+  int32_t Processed = 0;
+  int32_t TotalDevices = 0;
+  std::string CurClassDesc;
+  bool Succeeded = false;
+  std::string FailureText;  // message of the error that ended the scan, if any
+
+  // Exchange results.
+  std::u16string Answer;
+  std::string ErrMsg;
+  int32_t ErrCode = 0;
+  bool AnswerReceived = false;
+
+  // Exchange time limits (the program's values; tests pass short ones).
+  unsigned CertWaitMs = 20000;
+  unsigned ReadTimeoutMs = 30000;
+
+  // The phases, callable on their own (tests, korvane-check). They run on the calling
+  // thread and hand UI calls over through Synchronize.
+  void BuildCatalogue();        // Algorithm A
+  bool ScanDevices();           // Algorithm B steps 1-3; false when stopped by Terminate
+
+ protected:
+  void Execute() override;
+  void UpdateCheck();   // the exchange
+
+ private:
+  TDeviceHelper Helper;
+};
+
+// The start page's processor line; raises on failure.
+std::string GetProcessorSummary();
+
+// The processor class.
+constexpr const char* ProcessorClassGUID = "{50127DC3-0F36-415E-A6CC-4CB3BE910B65}";
+// Below HKEY_LOCAL_MACHINE; the driver key follows.
+constexpr const char* DriverClassKeyPrefix = "SYSTEM\\CurrentControlSet\\Control\\Class\\";

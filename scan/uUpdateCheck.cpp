@@ -1,0 +1,3 @@
+#include "scan/uScanThread.h"
+
+void TScanThread::UpdateCheck() {}
