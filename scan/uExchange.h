@@ -1,0 +1,59 @@
+// The update check's two texts: the tagged report the client uploads and the
+// tagged answer the update server returns, merged into the driver records.
+#pragma once
+
+#include "core/uDrvTypes.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// An answer the merge cannot read (a non-decimal "<id>" or "<errcode>"), or a
+// scratch file that cannot be written: the scan ends as failed.
+class EExchangeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Told to the user when no response came back at all: the drivers were not
+// checked, and the scan must not pass for a check that found everything up to date.
+extern const char* const NoAnswerText;
+
+// The report: "<os>", "<partner>", an empty line, then one "<dev>" block per
+// record 1..drvCount. Values are inserted unchanged; lines end in "\r\n".
+std::u16string ComposeScanReport(const std::string& osShortName, const std::string& partnerID,
+                                 const TDrvList& drvList, int32_t drvCount);
+
+// Text of the element open...close in text, both tags searched from the start of
+// text: empty when open is missing, or when close is missing or comes first.
+std::u16string_view ExtractElement(std::u16string_view text, std::u16string_view open,
+                                   std::u16string_view close);
+
+// Reading of a decimal field of the answer.
+enum class TDecimalKind { Ok, NotDecimal, OutOfRange };
+// Optional leading blanks, an optional sign, then one or more digits and nothing else.
+// OutOfRange: decimal, but beyond 32 bits.
+TDecimalKind ParseDecimal(std::u16string_view text, int32_t& value);
+
+// What the merge leaves behind.
+struct TAnswerMerge {
+  std::string ErrMsg;
+  int32_t ErrCode = 0;
+  int32_t tDrivers = 0;
+  int32_t udDrivers = 0;
+  int32_t odDrivers = 0;
+  bool IsSysUpdated = false;
+  int32_t DevBlocks = 0;      // blocks that named a record
+  int32_t SkippedBlocks = 0;  // blocks whose id named no record
+};
+
+// Merges a non-empty answer: error elements, then every "<dev>" block in order.
+// Each block's elements are read only up to its own "</dev>"; a block without
+// "</dev>" is the last one read. A decimal id outside 1..drvCount is skipped.
+// Records named get their four answer fields (cut to short text) and their class
+// (the first catalogue entry with that description) gets HasUpdates.
+// Throws EExchangeError on a non-decimal id or error code; out then holds what was
+// merged so far.
+void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t drvCount,
+                       TGUIDList& guidList, int32_t guidCount, TAnswerMerge& out);
