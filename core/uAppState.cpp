@@ -17,4 +17,4 @@ void TKorvaneState::ClearDrivers() {
 
 void TKorvaneState::LoadSettings() { ::LoadSettings(Settings, TempFolder); }
 
-void TKorvaneState::SaveSettings() { ::SaveSettings(Settings, ExeName); }
+bool TKorvaneState::SaveSettings() { return ::SaveSettings(Settings, ExeName); }

@@ -29,5 +29,5 @@ class TKorvaneState {
 
   // Calls ::LoadSettings / ::SaveSettings with TempFolder / ExeName.
   void LoadSettings();
-  void SaveSettings();
+  bool SaveSettings();
 };

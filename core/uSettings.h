@@ -42,4 +42,6 @@ class ESettingsFileError : public std::runtime_error {
 void LoadSettings(TSettings& settings, const std::string& tempFolder);
 
 // Settings -> registry, and AutoRun -> the Run value "Korvane" = exeName + " -t".
-void SaveSettings(const TSettings& settings, const std::string& exeName);
+// A key that cannot be opened is skipped (the Run key is still maintained); returns
+// false when anything could not be written.
+bool SaveSettings(const TSettings& settings, const std::string& exeName);

@@ -60,8 +60,10 @@ class TThread {
   // On the UI thread itself fn runs at once; with no queue installed, too.
   void Synchronize(const std::function<void()>& fn);
 
+ public:
+  struct TShared;  // state that outlives the object (wait handle, flags)
+
  private:
-  struct TShared;
   void Run();
   void Finish();
   std::shared_ptr<TShared> shared_;

@@ -1,0 +1,149 @@
+#include "core/uSettings.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// Opens a key below HKEY_CURRENT_USER, creating it when missing.
+HKEY OpenUserKey(const char* path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return nullptr;
+  return key;
+}
+
+// A number stored as REG_DWORD; nullopt when absent or of another type.
+std::optional<int32_t> ReadNumber(HKEY key, const char* name) {
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+// Text stored as REG_SZ (or REG_EXPAND_SZ, read as stored); nullopt when absent or of
+// another type.
+std::optional<std::string> ReadText(HKEY key, const char* name) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return std::nullopt;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+  // The value may change between the two calls; retry with the size reported.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::vector<char> buf(size + 1, '\0');
+    DWORD got = size;
+    rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
+    if (rc == ERROR_MORE_DATA) {
+      size = got;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
+    buf[std::min<std::size_t>(got, size)] = '\0';
+    return std::string(buf.data(), strnlen(buf.data(), got));
+  }
+  return std::nullopt;
+}
+
+bool WriteNumber(HKEY key, const char* name, int32_t value) {
+  DWORD v = static_cast<DWORD>(value);
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) ==
+         ERROR_SUCCESS;
+}
+
+bool WriteBool(HKEY key, const char* name, bool value) { return WriteNumber(key, name, value ? 1 : 0); }
+
+bool WriteText(HKEY key, const char* name, const std::string& value) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+void LoadBool(HKEY key, const char* name, bool defaultValue, bool& field) {
+  field = defaultValue;
+  if (auto n = ReadNumber(key, name)) field = (*n == 1);
+}
+
+void LoadText(HKEY key, const char* name, std::string& field) {
+  if (auto t = ReadText(key, name)) field = *t;
+}
+
+// Writes the certificate text exactly as held: binary, nothing added.
+std::string WriteCertFile(const std::string& tempFolder, const std::string& text) {
+  if (tempFolder.empty()) return "No temporary folder for the root certificate file";
+  const std::string path = tempFolder + CACertFileName;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return "Cannot create file \"" + path + "\". " + std::strerror(errno);
+  bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = (std::fflush(f) == 0) && ok;
+  int err = errno;
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok) return "Cannot write file \"" + path + "\". " + std::strerror(err ? err : errno);
+  return std::string();
+}
+
+}  // namespace
+
+void LoadSettings(TSettings& s, const std::string& tempFolder) {
+  HKEY key = OpenUserKey(SettingsKeyName);
+  if (!key) return;
+  LoadBool(key, "CloseToTray", true, s.CloseToTray);
+  LoadBool(key, "AutoRun", true, s.AutoRun);
+  LoadBool(key, "IsSysUpdated", false, s.IsSysUpdated);
+  LoadText(key, "LastScan", s.LastScan);
+  LoadBool(key, "UseProxy", false, s.UseProxy);
+  LoadText(key, "ProxyHost", s.ProxyHost);
+  LoadText(key, "ProxyPort", s.ProxyPort);
+  LoadText(key, "ProxyLogin", s.ProxyLogin);
+  LoadText(key, "ProxyPassw", s.ProxyPassw);
+  s.udDrivers = ReadNumber(key, "udDrivers").value_or(0);
+  s.odDrivers = ReadNumber(key, "odDrivers").value_or(0);
+  s.tDrivers = ReadNumber(key, "tDrivers").value_or(0);
+  std::string fileError;
+  if (auto cert = ReadText(key, "CACertData")) {
+    s.CACertData = *cert;
+    fileError = WriteCertFile(tempFolder, s.CACertData);
+  }
+  RegCloseKey(key);
+  if (!fileError.empty()) throw ESettingsFileError(fileError);
+}
+
+bool SaveSettings(const TSettings& s, const std::string& exeName) {
+  bool ok = true;
+  if (HKEY key = OpenUserKey(SettingsKeyName)) {
+    if (!s.CACertData.empty()) ok = WriteText(key, "CACertData", s.CACertData) && ok;
+    ok = WriteBool(key, "CloseToTray", s.CloseToTray) && ok;
+    ok = WriteBool(key, "AutoRun", s.AutoRun) && ok;
+    ok = WriteText(key, "LastScan", s.LastScan) && ok;
+    ok = WriteBool(key, "IsSysUpdated", s.IsSysUpdated) && ok;
+    ok = WriteNumber(key, "udDrivers", s.udDrivers) && ok;
+    ok = WriteNumber(key, "odDrivers", s.odDrivers) && ok;
+    ok = WriteNumber(key, "tDrivers", s.tDrivers) && ok;
+    ok = WriteBool(key, "UseProxy", s.UseProxy) && ok;
+    ok = WriteText(key, "ProxyHost", s.ProxyHost) && ok;
+    ok = WriteText(key, "ProxyPort", s.ProxyPort) && ok;
+    ok = WriteText(key, "ProxyLogin", s.ProxyLogin) && ok;
+    ok = WriteText(key, "ProxyPassw", s.ProxyPassw) && ok;
+    RegCloseKey(key);
+  } else {
+    ok = false;
+  }
+  HKEY run = OpenUserKey(RunKeyName);
+  if (!run) return false;
+  if (s.AutoRun) {
+    ok = WriteText(run, RunValueName, exeName + " -t") && ok;
+  } else {
+    RegDeleteValueA(run, RunValueName);  // absent already is fine
+  }
+  RegCloseKey(run);
+  return ok;
+}
