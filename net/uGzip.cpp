@@ -1,11 +1,43 @@
 #include "net/uGzip.h"
 
+#include <sys/stat.h>
+#include <zlib.h>
+
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
+
 std::mutex gHookMutex;
 TGzipErrorHook gDefaultHook;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void PutLe32(unsigned char* p, uLong v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
+}
+
+int Strategy(TCompressionType type) {
+  switch (type) {
+    case TCompressionType::Filtered: return Z_FILTERED;
+    case TCompressionType::HuffmanOnly: return Z_HUFFMAN_ONLY;
+    case TCompressionType::Standard: break;
+  }
+  return Z_DEFAULT_STRATEGY;
+}
+
 }  // namespace
 
 void SetDefaultGzipErrorHook(TGzipErrorHook hook) {
@@ -13,4 +45,135 @@ void SetDefaultGzipErrorHook(TGzipErrorHook hook) {
   gDefaultHook = std::move(hook);
 }
 
-int TGzip::Execute() { return kCantOpenSource; }
+namespace {
+
+void ShowOpenError(const TGzip& gz, const std::string& path) {
+  if (!gz.WindowOnError) return;
+  const std::string text = "Can't open: " + path;
+  if (gz.OnError) {
+    gz.OnError(text);
+    return;
+  }
+  TGzipErrorHook hook;
+  {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    hook = gDefaultHook;
+  }
+  if (hook)
+    hook(text);
+  else
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace
+
+int TGzip::Execute() {
+  FilePtr src(std::fopen(FileSource.c_str(), "rb"));
+  if (!src) {
+    ShowOpenError(*this, FileSource);
+    return kCantOpenSource;
+  }
+  FilePtr dst(std::fopen(FileDestination.c_str(), "wb"));
+  if (!dst) {
+    ShowOpenError(*this, FileDestination);
+    return kCantCreateDestination;
+  }
+  // Our own buffers are the only ones: stdio would only copy them again.
+  std::setvbuf(src.get(), nullptr, _IONBF, 0);
+  std::setvbuf(dst.get(), nullptr, _IONBF, 0);
+
+  const bool withName = GzipHeader.count(TGzipHeaderItem::filename) != 0;
+  const bool withComment = GzipHeader.count(TGzipHeaderItem::comment) != 0;
+  std::string header;
+  header += '\x1F';
+  header += '\x8B';
+  header += '\x08';
+  header += static_cast<char>((withName ? 8 : 0) | (withComment ? 16 : 0));
+  header.append(6, '\0');  // mtime 0, extra flags 0, OS 0
+  if (withName) {
+    header += BaseName(FileSource);
+    header += '\0';
+  }
+  if (withComment) {
+    header += Comments;
+    header += '\0';
+  }
+
+  int result = kOk;
+  if (std::fwrite(header.data(), 1, header.size(), dst.get()) != header.size()) result = kCompressError;
+
+  z_stream zs{};
+  int level = CompressionLevel;
+  if (level < Z_DEFAULT_COMPRESSION || level > Z_BEST_COMPRESSION) level = Z_DEFAULT_COMPRESSION;
+  bool zInit = false;
+  if (result == kOk) {
+    if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Strategy(CompressionType)) == Z_OK)
+      zInit = true;
+    else
+      result = kCompressError;
+  }
+
+  std::vector<unsigned char> in(kBufferSize), out(kBufferSize);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong length = 0;
+
+  auto drain = [&](int flush) -> int {
+    // Returns the last deflate code; output goes out in full buffers.
+    int rc;
+    do {
+      zs.next_out = out.data();
+      zs.avail_out = static_cast<uInt>(out.size());
+      rc = deflate(&zs, flush);
+      if (rc == Z_STREAM_ERROR) return rc;
+      const std::size_t have = out.size() - zs.avail_out;
+      if (have && std::fwrite(out.data(), 1, have, dst.get()) != have) return Z_ERRNO;
+    } while (zs.avail_out == 0 && rc != Z_STREAM_END);
+    return rc;
+  };
+
+  if (result == kOk) {
+    for (;;) {
+      const std::size_t got = std::fread(in.data(), 1, in.size(), src.get());
+      if (got < in.size() && std::ferror(src.get())) {
+        result = kReadError;
+        break;
+      }
+      if (got == 0) break;
+      crc = crc32(crc, in.data(), static_cast<uInt>(got));
+      length += static_cast<uLong>(got);
+      zs.next_in = in.data();
+      zs.avail_in = static_cast<uInt>(got);
+      const int rc = drain(Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_BUF_ERROR) {
+        result = kCompressError;
+        break;
+      }
+    }
+  }
+
+  if (zInit) {
+    // Finishing always runs, so a half-written stream is still closed off;
+    // a failure here is the one reported.
+    zs.next_in = nullptr;
+    zs.avail_in = 0;
+    if (drain(Z_FINISH) != Z_STREAM_END) result = kFinishError;
+    deflateEnd(&zs);
+  }
+
+  if (result == kOk) {
+    unsigned char trailer[8];
+    PutLe32(trailer, crc);
+    PutLe32(trailer + 4, length & 0xFFFFFFFFUL);
+    if (std::fwrite(trailer, 1, sizeof trailer, dst.get()) != sizeof trailer) result = kCompressError;
+  }
+  src.reset();
+  if (std::fclose(dst.release()) != 0 && result == kOk) result = kCompressError;
+
+  if (result == kOk && DeleteSource) std::remove(FileSource.c_str());
+  // A cut-off packed file must not be taken for the report.
+  // Only a regular file is ours to remove (never a device such as /dev/null).
+  struct stat st {};
+  if (result != kOk && ::stat(FileDestination.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    std::remove(FileDestination.c_str());
+  return result;
+}

@@ -1,5 +1,27 @@
 #include "net/uHttpClient.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <vector>
+
+#include "net/uHttpWire.h"
+
 namespace httpdefaults {
 const char* const kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 const char* const kAccept = "text/html, */*";
@@ -8,30 +30,497 @@ const char* const kCipherList = "ALL:!ADH:RC4+RSA:+HIGH:+MEDIUM:+LOW:+SSLv2:+EXP
 const char* const kRootCertError = "Could not load root certificate.";
 }  // namespace httpdefaults
 
+namespace {
+
+// Blocking waits are cut into slices so that an abort from another thread
+// is noticed promptly.
+constexpr int kPollSliceMs = 200;
+constexpr std::size_t kUploadBlock = 64 * 1024;
+
+std::string OpenSslErrors() {
+  std::string text;
+  while (unsigned long e = ERR_get_error()) {
+    char buf[256];
+    ERR_error_string_n(e, buf, sizeof buf);
+    if (!text.empty()) text += "; ";
+    text += buf;
+  }
+  return text.empty() ? std::string("unknown error") : text;
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// A socket BIO that sends with MSG_NOSIGNAL: a peer that vanishes must give
+// an error, not a SIGPIPE that ends the program.
+int BioWrite(BIO* bio, const char* data, int len) {
+  const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+  BIO_clear_retry_flags(bio);
+  const ssize_t n = ::send(fd, data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+int BioRead(BIO* bio, char* data, int len) {
+  const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+  BIO_clear_retry_flags(bio);
+  const ssize_t n = ::recv(fd, data, static_cast<std::size_t>(len), 0);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_read(bio);
+  return static_cast<int>(n);
+}
+
+int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast<int>(std::strlen(text))); }
+
+BIO_METHOD* NoSignalSocketMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                 "korvane socket");
+    const BIO_METHOD* base = BIO_s_socket();
+    BIO_meth_set_write(m, BioWrite);
+    BIO_meth_set_read(m, BioRead);
+    BIO_meth_set_puts(m, BioPuts);
+    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(base));
+    BIO_meth_set_create(m, BIO_meth_get_create(base));
+    BIO_meth_set_destroy(m, BIO_meth_get_destroy(base));
+    return m;
+  }();
+  return method;
+}
+
+// Sets the wanted cipher list; entries the library no longer knows (or that
+// leave nothing selectable) are dropped one by one instead of failing.
+void ApplyCipherList(SSL_CTX* ctx, const std::string& list) {
+  if (SSL_CTX_set_cipher_list(ctx, list.c_str()) == 1) return;
+  ERR_clear_error();
+  std::string accepted;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t colon = list.find(':', start);
+    if (colon == std::string::npos) colon = list.size();
+    const std::string item = list.substr(start, colon - start);
+    start = colon + 1;
+    if (item.empty()) continue;
+    const std::string candidate = accepted.empty() ? item : accepted + ":" + item;
+    if (SSL_CTX_set_cipher_list(ctx, candidate.c_str()) == 1) accepted = candidate;
+    ERR_clear_error();
+  }
+  if (accepted.empty() || SSL_CTX_set_cipher_list(ctx, accepted.c_str()) != 1) {
+    ERR_clear_error();
+    SSL_CTX_set_cipher_list(ctx, "DEFAULT");
+  }
+  ERR_clear_error();
+}
+
+bool IsIpLiteral(const std::string& host) {
+  in6_addr a6{};
+  in_addr a4{};
+  return inet_pton(AF_INET, host.c_str(), &a4) == 1 || inet_pton(AF_INET6, host.c_str(), &a6) == 1;
+}
+
+struct TInfoContext {
+  TSSLIOHandler* handler = nullptr;
+  std::exception_ptr error;
+};
+
+void InfoCallback(const SSL* ssl, int /*where*/, int /*ret*/) {
+  auto* ctx = static_cast<TInfoContext*>(SSL_get_app_data(ssl));
+  if (!ctx || !ctx->handler || !ctx->handler->OnStatusInfo || ctx->error) return;
+  try {
+    ctx->handler->OnStatusInfo(std::string("SSL status: \"") + SSL_state_string_long(ssl) + "\"");
+  } catch (...) {
+    ctx->error = std::current_exception();  // rethrown once OpenSSL has returned
+  }
+}
+
+}  // namespace
+
+// One connection of one operation: a non-blocking socket, optionally TLS,
+// every wait bounded by the read time-out and watching the abort flag.
+class THttpConnection : public IHttpSource {
+ public:
+  THttpConnection(unsigned readTimeoutMs, const std::atomic<bool>& aborted)
+      : timeoutMs_(readTimeoutMs), aborted_(aborted) {}
+  ~THttpConnection() override { Close(); }
+
+  void PrepareTls(TSSLIOHandler& handler) {
+    info_.handler = &handler;
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    if (!ctx_) throw EHttpError("Could not create the SSL context: " + OpenSslErrors());
+    SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
+#ifdef SSL_OP_IGNORE_UNEXPECTED_EOF
+    // Servers that close without close_notify end a close-delimited body.
+    SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+#endif
+    SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    ApplyCipherList(ctx_, handler.CipherList);
+    if (!handler.RootCertFile.empty()) {
+      if (SSL_CTX_load_verify_locations(ctx_, handler.RootCertFile.c_str(), nullptr) != 1) {
+        ERR_clear_error();
+        throw EHttpError(httpdefaults::kRootCertError);
+      }
+    }
+    SSL_CTX_set_info_callback(ctx_, InfoCallback);
+  }
+
+  void Connect(const THttpUrl& url, const std::function<void(const std::string&)>& socketStatus) {
+    auto status = [&](const std::string& text) {
+      if (socketStatus) socketStatus(text);
+    };
+    status("Resolving hostname " + url.Host + ".");
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    const std::string port = std::to_string(url.Port);
+    int rc = getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &list);
+    if (rc == EAI_BADFLAGS || rc == EAI_NONAME) {
+      hints.ai_flags = 0;  // loopback names on hosts without a configured address
+      rc = getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &list);
+    }
+    if (rc != 0 || !list)
+      throw EHttpError("Could not resolve host name \"" + url.Host + "\": " + gai_strerror(rc));
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(list, freeaddrinfo);
+
+    std::string lastError = "no address";
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+      char text[INET6_ADDRSTRLEN] = "?";
+      if (ai->ai_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr, text, sizeof text);
+      else if (ai->ai_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr, text, sizeof text);
+      status(std::string("Connecting to ") + text + ".");
+      const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      if (fd < 0) {
+        lastError = ErrnoText(errno);
+        continue;
+      }
+      fd_ = fd;
+      if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+          lastError = ErrnoText(errno);
+          CloseSocket();
+          continue;
+        }
+        Wait(POLLOUT, -1, "Connect");  // no connect time-out of our own
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+          lastError = ErrnoText(err);
+          CloseSocket();
+          continue;
+        }
+      }
+      const int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      if (ctx_) Handshake(url);
+      return;
+    }
+    throw EHttpError("Could not connect to " + url.Host + ":" + port + ": " + lastError);
+  }
+
+  void SendAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      CheckAborted();
+      const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+      if (ssl_) {
+        ERR_clear_error();
+        const int n = SSL_write(ssl_, data, chunk);
+        RethrowInfo();
+        if (n > 0) {
+          data += n;
+          size -= static_cast<std::size_t>(n);
+          continue;
+        }
+        WaitSsl(SSL_get_error(ssl_, n), "Write");
+      } else {
+        const ssize_t n = ::send(fd_, data, static_cast<std::size_t>(chunk), MSG_NOSIGNAL);
+        if (n > 0) {
+          data += n;
+          size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+          Wait(POLLOUT, static_cast<int>(timeoutMs_), "Write");
+        } else if (n < 0 && errno != EINTR) {
+          throw EHttpError("Socket error while sending: " + ErrnoText(errno));
+        }
+      }
+    }
+  }
+
+  std::size_t Receive(char* buffer, std::size_t size) override {
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    for (;;) {
+      CheckAborted();
+      if (ssl_) {
+        ERR_clear_error();
+        const int n = SSL_read(ssl_, buffer, chunk);
+        RethrowInfo();
+        if (n > 0) return FillMoreTls(buffer, static_cast<std::size_t>(n), size);
+        const int err = SSL_get_error(ssl_, n);
+        if (err == SSL_ERROR_ZERO_RETURN) return 0;
+        if (err == SSL_ERROR_SYSCALL && n == 0) return 0;
+        WaitSsl(err, "Read");
+      } else {
+        const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(chunk), 0);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+          Wait(POLLIN, static_cast<int>(timeoutMs_), "Read");
+        else if (errno != EINTR)
+          throw EHttpError("Socket error while reading: " + ErrnoText(errno));
+      }
+    }
+  }
+
+  void Close() {
+    if (ssl_) {
+      ERR_clear_error();
+      SSL_shutdown(ssl_);  // a best-effort close_notify, never waited for
+      SSL_free(ssl_);
+      ssl_ = nullptr;
+      ERR_clear_error();
+    }
+    CloseSocket();
+    if (ctx_) {
+      SSL_CTX_free(ctx_);
+      ctx_ = nullptr;
+    }
+  }
+
+ private:
+  void CloseSocket() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  void CheckAborted() const {
+    if (aborted_) throw EHttpError("Disconnected: the operation was aborted.");
+  }
+
+  void RethrowInfo() {
+    if (info_.error) {
+      std::exception_ptr e = info_.error;
+      info_.error = nullptr;
+      std::rethrow_exception(e);
+    }
+  }
+
+  // Waits until the socket is ready; timeoutMs < 0 waits without limit.
+  void Wait(short events, int timeoutMs, const char* what) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+      CheckAborted();
+      int slice = kPollSliceMs;
+      if (timeoutMs >= 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0) throw EHttpError(std::string(what) + " timed out.");
+        slice = static_cast<int>(std::min<long long>(left, kPollSliceMs));
+      }
+      pollfd p{fd_, events, 0};
+      const int rc = ::poll(&p, 1, slice);
+      if (rc > 0) return;  // errors and hang-ups show in the following call
+      if (rc < 0 && errno != EINTR) throw EHttpError("Socket error: " + ErrnoText(errno));
+    }
+  }
+
+  void WaitSsl(int err, const char* what) {
+    if (err == SSL_ERROR_WANT_READ) {
+      Wait(POLLIN, static_cast<int>(timeoutMs_), what);
+    } else if (err == SSL_ERROR_WANT_WRITE) {
+      Wait(POLLOUT, static_cast<int>(timeoutMs_), what);
+    } else if (err == SSL_ERROR_SYSCALL) {
+      const int e = errno;
+      ERR_clear_error();
+      throw EHttpError(std::string("SSL socket error: ") + (e ? ErrnoText(e) : "connection closed"));
+    } else {
+      throw EHttpError(std::string("SSL error: ") + OpenSslErrors());
+    }
+  }
+
+  // After one TLS record, takes what else is already readable so large
+  // downloads are handed on in big blocks.
+  std::size_t FillMoreTls(char* buffer, std::size_t have, std::size_t size) {
+    while (have < size) {
+      const int chunk = static_cast<int>(std::min<std::size_t>(size - have, INT_MAX));
+      ERR_clear_error();
+      const int n = SSL_read(ssl_, buffer + have, chunk);
+      RethrowInfo();
+      if (n <= 0) {
+        ERR_clear_error();  // whatever it was shows again on the next read
+        break;
+      }
+      have += static_cast<std::size_t>(n);
+    }
+    return have;
+  }
+
+  void Handshake(const THttpUrl& url) {
+    ssl_ = SSL_new(ctx_);
+    if (!ssl_) throw EHttpError("Could not create the SSL connection: " + OpenSslErrors());
+    SSL_set_app_data(ssl_, &info_);
+    BIO* bio = BIO_new(NoSignalSocketMethod());
+    if (!bio) throw EHttpError("Could not create the SSL socket: " + OpenSslErrors());
+    BIO_set_fd(bio, fd_, BIO_NOCLOSE);
+    SSL_set_bio(ssl_, bio, bio);
+    if (!IsIpLiteral(url.Host)) SSL_set_tlsext_host_name(ssl_, url.Host.c_str());
+    for (;;) {
+      CheckAborted();
+      ERR_clear_error();
+      const int rc = SSL_connect(ssl_);
+      RethrowInfo();
+      if (rc == 1) return;
+      const int err = SSL_get_error(ssl_, rc);
+      if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
+        WaitSsl(err, "SSL handshake");
+        continue;
+      }
+      if (err == SSL_ERROR_SYSCALL) {
+        const int e = errno;
+        ERR_clear_error();
+        throw EHttpError(std::string("SSL handshake failed: ") +
+                         (e ? ErrnoText(e) : "connection closed by the server"));
+      }
+      throw EHttpError("SSL handshake failed: " + OpenSslErrors());
+    }
+  }
+
+  unsigned timeoutMs_;
+  const std::atomic<bool>& aborted_;
+  int fd_ = -1;
+  SSL_CTX* ctx_ = nullptr;
+  SSL* ssl_ = nullptr;
+  TInfoContext info_;
+};
+
+struct THttpClient::TUpload {
+  std::string ContentType;
+  std::string Prefix;
+  std::string Suffix;
+  std::string Path;
+  int64_t FileSize = 0;
+};
+
 THttpClient::THttpClient() = default;
 THttpClient::~THttpClient() = default;
 
-std::string THttpClient::GetText(const std::string& url) {
-  throw EHttpError("Not implemented yet: " + url);
-}
-
-void THttpClient::GetToStream(const std::string& url, std::ostream&) {
-  throw EHttpError("Not implemented yet: " + url);
-}
-
-std::string THttpClient::PostFile(const std::string& url, const std::string&, const std::string&,
-                                  const std::string&) {
-  throw EHttpError("Not implemented yet: " + url);
+void THttpClient::Status(const std::string& text) {
+  if (OnStatus) OnStatus(text);
 }
 
 void THttpClient::Disconnect() { aborted_ = true; }
-bool THttpClient::Connected() const { return fd_ >= 0; }
 
-std::string THttpClient::Request(const std::string&, const std::string& url, const std::string&,
-                                 const std::string*, std::ostream*, bool) {
-  throw EHttpError("Not implemented yet: " + url);
+bool THttpClient::Connected() const { return connected_ && !aborted_; }
+
+void THttpClient::Request(const std::string& method, const std::string& url, const TUpload* upload,
+                          const std::function<void(const char*, std::size_t)>& sink) {
+  aborted_ = false;
+  const THttpUrl u = ParseHttpUrl(url);
+  if (u.Secure() && !IOHandler) throw EHttpError("An SSL IO handler is required for " + url);
+
+  std::ifstream file;
+  int64_t contentLength = -1;
+  if (upload) {
+    file.open(upload->Path, std::ios::binary);
+    if (!file) throw EHttpError("Cannot open file \"" + upload->Path + "\"");
+    contentLength = static_cast<int64_t>(upload->Prefix.size() + upload->Suffix.size()) + upload->FileSize;
+  }
+
+  THttpConnection conn(ReadTimeout, aborted_);
+  if (u.Secure()) conn.PrepareTls(*IOHandler);  // the root certificate fails here, before any traffic
+  std::function<void(const std::string&)> socketStatus;
+  if (IOHandler) socketStatus = IOHandler->OnStatus;
+  conn.Connect(u, socketStatus);
+  connected_ = true;
+
+  auto disconnect = [&] {
+    if (!connected_) return;
+    connected_ = false;
+    Status("Disconnecting.");
+    conn.Close();
+    Status("Disconnected.");
+  };
+
+  try {
+    Status("Connected.");
+    std::string head = BuildRequestHead(method, u, upload ? upload->ContentType : std::string(),
+                                        contentLength);
+    if (upload) {
+      head += upload->Prefix;
+      conn.SendAll(head.data(), head.size());
+      std::vector<char> block(kUploadBlock);
+      int64_t left = upload->FileSize;
+      while (left > 0) {
+        file.read(block.data(), static_cast<std::streamsize>(std::min<int64_t>(left, kUploadBlock)));
+        const std::streamsize got = file.gcount();
+        if (got <= 0) throw EHttpError("The file \"" + upload->Path + "\" changed while it was sent");
+        conn.SendAll(block.data(), static_cast<std::size_t>(got));
+        left -= got;
+      }
+      conn.SendAll(upload->Suffix.data(), upload->Suffix.size());
+    } else {
+      conn.SendAll(head.data(), head.size());
+    }
+
+    THttpResponseReader reader(conn);
+    const THttpResponseHead response = reader.ReadHead();
+    if (response.StatusCode < 200 || response.StatusCode > 299)
+      throw EHttpError(response.StatusLine, response.StatusCode);
+    const TBodyPlan plan = PlanBody(response);
+
+    int64_t soFar = 0;
+    TBodyEvents events;
+    events.Begin = [this](int64_t expected) {
+      if (OnWorkBegin) OnWorkBegin(expected);
+    };
+    events.ChunkStarted = [this] { Status("Chunk Started"); };
+    events.Data = [&](const char* data, std::size_t n) {
+      sink(data, n);
+      soFar += static_cast<int64_t>(n);
+      if (OnWork) OnWork(soFar);
+      if (aborted_) throw EHttpError("Disconnected: the operation was aborted.");
+    };
+    reader.ReadBody(plan, events);
+    if (OnWorkEnd) OnWorkEnd();
+  } catch (...) {
+    try {
+      disconnect();
+    } catch (...) {
+      // the first failure is the one to report
+    }
+    throw;
+  }
+  disconnect();
 }
 
-void THttpClient::Status(const std::string& text) {
-  if (OnStatus) OnStatus(text);
+std::string THttpClient::GetText(const std::string& url) {
+  std::string text;
+  Request("GET", url, nullptr, [&text](const char* data, std::size_t n) { text.append(data, n); });
+  return text;
+}
+
+void THttpClient::GetToStream(const std::string& url, std::ostream& out) {
+  Request("GET", url, nullptr, [&out](const char* data, std::size_t n) {
+    out.write(data, static_cast<std::streamsize>(n));
+    if (!out) throw EHttpError("Could not write the download to its stream");
+  });
+}
+
+std::string THttpClient::PostFile(const std::string& url, const std::string& field,
+                                  const std::string& path, const std::string& contentType) {
+  TUpload upload;
+  upload.Path = path;
+  {
+    std::ifstream probe(path, std::ios::binary | std::ios::ate);
+    if (!probe) throw EHttpError("Cannot open file \"" + path + "\"");
+    upload.FileSize = static_cast<int64_t>(probe.tellg());
+    if (upload.FileSize < 0) throw EHttpError("Cannot read file \"" + path + "\"");
+  }
+  const std::string boundary = NewMultipartBoundary();
+  upload.ContentType = MultipartContentType(boundary);
+  upload.Prefix = MultipartPrefix(boundary, field, path, contentType);
+  upload.Suffix = MultipartSuffix(boundary);
+  std::string text;
+  Request("POST", url, &upload, [&text](const char* data, std::size_t n) { text.append(data, n); });
+  return text;
 }

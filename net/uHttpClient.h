@@ -74,11 +74,11 @@ class THttpClient {
   bool Connected() const;
 
  private:
-  std::string Request(const std::string& method, const std::string& url,
-                      const std::string& contentType, const std::string* body, std::ostream* out,
-                      bool withWork);
+  struct TUpload;
+  void Request(const std::string& method, const std::string& url, const TUpload* upload,
+               const std::function<void(const char*, std::size_t)>& sink);
   void Status(const std::string& text);
 
   std::atomic<bool> aborted_{false};
-  std::atomic<int> fd_{-1};
+  std::atomic<bool> connected_{false};
 };
