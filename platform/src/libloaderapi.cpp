@@ -1,0 +1,56 @@
+// Module look-up: "kernel32.dll" and the optional entry points the machine has.
+#include <windows.h>
+
+#include "osfacts.h"
+
+#include <cstdint>
+#include <string>
+
+extern "C" BOOL WINAPI KvGetProductInfo(DWORD, DWORD, DWORD, DWORD, PDWORD);
+extern "C" void WINAPI KvGetNativeSystemInfo(LPSYSTEM_INFO);
+
+namespace {
+
+HINSTANCE__ g_kernel32{};
+
+// Through void(*)(), the one function type every other converts to without a warning.
+template <typename F>
+FARPROC AsFarProc(F* fn) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
+
+std::string LowerAscii(const char* s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return r;
+}
+
+}  // namespace
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  if (name) {
+    const std::string n = LowerAscii(name);
+    if (n == "kernel32.dll" || n == "kernel32") return &g_kernel32;
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+  // A value below 0x10000 is an ordinal, which this layer does not number.
+  if (module != &g_kernel32 || !name || reinterpret_cast<uintptr_t>(name) < 0x10000) {
+    SetLastError(module != &g_kernel32 ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  const std::string n(name);
+  if (n == "GetVersionExA") return AsFarProc(&GetVersionExA);
+  if (n == "GetProductInfo" || n == "GetNativeSystemInfo") {
+    const KvOsFacts f = KvReadOsFacts();
+    if (n == "GetProductInfo" && f.hasProductInfo) return AsFarProc(&KvGetProductInfo);
+    if (n == "GetNativeSystemInfo" && f.hasNativeSystemInfo)
+      return AsFarProc(&KvGetNativeSystemInfo);
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}

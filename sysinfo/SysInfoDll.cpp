@@ -1,0 +1,149 @@
+// The system-information library. It reads the machine the same way the
+// platform layer chooses it (KORVANE_MACHINE), but keeps no cache of its own,
+// so a process that switches machines sees the new one at the next call.
+#include "sysinfo/SysInfoDll.h"
+
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#define KV_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr uint64_t kMaxCount = std::numeric_limits<uint32_t>::max();
+
+struct TFigures {
+  std::string computerName;  // UTF-8
+  uint64_t ram = 0, freeRam = 0, memoryLoad = 0, virt = 0, freeVirtual = 0;
+};
+
+bool IsHost(std::string& folder) {
+  const char* m = std::getenv("KORVANE_MACHINE");
+  if (!m || !*m || std::strcmp(m, "host") == 0) return true;
+  folder = m;
+  return false;
+}
+
+uint64_t Clamp(uint64_t v) { return v > kMaxCount ? kMaxCount : v; }
+
+// A count as given in sysinfo.json; negative or non-numeric values read as 0.
+uint64_t Number(const nlohmann::json& doc, const char* key) {
+  auto it = doc.find(key);
+  if (it == doc.end() || !it->is_number()) return 0;
+  if (it->is_number_unsigned()) return it->get<uint64_t>();
+  if (it->is_number_integer()) return it->get<int64_t>() < 0 ? 0 : static_cast<uint64_t>(it->get<int64_t>());
+  const double d = it->get<double>();
+  return d <= 0 ? 0 : d >= 1.8e19 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(d);
+}
+
+TFigures MachineFigures(const std::string& folder) {
+  TFigures f;
+  const std::string path = folder + "/sysinfo.json";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return f;
+  try {
+    const nlohmann::json doc = nlohmann::json::parse(in);
+    auto name = doc.find("computerName");
+    if (name != doc.end() && name->is_string()) f.computerName = name->get<std::string>();
+    f.ram = Number(doc, "ram");
+    f.freeRam = Number(doc, "freeRam");
+    f.memoryLoad = Number(doc, "memoryLoad");
+    f.virt = Number(doc, "virtual");
+    f.freeVirtual = Number(doc, "freeVirtual");
+  } catch (const std::exception& e) {
+    std::cerr << path << ": " << e.what() << "\n";
+    return TFigures{};
+  }
+  return f;
+}
+
+TFigures HostFigures() {
+  TFigures f;
+  char host[256] = {};
+  if (gethostname(host, sizeof(host) - 1) == 0) f.computerName = host;
+  std::ifstream in("/proc/meminfo");
+  std::string line;
+  uint64_t total = 0, free = 0, available = 0, swapTotal = 0, swapFree = 0;
+  bool haveAvailable = false;
+  while (std::getline(in, line)) {
+    std::istringstream s(line);
+    std::string key;
+    uint64_t kib = 0;
+    if (!(s >> key >> kib)) continue;
+    if (key == "MemTotal:") total = kib;
+    else if (key == "MemFree:") free = kib;
+    else if (key == "MemAvailable:") { available = kib; haveAvailable = true; }
+    else if (key == "SwapTotal:") swapTotal = kib;
+    else if (key == "SwapFree:") swapFree = kib;
+  }
+  if (!haveAvailable) available = free;
+  if (available > total) available = total;
+  f.ram = total * 1024;
+  f.freeRam = available * 1024;
+  f.memoryLoad = total ? ((total - available) * 100 + total / 2) / total : 0;
+  f.virt = (total + swapTotal) * 1024;
+  f.freeVirtual = (available + swapFree) * 1024;
+  return f;
+}
+
+TFigures Figures() {
+  std::string folder;
+  return IsHost(folder) ? HostFigures() : MachineFigures(folder);
+}
+
+// UTF-8 to code page 1252, '?' for what the code page cannot hold.
+std::string ToCodePage(const std::string& utf8) {
+  static const char16_t k80[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    uint32_t cp = 0;
+    size_t n = 1;
+    if (c < 0x80) cp = c;
+    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; n = 2; }
+    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; n = 3; }
+    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; n = 4; }
+    else { out += '?'; ++i; continue; }
+    if (i + n > utf8.size()) { out += '?'; break; }
+    bool ok = true;
+    for (size_t k = 1; k < n; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(utf8[i + k]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    i += ok ? n : 1;
+    if (!ok) { out += '?'; continue; }
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) { out += static_cast<char>(cp); continue; }
+    char mapped = '?';
+    for (int k = 0; k < 32; ++k)
+      if (k80[k] && k80[k] == cp) mapped = static_cast<char>(0x80 + k);
+    out += mapped;
+  }
+  return out;
+}
+
+}  // namespace
+
+KV_EXPORT const char* GetCompName(void) {
+  thread_local std::string name;
+  name = ToCodePage(Figures().computerName);
+  return name.c_str();
+}
+
+KV_EXPORT uint32_t GetRAM(void) { return static_cast<uint32_t>(Clamp(Figures().ram)); }
+KV_EXPORT uint32_t GetFreeRAM(void) { return static_cast<uint32_t>(Clamp(Figures().freeRam)); }
+KV_EXPORT uint32_t GetMemUse(void) { return static_cast<uint32_t>(Clamp(Figures().memoryLoad)); }
+KV_EXPORT uint32_t GetVirtual(void) { return static_cast<uint32_t>(Clamp(Figures().virt)); }
+KV_EXPORT uint32_t GetFreeVirtual(void) { return static_cast<uint32_t>(Clamp(Figures().freeVirtual)); }
