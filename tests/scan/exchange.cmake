@@ -1,0 +1,12 @@
+# The update-check exchange: texts, files, and whole scans against servers on loopback.
+korvane_test(NAME scan_exchange_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/exchange_tests.cpp
+  LIBS kv_scan)
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(KV_EXCHANGE_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+korvane_test(NAME scan_exchange_net_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/exchange_probe_tests.cpp
+  LIBS kv_scan PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
