@@ -1,0 +1,50 @@
+#include "handleapi.h"
+
+#include "errhandlingapi.h"
+#include "kv_handles.h"
+
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+std::mutex& TableLock() {
+  static std::mutex m;
+  return m;
+}
+std::unordered_set<KvHandleObject*>& Table() {
+  static std::unordered_set<KvHandleObject*> t;
+  return t;
+}
+
+}  // namespace
+
+HANDLE KvNewHandle(KvHandleObject* obj) {
+  std::lock_guard<std::mutex> g(TableLock());
+  Table().insert(obj);
+  return static_cast<HANDLE>(obj);
+}
+
+KvHandleObject* KvHandleLookup(HANDLE h) {
+  std::lock_guard<std::mutex> g(TableLock());
+  auto* obj = static_cast<KvHandleObject*>(h);
+  return Table().count(obj) ? obj : nullptr;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  KvHandleObject* obj = nullptr;
+  {
+    std::lock_guard<std::mutex> g(TableLock());
+    auto it = Table().find(static_cast<KvHandleObject*>(hObject));
+    if (it != Table().end()) {
+      obj = *it;
+      Table().erase(it);
+    }
+  }
+  if (!obj) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  delete obj;
+  return TRUE;
+}

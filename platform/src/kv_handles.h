@@ -1,0 +1,13 @@
+// Internal: the objects behind the layer's kernel handles.
+#pragma once
+
+#include "minwindef.h"
+
+struct KvHandleObject {
+  virtual ~KvHandleObject() = default;
+};
+
+// Hands out a handle that owns obj; CloseHandle deletes it.
+HANDLE KvNewHandle(KvHandleObject* obj);
+// The live object behind h, or null.
+KvHandleObject* KvHandleLookup(HANDLE h);
