@@ -54,6 +54,9 @@ class TScanThread : public TThread {
   int32_t ErrCode = 0;
   bool AnswerReceived = false;
 
+  // False: the scan ends after the device phase (headless device listings).
+  bool RunExchange = true;
+
   // Exchange time limits (the program's values; tests pass short ones).
   unsigned CertWaitMs = 20000;
   unsigned ReadTimeoutMs = 30000;

@@ -1,0 +1,260 @@
+#include "scan/uScanThread.h"
+
+#include "core/uOSError.h"
+
+#include <cfgmgr32.h>
+#include <korvane_text.h>
+#include <setupapi.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+IScanPage::~IScanPage() = default;
+
+namespace {
+
+// Closes a device set however the scope is left.
+class TDevSetGuard {
+ public:
+  explicit TDevSetGuard(HDEVINFO set) : set_(set) {}
+  ~TDevSetGuard() {
+    if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
+  }
+  TDevSetGuard(const TDevSetGuard&) = delete;
+  TDevSetGuard& operator=(const TDevSetGuard&) = delete;
+
+ private:
+  HDEVINFO set_;
+};
+
+class TKeyGuard {
+ public:
+  explicit TKeyGuard(HKEY key) : key_(key) {}
+  ~TKeyGuard() { RegCloseKey(key_); }
+  TKeyGuard(const TKeyGuard&) = delete;
+  TKeyGuard& operator=(const TKeyGuard&) = delete;
+
+ private:
+  HKEY key_;
+};
+
+std::string UpperCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string ClassDescription(const GUID& guid) {
+  char desc[1024] = {};
+  DWORD required = 0;
+  if (!SetupDiGetClassDescriptionA(&guid, desc, sizeof desc, &required)) return std::string();
+  desc[sizeof desc - 1] = '\0';
+  return desc;
+}
+
+HDEVINFO OpenClassSet(const GUID& guid, DWORD flags) {
+  HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, flags);
+  if (set == INVALID_HANDLE_VALUE) RaiseLastOSError();
+  return set;
+}
+
+// A text value of a driver key. Absent reads as empty; a value of a non-text type is an
+// error that ends the scan.
+std::string ReadDriverText(HKEY key, const char* name) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  if (rc == ERROR_FILE_NOT_FOUND) return std::string();
+  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return std::string();
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
+    throw std::runtime_error(std::string("Invalid data type for '") + name + "'");
+  std::vector<char> buf(size + 1, '\0');
+  DWORD got = size;
+  rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
+  if (rc != ERROR_SUCCESS) return std::string();
+  return std::string(buf.data(), strnlen(buf.data(), std::min<std::size_t>(got, size)));
+}
+
+std::string Shorten(const std::string& platformText) {
+  return CutShortText(ApplyLengthRule(platformText));
+}
+
+}  // namespace
+
+TScanThread::TScanThread(TKorvaneState& state, IScanPage& page) : State(state), Page(page) {}
+
+TScanThread::~TScanThread() {
+  // Execute reads this object: it must have returned before the members go.
+  if (!Finished()) {
+    Terminate();
+    WaitFor();
+  }
+}
+
+void TScanThread::BuildCatalogue() {
+  State.ClearCatalogue();
+  // The loop ends at CR_NO_SUCH_VALUE; the cap only guards against a platform that
+  // never says so.
+  for (ULONG index = 0; index < 0x10000; ++index) {
+    GUID guid{};
+    if (CM_Enumerate_Classes(index, &guid, 0) == CR_NO_SUCH_VALUE) break;
+    const std::string guidStr = UpperCase(GUIDToString(guid));
+    if (IsExcludedClass(guidStr)) continue;
+    const std::string description = ClassDescription(guid);
+    const bool allDevices = IsAllDevicesClass(guidStr);
+    const DWORD flags = allDevices ? 0 : DIGCF_PRESENT;
+
+    HDEVINFO set = OpenClassSet(guid, flags);
+    TDevSetGuard guard(set);
+    int32_t qualifying = 0;
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD dev = 0; SetupDiEnumDeviceInfo(set, dev, &data); ++dev) {
+      if (allDevices || !ReadDeviceString(set, &data, SPDRP_COMPATIBLEIDS).empty()) ++qualifying;
+    }
+    if (qualifying > 0) {
+      TGUIDRec rec;
+      rec.GUIDStr = guidStr;
+      rec.Description = description;
+      rec.DevCount = qualifying;
+      rec.HasUpdates = false;
+      rec.ClassDevsFlags = flags;
+      State.GUIDList.push_back(std::move(rec));
+      ++State.GUIDCount;
+    }
+  }
+  // Exchange sort by description, as the platform compares text.
+  for (int32_t i = 1; i <= State.GUIDCount - 1; ++i) {
+    for (int32_t j = i + 1; j <= State.GUIDCount; ++j) {
+      if (lstrcmpA(State.GUIDList[i].Description.c_str(), State.GUIDList[j].Description.c_str()) > 0)
+        std::swap(State.GUIDList[i], State.GUIDList[j]);
+    }
+  }
+}
+
+bool TScanThread::ScanDevices() {
+  Synchronize([this] { Page.ClearPage(*this); });
+  State.ClearDrivers();
+  TotalDevices = 0;
+  for (int32_t i = 1; i <= State.GUIDCount; ++i) TotalDevices += State.GUIDList[i].DevCount;
+  Processed = 0;
+
+  for (int32_t i = 1; i <= State.GUIDCount; ++i) {
+    TGUIDRec& entry = State.GUIDList[i];
+    GUID guid{};
+    StringToGUID(entry.GUIDStr, guid);
+    HICON icon = nullptr;
+    INT miniIndex = 0;
+    if (!SetupDiLoadClassIcon(&guid, &icon, &miniIndex)) icon = nullptr;
+    entry.IconHandle = icon;
+    Synchronize([this, icon] { Page.AddClassIcon(icon); });
+
+    ClassDevCount = entry.DevCount;
+    entry.Description = ClassDescription(guid);
+    const bool allDevices = IsAllDevicesClass(entry.GUIDStr);
+
+    HDEVINFO set = OpenClassSet(guid, entry.ClassDevsFlags);
+    TDevSetGuard guard(set);
+    FoundInClass = 0;
+    CurClassDesc = entry.Description;
+    Synchronize([this] { Page.ShowClassStarted(*this); });
+    if (Terminated()) return false;
+
+    Helper.SetDevInfo(set);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD dev = 0; SetupDiEnumDeviceInfo(set, dev, &data); ++dev) {
+      Helper.SetDeviceData(data);
+      std::string name = Shorten(Helper.ReadString(SPDRP_FRIENDLYNAME));
+      if (name.empty()) name = Shorten(Helper.ReadString(SPDRP_DEVICEDESC));
+      const std::string compatible = Helper.ReadString(SPDRP_COMPATIBLEIDS);
+      if (compatible.empty() && !allDevices) continue;
+      const std::string driverKey = Helper.ReadString(SPDRP_DRIVER);
+
+      TDrvRec rec;
+      rec.ClassDesc = Shorten(entry.Description);
+      rec.ClassGUID = Shorten(entry.GUIDStr);
+      rec.DevName = name;
+      rec.DriverKey = Shorten(driverKey);
+      rec.HardwareIDs = AnsiToWide(Helper.ReadString(SPDRP_HARDWAREID));
+      rec.CompatibleIDs = AnsiToWide(compatible);
+      // Without a driver key the prefix alone would name the Class key itself.
+      if (!driverKey.empty()) {
+        HKEY key = nullptr;
+        const std::string path = std::string(DriverClassKeyPrefix) + driverKey;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+          TKeyGuard keyGuard(key);
+          rec.DriverDate = Shorten(ReadDriverText(key, "DriverDate"));
+          rec.ProviderName = Shorten(ReadDriverText(key, "ProviderName"));
+          rec.DriverVersion = Shorten(ReadDriverText(key, "DriverVersion"));
+        }
+      }
+      State.DrvList.push_back(std::move(rec));
+      ++State.DrvCount;
+
+      ++FoundInClass;
+      ++Processed;
+      Synchronize([this] { Page.ShowProgress(*this); });
+      if (Terminated()) return false;
+    }
+  }
+  return true;
+}
+
+void TScanThread::Execute() {
+  try {
+    FoundInClass = 0;
+    ClassDevCount = 0;
+    Processed = 0;
+    TotalDevices = 0;
+    CurClassDesc.clear();
+    Synchronize([this] { Page.ResetPage(*this); });
+    BuildCatalogue();
+    Succeeded = false;
+    if (!ScanDevices()) return;
+    if (RunExchange) {
+      Synchronize([this] { Page.ShowSearching(SearchingText); });
+      UpdateCheck();
+    }
+    if (!Terminated()) Succeeded = true;
+  } catch (const std::exception& e) {
+    Succeeded = false;
+    FailureText = e.what();
+  } catch (...) {
+    Succeeded = false;
+    FailureText = "Unknown error";
+  }
+}
+
+std::string GetProcessorSummary() {
+  GUID guid{};
+  StringToGUID(ProcessorClassGUID, guid);
+  HDEVINFO set = OpenClassSet(guid, 0);
+  std::vector<std::string> names;
+  {
+    TDevSetGuard guard(set);
+    TDeviceHelper helper;
+    helper.SetDevInfo(set);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD dev = 0; names.size() < 11 && SetupDiEnumDeviceInfo(set, dev, &data); ++dev) {
+      helper.SetDeviceData(data);
+      std::string name = ApplyLengthRule(helper.ReadString(SPDRP_FRIENDLYNAME));
+      if (name.empty()) name = ApplyLengthRule(helper.ReadString(SPDRP_DEVICEDESC));
+      names.push_back(std::move(name));
+    }
+  }
+  std::string text;
+  int count = 1;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    text += names[i] + "\n\r";
+    if (i > 0 && names[i] == names[i - 1]) ++count;
+  }
+  if (count > 2) text = std::to_string(count) + "x" + names.back();
+  for (std::size_t pos; (pos = text.find("  ")) != std::string::npos;) text.erase(pos, 2);
+  return text;
+}

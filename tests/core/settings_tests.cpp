@@ -1,0 +1,262 @@
+#include "core/uAppState.h"
+#include "core/uSettings.h"
+
+#include "core/TestMachine.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::optional<DWORD> UserDword(const char* keyPath, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD type = 0, value = 0, size = sizeof value;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_DWORD) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> UserText(const char* keyPath, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  DWORD type = 0, size = 0;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  std::vector<char> buf(size + 1, '\0');
+  if (rc == ERROR_SUCCESS)
+    rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+  return std::string(buf.data());
+}
+
+void SetUserDword(const char* keyPath, const char* name, DWORD value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void SetUserText(const char* keyPath, const char* name, const std::string& value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1)),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+void DeleteUserValue(const char* keyPath, const char* name) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+const char* const kKey = SettingsKeyName;
+const char* const kExe = "/opt/korvane/korvane";
+
+TEST(SettingsTest, FirstStartWritesDefaultsAndTheRunEntry) {
+  TTestMachine m;
+  TSettings s;
+  LoadSettings(s, m.Temp());
+  EXPECT_TRUE(s.CloseToTray);
+  EXPECT_TRUE(s.AutoRun);
+  EXPECT_FALSE(s.IsSysUpdated);
+  EXPECT_FALSE(s.UseProxy);
+  EXPECT_TRUE(SaveSettings(s, kExe));
+
+  for (const char* name : {"CloseToTray", "AutoRun"}) EXPECT_EQ(UserDword(kKey, name), 1u) << name;
+  for (const char* name : {"IsSysUpdated", "UseProxy", "udDrivers", "odDrivers", "tDrivers"})
+    EXPECT_EQ(UserDword(kKey, name), 0u) << name;
+  for (const char* name : {"LastScan", "ProxyHost", "ProxyPort", "ProxyLogin", "ProxyPassw"})
+    EXPECT_EQ(UserText(kKey, name), std::string()) << name;
+  EXPECT_FALSE(UserText(kKey, "CACertData"));
+  EXPECT_EQ(UserText(RunKeyName, "Korvane"), std::string(kExe) + " -t");
+  EXPECT_FALSE(std::filesystem::exists(m.Temp() + "ccc3"));
+}
+
+TEST(SettingsTest, BooleansAreTrueOnlyForOne) {
+  TTestMachine m;
+  SetUserDword(kKey, "CloseToTray", 2);
+  SetUserDword(kKey, "AutoRun", 0xFFFFFFFFu);
+  SetUserDword(kKey, "IsSysUpdated", 1);
+  SetUserDword(kKey, "UseProxy", 1);
+  TSettings s;
+  LoadSettings(s, m.Temp());
+  EXPECT_FALSE(s.CloseToTray);
+  EXPECT_FALSE(s.AutoRun);
+  EXPECT_TRUE(s.IsSysUpdated);
+  EXPECT_TRUE(s.UseProxy);
+  SaveSettings(s, kExe);
+  EXPECT_EQ(UserDword(kKey, "CloseToTray"), 0u);
+  EXPECT_EQ(UserDword(kKey, "AutoRun"), 0u);
+}
+
+TEST(SettingsTest, RoundTripOfEveryField) {
+  TTestMachine m;
+  TSettings out;
+  out.AutoRun = false;
+  out.CloseToTray = true;
+  out.UseProxy = true;
+  out.IsSysUpdated = true;
+  out.LastScan = "12/9/2026 7:05:03 AM";
+  out.ProxyHost = "proxy.local";
+  out.ProxyPort = "3128";
+  out.ProxyLogin = "me";
+  out.ProxyPassw = "s\xE9" "cret";  // code-page text
+  out.CACertData = "-----BEGIN CERTIFICATE-----\r\nMIIB\r\n-----END CERTIFICATE-----";
+  out.udDrivers = 30;
+  out.odDrivers = 4;
+  out.tDrivers = 34;
+  SaveSettings(out, kExe);
+  TSettings in;
+  LoadSettings(in, m.Temp());
+  EXPECT_EQ(in.AutoRun, out.AutoRun);
+  EXPECT_EQ(in.CloseToTray, out.CloseToTray);
+  EXPECT_EQ(in.UseProxy, out.UseProxy);
+  EXPECT_EQ(in.IsSysUpdated, out.IsSysUpdated);
+  EXPECT_EQ(in.LastScan, out.LastScan);
+  EXPECT_EQ(in.ProxyHost, out.ProxyHost);
+  EXPECT_EQ(in.ProxyPort, out.ProxyPort);
+  EXPECT_EQ(in.ProxyLogin, out.ProxyLogin);
+  EXPECT_EQ(in.ProxyPassw, out.ProxyPassw);
+  EXPECT_EQ(in.CACertData, out.CACertData);
+  EXPECT_EQ(in.udDrivers, 30);
+  EXPECT_EQ(in.odDrivers, 4);
+  EXPECT_EQ(in.tDrivers, 34);
+}
+
+TEST(SettingsTest, CertificateFileHoldsExactlyTheStoredText) {
+  TTestMachine m;
+  // Line breaks inside, none at the end, bytes above 0x7F: all kept as they are.
+  const std::string cert = "-----BEGIN CERTIFICATE-----\r\nAB\xC0\xFF\ncd\r\n-----END CERTIFICATE-----";
+  SetUserText(kKey, "CACertData", cert);
+  // An older, longer file is replaced whole.
+  {
+    std::FILE* f = std::fopen((m.Temp() + "ccc3").c_str(), "wb");
+    std::string old(4096, 'x');
+    std::fwrite(old.data(), 1, old.size(), f);
+    std::fclose(f);
+  }
+  TSettings s;
+  LoadSettings(s, m.Temp());
+  EXPECT_EQ(s.CACertData, cert);
+  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), cert);
+}
+
+TEST(SettingsTest, EmptyCertificateInMemoryNeverErasesTheStoredOne) {
+  TTestMachine m;
+  SetUserText(kKey, "CACertData", "STORED");
+  TSettings s;  // CACertData empty
+  SaveSettings(s, kExe);
+  EXPECT_EQ(UserText(kKey, "CACertData"), "STORED");
+  LoadSettings(s, m.Temp());
+  EXPECT_EQ(s.CACertData, "STORED");
+  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), "STORED");
+}
+
+TEST(SettingsTest, SwitchingAutoRunOffRemovesTheRunValueAtSave) {
+  TTestMachine m;
+  TSettings s;
+  LoadSettings(s, m.Temp());
+  SaveSettings(s, kExe);
+  ASSERT_TRUE(UserText(RunKeyName, "Korvane"));
+  s.AutoRun = false;
+  EXPECT_TRUE(UserText(RunKeyName, "Korvane"));  // not at once
+  SaveSettings(s, kExe);
+  EXPECT_FALSE(UserText(RunKeyName, "Korvane"));
+  // Deleting an absent value is no error.
+  EXPECT_TRUE(SaveSettings(s, kExe));
+  s.AutoRun = true;
+  SaveSettings(s, "/path with spaces/korvane");
+  EXPECT_EQ(UserText(RunKeyName, "Korvane"), "/path with spaces/korvane -t");
+}
+
+TEST(SettingsTest, AbsentTextValuesLeaveTheFieldsAsTheyWere) {
+  TTestMachine m;
+  TSettings s;
+  s.ProxyHost = "in-memory";
+  s.LastScan = "1/2/2007";
+  SaveSettings(s, kExe);
+  DeleteUserValue(kKey, "ProxyHost");
+  DeleteUserValue(kKey, "LastScan");
+  s.ProxyHost = "changed";
+  s.LastScan = "kept";
+  LoadSettings(s, m.Temp());
+  EXPECT_EQ(s.ProxyHost, "changed");
+  EXPECT_EQ(s.LastScan, "kept");
+  // Absent numbers and booleans take their defaults instead.
+  DeleteUserValue(kKey, "tDrivers");
+  DeleteUserValue(kKey, "CloseToTray");
+  s.tDrivers = 9;
+  s.CloseToTray = false;
+  LoadSettings(s, m.Temp());
+  EXPECT_EQ(s.tDrivers, 0);
+  EXPECT_TRUE(s.CloseToTray);
+}
+
+TEST(SettingsTest, ValueOfAnotherTypeIsSkippedAndTheLoadGoesOn) {
+  TTestMachine m;
+  SetUserText(kKey, "AutoRun", "0");          // text where a number belongs
+  SetUserDword(kKey, "ProxyHost", 7);         // number where text belongs
+  SetUserText(kKey, "tDrivers", "12");
+  SetUserDword(kKey, "UseProxy", 1);          // read after the bad ones
+  SetUserText(kKey, "ProxyPassw", "pw");
+  SetUserDword(kKey, "odDrivers", 3);
+  TSettings s;
+  s.ProxyHost = "before";
+  s.tDrivers = 5;
+  LoadSettings(s, m.Temp());
+  EXPECT_TRUE(s.AutoRun);            // default
+  EXPECT_EQ(s.ProxyHost, "before");  // left as it was
+  EXPECT_EQ(s.tDrivers, 0);          // default
+  EXPECT_TRUE(s.UseProxy);
+  EXPECT_EQ(s.ProxyPassw, "pw");
+  EXPECT_EQ(s.odDrivers, 3);
+}
+
+TEST(SettingsTest, CertificateFileFailureIsReportedAfterEverythingIsLoaded) {
+  TTestMachine m;
+  SetUserText(kKey, "CACertData", "CERT");
+  SetUserDword(kKey, "tDrivers", 11);
+  SetUserText(kKey, "ProxyHost", "h");
+  TSettings s;
+  const std::string missing = m.Root() + "/no-such-folder/";
+  EXPECT_THROW(LoadSettings(s, missing), ESettingsFileError);
+  EXPECT_EQ(s.CACertData, "CERT");
+  EXPECT_EQ(s.tDrivers, 11);
+  EXPECT_EQ(s.ProxyHost, "h");
+  EXPECT_FALSE(std::filesystem::exists(missing + "ccc3"));
+  // No temporary folder at all: also reported, never written to the working folder.
+  TSettings t;
+  EXPECT_THROW(LoadSettings(t, ""), ESettingsFileError);
+  EXPECT_EQ(t.CACertData, "CERT");
+}
+
+TEST(SettingsTest, StateMembersUseTheirOwnFolderAndName) {
+  TTestMachine m;
+  SetUserText(kKey, "CACertData", "X");
+  TKorvaneState st;
+  st.TempFolder = m.Temp();
+  st.ExeName = "/usr/bin/korvane";
+  st.LoadSettings();
+  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), "X");
+  st.SaveSettings();
+  EXPECT_EQ(UserText(RunKeyName, "Korvane"), "/usr/bin/korvane -t");
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "tools/korvane-check/CheckTool.h"
+
+#include "core/TestMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+TEST(CheckToolTest, TsvOfASmallMachineIsExact) {
+  TTestMachine m("scan-tsv");
+  TKorvaneState state;
+  PrepareCheckState(state, "/b/tools/korvane-check/korvane-check");
+  std::ostringstream err;
+  TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
+  ASSERT_TRUE(result.Succeeded) << err.str();
+  std::ostringstream out;
+  PrintTsv(state, result, out);
+  const std::string d = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
+  const std::string p = "{4D36E979-E325-11CE-BFC1-08002BE10318}";
+  const std::string want =
+      "class\t1\t" + d + "\tDisplay adapters\t2\t0\n"
+      "class\t2\t" + p + "\tPrinters\t1\t0\n"
+      "driver\t1\t" + d + "\tVideo\\\\Card\\tOne\t" + d + "\\\\0000\tCaf\xC3\xA9 Inc.\t3-10-2004\t6.1\t"
+      "PCI\\\\VEN_1, PCI\\\\VEN_1&DEV_2\tPCI\\\\CC_0300\t\t\t\t\n"
+      "driver\t2\t" + d + "\tLine1\\nLine2\\rEnd\t\t\t\t\t\tPCI\\\\CC_0300\t\t\t\t\n"
+      "driver\t3\t" + p + "\tPrinter \xC3\xA9\t\t\t\t\tUSBPRINT\\\\X\t\t\t\t\t\n"
+      "summary\t0\t0\t0\t0\t0\t\t1\n";
+  EXPECT_EQ(out.str(), want);
+}
+
+TEST(CheckToolTest, TwoLevelList) {
+  TTestMachine m("scan-tsv");
+  TKorvaneState state;
+  std::ostringstream err;
+  TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
+  std::ostringstream out;
+  PrintDriverList(state, result, out);
+  const std::string want =
+      "Display adapters\n"
+      "    Video\\Card\tOne\n"
+      "        provider Caf\xC3\xA9 Inc., date 3-10-2004, version 6.1\n"
+      "    Line1\nLine2\rEnd\n"
+      "        provider -, date -, version -\n"
+      "Printers\n"
+      "    Printer \xC3\xA9\n"
+      "        provider -, date -, version -\n"
+      "3 devices in 2 classes\n";
+  EXPECT_EQ(out.str(), want);
+  // Progress went to the error stream.
+  EXPECT_NE(err.str().find("Display adapters driver scanning in progress"), std::string::npos);
+}
+
+TEST(CheckToolTest, SummaryCarriesTheExchangeFieldsEscaped) {
+  TKorvaneState state;
+  state.Settings.tDrivers = 5;
+  state.Settings.udDrivers = 3;
+  state.Settings.odDrivers = 2;
+  state.Settings.IsSysUpdated = true;
+  TCheckResult r;
+  r.Succeeded = false;
+  r.ErrCode = 2;
+  r.ErrMsg = "bad\tthing\\";
+  std::ostringstream out;
+  PrintTsv(state, r, out);
+  EXPECT_EQ(out.str(), "summary\t5\t3\t2\t1\t2\tbad\\tthing\\\\\t0\n");
+}
+
+TEST(CheckToolTest, EscapingAndWideText) {
+  EXPECT_EQ(TsvEscape("a\\b\tc\nd\re"), "a\\\\b\\tc\\nd\\re");
+  EXPECT_EQ(TsvEscape(""), "");
+  EXPECT_EQ(WideToUtf8(u"caf\u00e9 \u20ac \U0001F600"), "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+TEST(CheckToolTest, Arguments) {
+  TCheckOptions o;
+  std::string e;
+  EXPECT_TRUE(ParseCheckArgs({"--tsv"}, o, e));
+  EXPECT_TRUE(o.Tsv);
+  EXPECT_FALSE(o.Exchange);
+  TCheckOptions o2;
+  EXPECT_FALSE(ParseCheckArgs({"--bogus"}, o2, e));
+  EXPECT_NE(e.find("--bogus"), std::string::npos);
+  TCheckOptions o3;
+  EXPECT_FALSE(ParseCheckArgs({"tsv"}, o3, e));
+}
+
+TEST(CheckToolTest, KorvaneExecutableBesideTheBuild) {
+  EXPECT_EQ(ResolveKorvaneExe("/w/build/tools/korvane-check/korvane-check"), "/w/build/shell/korvane");
+  EXPECT_EQ(ResolveKorvaneExe("/opt/korvane/bin/korvane-check"), "/opt/korvane/bin/korvane");
+  TKorvaneState s;
+  TTestMachine m;
+  PrepareCheckState(s, "/w/build/tools/korvane-check/korvane-check");
+  EXPECT_EQ(s.ExeName, "/w/build/shell/korvane");
+  EXPECT_EQ(s.ExeFolder, "/w/build/shell/");
+  EXPECT_EQ(s.TempFolder, m.Root() + "/Temp/");
+}
+
+// The executable itself: exit status and streams.
+int RunTool(const std::string& args, std::string& out) {
+  const char* bin = std::getenv("KORVANE_BINARY_DIR");
+  std::string cmd = std::string(bin ? bin : ".") + "/tools/korvane-check/korvane-check " + args +
+                    " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  out.clear();
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  int st = pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+TEST(CheckToolProcessTest, ExitStatus) {
+  std::string out;
+  {
+    TTestMachine m("scan-tsv");
+    EXPECT_EQ(RunTool("--tsv", out), 0);
+    EXPECT_EQ(out.substr(0, 6), "class\t");
+    EXPECT_NE(out.find("summary\t0\t0\t0\t0\t0\t\t1\n"), std::string::npos);
+  }
+  {
+    TTestMachine m("scan-badvalue");
+    EXPECT_EQ(RunTool("--tsv", out), 1);
+    EXPECT_NE(out.find("\t0\n"), std::string::npos);  // Succeeded 0
+  }
+  EXPECT_EQ(RunTool("--nonsense", out), 2);
+}
+
+}  // namespace

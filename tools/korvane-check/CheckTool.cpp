@@ -1,0 +1,228 @@
+#include "tools/korvane-check/CheckTool.h"
+
+#include "core/uThread.h"
+#include "scan/uConsoleScanPage.h"
+#include "scan/uScanThread.h"
+
+#include <korvane_text.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- places for the other parts of the tool ----
+
+// System facts the report and a --sysinfo listing need (OsShortName, ProgramVersion).
+void PrepareSystemFacts(TKorvaneState&) {}
+
+// Before an update check: settings and certificate the exchange reads.
+void BeforeExchange(TKorvaneState&) {}
+
+// After the scan: the bookkeeping the program does when a scan completes.
+void AfterScan(TKorvaneState&, TScanThread&, TCheckResult&) {}
+
+std::string Field(const std::string& ansi) { return TsvEscape(AnsiToUtf8(ansi)); }
+std::string Field(const std::u16string& wide) { return TsvEscape(WideToUtf8(wide)); }
+std::string Field(int32_t n) { return std::to_string(n); }
+std::string Field(bool b) { return b ? "1" : "0"; }
+
+std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : AnsiToUtf8(ansi); }
+
+}  // namespace
+
+std::string CheckUsage() {
+  return "usage: korvane-check [--tsv] [--exchange]\n"
+         "  Scans this machine's devices (KORVANE_MACHINE chooses the machine) and prints\n"
+         "  the driver list on stdout, progress on stderr.\n"
+         "  --tsv       tab-separated class, driver and summary records\n"
+         "  --exchange  also run the update check against the update server\n";
+}
+
+bool ParseCheckArgs(const std::vector<std::string>& args, TCheckOptions& options,
+                    std::string& error) {
+  for (const std::string& a : args) {
+    if (a == "--tsv") {
+      options.Tsv = true;
+    } else if (a == "--exchange") {
+      options.Exchange = true;
+    } else if (a == "--help" || a == "-h") {
+      options.Help = true;
+    } else {
+      error = "unknown argument: " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ResolveKorvaneExe(const std::string& selfExe) {
+  std::error_code ec;
+  const fs::path self = fs::path(selfExe);
+  const fs::path dir = self.parent_path();
+  if (dir.filename() == "korvane-check" && dir.parent_path().filename() == "tools") {
+    const fs::path build = dir.parent_path().parent_path();
+    return (build / "shell" / "korvane").lexically_normal().string();
+  }
+  return (dir / "korvane").lexically_normal().string();
+}
+
+void PrepareCheckState(TKorvaneState& state, const std::string& selfExe) {
+  char buf[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathA(sizeof buf, buf);
+  state.TempFolder = (n > 0 && n < sizeof buf) ? std::string(buf, n) : std::string();
+  state.ExeName = ResolveKorvaneExe(selfExe);
+  state.ExeFolder = fs::path(state.ExeName).parent_path().string() + "/";
+  PrepareSystemFacts(state);
+}
+
+TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, std::ostream& err) {
+  TCheckResult result;
+  TPumpedUiQueue queue;
+  InstallUiQueue(&queue);
+  if (options.Exchange) BeforeExchange(state);
+  {
+    // Progress goes where the caller's errors go; live progress only on a terminal.
+    const bool onStderr = &err == &std::cerr;
+    TConsoleScanPage page(err, &std::cin, onStderr && ::isatty(STDIN_FILENO) == 1,
+                          onStderr && ::isatty(STDERR_FILENO) == 1);
+    TScanThread scan(state, page);
+    scan.RunExchange = options.Exchange;
+    TWaitHandle done = scan.Handle();
+    scan.OnTerminate = [&](TThread&) {
+      result.Succeeded = scan.Succeeded;
+      result.FailureText = scan.FailureText;
+      result.ErrCode = scan.ErrCode;
+      result.ErrMsg = scan.ErrMsg;
+      AfterScan(state, scan, result);
+    };
+    scan.Start();
+    queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
+  }
+  InstallUiQueue(nullptr);
+  if (!result.Succeeded) {
+    err << "korvane-check: scan failed"
+        << (result.FailureText.empty() ? std::string(" (stopped)")
+                                       : ": " + AnsiToUtf8(result.FailureText))
+        << std::endl;
+  }
+  return result;
+}
+
+std::string TsvEscape(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string WideToUtf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // lone surrogate
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std::ostream& out) {
+  for (int32_t c = 1; c <= state.GUIDCount; ++c) {
+    const TGUIDRec& cls = state.GUIDList[c];
+    out << AnsiToUtf8(cls.Description) << "\n";
+    for (int32_t d = 1; d <= state.DrvCount; ++d) {
+      const TDrvRec& r = state.DrvList[d];
+      if (r.ClassGUID != cls.GUIDStr) continue;
+      out << "    " << OrDash(r.DevName) << "\n"
+          << "        provider " << OrDash(r.ProviderName) << ", date " << OrDash(r.DriverDate)
+          << ", version " << OrDash(r.DriverVersion) << "\n";
+      if (r.IsOutOfDate()) {
+        out << "        newer driver: date " << OrDash(r.NewDate) << ", version "
+            << OrDash(r.NewVersion) << ", vendor " << OrDash(r.NewVendor) << "\n";
+      }
+    }
+  }
+  out << state.DrvCount << (state.DrvCount == 1 ? " device" : " devices") << " in "
+      << state.GUIDCount << (state.GUIDCount == 1 ? " class" : " classes");
+  if (!result.Succeeded) out << " (scan failed)";
+  out << "\n";
+}
+
+void PrintTsv(const TKorvaneState& state, const TCheckResult& result, std::ostream& out) {
+  for (int32_t i = 1; i <= state.GUIDCount; ++i) {
+    const TGUIDRec& g = state.GUIDList[i];
+    out << "class\t" << i << '\t' << Field(g.GUIDStr) << '\t' << Field(g.Description) << '\t'
+        << Field(g.DevCount) << '\t' << Field(g.HasUpdates) << '\n';
+  }
+  for (int32_t i = 1; i <= state.DrvCount; ++i) {
+    const TDrvRec& r = state.DrvList[i];
+    out << "driver\t" << i << '\t' << Field(r.ClassGUID) << '\t' << Field(r.DevName) << '\t'
+        << Field(r.DriverKey) << '\t' << Field(r.ProviderName) << '\t' << Field(r.DriverDate)
+        << '\t' << Field(r.DriverVersion) << '\t' << Field(r.HardwareIDs) << '\t'
+        << Field(r.CompatibleIDs) << '\t' << Field(r.NewDate) << '\t' << Field(r.NewVersion)
+        << '\t' << Field(r.NewVendor) << '\t' << Field(r.NewURL) << '\n';
+  }
+  const TSettings& s = state.Settings;
+  out << "summary\t" << Field(s.tDrivers) << '\t' << Field(s.udDrivers) << '\t'
+      << Field(s.odDrivers) << '\t' << Field(s.IsSysUpdated) << '\t' << Field(result.ErrCode)
+      << '\t' << Field(result.ErrMsg) << '\t' << Field(result.Succeeded) << '\n';
+}
+
+int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TCheckOptions options;
+  std::string error;
+  if (!ParseCheckArgs(args, options, error)) {
+    err << "korvane-check: " << error << "\n" << CheckUsage();
+    return kExitUsage;
+  }
+  if (options.Help) {
+    out << CheckUsage();
+    return kExitOk;
+  }
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  TKorvaneState state;
+  PrepareCheckState(state, ec ? std::string("korvane-check") : self.string());
+  const TCheckResult result = RunCheckScan(state, options, err);
+  if (options.Tsv)
+    PrintTsv(state, result, out);
+  else
+    PrintDriverList(state, result, out);
+  out.flush();
+  return result.Succeeded ? kExitOk : kExitFailed;
+}
