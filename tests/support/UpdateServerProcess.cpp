@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -104,6 +105,9 @@ std::string UpdateServerProcess::PackagesDir() const { return dataDir_ + "/packa
 std::string UpdateServerProcess::LogFile() const { return dataDir_ + "/updsrv.log"; }
 
 void UpdateServerProcess::Start(const UpdateServerOptions& options) {
+  // A test's client writing to a connection the server has closed must see
+  // EPIPE, not die.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::string exe = BinaryPath();
   if (access(exe.c_str(), X_OK) != 0)
     throw std::runtime_error("update server not built: " + exe);
@@ -204,6 +208,8 @@ int UpdateServerProcess::Stop(unsigned graceMs) {
       pid_t r = waitpid(pid_, &status, WNOHANG);
       if (r == pid_ || (r < 0 && errno != EINTR)) break;
       if (std::chrono::steady_clock::now() >= deadline) {
+        std::fprintf(stderr, "UpdateServerProcess: server %d did not stop within %u ms; killed\n",
+                     static_cast<int>(pid_), graceMs);
         kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
         break;

@@ -9,6 +9,7 @@
 //
 // The executable is KORVANE_BINARY_DIR + "/server/korvane-updsrv" (CTest sets
 // KORVANE_BINARY_DIR for every korvane_test); KORVANE_UPDSRV overrides it.
+// Starting a server sets SIGPIPE to ignored in the test process.
 #pragma once
 
 #include <sys/types.h>
