@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,7 @@ std::string Usage() {
          "  --max-report BYTES        largest unpacked report accepted (default 16M)\n"
          "  --threads N               worker threads per listener (default 8)\n"
          "  --log                     one line per request on stderr\n"
+         "  --exit-with-parent        stop when the process (thread) that started it ends\n"
          "Prints \"http=PORT\" and \"https=PORT\" on stdout once listening; ends on SIGTERM.\n";
 }
 
@@ -183,6 +185,8 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       o.Threads = static_cast<unsigned>(*n);
     } else if (a == "--log") {
       o.Log = true;
+    } else if (a == "--exit-with-parent") {
+      o.ExitWithParent = true;
     } else {
       error = "unknown argument " + a;
       return false;
@@ -466,6 +470,11 @@ int RunServer(int argc, const char* const* argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  if (options.ExitWithParent) {
+    // A test that crashes must not leave its server behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() == 1) return 0;  // the parent is gone already
+  }
 
   TUpdateServer server(options);
   try {

@@ -37,6 +37,7 @@ struct TServerOptions {
   uint64_t MaxReportBytes = kMaxReportBytes;
   unsigned Threads = 8;
   bool Log = false;
+  bool ExitWithParent = false;  // SIGTERM when the starting thread ends (tests)
 };
 
 // Parses the command line (argv[0] skipped). Returns false with a message in

@@ -120,7 +120,8 @@ void UpdateServerProcess::Start(const UpdateServerOptions& options) {
     fs::create_directories(dataDir_);
   }
 
-  std::vector<std::string> args = {exe, "--http", "127.0.0.1:0", "--data", dataDir_};
+  std::vector<std::string> args = {exe, "--http", "127.0.0.1:0", "--data", dataDir_,
+                                   "--exit-with-parent"};
   if (options.Https) {
     args.insert(args.end(), {"--https", "127.0.0.1:0"});
   } else {

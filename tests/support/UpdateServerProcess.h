@@ -9,7 +9,9 @@
 //
 // The executable is KORVANE_BINARY_DIR + "/server/korvane-updsrv" (CTest sets
 // KORVANE_BINARY_DIR for every korvane_test); KORVANE_UPDSRV overrides it.
-// Starting a server sets SIGPIPE to ignored in the test process.
+// Starting a server sets SIGPIPE to ignored in the test process. The server
+// ends by itself when the thread that constructed the helper ends (so a
+// crashed test leaves no server behind): construct it on a long-lived thread.
 #pragma once
 
 #include <sys/types.h>
