@@ -10,3 +10,8 @@ korvane_test(NAME scan_exchange_net_tests
     ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exchange_probe_tests.cpp
   LIBS kv_scan PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
+korvane_test(NAME scan_exchange_scan_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/exchange_scan_tests.cpp
+  LIBS kv_scan kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)

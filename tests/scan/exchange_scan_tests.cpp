@@ -1,0 +1,577 @@
+// Whole scans of fixture machines through the exchange, against purpose-built
+// servers and the reference update server on loopback.
+#include "scan/uScanThread.h"
+
+#include "core/uAppState.h"
+#include "core/uSettings.h"
+#include "core/uThread.h"
+#include "exchange_servers.h"
+#include "scan/uExchange.h"
+#include "scan/uExchangeLog.h"
+#include "scan/uSSLRequest.h"
+#include "scan/uServerUrls.h"
+#include "support/UpdateServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <korvane_machine.h>
+#include <korvane_text.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using exchangetest::TFakeUpdateServer;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+// A scan page that records its calls and answers the prompt from a script.
+class TRecordingPage : public IScanPage {
+ public:
+  std::vector<std::string> Calls;
+  std::vector<std::string> Prompts;
+  std::vector<std::string> NoAnswers;
+  std::deque<int> PromptResults;        // empty: Cancel (2)
+  std::function<void()> BeforePromptReturns;
+
+  void ResetPage(TScanThread&) override { Calls.push_back("ResetPage"); }
+  void ClearPage(TScanThread&) override { Calls.push_back("ClearPage"); }
+  void ShowClassStarted(TScanThread&) override {}
+  void ShowProgress(TScanThread&) override {}
+  void AddClassIcon(HICON) override {}
+  void ShowSearching(const std::string& text) override { Calls.push_back("ShowSearching:" + text); }
+  void BeginUpdateCheck() override { Calls.push_back("BeginUpdateCheck"); }
+  void FinishUpdateCheck() override { Calls.push_back("FinishUpdateCheck"); }
+  int ShowConnectivityPrompt(const std::string& text) override {
+    Calls.push_back("Prompt");
+    Prompts.push_back(text);
+    if (BeforePromptReturns) BeforePromptReturns();
+    if (PromptResults.empty()) return 2;
+    const int r = PromptResults.front();
+    PromptResults.pop_front();
+    return r;
+  }
+  void ShowNoAnswer(const std::string& text) override {
+    Calls.push_back("ShowNoAnswer");
+    NoAnswers.push_back(text);
+  }
+  bool Called(const std::string& name) const {
+    for (const auto& c : Calls)
+      if (c == name) return true;
+    return false;
+  }
+};
+
+struct TScanOutcome {
+  bool Succeeded = false;
+  bool AnswerReceived = false;
+  bool Terminated = false;
+  std::string ErrMsg;
+  int32_t ErrCode = 0;
+  std::u16string Answer;
+  std::string FailureText;
+};
+
+// The fixed log lines and the transport's status lines of https.log, stamps removed.
+std::vector<std::string> LogTexts(const std::string& log) {
+  static const std::regex stamp(R"(^\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{2}:\d{2} [AP]M( .*)$)");
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos < log.size()) {
+    const std::size_t end = log.find("\r\n", pos);
+    if (end == std::string::npos) {
+      out.push_back("UNTERMINATED:" + log.substr(pos));
+      break;
+    }
+    const std::string line = log.substr(pos, end - pos);
+    std::smatch m;
+    out.push_back(std::regex_match(line, m, stamp) ? m[1].str() : "BADSTAMP:" + line);
+    pos = end + 2;
+  }
+  return out;
+}
+
+std::vector<std::string> FixedLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const auto& l : lines)
+    if (l.rfind(" HTTP Status:", 0) != 0 && l.rfind(" SSL Status Info:", 0) != 0) out.push_back(l);
+  return out;
+}
+
+const std::vector<std::string> kFullLog = {
+    " Packing GZIP",
+    " Packing GZIP complete",
+    " Initialization",
+    " Setup SSL options",
+    " Setup SSL options complete",
+    " SSL IO Handler assignment",
+    " Adding files to send stream",
+    " Adding files to send stream completed",
+    " Sending HTTP Query",
+    " HTTP Answer received",
+    " Finalization",
+};
+
+std::vector<std::string> WithoutAnswerLine() {
+  std::vector<std::string> v = kFullLog;
+  v.erase(v.begin() + 9);
+  return v;
+}
+
+class ExchangeScan : public ::testing::Test {
+ protected:
+  void SetUp() override { UseMachine("scan-edge"); }
+
+  void TearDown() override {
+    InstallUiQueue(nullptr);
+    unsetenv("KORVANE_MACHINE");
+    KorvaneResetMachine();
+    LoadServerUrls();
+    std::error_code ec;
+    fs::remove_all(machine_, ec);
+  }
+
+  void UseMachine(const std::string& fixture) {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    if (!machine_.empty()) {
+      std::error_code ec;
+      fs::remove_all(machine_, ec);
+    }
+    machine_ = korvane::testing::MakeTempFolder("kv-exchange-machine");
+    fs::copy(std::string(src) + "/tests/machines/" + fixture, machine_,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    setenv("KORVANE_MACHINE", machine_.c_str(), 1);
+    KorvaneResetMachine();
+    InstallUiQueue(&queue_);
+    char buf[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathA(sizeof buf, buf), 0u);
+    state_ = TKorvaneState();
+    state_.TempFolder = buf;
+    state_.ExeName = machine_ + "/korvane";
+    state_.ExeFolder = machine_ + "/";
+    state_.OsShortName = "xp-32";
+    state_.PartnerID = "TESTPARTNER";
+  }
+
+  void SetUrls(const std::string& http, const std::string& https) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(http.c_str()), DWORD(http.size() + 1));
+    RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(https.c_str()), DWORD(https.size() + 1));
+    RegCloseKey(key);
+    LoadServerUrls();
+  }
+  void PointAt(const TFakeUpdateServer& srv) { SetUrls(srv.HttpBase(), srv.HttpsBase()); }
+
+  TScanOutcome Scan(unsigned certWaitMs = 5000, unsigned readTimeoutMs = 3000) {
+    auto* t = new TScanThread(state_, page_);
+    t->CertWaitMs = certWaitMs;
+    t->ReadTimeoutMs = readTimeoutMs;
+    TWaitHandle h = t->Handle();
+    t->Start();
+    EXPECT_TRUE(queue_.PumpUntil([&] { return h->IsSet(); }, 30000));
+    // Let a certificate completion that is still queued run, as the message loop would.
+    queue_.PumpUntil([] { return false; }, 50);
+    TScanOutcome o;
+    o.Succeeded = t->Succeeded;
+    o.AnswerReceived = t->AnswerReceived;
+    o.Terminated = t->Terminated();
+    o.ErrMsg = t->ErrMsg;
+    o.ErrCode = t->ErrCode;
+    o.Answer = t->Answer;
+    o.FailureText = t->FailureText;
+    delete t;
+    return o;
+  }
+
+  std::string Temp(const char* name) const { return state_.TempFolder + name; }
+
+  std::string machine_;
+  TPumpedUiQueue queue_;
+  TKorvaneState state_;
+  TRecordingPage page_;
+};
+
+}  // namespace
+
+TEST_F(ExchangeScan, AnswerIsMergedAndEveryFileIsWritten) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetAnswer(
+      "<dev>\r\n<id>2</id>\r\n<date>5-6-2007</date>\r\n<vers>2.0.0.1</vers>\r\n"
+      "<vendor>Acme</vendor>\r\n<url>http://127.0.0.1:1/p.zip</url>\r\n</dev>\r\n");
+  const TScanOutcome o = Scan();
+  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_TRUE(o.AnswerReceived);
+  ASSERT_GE(state_.DrvCount, 2);
+
+  const TDrvRec& rec = state_.DrvList[2];
+  EXPECT_EQ(rec.NewDate, "5-6-2007");
+  EXPECT_EQ(rec.NewVersion, "2.0.0.1");
+  EXPECT_EQ(rec.NewVendor, "Acme");
+  EXPECT_EQ(rec.NewURL, "http://127.0.0.1:1/p.zip");
+  for (int32_t n = 1; n <= state_.DrvCount; ++n)
+    EXPECT_EQ(state_.DrvList[n].IsOutOfDate(), n == 2) << n;
+  for (int32_t i = 1; i <= state_.GUIDCount; ++i)
+    EXPECT_EQ(state_.GUIDList[i].HasUpdates, state_.GUIDList[i].Description == rec.ClassDesc) << i;
+  EXPECT_EQ(state_.Settings.tDrivers, state_.DrvCount);
+  EXPECT_EQ(state_.Settings.odDrivers, 1);
+  EXPECT_EQ(state_.Settings.udDrivers, state_.DrvCount - 1);
+  EXPECT_TRUE(state_.Settings.IsSysUpdated);
+
+  // The page calls, in order.
+  ASSERT_GE(page_.Calls.size(), 4u);
+  EXPECT_EQ(page_.Calls[page_.Calls.size() - 3], std::string("ShowSearching:") + SearchingText);
+  EXPECT_EQ(page_.Calls[page_.Calls.size() - 2], "BeginUpdateCheck");
+  EXPECT_EQ(page_.Calls.back(), "FinishUpdateCheck");
+
+  // The upload: field, full path as file name, declared type, and the exact report.
+  EXPECT_EQ(srv.UploadCount(), 1);
+  const exchangetest::TUpload up = srv.LastUpload();
+  EXPECT_EQ(up.Field, "drvlist");
+  EXPECT_EQ(up.FileName, Temp(PackedReportFileName));
+  EXPECT_EQ(up.ContentType, "application/x-www-form-urlencoded");
+  const std::string report = exchangetest::Gunzip(up.Content);
+  EXPECT_EQ(report, WideToAnsi(ComposeScanReport("xp-32", "TESTPARTNER", state_.DrvList,
+                                                 state_.DrvCount)));
+  EXPECT_EQ(report.rfind("<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n\r\n<dev>\r\n<id>1</id>\r\n", 0),
+            0u);
+  EXPECT_EQ(up.Content.substr(0, 10), std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0", 10));
+  EXPECT_EQ(up.Content.substr(10, 12), std::string("scanres.log\0", 12));
+
+  // Scratch files: the report was packed and removed, the packed copy stays.
+  EXPECT_FALSE(Exists(Temp(ReportFileName)));
+  EXPECT_EQ(ReadAll(Temp(PackedReportFileName)), up.Content);
+  EXPECT_EQ(ReadAll(Temp(AnswerFileName)), WideToAnsi(o.Answer));
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
+  EXPECT_EQ(state_.Settings.CACertData, exchangetest::TestCertPem());
+
+  const std::vector<std::string> lines = LogTexts(ReadAll(Temp(ExchangeLogFileName)));
+  EXPECT_EQ(FixedLines(lines), kFullLog);
+  // Transport status lines sit between the query and the answer.
+  std::size_t query = 0, answer = 0, http = 0, ssl = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == " Sending HTTP Query") query = i;
+    if (lines[i] == " HTTP Answer received") answer = i;
+    if (lines[i].rfind(" HTTP Status:", 0) == 0) {
+      ++http;
+      EXPECT_GT(i, query);
+    }
+    if (lines[i].rfind(" SSL Status Info:", 0) == 0) {
+      ++ssl;
+      EXPECT_GT(i, query);
+    }
+  }
+  EXPECT_GT(http, 0u);
+  EXPECT_GT(ssl, 0u);
+  EXPECT_LT(query, answer);
+}
+
+TEST_F(ExchangeScan, EmptyMachineSendsOnlyTheHeaderAndStillReadsErrors) {
+  UseMachine("scan-nothing");
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetAnswer("<errcode>1</errcode><errmsg>Nothing to check</errmsg>");
+  const TScanOutcome o = Scan();
+  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(state_.DrvCount, 0);
+  EXPECT_EQ(exchangetest::Gunzip(srv.LastUpload().Content),
+            "<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n\r\n");
+  EXPECT_EQ(o.ErrCode, 1);
+  EXPECT_EQ(o.ErrMsg, "Nothing to check");
+  EXPECT_EQ(state_.Settings.tDrivers, 0);
+  EXPECT_TRUE(state_.Settings.IsSysUpdated);
+}
+
+TEST_F(ExchangeScan, ProbeFailurePromptsUntilOkThenGoesOn) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetProbe("OK");  // upper case alone does not count
+  srv.SetAnswer("");
+  page_.PromptResults = {1, 1};
+  int prompts = 0;
+  page_.BeforePromptReturns = [&] {
+    if (++prompts == 2) srv.SetProbe("all ok here");
+  };
+  const TScanOutcome o = Scan();
+  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  ASSERT_EQ(page_.Prompts.size(), 2u);
+  EXPECT_EQ(page_.Prompts[0],
+            "To continue updating drivers, you need to have an active Internet connection. "
+            "Connect to the Internet and click OK.");
+  EXPECT_EQ(srv.ProbeCount(), 3);
+  EXPECT_EQ(srv.UploadCount(), 1);
+}
+
+TEST_F(ExchangeScan, CancelAtThePromptEndsWithoutUploadOrSuccess) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetProbe("", 503);
+  state_.Settings.tDrivers = 7;
+  state_.Settings.udDrivers = 5;
+  state_.Settings.odDrivers = 2;
+  state_.Settings.IsSysUpdated = true;
+  page_.PromptResults = {2};
+  const TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_TRUE(o.Terminated);
+  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(page_.Prompts.size(), 1u);
+  EXPECT_EQ(srv.UploadCount(), 0);
+  EXPECT_EQ(srv.CertCount(), 0);
+  EXPECT_FALSE(Exists(Temp(ReportFileName)));
+  EXPECT_FALSE(Exists(Temp(PackedReportFileName)));
+  EXPECT_FALSE(page_.Called("ShowNoAnswer"));
+  EXPECT_EQ(state_.Settings.tDrivers, 7);
+  EXPECT_EQ(state_.Settings.udDrivers, 5);
+  EXPECT_EQ(state_.Settings.odDrivers, 2);
+  EXPECT_TRUE(state_.Settings.IsSysUpdated);
+}
+
+TEST_F(ExchangeScan, FirstRunWithoutCertificateSendsNothingAndSaysSo) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetCert("", 404);
+  state_.Settings.tDrivers = 7;
+  state_.Settings.udDrivers = 7;
+  state_.Settings.IsSysUpdated = true;
+  const TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(srv.CertCount(), 1);
+  EXPECT_EQ(srv.UploadCount(), 0);
+  EXPECT_FALSE(Exists(Temp(CACertFileName)));
+  ASSERT_EQ(page_.NoAnswers.size(), 1u);
+  EXPECT_EQ(page_.NoAnswers[0], NoAnswerText);
+  EXPECT_FALSE(page_.Called("FinishUpdateCheck"));
+  EXPECT_EQ(state_.Settings.tDrivers, 7);
+  EXPECT_EQ(state_.Settings.udDrivers, 7);
+  EXPECT_TRUE(state_.Settings.IsSysUpdated);
+}
+
+TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  ASSERT_TRUE(Scan().Succeeded);  // stores the certificate
+  srv.SetCert("", 500);           // this run's fetch fails
+  srv.SetAnswer("<errcode>0</errcode>");
+  state_.Settings.CACertData.clear();
+  std::remove(Temp(CACertFileName).c_str());
+  state_.LoadSettings();  // start-up: "ccc3" written from the stored value
+  ASSERT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
+  const TScanOutcome o = Scan();
+  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(srv.CertCount(), 2);
+  EXPECT_EQ(srv.UploadCount(), 2);
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
+  EXPECT_EQ(state_.Settings.CACertData, exchangetest::TestCertPem());
+}
+
+TEST_F(ExchangeScan, UnloadableCertificateFailsTheUploadBeforeAnythingIsSent) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetCert("this is not a certificate");
+  const TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(srv.UploadCount(), 0);
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), "this is not a certificate");
+  EXPECT_EQ(page_.NoAnswers.size(), 1u);
+  EXPECT_EQ(FixedLines(LogTexts(ReadAll(Temp(ExchangeLogFileName)))), WithoutAnswerLine());
+  EXPECT_EQ(ReadAll(Temp(AnswerFileName)), "");
+}
+
+TEST_F(ExchangeScan, HangingUploadTimesOutWithNoAnswer) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetUploadDelayMs(5000);
+  srv.SetAnswer("<dev><id>1</id><date>x</date><url>u</url></dev>");
+  state_.Settings.tDrivers = 3;
+  const auto t0 = std::chrono::steady_clock::now();
+  const TScanOutcome o = Scan(5000, 300);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(srv.UploadCount(), 1);
+  EXPECT_TRUE(Exists(Temp(AnswerFileName)));
+  EXPECT_EQ(ReadAll(Temp(AnswerFileName)), "");
+  EXPECT_EQ(FixedLines(LogTexts(ReadAll(Temp(ExchangeLogFileName)))), WithoutAnswerLine());
+  EXPECT_EQ(page_.NoAnswers.size(), 1u);
+  EXPECT_EQ(state_.Settings.tDrivers, 3);
+  for (int32_t n = 1; n <= state_.DrvCount; ++n) EXPECT_FALSE(state_.DrvList[n].IsOutOfDate());
+}
+
+TEST_F(ExchangeScan, ErrorStatusIsNoAnswerButAnEmptyBodyIsAVerdict) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetAnswer("<errcode>3</errcode>", 500);
+  state_.Settings.IsSysUpdated = true;
+  TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(o.ErrCode, 0);
+  EXPECT_EQ(page_.NoAnswers.size(), 1u);
+
+  page_ = TRecordingPage();
+  state_.Settings.IsSysUpdated = false;
+  state_.Settings.odDrivers = 4;
+  srv.SetAnswer("", 200);
+  o = Scan();
+  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_TRUE(o.AnswerReceived);
+  EXPECT_TRUE(page_.NoAnswers.empty());
+  EXPECT_FALSE(page_.Called("FinishUpdateCheck"));
+  EXPECT_EQ(state_.Settings.tDrivers, state_.DrvCount);
+  EXPECT_EQ(state_.Settings.udDrivers, state_.DrvCount);
+  EXPECT_EQ(state_.Settings.odDrivers, 0);
+  EXPECT_FALSE(state_.Settings.IsSysUpdated);  // an empty answer leaves it as it was
+  EXPECT_TRUE(Exists(Temp(AnswerFileName)));
+  EXPECT_EQ(ReadAll(Temp(AnswerFileName)), "");
+}
+
+TEST_F(ExchangeScan, ErrorCodesOneAndTwoReachTheCompletion) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  for (int code : {1, 2}) {
+    srv.SetAnswer("<errmsg>Server notice " + std::to_string(code) + "</errmsg><errcode>" +
+                  std::to_string(code) + "</errcode>");
+    const TScanOutcome o = Scan();
+    EXPECT_TRUE(o.Succeeded) << o.FailureText;
+    EXPECT_EQ(o.ErrCode, code);
+    EXPECT_EQ(o.ErrMsg, "Server notice " + std::to_string(code));
+    EXPECT_EQ(state_.Settings.odDrivers, 0);
+    EXPECT_TRUE(state_.Settings.IsSysUpdated);
+  }
+}
+
+TEST_F(ExchangeScan, MergeEdgeCasesOverAWholeScan) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  // Block 1 names no record; block 2 lacks a url (not taken from block 3);
+  // block 3 names record 1 twice over; the last block is never closed.
+  srv.SetAnswer(
+      "<dev><id>999</id><date>a</date><url>u0</url></dev>"
+      "<dev><id>2</id><date>b</date><vers>2</vers></dev>"
+      "<dev><id>1</id><date>c</date><vendor>V</vendor><url>u1</url></dev>"
+      "<dev><id>1</id><date>d</date><url>u2</url>"
+      "<dev><id>3</id><date>e</date><url>u3</url></dev>");
+  const TScanOutcome o = Scan();
+  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  ASSERT_GE(state_.DrvCount, 3);
+  EXPECT_EQ(state_.DrvList[2].NewDate, "b");
+  EXPECT_EQ(state_.DrvList[2].NewURL, "");
+  EXPECT_EQ(state_.DrvList[2].NewVendor, "");
+  EXPECT_EQ(state_.DrvList[1].NewDate, "d");
+  EXPECT_EQ(state_.DrvList[1].NewURL, "u2");
+  EXPECT_EQ(state_.DrvList[3].NewDate, "");
+  EXPECT_EQ(state_.Settings.odDrivers, 3);
+  EXPECT_EQ(state_.Settings.udDrivers, state_.DrvCount - 3);
+  EXPECT_FALSE(state_.Settings.IsSysUpdated);
+}
+
+TEST_F(ExchangeScan, NonDecimalIdFailsTheScan) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetAnswer("<dev><id>first</id><date>a</date></dev>");
+  const TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);
+  EXPECT_TRUE(o.AnswerReceived);
+  EXPECT_FALSE(o.FailureText.empty());
+}
+
+TEST_F(ExchangeScan, ScratchFileSymlinkIsNotWrittenThrough) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  const std::string victim = machine_ + "/victim.txt";
+  { std::ofstream(victim) << "untouched"; }
+  fs::create_symlink(victim, Temp(AnswerFileName));
+  const TScanOutcome o = Scan();
+  EXPECT_FALSE(o.Succeeded);  // the answer file could not be written
+  EXPECT_EQ(ReadAll(victim), "untouched");
+}
+
+TEST_F(ExchangeScan, ServerAddressesComeFromTheSettingsKeyOrDefaults) {
+  TServerUrls d = ReadServerUrls();
+  EXPECT_EQ(d.UpdateURL, serverdefaults::kUpdateURL);
+  EXPECT_EQ(d.SecureUpdateURL, serverdefaults::kSecureUpdateURL);
+  EXPECT_EQ(d.VendorURL, serverdefaults::kVendorURL);
+
+  SetUrls("http://127.0.0.1:8080/", "https://127.0.0.1:8443");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  const DWORD number = 5;
+  RegSetValueExA(key, VendorURLValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                 sizeof number);
+  RegCloseKey(key);
+  LoadServerUrls();
+  EXPECT_EQ(UpdateURL(), "http://127.0.0.1:8080");
+  EXPECT_EQ(ProbeAddress(), "http://127.0.0.1:8080/isavail.txt");
+  EXPECT_EQ(CACertAddress(), "http://127.0.0.1:8080/cacert.txt");
+  EXPECT_EQ(UserMessageAddress(), "http://127.0.0.1:8080/usermsg.txt");
+  EXPECT_EQ(UpdateCheckAddress(), "https://127.0.0.1:8443/remote/check_upd.php");
+  EXPECT_EQ(VendorURL(), serverdefaults::kVendorURL);  // not text: ignored
+
+  // Reading never writes: saving and loading the settings leaves the values alone.
+  state_.SaveSettings();
+  state_.LoadSettings();
+  EXPECT_EQ(ReadServerUrls().UpdateURL, "http://127.0.0.1:8080");
+}
+
+TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
+  if (!korvane::testing::UpdateServerProcess::Available()) GTEST_SKIP() << "no korvane-updsrv";
+  // The display adapter of the fixture has an older driver than this entry.
+  const std::string dir = korvane::testing::MakeTempFolder("kv-exchange-ref");
+  korvane::testing::WriteTextFile(
+      dir + "/catalogue.txt",
+      "PCI\\VEN_10DE&DEV_0181 | 1-15-2009 | 9.9.9.9 | NVIDIA | nv.zip\n");
+  korvane::testing::UpdateServerOptions opt;
+  opt.Catalogue = dir + "/catalogue.txt";
+  korvane::testing::UpdateServerProcess ref(opt);
+  SetUrls(ref.HttpBase(), ref.HttpsBase());
+  const TScanOutcome o = Scan();
+  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_TRUE(o.AnswerReceived);
+  int outOfDate = 0;
+  for (int32_t n = 1; n <= state_.DrvCount; ++n) {
+    const TDrvRec& r = state_.DrvList[n];
+    if (!r.IsOutOfDate()) continue;
+    ++outOfDate;
+    EXPECT_EQ(r.NewDate, "1-15-2009");
+    EXPECT_EQ(r.NewVersion, "9.9.9.9");
+    EXPECT_EQ(r.NewVendor, "NVIDIA");
+    EXPECT_NE(r.NewURL.find("nv.zip"), std::string::npos);
+    EXPECT_NE(r.HardwareIDs.find(u"VEN_10DE&DEV_0181"), std::u16string::npos);
+  }
+  EXPECT_GE(outOfDate, 1);
+  EXPECT_EQ(state_.Settings.odDrivers, outOfDate);
+  EXPECT_EQ(state_.Settings.udDrivers + state_.Settings.odDrivers, state_.DrvCount);
+  EXPECT_TRUE(state_.Settings.IsSysUpdated);
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), ReadAll(ref.CaCertFile()));
+  korvane::testing::RemoveFolder(dir);
+}
