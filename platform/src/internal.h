@@ -1,0 +1,38 @@
+// Shared internals of the platform layer (not part of its public headers).
+#pragma once
+
+#include <minwindef.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kvp {
+
+// Code pages.
+char16_t Cp1252ToWide(unsigned char c);
+int WideToCp1252(char16_t w);  // -1 when 1252 has no such character
+std::u16string Utf8ToWide(std::string_view s, bool* bad);
+std::string WideToUtf8(std::u16string_view w);
+
+// Machine selection (machine.cpp).
+struct MachineInfo {
+  std::string root;  // no trailing '/'
+  bool host = false;
+};
+MachineInfo CurrentMachine();
+// Creates a folder and its parents (mode for the ones created); false on failure.
+bool MakeDirs(const std::string& path, unsigned mode);
+// One line on stderr, prefixed "korvane: ".
+void ReportError(const std::string& message);
+
+// Reset hooks of the cached states, called by KorvaneResetMachine.
+void ResetRegistry();
+void ResetDevices();
+void ResetIcons();
+
+struct RegKey;
+// The live host's synthesised HKEY_LOCAL_MACHINE keys, laid over system.reg when read.
+void SetMachineOverlay(std::shared_ptr<const RegKey> overlay);
+
+}  // namespace kvp

@@ -1,0 +1,85 @@
+// Which machine the layer shows: KORVANE_MACHINE names a machine folder; unset or "host"
+// is the live host, whose hives live in a private folder of the user.
+#include <korvane_machine.h>
+
+#include "internal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace kvp {
+
+namespace {
+
+std::mutex g_mutex;
+bool g_known = false;
+MachineInfo g_machine;
+
+MachineInfo Resolve() {
+  MachineInfo m;
+  const char* env = std::getenv("KORVANE_MACHINE");
+  std::string v = env ? env : "";
+  if (v.empty() || v == "host") {
+    m.host = true;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (xdg && *xdg == '/') {
+      base = xdg;
+    } else {
+      const char* home = std::getenv("HOME");
+      base = std::string(home && *home ? home : "/tmp") + "/.local/share";
+    }
+    m.root = base + "/korvane/host";
+  } else {
+    while (v.size() > 1 && v.back() == '/') v.pop_back();
+    m.root = v;
+  }
+  return m;
+}
+
+}  // namespace
+
+MachineInfo CurrentMachine() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_known) {
+    g_machine = Resolve();
+    g_known = true;
+  }
+  return g_machine;
+}
+
+bool MakeDirs(const std::string& path, unsigned mode) {
+  if (path.empty()) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeDirs(path.substr(0, slash), 0755)) return false;
+  if (mkdir(path.c_str(), mode) == 0 || errno == EEXIST) return true;
+  return false;
+}
+
+void ReportError(const std::string& message) {
+  std::fprintf(stderr, "korvane: %s\n", message.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace kvp
+
+std::string KorvaneMachineRoot() { return kvp::CurrentMachine().root; }
+
+bool KorvaneMachineIsHost() { return kvp::CurrentMachine().host; }
+
+std::string KorvaneMachineFile(const std::string& name) { return kvp::CurrentMachine().root + "/" + name; }
+
+void KorvaneResetMachine() {
+  {
+    std::lock_guard<std::mutex> lock(kvp::g_mutex);
+    kvp::g_known = false;
+  }
+  kvp::ResetRegistry();
+  kvp::ResetDevices();
+  kvp::ResetIcons();
+}
