@@ -239,7 +239,7 @@ class THttpConnection : public IHttpSource {
           data += n;
           size -= static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-          Wait(POLLOUT, static_cast<int>(timeoutMs_), "Write");
+          Wait(POLLOUT, TimeoutArg(), "Write");
         } else if (n < 0 && errno != EINTR) {
           throw EHttpError("Socket error while sending: " + ErrnoText(errno));
         }
@@ -264,7 +264,7 @@ class THttpConnection : public IHttpSource {
         const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(chunk), 0);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-          Wait(POLLIN, static_cast<int>(timeoutMs_), "Read");
+          Wait(POLLIN, TimeoutArg(), "Read");
         else if (errno != EINTR)
           throw EHttpError("Socket error while reading: " + ErrnoText(errno));
       }
@@ -292,6 +292,8 @@ class THttpConnection : public IHttpSource {
     fd_ = -1;
   }
 
+  int TimeoutArg() const { return static_cast<int>(std::min<unsigned>(timeoutMs_, INT_MAX)); }
+
   void CheckAborted() const {
     if (aborted_) throw EHttpError("Disconnected: the operation was aborted.");
   }
@@ -306,6 +308,7 @@ class THttpConnection : public IHttpSource {
 
   // Waits until the socket is ready; timeoutMs < 0 waits without limit.
   void Wait(short events, int timeoutMs, const char* what) {
+    if (timeoutMs == 0) timeoutMs = -1;  // a read time-out of 0 means none, not an instant failure
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
@@ -326,9 +329,9 @@ class THttpConnection : public IHttpSource {
 
   void WaitSsl(int err, const char* what) {
     if (err == SSL_ERROR_WANT_READ) {
-      Wait(POLLIN, static_cast<int>(timeoutMs_), what);
+      Wait(POLLIN, TimeoutArg(), what);
     } else if (err == SSL_ERROR_WANT_WRITE) {
-      Wait(POLLOUT, static_cast<int>(timeoutMs_), what);
+      Wait(POLLOUT, TimeoutArg(), what);
     } else if (err == SSL_ERROR_SYSCALL) {
       const int e = errno;
       ERR_clear_error();

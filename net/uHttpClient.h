@@ -52,7 +52,7 @@ class THttpClient {
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
 
-  unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;
+  unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;  // ms without data; 0: no limit
   TSSLIOHandler* IOHandler = nullptr;  // required for https URLs
 
   std::function<void(const std::string&)> OnStatus;  // "Connected." ...

@@ -340,14 +340,24 @@ TEST(HttpClient, OrdinaryAnswersFromAnHttpLibraryServer) {
 
 class HttpsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    cert = dir.File("cert.pem");
-    key = dir.File("key.pem");
-    nettest::MakeSelfSignedCert(cert, key);
+  // One throw-away certificate for the whole suite: key generation is slow.
+  static void SetUpTestSuite() {
+    certDir = new nettest::TempDir;
+    nettest::MakeSelfSignedCert(certDir->File("cert.pem"), certDir->File("key.pem"));
   }
+  static void TearDownTestSuite() {
+    delete certDir;
+    certDir = nullptr;
+  }
+  void SetUp() override {
+    cert = certDir->File("cert.pem");
+    key = certDir->File("key.pem");
+  }
+  static nettest::TempDir* certDir;
   nettest::TempDir dir;
   std::string cert, key;
 };
+nettest::TempDir* HttpsTest::certDir = nullptr;
 
 TEST_F(HttpsTest, PostOverTlsWithRootCertificateAndStatusInfo) {
   LibServer<httplib::SSLServer> lib(cert.c_str(), key.c_str());
@@ -430,4 +440,14 @@ TEST_F(HttpsTest, CipherListTheLibraryCannotHonourStillConnects) {
     client.IOHandler = &ssl;
     EXPECT_EQ(client.GetText("https://127.0.0.1:" + std::to_string(lib.port) + "/"), "ok");
   }
+}
+
+TEST(HttpClient, ZeroReadTimeoutWaitsInsteadOfFailingAtOnce) {
+  RawServer server([](int fd, const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nlate");
+  });
+  THttpClient client;
+  client.ReadTimeout = 0;
+  EXPECT_EQ(client.GetText(server.Base() + "/"), "late");
 }
