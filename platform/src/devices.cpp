@@ -356,6 +356,10 @@ void ResetDevices() {
 
 void ResetIcons() {}
 
+void EnsureHostOverlay() {
+  if (CurrentMachine().host) CurrentInventory(false);
+}
+
 }  // namespace kvp
 
 using namespace kvp;

@@ -34,5 +34,7 @@ void ResetIcons();
 struct RegKey;
 // The live host's synthesised HKEY_LOCAL_MACHINE keys, laid over system.reg when read.
 void SetMachineOverlay(std::shared_ptr<const RegKey> overlay);
+// On the live host, reads the devices once so that their driver keys exist.
+void EnsureHostOverlay();
 
 }  // namespace kvp

@@ -166,6 +166,14 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
 
 // What readers see: the file, on the live host with the synthesised keys laid over it.
 LONG LoadView(int hive, std::shared_ptr<const RegKey>& out) {
+  if (hive == kHklm) {
+    bool need;
+    {
+      std::lock_guard<std::mutex> lock(g_mu);
+      need = !g_overlay;
+    }
+    if (need) EnsureHostOverlay();
+  }
   std::lock_guard<std::mutex> lock(g_mu);
   std::shared_ptr<const RegKey> file;
   LONG r = LoadFileLocked(hive, file);
