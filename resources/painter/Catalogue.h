@@ -39,6 +39,9 @@ void PaintDiagrams(Catalogue& c);
 void PaintClassIcons(Catalogue& c);
 void PaintAll(Catalogue& c);
 
+// Review aid: the windows composed from the pictures, PREFIX-mock-*.png.
+void WriteMockups(const Catalogue& c, const QString& prefix);
+
 // Serialised file bytes of a picture in its format.
 QByteArray Encode(const Picture& picture);
 QString FileExtension(Format format);

@@ -201,9 +201,7 @@ QImage DialogBase(int w, int h, const QString& title, double radius) {
     Text(p, QRectF(20, 7, w - 110, 22), title, Sans(15, true), colour::kAccentDark);
   p.setPen(QPen(QColor(70, 110, 160), 1));
   p.setBrush(Qt::NoBrush);
-  // The region is one pixel larger than the client area, so the edge sits on
-  // the last row and column.
-  p.drawRoundedRect(QRectF(0.5, 0.5, w, h), radius, radius);
+  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), radius, radius);
   return img;
 }
 

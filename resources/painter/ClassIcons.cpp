@@ -482,9 +482,9 @@ void Volume(QPainter& p) {
   // A partition slice over the platter.
   p.setPen(QPen(Qt::white, 0.8));
   p.setBrush(QColor(38, 123, 191));
-  p.drawPie(QRectF(14, 3, 14, 14), 90 * 16, -110 * 16);
+  p.drawPie(QRectF(17, 5, 13, 13), 90 * 16, -110 * 16);
   p.setBrush(QColor(110, 190, 250));
-  p.drawPie(QRectF(14, 3, 14, 14), -20 * 16, -250 * 16);
+  p.drawPie(QRectF(17, 5, 13, 13), -20 * 16, -250 * 16);
 }
 
 void Globe(QPainter& p) {
@@ -720,7 +720,7 @@ std::vector<ClassIcon> Classes() {
       {"25DBCE516C8F4A728A6DB54C2B4FC835", "handheld synchronisation: handheld with sync arrows",
        [](QPainter& p) { Handheld(p, false); CornerBadge(p, [](QPainter& q) { Arrows(q); }); }},
       {"36FC9E60C46511CF8056444553540000", "USB controllers: the USB trident", [](QPainter& p) { UsbTrident(p); }},
-      {"43675D81502A4A829F84B75F418C5DEA", "vendor device class: chip", [](QPainter& p) { ChipShape(p, QStringLiteral("I/O")); }},
+      {"43675D81502A4A829F84B75F418C5DEA", "vendor device class: chip", [](QPainter& p) { ChipShape(p, QStringLiteral("IO")); }},
       {"4658EE7EF05011D1B6BD00C04FA372A7", "plug and play printers: printer with USB badge", printerPlug},
       {"48721B56679511D2B1A80080C72E74A2", "IEEE 1284.4 devices: printer with a port badge",
        [](QPainter& p) { Printer(p); CornerBadge(p, [](QPainter& q) { SerialPort(q); }); }},

@@ -135,11 +135,16 @@ int main(int argc, char** argv) {
       qrc += "  <file alias=\"" + p.name.toUtf8() + "\">" + file.toUtf8() + "</file>\n";
     }
     qrc += "</qresource>\n</RCC>\n";
-    if (!WriteIfChanged(outDir + QStringLiteral("/korvane_art.qrc"), qrc)) {
+    // The list is always rewritten: it is the build's record that painting ran.
+    QFile list(outDir + QStringLiteral("/korvane_art.qrc"));
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate) || list.write(qrc) != qrc.size()) {
       std::fprintf(stderr, "kv_painter: cannot write the resource list\n");
       return 1;
     }
-    if (!sheetPrefix.isEmpty()) WriteSheets(catalogue, sheetPrefix);
+    if (!sheetPrefix.isEmpty()) {
+      WriteSheets(catalogue, sheetPrefix);
+      art::WriteMockups(catalogue, sheetPrefix);
+    }
     if (!inventory.isEmpty() && !WriteInventory(catalogue, inventory)) return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kv_painter: %s\n", e.what());
