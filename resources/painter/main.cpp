@@ -57,7 +57,9 @@ void WriteSheets(const art::Catalogue& c, const QString& prefix) {
     int x = pad, y = pad, rowH = 0;
     for (const art::Picture* p : groups[group]) {
       QImage img = p->images.back();
-      const int cellW = std::max(img.width(), 70);
+      // Icons are small: show them at twice their size for review.
+      if (p->format == art::Format::Ico) img = img.scaled(img.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+      const int cellW = std::max(img.width(), 96);
       if (x + cellW + pad > sheetW && x > pad) {
         x = pad;
         y += rowH + labelH + pad;
@@ -79,8 +81,10 @@ void WriteSheets(const art::Catalogue& c, const QString& prefix) {
       // Show the decoded file, not the painted image, so encoder faults show too.
       QImage decoded;
       decoded.loadFromData(art::Encode(*s.p));
+      if (!decoded.isNull() && decoded.size() != s.img.size())
+        decoded = decoded.scaled(s.img.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
       painter.drawImage(s.at, decoded.isNull() ? s.img : decoded);
-      art::Text(painter, QRectF(s.at.x(), s.at.y() + s.img.height() + 1, std::max(s.img.width(), 70) + pad, labelH),
+      art::Text(painter, QRectF(s.at.x(), s.at.y() + s.img.height() + 1, std::max(s.img.width(), 96) + pad, labelH),
                 s.p->name, art::Sans(10), Qt::white);
     }
     painter.end();
