@@ -220,7 +220,8 @@ void TScanThread::Execute() {
       Synchronize([this] { Page.ShowSearching(SearchingText); });
       UpdateCheck();
     }
-    if (!Terminated()) Succeeded = true;
+    // A check that never got a response is no successful check.
+    if (!Terminated() && (!RunExchange || AnswerReceived)) Succeeded = true;
   } catch (const std::exception& e) {
     Succeeded = false;
     FailureText = e.what();
