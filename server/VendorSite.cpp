@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -118,31 +119,34 @@ bool EnsurePackage(const std::string& dir, const std::string& name, uint64_t siz
       (!exactSize || static_cast<uint64_t>(st.st_size) == size))
     return false;
   ::mkdir(dir.c_str(), 0755);
-  const std::string tmp = path + ".part";
+  const std::string tmp = path + ".part" + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create package " + tmp);
-  // xorshift64 seeded by the name's FNV-1a hash: the same name always gives
-  // the same bytes, so downloads can be compared across restarts.
+  // One MiB of xorshift64 bytes seeded by the name's FNV-1a hash, repeated
+  // with each block's number in its first eight bytes: the same name always
+  // gives the same bytes (downloads compare across restarts), no two blocks
+  // are equal, and large packages cost little more than the disk writes.
   uint64_t x = 1469598103934665603ull;
   for (unsigned char c : name) x = (x ^ c) * 1099511628211ull;
   if (x == 0) x = 1;
-  std::string head = "Korvane demo driver package " + name + "\n";
   std::vector<unsigned char> buf(1 << 20);
+  for (size_t i = 0; i + 8 <= buf.size(); i += 8) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    std::memcpy(&buf[i], &x, 8);
+  }
+  const std::string head = "Korvane demo driver package " + name + "\n";
   uint64_t written = 0;
-  bool first = true;
+  uint64_t block = 0;
   while (written < size) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - written));
-    for (size_t i = 0; i + 8 <= buf.size(); i += 8) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      for (int k = 0; k < 8; ++k) buf[i + static_cast<size_t>(k)] = static_cast<unsigned char>(x >> (8 * k));
+    if (block == 0) {
+      std::memcpy(buf.data(), head.data(), std::min(head.size(), buf.size()));
+    } else {
+      std::memcpy(buf.data(), &block, 8);
     }
-    if (first) {
-      for (size_t i = 0; i < head.size() && i < buf.size(); ++i)
-        buf[i] = static_cast<unsigned char>(head[i]);
-      first = false;
-    }
+    ++block;
     size_t done = 0;
     while (done < n) {
       ssize_t w = ::write(fd, buf.data() + done, n - done);
