@@ -9,8 +9,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 #include <cstdlib>
+
+#include <gif_lib.h>
+#include <jpeglib.h>
 
 #include "resources/kvresources.h"
 #include "resources/painter/Catalogue.h"
@@ -283,6 +289,46 @@ TEST_F(Resources, InventoryListsEveryResource) {
     EXPECT_TRUE(text.contains(QStringLiteral("`") + p.name + QStringLiteral("`"))) << p.name.toStdString();
     EXPECT_FALSE(Resource(p.name).isEmpty()) << p.name.toStdString();
   }
+}
+
+// The program decodes with libjpeg and giflib themselves, not Qt's readers.
+TEST_F(Resources, LibjpegAndGiflibDecodeThePictures) {
+  const QByteArray jpeg = Resource(QStringLiteral("BGMAIN"));
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.constData()), static_cast<unsigned long>(jpeg.size()));
+  ASSERT_EQ(jpeg_read_header(&cinfo, TRUE), JPEG_HEADER_OK);
+  jpeg_start_decompress(&cinfo);
+  EXPECT_EQ(cinfo.output_width, 750u);
+  EXPECT_EQ(cinfo.output_height, 550u);
+  EXPECT_EQ(cinfo.output_components, 3);
+  std::vector<unsigned char> row(cinfo.output_width * 3);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW r = row.data();
+    jpeg_read_scanlines(&cinfo, &r, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+
+  struct Reader { QByteArray data; int at = 0; };
+  Reader reader{Resource(QStringLiteral("DIAGIMG42"))};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&reader, [](GifFileType* g, GifByteType* out, int n) {
+    auto* r = static_cast<Reader*>(g->UserData);
+    const int take = std::min(n, static_cast<int>(r->data.size()) - r->at);
+    std::memcpy(out, r->data.constData() + r->at, static_cast<size_t>(take));
+    r->at += take;
+    return take;
+  }, &error);
+  ASSERT_NE(gif, nullptr);
+  ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+  EXPECT_EQ(gif->ImageCount, 1);
+  EXPECT_EQ(gif->SWidth, 155);
+  EXPECT_EQ(gif->SHeight, 92);
+  EXPECT_NE(gif->SColorMap, nullptr);
+  DGifCloseFile(gif, &error);
 }
 
 // ---- the painter's encoders -------------------------------------------------
