@@ -132,4 +132,22 @@ TEST(CheckToolProcessTest, ExitStatus) {
   EXPECT_EQ(RunTool("--nonsense", out), 2);
 }
 
+TEST(CheckToolProcessTest, ScansTheLiveHost) {
+  // The host keeps its hives and Temp/ under XDG_DATA_HOME: point that at a scratch folder.
+  TTestMachine scratch;
+  ::unsetenv("KORVANE_MACHINE");
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  ::setenv("XDG_DATA_HOME", scratch.Root().c_str(), 1);
+  std::string out;
+  EXPECT_EQ(RunTool("--tsv", out), 0);
+  EXPECT_NE(out.find("summary\t"), std::string::npos);
+  ASSERT_GE(out.size(), 3u);
+  EXPECT_EQ(out.substr(out.size() - 3), "\t1\n");
+  if (old)
+    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 }  // namespace
