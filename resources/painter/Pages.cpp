@@ -374,10 +374,12 @@ QImage ScanFrame(int frame) {
     p.drawEllipse(c, 36, 36);
     p.drawEllipse(c, 27, 27);
     // Beam: a wedge fading behind its leading edge.
-    QConicalGradient beam(c, -angle);
-    beam.setColorAt(0, QColor(38, 123, 191, 120));
-    beam.setColorAt(0.18, QColor(38, 123, 191, 0));
-    beam.setColorAt(1, QColor(38, 123, 191, 0));
+    // The gradient runs counter-clockwise like the magnifier, so the lit end
+    // of the ramp (1.0) sits right behind it.
+    QConicalGradient beam(c, angle);
+    beam.setColorAt(0, QColor(38, 123, 191, 0));
+    beam.setColorAt(0.8, QColor(38, 123, 191, 0));
+    beam.setColorAt(1, QColor(38, 123, 191, 130));
     p.setPen(Qt::NoPen);
     p.setBrush(beam);
     p.drawEllipse(c, 37, 37);
@@ -401,7 +403,7 @@ QImage ScanFrame(int frame) {
     p.setPen(QPen(QColor(255, 255, 255, 60), 0.8));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(chip.adjusted(4, 4, -4, -4), 2, 2);
-    // Progress dots round the outer ring: the frames done so far are lit.
+    // Dots round the outer ring: the one at the beam lights up.
     for (int i = 0; i < 8; ++i) {
       const double a = (i * 45.0) * M_PI / 180.0;
       const QPointF d(c.x() + 36 * std::cos(a), c.y() - 36 * std::sin(a));
