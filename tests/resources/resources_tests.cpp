@@ -263,6 +263,31 @@ TEST_F(Resources, WhitePageMatchesTheMainBackgroundBehindIt) {
   EXPECT_GT(qBlue(centre), 250);
 }
 
+// Pictures laid over BGMAIN carry its colours where they do not draw, so
+// they sit on it without a visible box.
+TEST_F(Resources, MainWindowPiecesBlendIntoTheBackground) {
+  const QImage main = Decode(Resource(QStringLiteral("BGMAIN")), "JPEG");
+  struct Piece { const char* name; int left, top; QPoint probe; };
+  const Piece pieces[] = {
+      {"ICOSTEP1HEAD", 0, 0, {180, 95}},   {"ICOSTEP2HEAD", 0, 0, {5, 95}},     {"ICOSTEP3HEAD", 0, 0, {185, 5}},
+      {"BTNSETTINGS_NA", 37, 521, {0, 0}}, {"BTNSETTINGS_GRAY", 37, 521, {72, 22}},
+      {"BTNHELP_A", 121, 521, {0, 22}},    {"BTNABOUT_DN", 187, 521, {61, 0}},
+      {"BTNCLOSE_NA", 694, 0, {0, 14}},    {"BTNCLOSE_A", 694, 0, {40, 14}},   {"BTNMIN_NA", 671, 0, {0, 14}},
+  };
+  for (const Piece& piece : pieces) {
+    SCOPED_TRACE(piece.name);
+    const QImage img = Decode(Resource(QString::fromLatin1(piece.name)), "JPEG");
+    const QRgb a = img.pixel(piece.probe), b = main.pixel(piece.left + piece.probe.x(), piece.top + piece.probe.y());
+    EXPECT_NEAR(qRed(a), qRed(b), 14);
+    EXPECT_NEAR(qGreen(a), qGreen(b), 14);
+    EXPECT_NEAR(qBlue(a), qBlue(b), 14);
+  }
+  // The close tab itself is red, inside its corners.
+  const QImage close = Decode(Resource(QStringLiteral("BTNCLOSE_NA")), "JPEG");
+  const QRgb body = close.pixel(5, 10);
+  EXPECT_GT(qRed(body), qBlue(body) + 60);
+}
+
 TEST_F(Resources, ButtonStatesDiffer) {
   const char* buttons[] = {"BTNCLOSE", "BTNMIN", "BTNHELP", "BTNABOUT", "BTNSETTINGS", "BTNOK", "BTNCANCEL",
                            "BTNDOWNLOAD", "BTNSCANNOW", "BTNBACK"};
