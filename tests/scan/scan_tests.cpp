@@ -414,4 +414,36 @@ TEST(ConsolePageTest, PromptAnswersCancelWithoutATerminalAndAsksWithOne) {
   }
 }
 
+TEST(ScanTest, WindowsXpDesktop) {
+  TScanRun run("xp-desktop");
+  ASSERT_TRUE(run.Run()) << run.failure;
+  const TKorvaneState& s = run.state;
+  EXPECT_EQ(s.GUIDCount, 15);
+  EXPECT_EQ(s.DrvCount, 41);
+  int total = 0;
+  for (int i = 1; i <= s.GUIDCount; ++i) {
+    total += s.GUIDList[i].DevCount;
+    EXPECT_FALSE(IsExcludedClass(s.GUIDList[i].GUIDStr)) << s.GUIDList[i].GUIDStr;
+    if (i > 1) {
+      EXPECT_LE(lstrcmpA(s.GUIDList[i - 1].Description.c_str(), s.GUIDList[i].Description.c_str()), 0);
+    }
+  }
+  EXPECT_EQ(total, s.DrvCount);
+  for (int i = 1; i <= s.GUIDCount; ++i) {
+    const TGUIDRec& g = s.GUIDList[i];
+    // Classes whose devices lack compatible IDs (Computer, Processors) are not listed.
+    EXPECT_NE(g.Description, "Computer");
+    EXPECT_NE(g.Description, "Processors");
+    if (g.GUIDStr == PrinterClassGUID) {
+      EXPECT_EQ(g.DevCount, 2);  // neither is present
+    }
+    if (g.GUIDStr == ImagingClassGUID) {
+      EXPECT_EQ(g.DevCount, 2);  // one is absent
+    }
+  }
+  EXPECT_NE(run.Find("HP LaserJet 1020"), nullptr);
+  EXPECT_EQ(GetProcessorSummary(),
+            "Intel(R) Pentium(R) 4 CPU 3.00GHz\n\rIntel(R) Pentium(R) 4 CPU 3.00GHz\n\r");
+}
+
 }  // namespace
