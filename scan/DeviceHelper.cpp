@@ -2,6 +2,7 @@
 
 #include <korvane_text.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
