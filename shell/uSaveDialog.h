@@ -1,0 +1,24 @@
+// The file save dialog ("Choose folder for save..."), with a test hook that
+// answers each run without showing the dialog.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+class TSaveDialog {
+ public:
+  std::string Title;
+  std::string FileName;  // default name in, chosen path out (code-page text)
+  std::string Filter;    // Qt filter text, e.g. "All files (*)"
+  std::string InitialDir;
+
+  // Shows the dialog; true when the user chose a file (then FileName is its path).
+  bool Execute(QWidget* parent = nullptr);
+
+  // The hook sees the dialog as it would open, may set FileName, and returns
+  // true for a choice, false for Cancel. An empty hook shows the real dialog.
+  using THook = std::function<bool(TSaveDialog&)>;
+  static void SetTestHook(THook hook);
+};

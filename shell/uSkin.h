@@ -1,0 +1,56 @@
+// Skin operations shared by every window: pictures decoded from the program's
+// resources (":/rcdata/<NAME>") at each use, rounded window regions, dragging
+// by the background, the dialogs' close-button touch-up, and the standard
+// message box that reports a packaging fault (a missing picture).
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QRegion>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+class QWidget;
+class TImage;
+
+// A picture that cannot be had: missing resource or undecodable data.
+class ESkinError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The bytes of resource `name`; raises ESkinError naming it when absent.
+QByteArray ReadSkinResource(const std::string& name);
+// Decoders of whole streams (libjpeg: full size, 24-bit; giflib: first frame).
+QImage DecodeJpeg(const QByteArray& data);
+QImage DecodeGif(const QByteArray& data);
+
+// Decode resource `name` into the target picture. On any error the target
+// keeps its previous picture and ESkinError is raised.
+void LoadJpegResource(const std::string& name, QImage& target);
+void LoadJpegResource(const std::string& name, TImage* target);
+void LoadGifResource(const std::string& name, QImage& target);
+void LoadGifResource(const std::string& name, TImage* target);
+
+// White lower corners (three pixels each) of a dialog's close button.
+void RoundCloseButtonCorners(QImage& bitmap);
+
+// The rounded rectangle (0, 0)-(width, height) with corner ellipse ew x eh,
+// pixel for pixel as the window system's round-rect region.
+QRegion RoundRectRegion(int width, int height, int ew, int eh);
+// Shapes a top-level window once, at creation.
+void SetRoundWindowRegion(QWidget* window, int width, int height, int ew, int eh);
+
+// Makes `source` drag its top-level window with the left button (the window
+// system's move; a manual move where the platform has none). Other buttons
+// do nothing.
+void MakeDragSource(QWidget* source);
+
+// Runs a handler; a skin error stops it and is shown in a standard message box.
+void RunSkinGuarded(const std::function<void()>& handler);
+// Shows the error of a failed picture load (standard message box; tests may hook it).
+void ShowSkinError(const std::string& message);
+using TSkinErrorHook = std::function<void(const std::string& message)>;
+void SetSkinErrorHook(TSkinErrorHook hook);
