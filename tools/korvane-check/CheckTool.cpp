@@ -3,6 +3,9 @@
 #include "core/uThread.h"
 #include "scan/uConsoleScanPage.h"
 #include "scan/uScanThread.h"
+#include "sysinfo/VersionInfo.h"
+#include "sysinfo/uSystemFacts.h"
+#include "sysinfo/uWinVersion.h"
 
 #include <korvane_text.h>
 #include <windows.h>
@@ -21,7 +24,21 @@ namespace {
 // ---- places for the other parts of the tool ----
 
 // System facts the report and a --sysinfo listing need (OsShortName, ProgramVersion).
-void PrepareSystemFacts(TKorvaneState&) {}
+void PrepareSystemFacts(TKorvaneState& state) {
+  TWindowsTypeEx windows;
+  GetWindowsTypeEx(windows);
+  state.OsShortName = windows.ShortName;
+  // The program's version is the korvane executable's; a build without the
+  // window program falls back to this tool's own, which carries the same.
+  for (const std::string& path : {state.ExeName, std::string("/proc/self/exe")}) {
+    try {
+      state.ProgramVersion = FileVersionText(path);
+    } catch (const std::exception&) {
+      state.ProgramVersion.clear();
+    }
+    if (!state.ProgramVersion.empty()) break;
+  }
+}
 
 // Before an update check: settings and certificate the exchange reads.
 void BeforeExchange(TKorvaneState&) {}
@@ -39,11 +56,12 @@ std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : AnsiTo
 }  // namespace
 
 std::string CheckUsage() {
-  return "usage: korvane-check [--tsv] [--exchange]\n"
+  return "usage: korvane-check [--tsv] [--exchange] [--sysinfo]\n"
          "  Scans this machine's devices (KORVANE_MACHINE chooses the machine) and prints\n"
          "  the driver list on stdout, progress on stderr.\n"
          "  --tsv       tab-separated class, driver and summary records\n"
-         "  --exchange  also run the update check against the update server\n";
+         "  --exchange  also run the update check against the update server\n"
+         "  --sysinfo   print the start page's system facts instead, key<TAB>value\n";
 }
 
 bool ParseCheckArgs(const std::vector<std::string>& args, TCheckOptions& options,
@@ -53,6 +71,8 @@ bool ParseCheckArgs(const std::vector<std::string>& args, TCheckOptions& options
       options.Tsv = true;
     } else if (a == "--exchange") {
       options.Exchange = true;
+    } else if (a == "--sysinfo") {
+      options.Sysinfo = true;
     } else if (a == "--help" || a == "-h") {
       options.Help = true;
     } else {
@@ -218,6 +238,11 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   TKorvaneState state;
   PrepareCheckState(state, ec ? std::string("korvane-check") : self.string());
+  if (options.Sysinfo) {
+    PrintSystemFacts(out, &GetProcessorSummary, state.ProgramVersion);
+    out.flush();
+    return kExitOk;
+  }
   const TCheckResult result = RunCheckScan(state, options, err);
   if (options.Tsv)
     PrintTsv(state, result, out);

@@ -13,6 +13,7 @@ class TScanThread;
 struct TCheckOptions {
   bool Tsv = false;       // --tsv: the tab-separated records
   bool Exchange = false;  // --exchange: run the update check after the device phase
+  bool Sysinfo = false;   // --sysinfo: the start page's system facts, no scan
   bool Help = false;
 };
 
