@@ -209,6 +209,7 @@ void TUpdateServer::Log(const std::string& line) {
 }
 
 void TUpdateServer::LoadCatalogue(bool atStart) {
+  std::lock_guard<std::mutex> reload(reloadMutex_);
   if (catalogueFile_.empty()) {
     std::lock_guard<std::mutex> lock(catalogueMutex_);
     if (!catalogue_) catalogue_ = std::make_shared<TCatalogue>();

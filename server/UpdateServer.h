@@ -80,6 +80,7 @@ class TUpdateServer {
   int httpPort_ = 0, httpsPort_ = 0;
   std::atomic<bool> stopping_{false};
 
+  std::mutex reloadMutex_;  // one reload (and package generation) at a time
   std::mutex catalogueMutex_;
   std::shared_ptr<const TCatalogue> catalogue_;
   int64_t catalogueMtime_ = -1;
