@@ -1,11 +1,13 @@
 #include "tools/korvane-check/CheckTool.h"
 
+#include "core/uDateTime.h"
 #include "core/uThread.h"
 #include "scan/uConsoleScanPage.h"
 #include "scan/uScanThread.h"
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
+#include "scan/uServerUrls.h"
 
 #include <korvane_text.h>
 #include <windows.h>
@@ -40,11 +42,33 @@ void PrepareSystemFacts(TKorvaneState& state) {
   }
 }
 
-// Before an update check: settings and certificate the exchange reads.
-void BeforeExchange(TKorvaneState&) {}
+// Before an update check: the server addresses, and the settings as the program
+// loads them at start (the stored root certificate becomes "ccc3"; the last scan's
+// figures stay as they were when no answer arrives).
+void BeforeExchange(TKorvaneState& state) {
+  LoadServerUrls();
+  try {
+    state.LoadSettings();
+  } catch (const std::exception& e) {
+    // Without "ccc3" the exchange finds no certificate and says so itself.
+    std::cerr << "korvane-check: " << e.what() << std::endl;
+  }
+}
 
-// After the scan: the bookkeeping the program does when a scan completes.
-void AfterScan(TKorvaneState&, TScanThread&, TCheckResult&) {}
+// After the scan: what the scan page's completion does. Only a scan that ran the
+// update check touches the stored figures; a device listing leaves them alone.
+void AfterScan(TKorvaneState& state, TScanThread& scan, TCheckResult& result) {
+  if (!scan.RunExchange) return;
+  if (scan.Succeeded) {
+    state.Settings.LastScan = FormatDateTime(NowLocal());
+    state.SaveSettings();
+  } else {
+    state.Settings.LastScan.clear();
+    state.Settings.IsSysUpdated = false;
+  }
+  if (result.ErrCode > 1)
+    std::cerr << "korvane-check: Korvane error notice: " << AnsiToUtf8(result.ErrMsg) << std::endl;
+}
 
 std::string Field(const std::string& ansi) { return TsvEscape(AnsiToUtf8(ansi)); }
 std::string Field(const std::u16string& wide) { return TsvEscape(WideToUtf8(wide)); }

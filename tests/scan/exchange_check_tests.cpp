@@ -1,0 +1,133 @@
+// korvane-check with the update check: the completion bookkeeping of a scan.
+#include "tools/korvane-check/CheckTool.h"
+
+#include "core/uSettings.h"
+#include "exchange_servers.h"
+#include "scan/uServerUrls.h"
+#include "support/UpdateServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <korvane_machine.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+using exchangetest::TFakeUpdateServer;
+
+namespace {
+
+class ExchangeCheckTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    machine_ = korvane::testing::MakeTempFolder("kv-exchange-check");
+    fs::copy(std::string(std::getenv("KORVANE_SOURCE_DIR")) + "/tests/machines/scan-edge", machine_,
+             fs::copy_options::recursive);
+    setenv("KORVANE_MACHINE", machine_.c_str(), 1);
+    KorvaneResetMachine();
+  }
+  void TearDown() override {
+    unsetenv("KORVANE_MACHINE");
+    KorvaneResetMachine();
+    LoadServerUrls();
+    korvane::testing::RemoveFolder(machine_);
+  }
+
+  void SetValue(const char* name, const std::string& text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   DWORD(text.size() + 1));
+    RegCloseKey(key);
+  }
+  void SetNumber(const char* name, DWORD n) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&n), sizeof n);
+    RegCloseKey(key);
+  }
+  TSettings Stored() {
+    TSettings s;
+    char buf[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof buf, buf);
+    LoadSettings(s, buf);
+    return s;
+  }
+  TCheckResult Run(TKorvaneState& state) {
+    PrepareCheckState(state, machine_ + "/korvane-check");
+    TCheckOptions options;
+    options.Exchange = true;
+    return RunCheckScan(state, options, err_);
+  }
+
+  std::string machine_;
+  std::ostringstream err_;
+};
+
+}  // namespace
+
+TEST_F(ExchangeCheckTool, SuccessStoresLastScanAndTheFigures) {
+  TFakeUpdateServer srv;
+  SetValue(UpdateURLValueName, srv.HttpBase());
+  SetValue(SecureUpdateURLValueName, srv.HttpsBase());
+  srv.SetAnswer("<dev><id>1</id><date>1-1-2010</date><vers>2</vers><vendor>V</vendor>"
+                "<url>http://127.0.0.1:1/a.zip</url></dev><errcode>2</errcode>"
+                "<errmsg>Heads up</errmsg>");
+  TKorvaneState state;
+  const TCheckResult r = Run(state);
+  ASSERT_TRUE(r.Succeeded) << r.FailureText;
+  EXPECT_EQ(r.ErrCode, 2);
+  EXPECT_EQ(r.ErrMsg, "Heads up");
+  EXPECT_FALSE(state.Settings.LastScan.empty());
+  const TSettings s = Stored();
+  EXPECT_EQ(s.LastScan, state.Settings.LastScan);
+  EXPECT_EQ(s.tDrivers, state.DrvCount);
+  EXPECT_EQ(s.odDrivers, 1);
+  EXPECT_EQ(s.udDrivers, state.DrvCount - 1);
+  EXPECT_TRUE(s.IsSysUpdated);
+  EXPECT_EQ(s.CACertData, exchangetest::TestCertPem());
+}
+
+TEST_F(ExchangeCheckTool, NoAnswerIsAFailedScanThatKeepsTheStoredFigures) {
+  TFakeUpdateServer srv;
+  SetValue(UpdateURLValueName, srv.HttpBase());
+  SetValue(SecureUpdateURLValueName, srv.HttpsBase());
+  srv.SetAnswer("", 503);
+  SetValue("LastScan", "1/2/2026 3:04:05 AM");
+  SetNumber("tDrivers", 9);
+  SetNumber("udDrivers", 8);
+  SetNumber("odDrivers", 1);
+  SetNumber("IsSysUpdated", 1);
+  TKorvaneState state;
+  const TCheckResult r = Run(state);
+  EXPECT_FALSE(r.Succeeded);
+  EXPECT_EQ(state.Settings.LastScan, "");
+  EXPECT_FALSE(state.Settings.IsSysUpdated);
+  EXPECT_EQ(state.Settings.tDrivers, 9);
+  EXPECT_EQ(state.Settings.odDrivers, 1);
+  // Nothing is saved by a failed scan.
+  const TSettings s = Stored();
+  EXPECT_EQ(s.LastScan, "1/2/2026 3:04:05 AM");
+  EXPECT_EQ(s.tDrivers, 9);
+  EXPECT_NE(err_.str().find("could not be reached"), std::string::npos) << err_.str();
+}
+
+TEST_F(ExchangeCheckTool, PromptWithoutATerminalAnswersCancel) {
+  TFakeUpdateServer srv;
+  SetValue(UpdateURLValueName, srv.HttpBase());
+  SetValue(SecureUpdateURLValueName, srv.HttpsBase());
+  srv.SetProbe("nope");
+  TKorvaneState state;
+  const TCheckResult r = Run(state);
+  EXPECT_FALSE(r.Succeeded);
+  EXPECT_EQ(srv.UploadCount(), 0);
+  EXPECT_EQ(srv.ProbeCount(), 1);
+}
