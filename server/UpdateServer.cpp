@@ -152,7 +152,7 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       if (!value(o.Catalogue)) return false;
     } else if (a == "--messages") {
       if (!value(o.Messages)) return false;
-    } else if (a == "--package-base" || a == "--vendor-base") {
+    } else if (a == "--package-base") {
       if (!value(o.PackageBase)) return false;
       if (!o.PackageBase.empty() && o.PackageBase.back() != '/') o.PackageBase += '/';
     } else if (a == "--korvane-reg") {
