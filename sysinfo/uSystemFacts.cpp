@@ -18,6 +18,12 @@ std::string MegabytesText(uint32_t bytes) { return std::to_string(BytesToMegabyt
 
 std::string MemoryLoadText(uint32_t memoryLoad) { return std::to_string(memoryLoad & 0xFF) + "%"; }
 
+std::string CurrentOsShortName() {
+  TWindowsTypeEx info;
+  GetWindowsTypeEx(info);
+  return info.ShortName;
+}
+
 std::string OsNameText(const TWindowsTypeEx& info) {
   return info.FullName + "\n\r" + info.ServicePack + " " + info.Architecture;
 }

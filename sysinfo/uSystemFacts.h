@@ -14,6 +14,9 @@ uint32_t BytesToMegabytes(uint32_t bytes);
 std::string MegabytesText(uint32_t bytes);      // "512 Mb"
 std::string MemoryLoadText(uint32_t memoryLoad); // low 8 bits + "%": 0x12A gives "42%"
 
+// ShortName of the current machine's Windows description (the report's token).
+std::string CurrentOsShortName();
+
 // The "OS Name:" value: FullName, "\n\r", ServicePack, " ", Architecture.
 std::string OsNameText(const TWindowsTypeEx& info);
 

@@ -46,6 +46,7 @@ TEST(Figures, OsNameLinesAreLineFeedThenCarriageReturn) {
 
 TEST(Figures, FillStopsAtTheFirstFailure) {
   UseMachine("winxp-home");
+  EXPECT_EQ(CurrentOsShortName(), "xp-32");
   TWindowsTypeEx info;
   info.FullName = "X";
   TSystemInfoValues values;

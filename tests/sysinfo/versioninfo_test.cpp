@@ -94,6 +94,13 @@ TEST(FileVersion, BuiltExecutableCarriesItsVersion) {
   EXPECT_EQ(VersionToNumber(FileVersionText(ProbePath())), 2010007);
 }
 
+TEST(FileVersion, StrippedExecutableKeepsItsVersion) {
+  if (std::system("command -v strip >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strip program";
+  const std::string copy = ScratchDir("stripped") + "/probe";
+  ASSERT_EQ(std::system(("cp '" + ProbePath() + "' '" + copy + "' && strip '" + copy + "'").c_str()), 0);
+  EXPECT_EQ(FileVersionText(copy), "2.1.0.7");
+}
+
 TEST(FileVersion, FilesWithoutVersionGiveEmptyText) {
   const std::string dir = ScratchDir("noversion");
   WriteFile(dir + "/text.txt", "just some text\n");
