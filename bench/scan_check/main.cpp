@@ -1,0 +1,252 @@
+// Whole scans with the update check of generated machines (5,000 and 10,000
+// devices) against the reference update server on loopback. Each size runs in
+// its own child process so that its peak memory is its own.
+//
+//   bench_scan_check [--sizes 5000,10000] [--runs 3]
+//
+// Prints, per size, the best wall time of the scan (device phase and exchange)
+// and the child's peak resident memory, then the ratio of the times.
+#include "core/uAppState.h"
+#include "core/uSettings.h"
+#include "core/uThread.h"
+#include "scan/uScanThread.h"
+#include "scan/uServerUrls.h"
+#include "support/UpdateServerProcess.h"
+
+#include <korvane_machine.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct TClassSpec {
+  const char* Guid;
+  const char* Description;
+};
+
+// Ordinary setup classes (none of them excluded from the catalogue).
+const TClassSpec kClasses[] = {
+    {"{4D36E968-E325-11CE-BFC1-08002BE10318}", "Display adapters"},
+    {"{4D36E972-E325-11CE-BFC1-08002BE10318}", "Network adapters"},
+    {"{4D36E97D-E325-11CE-BFC1-08002BE10318}", "System devices"},
+    {"{4D36E96C-E325-11CE-BFC1-08002BE10318}", "Sound, video and game controllers"},
+    {"{4D36E96B-E325-11CE-BFC1-08002BE10318}", "Keyboards"},
+    {"{4D36E96F-E325-11CE-BFC1-08002BE10318}", "Mice and other pointing devices"},
+    {"{4D36E978-E325-11CE-BFC1-08002BE10318}", "Ports (COM & LPT)"},
+    {"{36FC9E60-C465-11CF-8056-444553540000}", "Universal Serial Bus controllers"},
+    {"{4D36E96A-E325-11CE-BFC1-08002BE10318}", "IDE ATA/ATAPI controllers"},
+    {"{4D36E967-E325-11CE-BFC1-08002BE10318}", "Disk drives"},
+};
+constexpr int kClassCount = sizeof kClasses / sizeof kClasses[0];
+
+std::string Hex4(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04X", n & 0xFFFF);
+  return buf;
+}
+
+std::string Dec4(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", n);
+  return buf;
+}
+
+// A machine folder with `devices` devices spread over the classes, each with a
+// driver key; every tenth device has an ID that the catalogue offers a newer driver for.
+void GenerateMachine(const std::string& dir, int devices, std::string& catalogue) {
+  std::ostringstream json, reg, cat;
+  json << "{\n \"classes\": [\n";
+  reg << "Windows Registry Editor Version 5.00\r\n\r\n";
+  int made = 0;
+  for (int c = 0; c < kClassCount; ++c) {
+    const int inClass = devices / kClassCount + (c < devices % kClassCount ? 1 : 0);
+    json << (c ? ",\n" : "") << "  {\"guid\": \"" << kClasses[c].Guid << "\", \"description\": \""
+         << kClasses[c].Description << "\", \"devices\": [\n";
+    for (int d = 0; d < inClass; ++d, ++made) {
+      const std::string ven = Hex4(0x1000 + c), dev = Hex4(made);
+      const std::string hw = "PCI\\\\VEN_" + ven + "&DEV_" + dev + "&SUBSYS_" + Hex4(made * 7) +
+                             "0000&REV_01";
+      const std::string hw2 = "PCI\\\\VEN_" + ven + "&DEV_" + dev;
+      const std::string key = std::string(kClasses[c].Guid) + "\\\\" + Dec4(d);
+      json << (d ? ",\n" : "") << "   {\"properties\": {\"FRIENDLYNAME\": \"Generated device "
+           << made << "\", \"DEVICEDESC\": \"Device " << made << "\", \"HARDWAREID\": [\"" << hw
+           << "\", \"" << hw2 << "\"], \"COMPATIBLEIDS\": [\"PCI\\\\VEN_" << ven
+           << "&CC_0300\", \"PCI\\\\CC_0300\"], \"DRIVER\": \"" << key << "\"}}";
+      reg << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
+          << kClasses[c].Guid << "\\" << Dec4(d) << "]\r\n"
+          << "\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n"
+          << "\"DriverVersion\"=\"5.1.2600." << made << "\"\r\n\r\n";
+      if (made % 10 == 0)
+        cat << "PCI\\VEN_" << ven << "&DEV_" << dev << " | 3-4-2009 | 6.0." << made
+            << " | Generated | gen.zip\n";
+    }
+    json << "\n  ]}";
+  }
+  json << "\n ]\n}\n";
+  korvane::testing::WriteTextFile(dir + "/devices.json", json.str());
+  korvane::testing::WriteTextFile(dir + "/system.reg", reg.str());
+  catalogue += cat.str();
+}
+
+class TQuietPage : public IScanPage {
+ public:
+  void ResetPage(TScanThread&) override {}
+  void ClearPage(TScanThread&) override {}
+  void ShowClassStarted(TScanThread&) override {}
+  void ShowProgress(TScanThread&) override {}
+  void AddClassIcon(HICON) override {}
+  void ShowSearching(const std::string&) override {}
+  void BeginUpdateCheck() override {}
+  void FinishUpdateCheck() override {}
+  int ShowConnectivityPrompt(const std::string&) override { return 2; }
+  void ShowNoAnswer(const std::string& text) override { std::cerr << text << "\n"; }
+};
+
+long PeakKb() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_maxrss;
+}
+
+// Child: one machine, `runs` whole scans; prints "ms=<best> peak_kb=<peak> od=<n> devices=<n>".
+int RunOne(const std::string& machine, const std::string& http, const std::string& https,
+           int runs) {
+  setenv("KORVANE_MACHINE", machine.c_str(), 1);
+  KorvaneResetMachine();
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return 3;
+  RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
+                 DWORD(http.size() + 1));
+  RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(https.c_str()), DWORD(https.size() + 1));
+  RegCloseKey(key);
+  LoadServerUrls();
+
+  TPumpedUiQueue queue;
+  InstallUiQueue(&queue);
+  TKorvaneState state;
+  char buf[MAX_PATH + 1] = {};
+  GetTempPathA(sizeof buf, buf);
+  state.TempFolder = buf;
+  state.ExeName = machine + "/korvane";
+  state.OsShortName = "xp-32";
+  TQuietPage page;
+  double best = 1e18;
+  bool ok = true;
+  for (int r = 0; r < runs; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    {
+      TScanThread scan(state, page);
+      TWaitHandle done = scan.Handle();
+      scan.Start();
+      queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
+      ok = ok && scan.Succeeded;
+      if (!scan.Succeeded) std::cerr << "scan failed: " << scan.FailureText << "\n";
+    }
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    if (ms < best) best = ms;
+  }
+  queue.PumpUntil([] { return false; }, 20);
+  InstallUiQueue(nullptr);
+  std::printf("ms=%.1f peak_kb=%ld od=%d devices=%d\n", best, PeakKb(), state.Settings.odDrivers,
+              state.DrvCount);
+  return ok ? 0 : 1;
+}
+
+struct TFigures {
+  double Ms = 0;
+  long PeakKb = 0;
+  int Od = 0;
+  int Devices = 0;
+};
+
+bool RunChild(const std::string& self, const std::string& machine, const std::string& http,
+              const std::string& https, int runs, TFigures& out) {
+  const std::string cmd = "'" + self + "' --one '" + machine + "' '" + http + "' '" + https +
+                          "' " + std::to_string(runs);
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return false;
+  char line[256] = {};
+  bool got = false;
+  while (std::fgets(line, sizeof line, p)) {
+    if (std::sscanf(line, "ms=%lf peak_kb=%ld od=%d devices=%d", &out.Ms, &out.PeakKb, &out.Od,
+                    &out.Devices) == 4)
+      got = true;
+  }
+  const int status = pclose(p);
+  return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 5 && std::string(argv[1]) == "--one")
+    return RunOne(argv[2], argv[3], argv[4], argc >= 6 ? std::atoi(argv[5]) : 1);
+
+  std::vector<int> sizes = {5000, 10000};
+  int runs = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    if (a == "--runs") runs = std::atoi(argv[i + 1]);
+    if (a == "--sizes") {
+      sizes.clear();
+      std::stringstream s(argv[i + 1]);
+      for (std::string item; std::getline(s, item, ',');) sizes.push_back(std::atoi(item.c_str()));
+    }
+  }
+  if (!korvane::testing::UpdateServerProcess::Available()) {
+    std::cerr << "korvane-updsrv not found (" << korvane::testing::UpdateServerProcess::BinaryPath()
+              << "); set KORVANE_BINARY_DIR or KORVANE_UPDSRV\n";
+    return 2;
+  }
+  char selfBuf[4096] = {};
+  const ssize_t n = readlink("/proc/self/exe", selfBuf, sizeof selfBuf - 1);
+  const std::string self = n > 0 ? std::string(selfBuf, static_cast<std::size_t>(n)) : argv[0];
+
+  const std::string root = korvane::testing::MakeTempFolder("kv-bench-scan");
+  std::vector<std::string> machines;
+  std::string catalogue;
+  for (int size : sizes) {
+    const std::string dir = root + "/m" + std::to_string(size);
+    GenerateMachine(dir, size, catalogue);
+    machines.push_back(dir);
+  }
+  korvane::testing::WriteTextFile(root + "/catalogue.txt", catalogue);
+  korvane::testing::UpdateServerOptions opt;
+  opt.Catalogue = root + "/catalogue.txt";
+  int rc = 0;
+  std::vector<TFigures> figures;
+  {
+    korvane::testing::UpdateServerProcess server(opt);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      TFigures f;
+      if (!RunChild(self, machines[i], server.HttpBase(), server.HttpsBase(), runs, f)) {
+        std::cerr << "run of " << sizes[i] << " devices failed\n";
+        rc = 1;
+      }
+      figures.push_back(f);
+      std::printf("%6d devices: %8.1f ms  peak %7.1f MiB  (%d records, %d out of date)\n",
+                  sizes[i], f.Ms, f.PeakKb / 1024.0, f.Devices, f.Od);
+    }
+  }
+  if (figures.size() >= 2 && figures[0].Ms > 0)
+    std::printf("ratio %d/%d devices: time %.2f, peak memory %.2f\n", sizes[1], sizes[0],
+                figures[1].Ms / figures[0].Ms,
+                static_cast<double>(figures[1].PeakKb) / static_cast<double>(figures[0].PeakKb));
+  korvane::testing::RemoveFolder(root);
+  return rc;
+}
