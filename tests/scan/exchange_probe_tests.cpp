@@ -9,6 +9,9 @@
 #include <korvane_text.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -97,6 +100,38 @@ TEST_F(GetThreadTest, AnswerIsTheBodyAndEmptyOnFailure) {
   srv.SetCert("slow");
   srv.SetProbeDelayMs(3000);
   EXPECT_EQ(Fetch(srv.HttpBase() + "/isavail.txt", false, 200), u"");
+}
+
+TEST_F(GetThreadTest, TlsRequestNeedsALoadableRootCertificate) {
+  TFakeUpdateServer srv;
+  srv.SetCert("over tls");
+  char dir[] = "/tmp/kv-exchange-tls-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string good = std::string(dir) + "/ccc3";
+  const std::string bad = std::string(dir) + "/bad";
+  { std::ofstream(good) << exchangetest::TestCertPem(); }
+  { std::ofstream(bad) << "not a certificate"; }
+
+  auto fetchTls = [&](const std::string& root) {
+    auto* t = new TSSLRequestThread();
+    t->UseTLS = true;
+    t->RootCertFile = root;
+    t->URL = srv.HttpsBase() + "/cacert.txt";
+    t->ReadTimeout = 2000;
+    std::u16string seen;
+    t->OnTerminate = [&](TThread& th) { seen = static_cast<TSSLRequestThread&>(th).Answer; };
+    TWaitHandle h = t->Handle();
+    t->Start();
+    EXPECT_TRUE(queue_.PumpUntil([&] { return h->IsSet(); }, 10000));
+    return seen;
+  };
+  EXPECT_EQ(fetchTls(good), u"over tls");
+  const int before = srv.CertCount();
+  EXPECT_EQ(fetchTls(bad), u"");
+  EXPECT_EQ(srv.CertCount(), before);  // refused before anything was sent
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+  rmdir(dir);
 }
 
 TEST_F(GetThreadTest, ThreadDefaultsAreLowerPrioritySelfFreeingPlainHttp) {

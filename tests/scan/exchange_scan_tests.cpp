@@ -18,6 +18,7 @@
 #include <korvane_text.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -390,6 +391,23 @@ TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
   EXPECT_EQ(srv.UploadCount(), 2);
   EXPECT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
   EXPECT_EQ(state_.Settings.CACertData, exchangetest::TestCertPem());
+}
+
+TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  ASSERT_TRUE(Scan().Succeeded);  // an earlier certificate is in place
+  srv.SetCert("a newer certificate text");
+  srv.SetCertDelayMs(1500);
+  const auto t0 = std::chrono::steady_clock::now();
+  const TScanOutcome o = Scan(100);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1400));
+  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(srv.UploadCount(), 2);  // sent with the earlier certificate
+  // The late completion still stores the new text and rewrites "ccc3".
+  EXPECT_TRUE(queue_.PumpUntil(
+      [&] { return state_.Settings.CACertData == "a newer certificate text"; }, 10000));
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), "a newer certificate text");
 }
 
 TEST_F(ExchangeScan, UnloadableCertificateFailsTheUploadBeforeAnythingIsSent) {

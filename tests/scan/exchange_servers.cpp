@@ -66,6 +66,7 @@ struct TFakeUpdateServer::TImpl {
   TScripted answer{200, ""};
   unsigned uploadDelayMs = 0;
   unsigned probeDelayMs = 0;
+  unsigned certDelayMs = 0;
   TUpload last;
 
   void Wait(unsigned ms) {
@@ -94,8 +95,15 @@ TFakeUpdateServer::TFakeUpdateServer() : impl_(std::make_unique<TImpl>()) {
   };
   const auto cert = [this, &s, reply](const httplib::Request&, httplib::Response& res) {
     ++certs_;
-    std::lock_guard<std::mutex> lock(s.m);
-    reply(res, s.cert);
+    unsigned delay;
+    TScripted what;
+    {
+      std::lock_guard<std::mutex> lock(s.m);
+      delay = s.certDelayMs;
+      what = s.cert;
+    }
+    if (delay) s.Wait(delay);
+    reply(res, what);
   };
   // Both listeners serve the GETs, so the GET thread can be tried with TLS too.
   s.http.Get("/isavail.txt", probe);
@@ -165,6 +173,10 @@ void TFakeUpdateServer::SetUploadDelayMs(unsigned ms) {
 void TFakeUpdateServer::SetProbeDelayMs(unsigned ms) {
   std::lock_guard<std::mutex> lock(impl_->m);
   impl_->probeDelayMs = ms;
+}
+void TFakeUpdateServer::SetCertDelayMs(unsigned ms) {
+  std::lock_guard<std::mutex> lock(impl_->m);
+  impl_->certDelayMs = ms;
 }
 TUpload TFakeUpdateServer::LastUpload() const {
   std::lock_guard<std::mutex> lock(impl_->m);

@@ -42,6 +42,8 @@ class TFakeUpdateServer {
   void SetUploadDelayMs(unsigned ms);
   // The probe handler waits this long before answering.
   void SetProbeDelayMs(unsigned ms);
+  // The certificate handler waits this long before answering.
+  void SetCertDelayMs(unsigned ms);
 
   int ProbeCount() const { return probes_; }
   int CertCount() const { return certs_; }
