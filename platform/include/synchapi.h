@@ -13,3 +13,16 @@
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+
+// ---- Waiting for kernel objects (processes of processthreadsapi.h) ----------
+#ifndef INFINITE
+#define INFINITE 0xFFFFFFFFu
+#endif
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// A process handle is signalled once the process has ended; a thread handle
+// of a started process likewise. Other handles: WAIT_FAILED and
+// ERROR_INVALID_HANDLE.
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);

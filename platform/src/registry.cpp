@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
@@ -245,6 +246,14 @@ LONG Modify(int hive, const Change& change) {
       close(fd);
     }
   } unlock{lfd};
+
+  // Temporary files seen under the lock were left by a writer that died mid-write.
+  if (DIR* d = opendir(m.root.c_str())) {
+    std::string prefix = "." + name + ".tmp.";
+    while (dirent* e = readdir(d))
+      if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) unlinkat(dirfd(d), e->d_name, 0);
+    closedir(d);
+  }
 
   // Another process may have written since our last read: start from the file itself.
   RegKey root;

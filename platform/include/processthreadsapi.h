@@ -1,0 +1,68 @@
+// Processes: start a program from a command line, wait for it, read its exit code.
+//
+// The command line is split the way Windows programs split theirs: the first
+// token is the program (a quoted token may hold blanks), the rest are its
+// arguments, with "..." grouping and backslash-quote escapes. The program is
+// started directly (no shell), so nothing in the line is interpreted further.
+#pragma once
+
+#include "handleapi.h"
+#include "minwindef.h"
+
+#ifndef STILL_ACTIVE
+#define STILL_ACTIVE 259
+#endif
+
+#ifndef ERROR_BAD_EXE_FORMAT
+#define ERROR_BAD_EXE_FORMAT 193L
+#endif
+
+#define STARTF_USESHOWWINDOW 0x00000001
+#define CREATE_NEW_CONSOLE 0x00000010
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#define CREATE_NO_WINDOW 0x08000000
+
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+// Starts a program. lpApplicationName, when given, is the program and
+// lpCommandLine its whole command line (first token included, as on Windows);
+// otherwise the first token of lpCommandLine is the program. lpEnvironment
+// NULL inherits this process's environment; lpCurrentDirectory NULL inherits
+// its folder. On success both handles of lpProcessInformation must be closed
+// with CloseHandle. A program that does not exist or cannot be run: FALSE and
+// ERROR_FILE_NOT_FOUND / ERROR_ACCESS_DENIED / ERROR_BAD_EXE_FORMAT.
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                           LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                           BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                           LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+
+// The exit code of a process that has ended, or STILL_ACTIVE.
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD WINAPI GetCurrentProcessId(void);

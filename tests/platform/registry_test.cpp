@@ -1,0 +1,267 @@
+// The registry functions over hive files: the Windows calling protocol, malformed hives,
+// access rights and durable, concurrent writes.
+#include <windows.h>
+
+#include "machine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+HKEY Create(HKEY root, const char* path, REGSAM sam = KEY_ALL_ACCESS) {
+  HKEY h = nullptr;
+  DWORD disp = 0;
+  EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr, &h, &disp), ERROR_SUCCESS);
+  return h;
+}
+
+void SetText(HKEY h, const char* name, const std::string& text) {
+  ASSERT_EQ(RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1)),
+            ERROR_SUCCESS);
+}
+
+void SetDword(HKEY h, const char* name, DWORD v) {
+  ASSERT_EQ(RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS);
+}
+
+std::string QueryText(HKEY h, const char* name, LONG* status = nullptr) {
+  char buf[4096];
+  DWORD size = sizeof buf, type = 0;
+  LONG r = RegQueryValueExA(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  if (status) *status = r;
+  return r == ERROR_SUCCESS ? std::string(buf, size ? size - 1 : 0) : std::string();
+}
+
+}  // namespace
+
+TEST(Registry, CreateSetQueryAcrossReload) {
+  ScratchMachine m;
+  HKEY h = Create(HKEY_CURRENT_USER, "\\Software\\Brantholm\\Korvane");
+  ASSERT_NE(h, nullptr);
+  SetText(h, "LastScan", "12/09/2026 10:00:00");
+  SetText(h, "Name", "Caf\xE9 \x80");  // code-page text survives the UTF-8 file
+  SetDword(h, "CloseToTray", 1);
+  const BYTE multi[] = "A\0B\0";
+  ASSERT_EQ(RegSetValueExA(h, "Multi", 0, REG_MULTI_SZ, multi, sizeof multi), ERROR_SUCCESS);
+  RegCloseKey(h);
+  EXPECT_NE(m.Read("user.reg").find("\"Name\"=\"Caf\xC3\xA9 \xE2\x82\xAC\""), std::string::npos);
+
+  KorvaneResetMachine();
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\BRANTHOLM\\korvane", 0, KEY_READ, &h), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(h, "lastscan"), "12/09/2026 10:00:00");
+  EXPECT_EQ(QueryText(h, "Name"), "Caf\xE9 \x80");
+  DWORD v = 0, size = 4, type = 0;
+  EXPECT_EQ(RegQueryValueExA(h, "CloseToTray", nullptr, &type, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(v, 1u);
+  BYTE buf[16];
+  size = sizeof buf;
+  EXPECT_EQ(RegQueryValueExA(h, "Multi", nullptr, &type, buf, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size), std::string("A\0B\0\0", 5));
+  RegCloseKey(h);
+}
+
+TEST(Registry, QuerySizeProtocol) {
+  ScratchMachine m;
+  HKEY h = Create(HKEY_CURRENT_USER, "Software\\X");
+  SetText(h, "V", "hello");
+  DWORD type = 0, size = 0;
+  EXPECT_EQ(RegQueryValueExA(h, "V", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 6u);
+  char small[3];
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExA(h, "V", nullptr, &type, reinterpret_cast<BYTE*>(small), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(RegQueryValueExA(h, "Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  // Text written without its NUL is stored with one.
+  ASSERT_EQ(RegSetValueExA(h, "NoNul", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(h, "NoNul"), "abc");
+  EXPECT_EQ(RegDeleteValueA(h, "V"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(h, "V"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(h);
+  EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegQueryValueExA(h, "V", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+}
+
+TEST(Registry, OpenMissingAndReadOnlyHandles) {
+  ScratchMachine m;
+  HKEY h;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  HKEY w = Create(HKEY_CURRENT_USER, "Software\\Y");
+  RegCloseKey(w);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Y", 0, KEY_READ, &h), ERROR_SUCCESS);
+  DWORD v = 1;
+  EXPECT_EQ(RegSetValueExA(h, "V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_ACCESS_DENIED);
+  RegCloseKey(h);
+  EXPECT_FALSE(std::filesystem::exists(m.Path("system.reg")));  // reads never create a hive
+}
+
+TEST(Registry, EnumAndDeleteKeys) {
+  ScratchMachine m;
+  HKEY h = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor");
+  RegCloseKey(Create(h, "zeta"));
+  RegCloseKey(Create(h, "Alpha"));
+  RegCloseKey(Create(h, "beta\\deep"));
+  SetText(h, "second", "2");
+  SetText(h, "first", "1");
+  std::vector<std::string> keys;
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    DWORD cch = sizeof name;
+    if (RegEnumKeyExA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    EXPECT_EQ(cch, std::strlen(name));
+    keys.push_back(name);
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"Alpha", "beta", "zeta"}));
+  char name[4];
+  DWORD cch = sizeof name;
+  EXPECT_EQ(RegEnumValueA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  char big[16];
+  cch = sizeof big;
+  DWORD type = 0, size = 0;
+  EXPECT_EQ(RegEnumValueA(h, 1, big, &cch, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(big, "first");  // creation order
+  EXPECT_EQ(size, 2u);
+  cch = sizeof big;
+  EXPECT_EQ(RegEnumValueA(h, 2, big, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegDeleteKeyA(h, "beta"), ERROR_ACCESS_DENIED);  // has a subkey
+  EXPECT_EQ(RegDeleteKeyA(h, "beta\\deep"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(h, "beta"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(h, "beta"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(h);
+}
+
+TEST(Registry, MalformedHiveIsReportedAndNeverOverwritten) {
+  ScratchMachine m;
+  const std::string bad = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=dword:nope\n";
+  m.Write("user.reg", bad);
+  testing::internal::CaptureStderr();
+  HKEY h;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_INVALID_DATA);
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_INVALID_DATA);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(m.Path("user.reg") + ":4: bad dword value"), std::string::npos) << err;
+  EXPECT_EQ(m.Read("user.reg"), bad);
+}
+
+TEST(Registry, WriteAccessToReadOnlyHiveIsDenied) {
+  ScratchMachine m;
+  m.Write("system.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"v\"=\"1\"\n");
+  chmod(m.Path("system.reg").c_str(), 0444);
+  chmod(m.Root().c_str(), 0755);
+  auto check = [&]() -> int {
+    KorvaneResetMachine();
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &h) != ERROR_ACCESS_DENIED) return 1;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr) !=
+        ERROR_ACCESS_DENIED)
+      return 2;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &h) != ERROR_SUCCESS) return 3;
+    RegCloseKey(h);
+    return 0;
+  };
+  if (geteuid() != 0) {
+    EXPECT_EQ(check(), 0);
+    return;
+  }
+  // Root may write anything: check as an unprivileged user in a child.
+  struct passwd* nobody = getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user 'nobody' to drop privileges to";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(10);
+    _exit(check());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Registry, ConcurrentWritersLoseNothing) {
+  ScratchMachine m;
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Race"));
+  constexpr int kEach = 25;
+  auto writer = [](const std::string& prefix) {
+    HKEY h;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS) return false;
+    for (int i = 0; i < kEach; ++i) {
+      DWORD v = static_cast<DWORD>(i);
+      std::string name = prefix + std::to_string(i);
+      if (RegSetValueExA(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4) != ERROR_SUCCESS) return false;
+    }
+    RegCloseKey(h);
+    return true;
+  };
+  // Two processes and two threads at once.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(writer("proc") ? 0 : 1);
+  bool a = false, b = false;
+  std::thread t1([&] { a = writer("thrA"); });
+  std::thread t2([&] { b = writer("thrB"); });
+  t1.join();
+  t2.join();
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(a && b);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  KorvaneResetMachine();
+  HKEY h;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &h), ERROR_SUCCESS);
+  int count = 0;
+  for (DWORD i = 0;; ++i) {
+    char name[32];
+    DWORD cch = sizeof name;
+    if (RegEnumValueA(h, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    ++count;
+  }
+  RegCloseKey(h);
+  EXPECT_EQ(count, 3 * kEach);
+}
+
+TEST(Registry, KilledWriterLeavesWholeHive) {
+  ScratchMachine m;
+  HKEY h = Create(HKEY_CURRENT_USER, "Software\\Crash");
+  std::string filler(2000, 'x');  // a hive big enough that writes take a while
+  for (int i = 0; i < 40; ++i) SetText(h, ("Fill" + std::to_string(i)).c_str(), filler);
+  RegCloseKey(h);
+  for (int round = 0; round < 5; ++round) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      HKEY k;
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) _exit(1);
+      for (DWORD i = 0;; ++i)
+        RegSetValueExA(k, "Counter", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4);
+    }
+    usleep(30000 + round * 7000);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    KorvaneResetMachine();
+    testing::internal::CaptureStderr();
+    HKEY k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_READ, &k), ERROR_SUCCESS)
+        << testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(QueryText(k, "Fill39"), filler);
+    RegCloseKey(k);
+  }
+  // The lock was released with the killed process: a new write goes through.
+  h = Create(HKEY_CURRENT_USER, "Software\\Crash");
+  SetText(h, "After", "ok");
+  RegCloseKey(h);
+}
