@@ -249,6 +249,8 @@ std::string g_path;
 FileStamp g_stamp;
 std::shared_ptr<const Inventory> g_folderInv;
 std::string g_lastError;
+std::mutex g_hostMu;
+std::shared_ptr<const Inventory> g_hostInv;
 
 // The machine folder's inventory, re-read when devices.json changes.
 std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
@@ -289,11 +291,9 @@ std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
 std::shared_ptr<const Inventory> CurrentInventory(bool fresh) {
   MachineInfo m = CurrentMachine();
   if (!m.host) return FolderInventory(m.root);
-  static std::mutex hostMu;
-  static std::shared_ptr<const Inventory> hostInv;
-  std::lock_guard<std::mutex> lock(hostMu);
-  if (fresh || !hostInv) hostInv = ReadHostInventory();
-  return hostInv;
+  std::lock_guard<std::mutex> lock(g_hostMu);
+  if (fresh || !g_hostInv) g_hostInv = ReadHostInventory();
+  return g_hostInv;
 }
 
 // Classes without devices: the host knows its fixed table.
@@ -352,6 +352,8 @@ void ResetDevices() {
   g_folderInv.reset();
   g_path.clear();
   g_lastError.clear();
+  std::lock_guard<std::mutex> hostLock(g_hostMu);
+  g_hostInv.reset();
 }
 
 void ResetIcons() {}

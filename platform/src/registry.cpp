@@ -6,6 +6,7 @@
 
 #include <korvane_text.h>
 
+#include "autostart.h"
 #include "hive.h"
 #include "internal.h"
 
@@ -540,7 +541,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
   LONG r = LoadView(hive, view);
   if (r != ERROR_SUCCESS) return r;
   bool inView = view->Walk(path) != nullptr;
-  return Modify(hive, [&](RegKey& root, bool& changed) {
+  r = Modify(hive, [&](RegKey& root, bool& changed) {
     RegKey* k = root.Walk(path);
     if (!k) {
       if (!inView) return static_cast<LONG>(ERROR_KEY_DELETED);
@@ -550,6 +551,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     changed = true;
     return static_cast<LONG>(ERROR_SUCCESS);
   });
+  if (r == ERROR_SUCCESS && hive == kHkcu)
+    MirrorRunValue(path, name, IsTextType(dwType), lpData ? lpData : reinterpret_cast<const BYTE*>(""), cbData);
+  return r;
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
@@ -564,13 +568,19 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   if (r != ERROR_SUCCESS) return r;
   const RegKey* k = view->Walk(path);
   if (!k) return ERROR_KEY_DELETED;
-  if (!k->FindValue(name)) return ERROR_FILE_NOT_FOUND;
-  return Modify(hive, [&](RegKey& root, bool& changed) {
-    RegKey* fk = root.Walk(path);
-    if (!fk || !fk->RemoveValue(name)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    changed = true;
-    return static_cast<LONG>(ERROR_SUCCESS);
-  });
+  if (k->FindValue(name))
+    r = Modify(hive, [&](RegKey& root, bool& changed) {
+      RegKey* fk = root.Walk(path);
+      if (!fk || !fk->RemoveValue(name)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+      changed = true;
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+  else
+    r = ERROR_FILE_NOT_FOUND;
+  // An autostart entry left without its value (the hive was replaced) goes too.
+  if ((r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) && hive == kHkcu)
+    MirrorRunValue(path, name, false, nullptr, 0);
+  return r;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -631,7 +641,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   const RegKey* k = view->Walk(path);
   if (!k) return ERROR_FILE_NOT_FOUND;
   if (!k->subkeys.empty()) return ERROR_ACCESS_DENIED;  // as Windows: only leaf keys
-  return Modify(hive, [&](RegKey& root, bool& changed) {
+  r = Modify(hive, [&](RegKey& root, bool& changed) {
     std::vector<std::string> parent(path.begin(), path.end() - 1);
     RegKey* pk = root.Walk(parent);
     RegKey* fk = root.Walk(path);
@@ -641,4 +651,6 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     changed = true;
     return static_cast<LONG>(ERROR_SUCCESS);
   });
+  if (r == ERROR_SUCCESS && hive == kHkcu) MirrorRunKeyDeleted(path);
+  return r;
 }
