@@ -344,6 +344,8 @@ void TMainForm::UpdateDiagram() {
 
 void TMainForm::HandleWindowMessage(UINT msg, WPARAM, LPARAM) {
   if (msg == WM_KORVANE_RESTORE) ShowKorvane1Click();
+  // Closing through the system, as the taskbar does: ends the program.
+  if (msg == WM_CLOSE) CloseProgram();
 }
 
 void TMainForm::ImBtnSettingsClick() {

@@ -1,0 +1,16 @@
+// A temporary machine and session folder for every widget test, the
+// compiled-in pictures, and a captured skin error instead of a message box.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string root_;
+  std::vector<std::string> skinErrors_;
+};
