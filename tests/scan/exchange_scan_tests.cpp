@@ -83,7 +83,7 @@ class TRecordingPage : public IScanPage {
   }
 };
 
-struct TScanOutcome {
+struct TScanRun {
   bool Succeeded = false;
   bool AnswerReceived = false;
   bool Terminated = false;
@@ -189,7 +189,7 @@ class ExchangeScan : public ::testing::Test {
   }
   void PointAt(const TFakeUpdateServer& srv) { SetUrls(srv.HttpBase(), srv.HttpsBase()); }
 
-  TScanOutcome Scan(unsigned certWaitMs = 5000, unsigned readTimeoutMs = 3000) {
+  TScanRun Scan(unsigned certWaitMs = 5000, unsigned readTimeoutMs = 3000) {
     auto* t = new TScanThread(state_, page_);
     t->CertWaitMs = certWaitMs;
     t->ReadTimeoutMs = readTimeoutMs;
@@ -198,7 +198,7 @@ class ExchangeScan : public ::testing::Test {
     EXPECT_TRUE(queue_.PumpUntil([&] { return h->IsSet(); }, 30000));
     // Let a certificate completion that is still queued run, as the message loop would.
     queue_.PumpUntil([] { return false; }, 50);
-    TScanOutcome o;
+    TScanRun o;
     o.Succeeded = t->Succeeded;
     o.AnswerReceived = t->AnswerReceived;
     o.Terminated = t->Terminated();
@@ -226,7 +226,7 @@ TEST_F(ExchangeScan, AnswerIsMergedAndEveryFileIsWritten) {
   srv.SetAnswer(
       "<dev>\r\n<id>2</id>\r\n<date>5-6-2007</date>\r\n<vers>2.0.0.1</vers>\r\n"
       "<vendor>Acme</vendor>\r\n<url>http://127.0.0.1:1/p.zip</url>\r\n</dev>\r\n");
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   ASSERT_TRUE(o.Succeeded) << o.FailureText;
   EXPECT_TRUE(o.AnswerReceived);
   ASSERT_GE(state_.DrvCount, 2);
@@ -298,7 +298,7 @@ TEST_F(ExchangeScan, EmptyMachineSendsOnlyTheHeaderAndStillReadsErrors) {
   TFakeUpdateServer srv;
   PointAt(srv);
   srv.SetAnswer("<errcode>1</errcode><errmsg>Nothing to check</errmsg>");
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   ASSERT_TRUE(o.Succeeded) << o.FailureText;
   EXPECT_EQ(state_.DrvCount, 0);
   EXPECT_EQ(exchangetest::Gunzip(srv.LastUpload().Content),
@@ -319,7 +319,7 @@ TEST_F(ExchangeScan, ProbeFailurePromptsUntilOkThenGoesOn) {
   page_.BeforePromptReturns = [&] {
     if (++prompts == 2) srv.SetProbe("all ok here");
   };
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_TRUE(o.Succeeded) << o.FailureText;
   ASSERT_EQ(page_.Prompts.size(), 2u);
   EXPECT_EQ(page_.Prompts[0],
@@ -338,7 +338,7 @@ TEST_F(ExchangeScan, CancelAtThePromptEndsWithoutUploadOrSuccess) {
   state_.Settings.odDrivers = 2;
   state_.Settings.IsSysUpdated = true;
   page_.PromptResults = {2};
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);
   EXPECT_TRUE(o.Terminated);
   EXPECT_FALSE(o.AnswerReceived);
@@ -361,7 +361,7 @@ TEST_F(ExchangeScan, FirstRunWithoutCertificateSendsNothingAndSaysSo) {
   state_.Settings.tDrivers = 7;
   state_.Settings.udDrivers = 7;
   state_.Settings.IsSysUpdated = true;
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);
   EXPECT_FALSE(o.AnswerReceived);
   EXPECT_EQ(srv.CertCount(), 1);
@@ -385,7 +385,7 @@ TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
   std::remove(Temp(CACertFileName).c_str());
   state_.LoadSettings();  // start-up: "ccc3" written from the stored value
   ASSERT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_TRUE(o.Succeeded) << o.FailureText;
   EXPECT_EQ(srv.CertCount(), 2);
   EXPECT_EQ(srv.UploadCount(), 2);
@@ -400,7 +400,7 @@ TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
   srv.SetCert("a newer certificate text");
   srv.SetCertDelayMs(1500);
   const auto t0 = std::chrono::steady_clock::now();
-  const TScanOutcome o = Scan(100);
+  const TScanRun o = Scan(100);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1400));
   EXPECT_TRUE(o.Succeeded) << o.FailureText;
   EXPECT_EQ(srv.UploadCount(), 2);  // sent with the earlier certificate
@@ -414,7 +414,7 @@ TEST_F(ExchangeScan, UnloadableCertificateFailsTheUploadBeforeAnythingIsSent) {
   TFakeUpdateServer srv;
   PointAt(srv);
   srv.SetCert("this is not a certificate");
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);
   EXPECT_FALSE(o.AnswerReceived);
   EXPECT_EQ(srv.UploadCount(), 0);
@@ -431,7 +431,7 @@ TEST_F(ExchangeScan, HangingUploadTimesOutWithNoAnswer) {
   srv.SetAnswer("<dev><id>1</id><date>x</date><url>u</url></dev>");
   state_.Settings.tDrivers = 3;
   const auto t0 = std::chrono::steady_clock::now();
-  const TScanOutcome o = Scan(5000, 300);
+  const TScanRun o = Scan(5000, 300);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
   EXPECT_FALSE(o.Succeeded);
   EXPECT_FALSE(o.AnswerReceived);
@@ -449,7 +449,7 @@ TEST_F(ExchangeScan, ErrorStatusIsNoAnswerButAnEmptyBodyIsAVerdict) {
   PointAt(srv);
   srv.SetAnswer("<errcode>3</errcode>", 500);
   state_.Settings.IsSysUpdated = true;
-  TScanOutcome o = Scan();
+  TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);
   EXPECT_FALSE(o.AnswerReceived);
   EXPECT_EQ(o.ErrCode, 0);
@@ -478,7 +478,7 @@ TEST_F(ExchangeScan, ErrorCodesOneAndTwoReachTheCompletion) {
   for (int code : {1, 2}) {
     srv.SetAnswer("<errmsg>Server notice " + std::to_string(code) + "</errmsg><errcode>" +
                   std::to_string(code) + "</errcode>");
-    const TScanOutcome o = Scan();
+    const TScanRun o = Scan();
     EXPECT_TRUE(o.Succeeded) << o.FailureText;
     EXPECT_EQ(o.ErrCode, code);
     EXPECT_EQ(o.ErrMsg, "Server notice " + std::to_string(code));
@@ -498,7 +498,7 @@ TEST_F(ExchangeScan, MergeEdgeCasesOverAWholeScan) {
       "<dev><id>1</id><date>c</date><vendor>V</vendor><url>u1</url></dev>"
       "<dev><id>1</id><date>d</date><url>u2</url>"
       "<dev><id>3</id><date>e</date><url>u3</url></dev>");
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   ASSERT_TRUE(o.Succeeded) << o.FailureText;
   ASSERT_GE(state_.DrvCount, 3);
   EXPECT_EQ(state_.DrvList[2].NewDate, "b");
@@ -516,7 +516,7 @@ TEST_F(ExchangeScan, NonDecimalIdFailsTheScan) {
   TFakeUpdateServer srv;
   PointAt(srv);
   srv.SetAnswer("<dev><id>first</id><date>a</date></dev>");
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);
   EXPECT_TRUE(o.AnswerReceived);
   EXPECT_FALSE(o.FailureText.empty());
@@ -528,7 +528,7 @@ TEST_F(ExchangeScan, ScratchFileSymlinkIsNotWrittenThrough) {
   const std::string victim = machine_ + "/victim.txt";
   { std::ofstream(victim) << "untouched"; }
   fs::create_symlink(victim, Temp(AnswerFileName));
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   EXPECT_FALSE(o.Succeeded);  // the answer file could not be written
   EXPECT_EQ(ReadAll(victim), "untouched");
 }
@@ -572,7 +572,7 @@ TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
   opt.Catalogue = dir + "/catalogue.txt";
   korvane::testing::UpdateServerProcess ref(opt);
   SetUrls(ref.HttpBase(), ref.HttpsBase());
-  const TScanOutcome o = Scan();
+  const TScanRun o = Scan();
   ASSERT_TRUE(o.Succeeded) << o.FailureText;
   EXPECT_TRUE(o.AnswerReceived);
   int outOfDate = 0;
