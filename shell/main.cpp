@@ -1,7 +1,9 @@
 // korvane: the program. The pages and the download dialog plug in through the hooks.
+#include "pages/uPages.h"
 #include "shell/uKorvaneApp.h"
 
 int main(int argc, char** argv) {
   TShellHooks hooks;
+  InstallKorvanePages(hooks);
   return KorvaneMain(argc, argv, hooks);
 }

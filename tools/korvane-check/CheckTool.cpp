@@ -3,6 +3,7 @@
 #include "core/uDateTime.h"
 #include "core/uThread.h"
 #include "scan/uConsoleScanPage.h"
+#include "scan/uScanFinish.h"
 #include "scan/uScanThread.h"
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uSystemFacts.h"
@@ -59,14 +60,8 @@ void BeforeExchange(TKorvaneState& state) {
 // update check touches the stored figures; a device listing leaves them alone.
 void AfterScan(TKorvaneState& state, TScanThread& scan, TCheckResult& result) {
   if (!scan.RunExchange) return;
-  if (scan.Succeeded) {
-    state.Settings.LastScan = FormatDateTime(NowLocal());
-    state.SaveSettings();
-  } else {
-    state.Settings.LastScan.clear();
-    state.Settings.IsSysUpdated = false;
-  }
-  if (result.ErrCode > 1)
+  const TScanOutcome outcome = ApplyScanOutcome(state, scan.Succeeded, result.ErrCode);
+  if (outcome.ShowServerError)
     std::cerr << "korvane-check: Korvane error notice: " << AnsiToUtf8(result.ErrMsg) << std::endl;
 }
 

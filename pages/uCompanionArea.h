@@ -1,0 +1,22 @@
+// The start page's companion area as the companion tool download drives it.
+// The start page implements it; the download reaches it through
+// CompanionArea() on the UI thread.
+#pragma once
+
+#include <cstdint>
+
+class ICompanionArea {
+ public:
+  virtual ~ICompanionArea();
+  // "Install Now" steps 1-2: status and bar shown, the offer hidden, tag 1.
+  virtual void ShowBusy() = 0;
+  virtual void ResetToolProgress() = 0;                                  // "(0%)...", bar at 0
+  virtual void ShowToolProgress(int32_t current, int32_t total) = 0;     // "(42%)..."
+  virtual void ShowInstalling() = 0;                                     // "Installing...", no percentage
+  virtual void ToolDownloadFinished() = 0;                               // area emptied, bar parked, tag 0
+  virtual bool ToolDownloadRunning() const = 0;                          // the bar's tag is 1
+};
+
+// The start page's area, or null before the page exists.
+ICompanionArea* CompanionArea();
+void SetCompanionArea(ICompanionArea* area);

@@ -1,0 +1,21 @@
+// The bookkeeping of a finished scan, shared by the scan page and korvane-check:
+// the last-scan stamp, the stored figures, and where the wizard goes next.
+#pragma once
+
+#include "core/uAppState.h"
+
+#include <cstdint>
+#include <string>
+
+struct TScanOutcome {
+  int NextStep = 1;              // 3 after a successful scan or a server error, else 1
+  bool ShowServerError = false;  // the answer carried an error code above 1
+};
+
+// A successful scan stamps LastScan with `now` (short date, blank, long time)
+// and saves the settings; any other scan clears LastScan and IsSysUpdated and
+// saves nothing. An error code above 1 always leads to the results.
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode,
+                              const std::string& now);
+// The same with the local time now.
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode);
