@@ -1,4 +1,4 @@
-// korvane: the program. The pages and the download dialog plug in through the hooks.
+// korvane: the program. The pages and their dialogs plug in through the hooks.
 #include "pages/uPages.h"
 #include "shell/uKorvaneApp.h"
 

@@ -21,7 +21,7 @@ namespace {
 
 std::string Probe() { return std::string(std::getenv("KORVANE_BINARY_DIR")) + "/tests/shell/shell_platform_probe"; }
 
-std::string Run(const std::string& args) {
+std::string RunProbe(const std::string& args) {
   FILE* p = ::popen((Probe() + " " + args + " </dev/null").c_str(), "r");
   if (!p) return {};
   char buf[256] = {};
@@ -58,14 +58,14 @@ TEST_F(WindowFunctions, NamedMutexFirstAndSecond) {
   HANDLE b = CreateMutexA(nullptr, FALSE, "BrantholmKorvane");
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(Run("mutex BrantholmKorvane"), "exists");
+  EXPECT_EQ(RunProbe("mutex BrantholmKorvane"), "exists");
   EXPECT_TRUE(ReleaseMutex(a));
   EXPECT_TRUE(CloseHandle(b));
   EXPECT_TRUE(CloseHandle(a));
   EXPECT_FALSE(CloseHandle(a));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   // Released with the creator's handle.
-  EXPECT_EQ(Run("mutex BrantholmKorvane"), "first");
+  EXPECT_EQ(RunProbe("mutex BrantholmKorvane"), "first");
   // A name with path separators stays inside the session folder.
   HANDLE c = CreateMutexA(nullptr, FALSE, "../x\\y");
   ASSERT_NE(c, nullptr);
@@ -109,19 +109,19 @@ TEST_F(WindowFunctions, FindAndPostAcrossProcesses) {
   EXPECT_EQ(FindWindowA(nullptr, "Korvane"), w);
   EXPECT_EQ(FindWindowA("TMainForm", "Other"), nullptr);
 
-  EXPECT_EQ(Run("post TMainForm Korvane 32897"), "posted");
+  EXPECT_EQ(RunProbe("post TMainForm Korvane 32897"), "posted");
   for (int i = 0; i < 100 && got == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(got.load(), 1);
   EXPECT_EQ(msg.load(), 32897u);
-  EXPECT_EQ(Run("post TMainForm Korvanex 32897"), "none");
-  EXPECT_EQ(Run("rect TMainForm Korvane"), "10 20 760 570");
+  EXPECT_EQ(RunProbe("post TMainForm Korvanex 32897"), "none");
+  EXPECT_EQ(RunProbe("rect TMainForm Korvane"), "10 20 760 570");
 
   KorvaneSetWindowCaption(w, "Renamed");
-  EXPECT_EQ(Run("post TMainForm Korvane 32897"), "none");
+  EXPECT_EQ(RunProbe("post TMainForm Korvane 32897"), "none");
   KorvaneUnregisterWindow(w);
   EXPECT_EQ(FindWindowA("TMainForm", "Renamed"), nullptr);
   EXPECT_FALSE(PostMessageA(w, 1, 0, 0));
-  EXPECT_EQ(Run("post TMainForm Renamed 32897"), "none");
+  EXPECT_EQ(RunProbe("post TMainForm Renamed 32897"), "none");
 }
 
 TEST_F(WindowFunctions, ShellExecuteHookAndMissingFile) {
