@@ -14,6 +14,8 @@
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
 
+#include <QFontMetrics>
+
 #include <windows.h>
 #include <winreg.h>
 
@@ -75,7 +77,8 @@ TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1
   Label22 = new TSkinLabel(this, QStringLiteral("Label22"), 446, 57, arial, 16, kTitle, true);
   LastDateCaption = caption(382, 88, "Last scan date:");
   Label23 = value("Label23", 483, 88);
-  Label23->SetFixedBox(219, 15);
+  // Long weekday and month names need more than the 219 pixels a short date takes.
+  Label23->SetFixedBox(238, 15);
   LastResultCaption = caption(382, 110, "Last scan result:");
   PanDiag = new TDiagramPanel(this, 452, 151);
   // The advisory picture covers the two captions when shown.
@@ -94,6 +97,13 @@ TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1
   ts1Label32->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   ts1Label32->SetText(
       QStringLiteral(" We also recommend you to try our Sweepline.\r\n This will increase PC Stability and Performance."));
+  // The second line must end before the "Install Now" link on the same row.
+  for (int px = 12; px > 9; --px) {
+    ts1Label32->setFont(SkinFont(arial, px));
+    if (QFontMetrics(ts1Label32->font()).horizontalAdvance(
+            QStringLiteral(" This will increase PC Stability and Performance.")) <= 292 - 57 - 4)
+      break;
+  }
   ts1Label33 = new TSkinLabel(this, QStringLiteral("ts1Label33"), 292, 343, arial, 12, QColor(87, 151, 203), true);
   ts1Label33->SetText(QStringLiteral("Install Now"));
   {
@@ -170,7 +180,13 @@ void TFrame1::FillScanSummary() {
     ImOutOfDate->hide();
     Label22->SetText(QStringLiteral("Scan summary"));
     LoadJpegResource("ICOLASTCHECK", ImLastCheck);
-    Label23->SetText(AnsiToQ(LastScanLabelText(s.LastScan)));
+    const QString date = AnsiToQ(LastScanLabelText(s.LastScan));
+    // The longest day and month names still fit in the box.
+    for (int px = 13; px > 10; --px) {
+      Label23->setFont(SkinFont(QStringLiteral("Arial"), px));
+      if (QFontMetrics(Label23->font()).horizontalAdvance(date) <= Label23->width()) break;
+    }
+    Label23->SetText(date);
     try {
       Main().UpdateDiagram();
     } catch (const std::exception&) {

@@ -91,8 +91,12 @@ void TStringGrid::SetRow(int row) {
   const int h = viewport()->height();
   if (top < bar->value())
     bar->setValue(top);
-  else if (bottom > bar->value() + h)
-    bar->setValue(bottom - h);
+  else if (bottom > bar->value() + h) {
+    // Scroll by whole rows: the first visible row is never cut.
+    int first = row;
+    while (first > 0 && bottom - RowTop(first - 1) <= h) --first;
+    bar->setValue(RowTop(first));
+  }
   viewport()->update();
 }
 
@@ -122,7 +126,10 @@ void TStringGrid::Relayout() {
   QScrollBar* bar = verticalScrollBar();
   const int h = viewport()->height();
   bar->setPageStep(std::max(h, 1));
-  bar->setRange(0, std::max(0, ContentHeight() - h));
+  // The last page starts at a row's top, so scrolling to the end never cuts a row.
+  int last = 0;
+  while (last < RowCount() && ContentHeight() - RowTop(last) > h) ++last;
+  bar->setRange(0, RowTop(last));
   viewport()->update();
 }
 
