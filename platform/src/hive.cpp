@@ -67,6 +67,12 @@ int NameCompare(std::string_view a, std::string_view b) {
 bool NameEquals(std::string_view a, std::string_view b) { return NameCompare(a, b) == 0; }
 
 RegKey* RegKey::Find(std::string_view child) {
+  // Subkeys are kept in NameCompare order (FindOrAdd), so a lookup among the
+  // thousands of driver keys of one class stays logarithmic; the linear pass
+  // only runs for a name that is not there.
+  auto it = std::lower_bound(subkeys.begin(), subkeys.end(), child,
+                             [](const RegKey& k, std::string_view n) { return NameCompare(k.name, n) < 0; });
+  if (it != subkeys.end() && NameEquals(it->name, child)) return &*it;
   for (auto& k : subkeys)
     if (NameEquals(k.name, child)) return &k;
   return nullptr;
