@@ -24,6 +24,9 @@
 #include "shell/uSkinControls.h"
 #include "shell/uSkinLabel.h"
 
+#include <windows.h>
+#include <winreg.h>
+
 #include <QLineEdit>
 #include <QPainter>
 
@@ -481,4 +484,58 @@ TEST_F(PagesTest, ScanPageAnimationAndUpdateCheckBar) {
   EXPECT_EQ(f->ggCurProg->Text(), QString());
   f->FinishUpdateCheck();
   EXPECT_FALSE(f->Timer2->isActive());
+}
+
+TEST_F(PagesTest, StartPageSummaryDatesDiagramAndCompanionOffer) {
+  UseMachine("xp-desktop");
+  OpenWindow();
+  TFrame1* f = Frame1();
+  TSettings& s = main_->State.Settings;
+  struct Case { const char* stored; const char* shown; };
+  const Case cases[] = {{"7/23/2007 12:00:00 PM", "Monday, July 23, 2007, 12:00 pm"},
+                        {"7/24/2007", "Tuesday, July 24, 2007, 12:00 am"},  // midnight is stored without a time
+                        {"7/24/2007 12:30:00 AM", "Tuesday, July 24, 2007, 12:30 am"},
+                        {"7/23/2007 4:19:00 PM", "Monday, July 23, 2007, 04:19 pm"}};
+  s.tDrivers = 10;
+  s.udDrivers = 7;
+  s.odDrivers = 3;
+  for (const Case& c : cases) {
+    s.LastScan = c.stored;
+    main_->ShowStep(1, true);
+    EXPECT_EQ(Text(f->Label23).toStdString(), c.shown);
+  }
+  EXPECT_EQ(Text(f->Label22), QStringLiteral("Scan summary"));
+  EXPECT_TRUE(f->PanDiag->isVisibleTo(f));
+  EXPECT_EQ(Text(f->PanDiag->Label24), QStringLiteral(" - 3 (30%)"));
+  EXPECT_EQ(Text(f->PanDiag->Label25), QStringLiteral(" - 7 (70%)"));
+  QImage pie;
+  LoadGifResource("DIAGIMG30", pie);
+  EXPECT_EQ(f->PanDiag->ImDiag->Picture(), pie.convertToFormat(QImage::Format_RGB32));
+
+  // A successful scan that found nothing: the date and no diagram.
+  s.tDrivers = s.udDrivers = s.odDrivers = 0;
+  main_->ShowStep(1, true);
+  EXPECT_TRUE(f->Label23->isVisibleTo(f));
+  EXPECT_FALSE(f->PanDiag->isVisibleTo(f));
+
+  // The companion tool installed: no offer.
+  EXPECT_TRUE(f->ts1Label33->isVisibleTo(f));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  f->ToolDownloadFinished();
+  main_->ShowStep(1, true);
+  EXPECT_FALSE(f->ts1Label33->isVisibleTo(f));
+  EXPECT_FALSE(f->ts1Label32->isVisibleTo(f));
+
+  // A running companion download keeps its status through a refill.
+  f->ShowBusy();
+  f->ShowToolProgress(1, 8);
+  main_->ShowStep(1, true);
+  EXPECT_TRUE(f->ts1Label30->isVisibleTo(f));
+  EXPECT_EQ(Text(f->ts1Label31), QStringLiteral("(12%)..."));
+  EXPECT_EQ(f->ts1DownProg->y(), TFrame1::kBarTop);
+  EXPECT_TRUE(f->ToolDownloadRunning());
 }
