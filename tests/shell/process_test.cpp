@@ -42,8 +42,16 @@ class Desktop : public ::testing::Test {
     fs::create_directories(root_ + "/machine");
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);
+    // Under load (or beside another X server) Xvfb occasionally dies while
+    // announcing its display; start it again until the display answers.
+    for (int attempt = 0; attempt < 4 && display_.empty(); ++attempt) StartXvfb();
+    ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+    env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" +
+           root_ + "/run ";
+  }
+  void StartXvfb() {
     int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    if (::pipe(fds) != 0) return;
     xvfb_ = ::fork();
     if (xvfb_ == 0) {
       ::close(fds[0]);
@@ -56,11 +64,20 @@ class Desktop : public ::testing::Test {
     char buf[32] = {};
     const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
     ::close(fds[0]);
-    ASSERT_GT(n, 0) << "Xvfb did not start";
-    display_ = ":" + std::string(buf, static_cast<size_t>(n));
-    while (!display_.empty() && display_.back() == '\n') display_.pop_back();
-    env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" +
-           root_ + "/run ";
+    std::string display = n > 0 ? ":" + std::string(buf, static_cast<size_t>(n)) : std::string();
+    while (!display.empty() && display.back() == '\n') display.pop_back();
+    for (int i = 0; !display.empty() && i < 50; ++i) {
+      if (std::system(("DISPLAY=" + display + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
+        display_ = display;
+        return;
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    if (xvfb_ > 0) {
+      ::kill(xvfb_, SIGTERM);
+      ::waitpid(xvfb_, nullptr, 0);
+      xvfb_ = -1;
+    }
   }
   void TearDown() override {
     for (pid_t p : started_) {
