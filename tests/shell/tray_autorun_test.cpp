@@ -1,0 +1,220 @@
+// The autorun entry: on the live host the Run value "Korvane" is mirrored to
+// the desktop's autostart folder; machine folders keep it in user.reg only.
+// Every case points XDG_DATA_HOME, XDG_CONFIG_HOME and HOME at a scratch folder.
+#include <windows.h>
+
+#include "core/uSettings.h"
+#include "platform/src/autostart.h"
+
+#include <korvane_machine.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(const char* name) : name_(name) {
+    const char* v = std::getenv(name);
+    had_ = v != nullptr;
+    if (had_) old_ = v;
+  }
+  ~ScopedEnv() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  void Set(const std::string& v) { setenv(name_, v.c_str(), 1); }
+  void Unset() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class AutorunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kvautorunXXXXXX";
+    root_ = mkdtemp(tmpl);
+    fs::create_directories(root_ + "/data");
+    fs::create_directories(root_ + "/home");
+    home_.Set(root_ + "/home");
+    data_.Set(root_ + "/data");
+    config_.Set(root_ + "/config");
+    machine_.Set("host");
+    KorvaneResetMachine();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+    machine_.Unset();
+    KorvaneResetMachine();
+  }
+  std::string EntryPath() const { return root_ + "/config/autostart/korvane.desktop"; }
+
+  // The Run value as a reader of the registry sees it; "" when absent.
+  static std::string RunValue() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, RunKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    char buf[1024] = {};
+    DWORD size = sizeof buf - 1, type = 0;
+    const LONG r = RegQueryValueExA(key, RunValueName, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS ? std::string(buf) : std::string();
+  }
+  static HKEY OpenRunKey() {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, RunKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+  }
+  static void SetText(HKEY key, const char* name, const std::string& text) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS);
+  }
+
+  std::string root_;
+  ScopedEnv home_{"HOME"}, data_{"XDG_DATA_HOME"}, config_{"XDG_CONFIG_HOME"}, machine_{"KORVANE_MACHINE"};
+};
+
+TEST_F(AutorunTest, SaveSettingsMirrorsTheRunValueAndRemovesItWithAutoRunOff) {
+  TSettings s;
+  s.AutoRun = true;
+  const std::string exe = "/opt/Brantholm Korvane/bin/korvane";
+  SaveSettings(s, exe);
+  EXPECT_EQ(RunValue(), exe + " -t");
+  ASSERT_TRUE(fs::exists(EntryPath()));
+  const std::string entry = ReadFile(EntryPath());
+  EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
+  EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nExec=\"/opt/Brantholm Korvane/bin/korvane\" -t\n"), std::string::npos) << entry;
+  // The value lives in the host's own hive, not beside the entry.
+  EXPECT_TRUE(fs::exists(root_ + "/data/korvane/host/user.reg"));
+
+  // A save with the same value leaves the entry as it was.
+  const auto stamp = fs::last_write_time(EntryPath());
+  SaveSettings(s, exe);
+  EXPECT_EQ(fs::last_write_time(EntryPath()), stamp);
+
+  s.AutoRun = false;
+  SaveSettings(s, exe);
+  EXPECT_EQ(RunValue(), "");
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  // Deleting an absent value is no error and leaves nothing behind.
+  SaveSettings(s, exe);
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  EXPECT_FALSE(fs::exists(root_ + "/home/.config"));
+}
+
+TEST_F(AutorunTest, AnEntryLeftWithoutItsValueGoesWhenTheValueIsDeleted) {
+  fs::create_directories(root_ + "/config/autostart");
+  std::ofstream(EntryPath()) << "[Desktop Entry]\nExec=/old/korvane -t\n";
+  TSettings s;
+  s.AutoRun = false;
+  SaveSettings(s, "/opt/korvane");
+  EXPECT_FALSE(fs::exists(EntryPath()));
+}
+
+TEST_F(AutorunTest, OnlyTheRunKeysKorvaneValueIsMirrored) {
+  HKEY run = OpenRunKey();
+  SetText(run, "Other", "/usr/bin/other");
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  SetText(run, "korvane", "/usr/bin/korvane -t");  // value names ignore case
+  EXPECT_TRUE(fs::exists(EntryPath()));
+  // A value of another type names no command.
+  const DWORD one = 1;
+  ASSERT_EQ(RegSetValueExA(run, "Korvane", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+            ERROR_SUCCESS);
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  RegCloseKey(run);
+
+  HKEY other = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                            nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &other, nullptr),
+            ERROR_SUCCESS);
+  SetText(other, "Korvane", "/usr/bin/korvane -t");
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  RegCloseKey(other);
+}
+
+TEST_F(AutorunTest, DeletingTheRunKeyRemovesTheEntry) {
+  HKEY run = OpenRunKey();
+  SetText(run, "Korvane", "/usr/bin/korvane -t");
+  RegCloseKey(run);
+  ASSERT_TRUE(fs::exists(EntryPath()));
+  ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, RunKeyName), ERROR_SUCCESS);
+  EXPECT_FALSE(fs::exists(EntryPath()));
+}
+
+TEST_F(AutorunTest, WithoutXdgConfigHomeTheEntryGoesToHomeConfig) {
+  config_.Unset();
+  TSettings s;
+  s.AutoRun = true;
+  SaveSettings(s, "/usr/bin/korvane");
+  EXPECT_TRUE(fs::exists(root_ + "/home/.config/autostart/korvane.desktop"));
+  EXPECT_FALSE(fs::exists(EntryPath()));
+  // A relative XDG_CONFIG_HOME is invalid and ignored as well.
+  config_.Set("relative/config");
+  s.AutoRun = false;
+  SaveSettings(s, "/usr/bin/korvane");
+  EXPECT_FALSE(fs::exists(root_ + "/home/.config/autostart/korvane.desktop"));
+}
+
+TEST_F(AutorunTest, AMachineFolderKeepsTheValueInUserRegOnly) {
+  const std::string machine = root_ + "/machine";
+  fs::create_directories(machine);
+  machine_.Set(machine);
+  KorvaneResetMachine();
+  TSettings s;
+  s.AutoRun = true;
+  SaveSettings(s, "/usr/bin/korvane");
+  EXPECT_EQ(RunValue(), "/usr/bin/korvane -t");
+  EXPECT_NE(ReadFile(machine + "/user.reg").find("\"Korvane\"=\"/usr/bin/korvane -t\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(root_ + "/config"));
+  EXPECT_FALSE(fs::exists(root_ + "/home/.config"));
+}
+
+TEST(AutostartEntryTest, ExecQuotesThePathAsDesktopEntriesRequire) {
+  struct Row {
+    const char* commandLine;
+    const char* exec;
+  };
+  const Row rows[] = {
+      {"/usr/bin/korvane -t", "Exec=\"/usr/bin/korvane\" -t"},
+      {"/opt/My Apps/korvane -t", "Exec=\"/opt/My Apps/korvane\" -t"},
+      // ", `, $ and \ are escaped inside the quotes; the backslash once more as a string value.
+      {"/opt/a\"b`c$d/korvane -t", "Exec=\"/opt/a\\\\\"b\\\\`c\\\\$d/korvane\" -t"},
+      {"/opt/back\\slash/korvane -t", "Exec=\"/opt/back\\\\\\\\slash/korvane\" -t"},
+      {"/opt/100%/korvane -t", "Exec=\"/opt/100%%/korvane\" -t"},
+      {"/opt/line\nbreak/korvane -t", "Exec=\"/opt/line\\nbreak/korvane\" -t"},
+      // A quoted Windows command line, and one without arguments.
+      {"\"/opt/x y/korvane\" -t --more", "Exec=\"/opt/x y/korvane\" -t --more"},
+      {"/usr/bin/korvane", "Exec=\"/usr/bin/korvane\""},
+  };
+  for (const Row& r : rows) {
+    const std::string entry = kvp::AutostartDesktopEntry(r.commandLine);
+    EXPECT_NE(entry.find(std::string("\n") + r.exec + "\n"), std::string::npos) << r.commandLine << "\n" << entry;
+  }
+}
+
+}  // namespace
