@@ -5,20 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-int RoundedPercent(int64_t value, int64_t total) {
-  if (total == 0) return 0;
-  const double x = static_cast<double>(value) / static_cast<double>(total) * 100.0;
-  return static_cast<int>(std::nearbyint(x));  // the default rounding mode: halves to even
-}
-
-int DiagramPercent(int32_t tDrivers, int32_t udDrivers) {
-  if (tDrivers <= 0) return 0;
-  int p = 100 - RoundedPercent(udDrivers, tDrivers);
-  if (p % 2 != 0) p += 1;
-  if (p < 0 || p > 100) p = 0;
-  return p;
-}
-
 namespace {
 
 const char* const kDays[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};

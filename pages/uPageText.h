@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/uDateTime.h"
+#include "scan/uScanFinish.h"
 
 #include <QString>
 
@@ -12,13 +13,6 @@
 
 // Colours of the pages.
 constexpr int kTitleRed = 38, kTitleGreen = 123, kTitleBlue = 191;  // titles and captions
-
-// value / total * 100 rounded to the nearest integer, halves to even; 0 when total is 0.
-int RoundedPercent(int64_t value, int64_t total);
-
-// The diagram's out-of-date percentage p: 100 - round(ud / t * 100), made even by
-// rounding up, 0 when outside 0..100. Only meaningful for t > 0.
-int DiagramPercent(int32_t tDrivers, int32_t udDrivers);
 
 // "Monday, July 23, 2007, 04:19 pm" (English day and month names, 12-hour clock).
 std::string LastScanDateText(const TLocalDateTime& dt);

@@ -2,6 +2,8 @@
 
 #include "core/uDateTime.h"
 
+#include <cmath>
+
 TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode,
                               const std::string& now) {
   TScanOutcome outcome;
@@ -23,4 +25,18 @@ TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errC
 
 TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode) {
   return ApplyScanOutcome(state, succeeded, errCode, FormatDateTime(NowLocal()));
+}
+
+int RoundedPercent(int64_t value, int64_t total) {
+  if (total == 0) return 0;
+  const double x = static_cast<double>(value) / static_cast<double>(total) * 100.0;
+  return static_cast<int>(std::nearbyint(x));  // the default rounding mode: halves to even
+}
+
+int DiagramPercent(int32_t tDrivers, int32_t udDrivers) {
+  if (tDrivers <= 0) return 0;
+  int p = 100 - RoundedPercent(udDrivers, tDrivers);
+  if (p % 2 != 0) p += 1;
+  if (p < 0 || p > 100) p = 0;
+  return p;
 }

@@ -19,3 +19,10 @@ TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errC
                               const std::string& now);
 // The same with the local time now.
 TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode);
+
+// value / total * 100 rounded to the nearest integer, halves to even; 0 when total is 0.
+int RoundedPercent(int64_t value, int64_t total);
+
+// The diagram's out-of-date percentage p: 100 - round(ud / t * 100), made even by
+// rounding up, 0 when outside 0..100. Only meaningful for t > 0.
+int DiagramPercent(int32_t tDrivers, int32_t udDrivers);

@@ -56,6 +56,41 @@ TEST(CheckToolTest, TwoLevelList) {
   EXPECT_NE(err.str().find("Display adapters driver scanning in progress"), std::string::npos);
 }
 
+TEST(CheckToolTest, CheckedListMarksEachDriverAndGivesTheDiagramFigures) {
+  TTestMachine m("scan-tsv");
+  TKorvaneState state;
+  std::ostringstream err;
+  TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
+  ASSERT_TRUE(result.Succeeded) << err.str();
+  // As the exchange leaves it: one newer driver, figures stored.
+  result.Checked = true;
+  TDrvRec& r = state.DrvList[1];
+  r.NewDate = "5-1-2007";
+  r.NewVersion = "7.0";
+  r.NewVendor = "Caf\xE9";
+  r.NewURL = "http://vendor/v.exe";
+  state.Settings.tDrivers = 3;
+  state.Settings.udDrivers = 2;
+  state.Settings.odDrivers = 1;
+  std::ostringstream out;
+  PrintDriverList(state, result, out);
+  const std::string want =
+      "Display adapters\n"
+      "  ! Video\\Card\tOne  [out of date]\n"
+      "        provider Caf\xC3\xA9 Inc., date 3-10-2004, version 6.1\n"
+      "        newer driver: date 5-1-2007, version 7.0, vendor Caf\xC3\xA9\n"
+      "        download http://vendor/v.exe\n"
+      "  + Line1\nLine2\rEnd  [up to date]\n"
+      "        provider -, date -, version -\n"
+      "Printers\n"
+      "  + Printer \xC3\xA9  [up to date]\n"
+      "        provider -, date -, version -\n"
+      "3 devices in 2 classes\n"
+      "Out of date drivers - 1 (34%)\n"
+      "Up to date drivers - 2 (66%)\n";
+  EXPECT_EQ(out.str(), want);
+}
+
 TEST(CheckToolTest, SummaryCarriesTheExchangeFieldsEscaped) {
   TKorvaneState state;
   state.Settings.tDrivers = 5;

@@ -60,6 +60,7 @@ void BeforeExchange(TKorvaneState& state) {
 // update check touches the stored figures; a device listing leaves them alone.
 void AfterScan(TKorvaneState& state, TScanThread& scan, TCheckResult& result) {
   if (!scan.RunExchange) return;
+  result.Checked = scan.Succeeded && scan.AnswerReceived;
   const TScanOutcome outcome = ApplyScanOutcome(state, scan.Succeeded, result.ErrCode);
   if (outcome.ShowServerError)
     std::cerr << "korvane-check: Korvane error notice: " << AnsiToUtf8(result.ErrMsg) << std::endl;
@@ -207,12 +208,16 @@ void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std
     for (int32_t d = 1; d <= state.DrvCount; ++d) {
       const TDrvRec& r = state.DrvList[d];
       if (r.ClassGUID != cls.GUIDStr) continue;
-      out << "    " << OrDash(r.DevName) << "\n"
+      const char* mark = !result.Checked ? "    " : (r.IsOutOfDate() ? "  ! " : "  + ");
+      out << mark << OrDash(r.DevName);
+      if (result.Checked) out << (r.IsOutOfDate() ? "  [out of date]" : "  [up to date]");
+      out << "\n"
           << "        provider " << OrDash(r.ProviderName) << ", date " << OrDash(r.DriverDate)
           << ", version " << OrDash(r.DriverVersion) << "\n";
       if (r.IsOutOfDate()) {
         out << "        newer driver: date " << OrDash(r.NewDate) << ", version "
-            << OrDash(r.NewVersion) << ", vendor " << OrDash(r.NewVendor) << "\n";
+            << OrDash(r.NewVersion) << ", vendor " << OrDash(r.NewVendor) << "\n"
+            << "        download " << OrDash(r.NewURL) << "\n";
       }
     }
   }
@@ -220,6 +225,13 @@ void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std
       << state.GUIDCount << (state.GUIDCount == 1 ? " class" : " classes");
   if (!result.Succeeded) out << " (scan failed)";
   out << "\n";
+  if (result.Checked && state.Settings.tDrivers > 0) {
+    // The diagram's figures, computed as the results page computes them.
+    const TSettings& s = state.Settings;
+    const int p = DiagramPercent(s.tDrivers, s.udDrivers);
+    out << "Out of date drivers - " << s.odDrivers << " (" << p << "%)\n"
+        << "Up to date drivers - " << s.udDrivers << " (" << (100 - p) << "%)\n";
+  }
 }
 
 void PrintTsv(const TKorvaneState& state, const TCheckResult& result, std::ostream& out) {

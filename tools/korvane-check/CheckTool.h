@@ -23,6 +23,7 @@ struct TCheckResult {
   std::string FailureText;
   int32_t ErrCode = 0;
   std::string ErrMsg;
+  bool Checked = false;  // the update server's verdict was merged
 };
 
 constexpr int kExitOk = 0;
