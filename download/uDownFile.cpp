@@ -1,0 +1,160 @@
+#include "download/uDownFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string RandomSuffix() {
+  static thread_local std::mt19937_64 gen{std::random_device{}() ^
+                                          (static_cast<uint64_t>(::getpid()) << 32)};
+  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string s;
+  for (int i = 0; i < 10; ++i) s += digits[gen() % 36];
+  return s;
+}
+
+// Creates prefix + random + suffix exclusively; the descriptor, or -1.
+int CreateUnique(const std::string& prefix, const std::string& suffix, mode_t mode, std::string& path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = prefix + RandomSuffix() + suffix;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+bool ProbeWritable(const std::string& path) {
+  if (path.empty() || path.back() == '/') return false;
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  std::string probe;
+  const int fd = CreateUnique(FolderOf(path) + "/.kvprobe-", ".tmp", 0600, probe);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, "0", 1) == 1;
+  ok = (::close(fd) == 0) && ok;
+  ok = (::unlink(probe.c_str()) == 0) && ok;
+  return ok;
+}
+
+TSafeFileWriter::TSafeFileWriter(std::string destination, mode_t mode, std::size_t bufferSize)
+    : FDest(std::move(destination)), FMode(mode), FBuffer(bufferSize ? bufferSize : 1) {}
+
+TSafeFileWriter::~TSafeFileWriter() { Discard(); }
+
+bool TSafeFileWriter::Open() {
+  Discard();
+  FFailed = false;
+  FWritten = 0;
+  FFd = CreateUnique(FolderOf(FDest) + "/." + BaseOf(FDest) + ".", ".part", FMode, FTemp);
+  if (FFd < 0) {
+    FTemp.clear();
+    FFailed = true;
+    return false;
+  }
+  setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+  return true;
+}
+
+bool TSafeFileWriter::WriteAll(const char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(FFd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      FFailed = true;
+      return false;
+    }
+    data += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool TSafeFileWriter::FlushBuffer() {
+  if (FFd < 0 || FFailed) return false;
+  const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
+  const bool ok = WriteAll(pbase(), n);
+  setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+  return ok;
+}
+
+TSafeFileWriter::int_type TSafeFileWriter::overflow(int_type ch) {
+  if (!FlushBuffer()) return traits_type::eof();
+  if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(ch);
+    pbump(1);
+    ++FWritten;
+  }
+  return traits_type::not_eof(ch);
+}
+
+std::streamsize TSafeFileWriter::xsputn(const char* s, std::streamsize n) {
+  if (FFd < 0 || FFailed) return 0;
+  const std::size_t room = static_cast<std::size_t>(epptr() - pptr());
+  const std::size_t count = static_cast<std::size_t>(n);
+  if (count <= room) {
+    traits_type::copy(pptr(), s, count);
+    pbump(static_cast<int>(count));
+  } else {
+    // Large pieces go straight to the file after what is buffered.
+    if (!FlushBuffer() || !WriteAll(s, count)) return 0;
+  }
+  FWritten += n;
+  return n;
+}
+
+int TSafeFileWriter::sync() { return FlushBuffer() ? 0 : -1; }
+
+bool TSafeFileWriter::Commit() {
+  if (FFd < 0) return false;
+  bool ok = FlushBuffer() && !FFailed;
+  ok = ok && ::fsync(FFd) == 0;
+  ok = (::close(FFd) == 0) && ok;
+  FFd = -1;
+  ok = ok && ::rename(FTemp.c_str(), FDest.c_str()) == 0;
+  if (!ok) {
+    ::unlink(FTemp.c_str());
+    FTemp.clear();
+    FFailed = true;
+    return false;
+  }
+  FTemp.clear();
+  // The new name is durable once the folder's entry is on disk too.
+  const int dir = ::open(FolderOf(FDest).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+void TSafeFileWriter::Discard() {
+  if (FFd >= 0) {
+    ::close(FFd);
+    FFd = -1;
+  }
+  if (!FTemp.empty()) {
+    ::unlink(FTemp.c_str());
+    FTemp.clear();
+  }
+  setp(nullptr, nullptr);
+}

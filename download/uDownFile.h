@@ -1,0 +1,54 @@
+// Writing a downloaded file safely: the body goes to a uniquely named
+// temporary file beside the destination, which replaces the destination only
+// once it is complete and on disk. An unfinished transfer never touches an
+// existing file at the destination.
+#pragma once
+
+#include <streambuf>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// True when a new file can be created in the folder of path: a uniquely named
+// probe file holding "0" is created exclusively there, closed and removed
+// again. A file already at path is never opened. A path naming a folder is
+// not a writable file.
+bool ProbeWritable(const std::string& path);
+
+class TSafeFileWriter : public std::streambuf {
+ public:
+  // mode: permissions of the finished file (before the umask).
+  explicit TSafeFileWriter(std::string destination, mode_t mode = 0666, std::size_t bufferSize = 256 * 1024);
+  ~TSafeFileWriter() override;  // Discard() unless committed
+  TSafeFileWriter(const TSafeFileWriter&) = delete;
+  TSafeFileWriter& operator=(const TSafeFileWriter&) = delete;
+
+  // Creates the temporary file; false (errno set) when it cannot be created.
+  bool Open();
+  // Flushes, syncs and renames over the destination; false and the temporary
+  // file removed when any step failed (a write error on the way included).
+  bool Commit();
+  // Removes the temporary file; the destination stays as it was.
+  void Discard();
+
+  bool Failed() const { return FFailed; }
+  const std::string& TempPath() const { return FTemp; }
+  long long Written() const { return FWritten; }
+
+ protected:
+  int_type overflow(int_type ch) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  bool FlushBuffer();
+  bool WriteAll(const char* data, std::size_t n);
+
+  std::string FDest;
+  std::string FTemp;
+  mode_t FMode;
+  int FFd = -1;
+  bool FFailed = false;
+  long long FWritten = 0;
+  std::vector<char> FBuffer;
+};

@@ -1,0 +1,73 @@
+#include "download/uDownThread.h"
+
+#include "download/uDownFile.h"
+#include "download/uDownText.h"
+
+#include <exception>
+#include <limits>
+#include <ostream>
+
+TDownThread::TDownThread(IDownView* view, bool CreateSuspended) : TThread(CreateSuspended), FView(view) {
+  Priority = TThreadPriority::tpLower;
+}
+
+void TDownThread::ShowFileName() {
+  if (FView) Synchronize([this] { FView->ShowFileName(*this); });
+}
+
+void TDownThread::ShowDownloadProgress() {
+  if (FView) Synchronize([this] { FView->ShowDownloadProgress(*this); });
+}
+
+bool TDownThread::StopRequested() {
+  // A stop request drops the connection: the pending GET fails at once.
+  if ((Terminated() || FTooLarge) && FHttp && FHttp->Connected()) FHttp->Disconnect();
+  return Terminated() || FTooLarge;
+}
+
+void TDownThread::HttpWorkBegin(int64_t count) {
+  if (count > std::numeric_limits<int32_t>::max()) FTooLarge = true;
+  if (StopRequested()) return;
+  Total = static_cast<int32_t>(count < 0 ? 0 : count);
+  StartTime = NowDays();
+  ShowDownloadProgress();
+}
+
+void TDownThread::HttpWork(int64_t count) {
+  if (count > std::numeric_limits<int32_t>::max()) FTooLarge = true;
+  if (StopRequested()) return;
+  Current = static_cast<int32_t>(count < 0 ? 0 : count);
+  ShowDownloadProgress();
+}
+
+void TDownThread::HttpWorkEnd() { StopRequested(); }
+
+void TDownThread::Execute() {
+  ShowFileName();
+  if (Terminated()) return;
+  try {
+    // The body streams into a temporary file beside the destination, which
+    // replaces the destination only when the transfer is complete.
+    TSafeFileWriter file(FileName);
+    if (!file.Open()) return;
+    std::ostream out(&file);
+    THttpClient http;
+    http.ReadTimeout = ReadTimeout;
+    http.OnWorkBegin = [this](int64_t n) { HttpWorkBegin(n); };
+    http.OnWork = [this](int64_t n) { HttpWork(n); };
+    http.OnWorkEnd = [this] { HttpWorkEnd(); };
+    FHttp = &http;
+    try {
+      http.GetToStream(Url, out);
+    } catch (...) {
+      FHttp = nullptr;
+      throw;
+    }
+    FHttp = nullptr;
+    out.flush();
+    if (Terminated() || FTooLarge || !out.good()) return;  // the writer discards the part file
+    if (file.Commit()) FSaved = true;
+  } catch (const std::exception&) {
+    // Time-out, connection failure, error status or our own disconnect: no file, no message.
+  }
+}

@@ -1,0 +1,160 @@
+#include "download/uDownToolThread.h"
+
+#include "download/uDownFile.h"
+#include "scan/uSSLRequest.h"
+#include "scan/uServerUrls.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <limits>
+#include <ostream>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A REG_SZ value, or empty.
+std::string ReadText(HKEY key, const char* name) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ || size == 0)
+    return std::string();
+  std::vector<BYTE> data(size + 1, 0);
+  if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return std::string();
+  std::string s(reinterpret_cast<const char*>(data.data()), size);
+  const size_t nul = s.find('\0');
+  if (nul != std::string::npos) s.resize(nul);
+  return s;
+}
+
+}  // namespace
+
+bool RunAndWait(const std::string& commandLine, uint32_t* exitCode) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION pi{};
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  if (exitCode) *exitCode = code;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+std::string InstallerCommandLine(const std::string& installerPath) {
+  // Quoted as one argument: a temporary path with blanks must never name
+  // another program ("C:\Program.exe" for "C:\Program Files\...").
+  return "\"" + installerPath + "\" /s";
+}
+
+TDownToolThread::TDownToolThread(IToolView* view, std::string url, std::string fileName, bool CreateSuspended)
+    : TThread(CreateSuspended), Url(std::move(url)), FileName(std::move(fileName)), ProbeUrl(ProbeAddress()),
+      FView(view) {
+  Priority = TThreadPriority::tpLower;
+}
+
+bool TDownToolThread::StopRequested() {
+  if ((Terminated() || FTooLarge) && FHttp && FHttp->Connected()) FHttp->Disconnect();
+  return Terminated() || FTooLarge;
+}
+
+void TDownToolThread::ShowToolProgress() {
+  if (FView) Synchronize([this] { FView->ShowToolProgress(Current, Total); });
+}
+
+bool TDownToolThread::ConnectivityLoop() {
+  // No count limit: it ends when the probe answers or the user declines.
+  while (!IsInternetAvailableAt(ProbeUrl, ReadTimeout)) {
+    int answer = 2;
+    if (FView) Synchronize([this, &answer] { answer = FView->AskForConnection(CompanionConnectText); });
+    if (answer != 1 || UiQueueClosed()) Terminate();
+    if (Terminated()) return false;
+  }
+  return !Terminated();
+}
+
+void TDownToolThread::Download() {
+  try {
+    // The installer must be executable here; it lives in the user's private
+    // temporary folder.
+    TSafeFileWriter file(FileName, 0700);
+    if (!file.Open()) return;
+    std::ostream out(&file);
+    THttpClient http;
+    http.ReadTimeout = ReadTimeout;
+    http.OnWorkBegin = [this](int64_t n) {
+      if (n > std::numeric_limits<int32_t>::max()) FTooLarge = true;
+      if (StopRequested()) return;
+      Total = static_cast<int32_t>(n < 0 ? 0 : n);
+      ShowToolProgress();
+    };
+    http.OnWork = [this](int64_t n) {
+      if (n > std::numeric_limits<int32_t>::max()) FTooLarge = true;
+      if (StopRequested()) return;
+      Current = static_cast<int32_t>(n < 0 ? 0 : n);
+      ShowToolProgress();
+    };
+    http.OnWorkEnd = [this] { StopRequested(); };
+    FHttp = &http;
+    try {
+      http.GetToStream(Url, out);
+    } catch (...) {
+      FHttp = nullptr;
+      throw;
+    }
+    FHttp = nullptr;
+    out.flush();
+    if (Terminated() || FTooLarge || !out.good()) return;
+    FDownloaded = file.Commit();
+  } catch (const std::exception&) {
+    // Swallowed: an installer left by an earlier run still gets its chance.
+  }
+}
+
+void TDownToolThread::InstallAndStart() {
+  if (FileExists(FileName)) FInstallerRan = RunAndWait(InstallerCommandLine(FileName), &FExitCode);
+
+  // Full access, as the start page asks for it when it decides on the offer:
+  // both agree on whether the tool counts as installed.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallSubKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  std::string folder = ReadText(key, CompanionLocationValue);
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  const std::string program = folder + "/" + CompanionProgramName;
+  if (!folder.empty() && FileExists(program)) {
+    ShellExecuteA(nullptr, nullptr, program.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    FLaunched = program;
+  }
+  // Give the tool time to show its window, then bring it forward, offset.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WindowWaitMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (UiQueueClosed()) break;  // the program is ending
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (HWND w = FindWindowA(CompanionWindowClass, CompanionWindowCaption)) {
+    RECT r{};
+    if (GetWindowRect(w, &r))
+      FWindowMoved = SetWindowPos(w, HWND_TOP, r.left + 50, r.top - 50, r.right - r.left, r.bottom - r.top, 0) != FALSE;
+  }
+  RegCloseKey(key);
+}
+
+void TDownToolThread::Execute() {
+  if (!ConnectivityLoop()) return;
+  if (FView) Synchronize([this] { FView->ResetToolProgress(); });
+  Download();
+  if (FView) Synchronize([this] { FView->ShowInstalling(); });
+  InstallAndStart();
+}

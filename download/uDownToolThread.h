@@ -1,0 +1,82 @@
+// TDownToolThread: fetches the companion tool's installer into the temporary
+// folder, runs it silently, then starts the installed tool and nudges its window.
+#pragma once
+
+#include "core/uThread.h"
+#include "net/uHttpClient.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+constexpr const char* CompanionInstallerPath = "/downloads/swx/fromkvn/Sweepline.exe";
+constexpr const char* CompanionInstallerName = "Sweepline.exe";
+constexpr const char* CompanionProgramName = "Sweepline.exe";
+constexpr const char* CompanionUninstallSubKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5C2E8A41-7D3B-4F96-A1E0-93B7C46D2F18}";
+constexpr const char* CompanionLocationValue = "InstallLocation";
+constexpr const char* CompanionWindowClass = "TMainForm";
+constexpr const char* CompanionWindowCaption = "Sweepline";
+constexpr const char* CompanionConnectText =
+    "To continue downloading, you need to have an active Internet connection. Connect to the Internet and click OK.";
+constexpr unsigned CompanionWindowWaitMs = 3500;
+
+// The start page's side of the companion download; every call runs on the UI
+// thread while the worker waits.
+class IToolView {
+ public:
+  virtual ~IToolView() = default;
+  virtual int AskForConnection(const std::string& text) = 0;  // modal result: 1 OK
+  virtual void ResetToolProgress() = 0;
+  virtual void ShowToolProgress(int32_t current, int32_t total) = 0;
+  virtual void ShowInstalling() = 0;
+};
+
+// Starts commandLine and waits without limit until it ends; false when it
+// could not be started.
+bool RunAndWait(const std::string& commandLine, uint32_t* exitCode = nullptr);
+
+// The installer's command line: the path quoted as one argument, then " /s".
+std::string InstallerCommandLine(const std::string& installerPath);
+
+class TDownToolThread : public TThread {
+ public:
+  // Runs at lower than normal priority. url: the installer's address;
+  // fileName: where it is kept (the temporary folder + "Sweepline.exe").
+  TDownToolThread(IToolView* view, std::string url, std::string fileName, bool CreateSuspended = true);
+
+  int32_t Total = 0;
+  int32_t Current = 0;
+  std::string Url;
+  std::string FileName;
+  // The connectivity probe's address (the update server's by default).
+  std::string ProbeUrl;
+  unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;
+  unsigned WindowWaitMs = CompanionWindowWaitMs;
+
+  // What happened, for the completion handler and tests.
+  bool Downloaded() const { return FDownloaded; }   // this run wrote FileName
+  bool InstallerRan() const { return FInstallerRan; }
+  uint32_t InstallerExitCode() const { return FExitCode; }
+  const std::string& LaunchedProgram() const { return FLaunched; }  // opened through the shell
+  bool WindowMoved() const { return FWindowMoved; }
+
+ protected:
+  void Execute() override;
+
+ private:
+  bool ConnectivityLoop();
+  void Download();
+  void InstallAndStart();
+  void ShowToolProgress();
+  bool StopRequested();
+
+  IToolView* FView;
+  THttpClient* FHttp = nullptr;
+  std::atomic<bool> FTooLarge{false};
+  bool FDownloaded = false;
+  bool FInstallerRan = false;
+  uint32_t FExitCode = 0;
+  std::string FLaunched;
+  bool FWindowMoved = false;
+};
