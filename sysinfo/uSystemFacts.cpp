@@ -46,11 +46,10 @@ bool FillSystemInfoValues(TSystemInfoValues& values, const TWindowsTypeEx& info,
   return true;
 }
 
-namespace {
-
-std::string Escaped(const std::string& codePageText) {
+std::string TsvEscape(const std::string& utf8) {
   std::string out;
-  for (char c : AnsiToUtf8(codePageText)) {
+  out.reserve(utf8.size());
+  for (char c : utf8) {
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
@@ -62,11 +61,9 @@ std::string Escaped(const std::string& codePageText) {
   return out;
 }
 
-}  // namespace
-
 void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSystemInfoValues& values,
                       const std::string& programVersion) {
-  auto line = [&out](const char* key, const std::string& value) { out << key << '\t' << Escaped(value) << '\n'; };
+  auto line = [&out](const char* key, const std::string& value) { out << key << '\t' << TsvEscape(AnsiToUtf8(value)) << '\n'; };
   line("FullName", info.FullName);
   line("Name", info.Name);
   line("Edition", info.Kind.Edition);

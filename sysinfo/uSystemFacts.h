@@ -38,8 +38,10 @@ struct TSystemInfoValues {
 bool FillSystemInfoValues(TSystemInfoValues& values, const TWindowsTypeEx& info,
                           const std::function<std::string()>& processorSummary);
 
-// The korvane-check --sysinfo lines: key<TAB>value, text as UTF-8 with
-// \ TAB LF CR written as \\ \t \n \r.
+// UTF-8 text for a tab-separated line: \ TAB LF CR written as \\ \t \n \r.
+std::string TsvEscape(const std::string& utf8);
+
+// The korvane-check --sysinfo lines: key<TAB>value, code-page text as escaped UTF-8.
 void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSystemInfoValues& values,
                       const std::string& programVersion);
 // Reads the current machine's facts (GetWindowsTypeEx, the library) and writes them.

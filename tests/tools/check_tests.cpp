@@ -1,6 +1,7 @@
 #include "tools/korvane-check/CheckTool.h"
 
 #include "core/TestMachine.h"
+#include "sysinfo/uSystemFacts.h"
 
 #include <gtest/gtest.h>
 

@@ -45,8 +45,7 @@ void PrepareCheckState(TKorvaneState& state, const std::string& selfExe);
 // Runs the scan headlessly (its UI calls pumped on the calling thread).
 TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, std::ostream& err);
 
-// Text conventions of the TSV output: UTF-8, with \ tab LF CR written as \\ \t \n \r.
-std::string TsvEscape(const std::string& utf8);
+// The TSV output is UTF-8, escaped as the system facts are (TsvEscape).
 std::string WideToUtf8(const std::u16string& text);
 
 void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std::ostream& out);
