@@ -6,6 +6,7 @@
 #include "shell/uSkinLabel.h"
 #include "shell/uSplash.h"
 #include "shell/uText.h"
+#include "shell/uTray.h"
 #include "shell/uWizardPage.h"
 #include "shell/uX11.h"
 #include "sysinfo/VersionInfo.h"
@@ -195,6 +196,7 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
   RunSkinGuarded([&] { ShowStep(1, true); });
 
   RegisterPlatformWindow();
+  CreateTray();
   if (hooks.MainFormCreated) hooks.MainFormCreated(*this);
 }
 
@@ -210,6 +212,8 @@ void TMainForm::LoadSkin() {
 }
 
 TMainForm::~TMainForm() {
+  delete TrayIcon;  // the icon goes with the program
+  TrayIcon = nullptr;
   if (FPlatformWindow) KorvaneUnregisterWindow(FPlatformWindow);
   State.SaveSettings();
   if (!State.TempFolder.empty()) std::remove((State.TempFolder + "ccc3").c_str());

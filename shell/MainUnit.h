@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/uAppState.h"
+#include "core/uThread.h"
 #include "shell/uShellHooks.h"
 
 #include <minwindef.h>
@@ -15,6 +16,9 @@
 #include <string>
 
 class QLabel;
+class QMenu;
+class QTimer;
+class TTrayIcon;
 class TImage;
 class TImageButton;
 class TSkinLabel;
@@ -34,6 +38,25 @@ class TMainForm : public QWidget {
   int CurrentStep = 1;
   bool MessageShown = false;
   std::string MessageUrl;
+
+  // Notification area, reminder and server message (defined in uTray.cpp).
+  // The timers start with the program's intervals at creation; tests restart
+  // them with short ones (UInfoTimerTag is the retry interval).
+  TTrayIcon* TrayIcon = nullptr;
+  QMenu* TrayMenu = nullptr;
+  QTimer* UpdateDriverHintTimer = nullptr;
+  QTimer* UInfoTimer = nullptr;
+  int UInfoTimerTag = 300000;          // the retry interval after an answer without a message
+  unsigned MessageReadTimeoutMs = 30000;
+  void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds);
+  void TrayIconBalloonHintClick();
+  void UpdateDriverHintTimerTimer();
+  void UInfoTimerTimer();
+  // Starts the message fetch; the handle is signalled once its answer is processed.
+  TWaitHandle FetchServerMessage();
+  void ServerMessageReceived(const std::u16string& body);
+  void Settings1Click();
+  void Exit1Click();
   int Tag = 0;  // 1 while greyed behind a dialog
 
   // Controls, by their design names.
@@ -94,6 +117,7 @@ class TMainForm : public QWidget {
 
  private:
   void FormCreate(const TShellHooks& hooks);
+  void CreateTray();
   void LoadSkin();
   void RegisterPlatformWindow();
   void RememberGeometry();
