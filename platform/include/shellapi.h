@@ -16,7 +16,8 @@
 #define SE_ERR_NOASSOC 31
 
 // Opens lpFile with the desktop's default handler (xdg-open), detached from
-// this process. Returns a value above 32 on success, else an SE_ERR_ code
-// (a local file that does not exist gives SE_ERR_FNF).
+// this process; an executable local file is started itself, as the default
+// verb on a program does. Returns a value above 32 on success, else an SE_ERR_
+// code (a local file that does not exist gives SE_ERR_FNF).
 HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                                LPCSTR lpDirectory, INT nShowCmd);

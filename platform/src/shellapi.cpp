@@ -41,6 +41,25 @@ bool LooksLikeUrl(const std::string& s) {
   return colon != std::string::npos && colon > 0 && s.find('/') > colon;
 }
 
+// Runs program (with params as its one argument when given) detached from
+// this process through a double fork, so it is never our zombie.
+HINSTANCE StartDetached(const std::string& program, const std::string& params) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return Code(SE_ERR_ACCESSDENIED);
+  if (pid == 0) {
+    ::setsid();
+    if (::fork() == 0) {
+      const char* argv[] = {program.c_str(), params.empty() ? nullptr : params.c_str(), nullptr};
+      ::execv(program.c_str(), const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return Code(42);
+}
+
 }  // namespace
 
 void KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook) {
@@ -63,6 +82,9 @@ HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR l
   if (!LooksLikeUrl(file)) {
     struct stat st{};
     if (::stat(file.c_str(), &st) != 0) return Code(SE_ERR_FNF);
+    // The default verb on a program starts it, as the shell does for an .exe.
+    if (S_ISREG(st.st_mode) && ::access(file.c_str(), X_OK) == 0 && (op.empty() || op == "open"))
+      return StartDetached(file, params);
   }
   if (!OnPath("xdg-open")) return Code(SE_ERR_NOASSOC);
   // Double fork: the handler is not our child, so it neither becomes a
