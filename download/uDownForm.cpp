@@ -48,6 +48,9 @@ TDownForm::TDownForm() : TSkinForm(QStringLiteral("TDownForm"), 405, 162) {
   DownProg->setGeometry(22, 76, 362, 19);
   DownProg->SetText(QStringLiteral("%d%%"));
   DownProg->SetProgress(0);
+  DownProg->GaugeFont().Font = SkinFont(QStringLiteral("Arial"), 11);
+  DownProg->GaugeFont().ColorOnFilled = Qt::white;
+  DownProg->GaugeFont().ColorOnBackground = Qt::black;
   Label5 = MakeLabel(this, "Label5", 22, 96, 249, 18, 11, "");
   Label4 = MakeLabel(this, "Label4", 277, 96, 105, 14, 11, "");
   Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

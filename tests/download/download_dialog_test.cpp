@@ -160,6 +160,14 @@ TEST_F(DownFormTest, LayoutAndSkin) {
   EXPECT_EQ(form_->DownProg->TextureOnFore().size(), QSize(362, 19));
   EXPECT_EQ(form_->DownProg->TextureOnBack().size(), QSize(362, 19));
   EXPECT_EQ(form_->DownSD.Title, "Choose folder for save...");
+  EXPECT_EQ(form_->DownProg->Text(), QStringLiteral("%d%%"));
+  EXPECT_EQ(form_->DownProg->GaugeFont().Font.family(), QStringLiteral("Arial"));
+  EXPECT_EQ(form_->DownProg->GaugeFont().Font.pixelSize(), 11);
+  EXPECT_EQ(form_->Label1->font().pixelSize(), 13);
+  EXPECT_EQ(form_->Label5->font().pixelSize(), 11);
+  EXPECT_EQ(form_->Label4->font().pixelSize(), 11);
+  EXPECT_EQ(form_->ImBtnCancel->State(), "_NA");
+  EXPECT_EQ(form_->Image1->Picture().size(), QSize(405, 162));
   EXPECT_TRUE(skinErrors_.empty()) << skinErrors_.front();
 }
 
