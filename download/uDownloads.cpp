@@ -50,6 +50,14 @@ std::string TempFolderNow() {
 
 }  // namespace
 
+static_assert(TCompanionTimings{}.ReadTimeoutMs == httpdefaults::kReadTimeoutMs, "the client's read time-out");
+static_assert(TCompanionTimings{}.WindowWaitMs == CompanionWindowWaitMs, "the wait before the window nudge");
+
+TCompanionTimings& CompanionTimings() {
+  static TCompanionTimings timings;
+  return timings;
+}
+
 TDownToolThread* StartCompanionDownload(ICompanionArea* area, const std::string& url, const std::string& fileName) {
   if (!area) return nullptr;
   std::string target = fileName;
@@ -63,6 +71,8 @@ TDownToolThread* StartCompanionDownload(ICompanionArea* area, const std::string&
   }
   auto view = std::make_shared<TCompanionView>(area);
   auto* thread = new TDownToolThread(view.get(), url.empty() ? VendorURL() + CompanionInstallerPath : url, target);
+  thread->ReadTimeout = CompanionTimings().ReadTimeoutMs;
+  thread->WindowWaitMs = CompanionTimings().WindowWaitMs;
   thread->FreeOnTerminate = true;
   thread->OnTerminate = [view](TThread&) {
     if (ICompanionArea* a = view->Area()) a->ToolDownloadFinished();

@@ -11,6 +11,14 @@ class TDownToolThread;
 
 void InstallKorvaneDownloads(TShellHooks& hooks);
 
+// Time-outs of the companion downloads started from the start page: the
+// program's values unless a test shortens them.
+struct TCompanionTimings {
+  unsigned ReadTimeoutMs = 30000;  // the HTTP client's read time-out
+  unsigned WindowWaitMs = 3500;    // between the tool's start and the window nudge
+};
+TCompanionTimings& CompanionTimings();
+
 // "Install Now" after the start page has shown its busy state: starts the
 // companion download with the area as its display. url and fileName empty:
 // the vendor site's installer into the main window's temporary folder.

@@ -34,10 +34,13 @@ class CompanionTest : public PagesTest {
     PagesTest::SetUp();
     if (const char* bin = std::getenv("KORVANE_BINARY_DIR"))
       ::setenv("KORVANE_REG", (std::string(bin) + "/tools/korvane-reg/korvane-reg").c_str(), 1);
+    CompanionTimings().ReadTimeoutMs = 5000;
+    CompanionTimings().WindowWaitMs = 50;
   }
   void TearDown() override {
     PagesTest::TearDown();
     InstallCompanionHook = [] {};
+    CompanionTimings() = TCompanionTimings();
   }
 
   void UseVendor(const std::string& base) {
