@@ -214,4 +214,42 @@ TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   EXPECT_FALSE(!ccc3.empty() && fs::exists(ccc3)) << "ccc3 deleted at exit";
 }
 
+// A tray host on the test's display; killed with the test's processes.
+TEST_F(Desktop, HiddenStartLivesInTheTrayAndLeavesItAtExit) {
+  if (!OnPath("trayer")) GTEST_SKIP() << "trayer missing (scripts/bootstrap installs it): the tray start is not checked";
+  const auto trayer = [&] {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("DISPLAY", display_.c_str(), 1);
+      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+               "--height", "24", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    started_.push_back(pid);
+    return pid;
+  };
+  // The program's icon: a window named "Korvane" inside the tray's panel.
+  const auto docked = [&] {
+    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
+    const size_t panel = tree.find("(\"panel\" \"trayer\")");
+    return panel != std::string::npos && tree.find("\"Korvane\": (\"korvane\"", panel) != std::string::npos;
+  };
+  const auto waitDocked = [&](bool want, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (docked() == want) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  };
+  trayer();
+  const pid_t first = Start("-t");
+  ASSERT_TRUE(WaitRegistered(30s));
+  EXPECT_TRUE(waitDocked(true, 15s)) << Capture("DISPLAY=" + display_ + " xwininfo -root -tree");
+  EXPECT_FALSE(Viewable()) << "-t shows only the tray icon";
+  Capture(env_ + Bin("tests/shell/shell_platform_probe") + " post TMainForm Korvane 16");
+  EXPECT_EQ(WaitExit(first, 10s), 0);
+  EXPECT_TRUE(waitDocked(false, 5s)) << "the icon goes with the program";
+}
+
 }  // namespace
