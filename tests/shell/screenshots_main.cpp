@@ -12,11 +12,15 @@
 #include "shell/uQtUiQueue.h"
 #include "shell/uSkinForm.h"
 #include "shell/uSplash.h"
+#include "shell/uTray.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QPainter>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -105,6 +109,27 @@ int main(int argc, char** argv) {
     info->LinkText = VendorURL() + "/kvn/faq";
     info->ShowModal();
   });
+  // The tray menu; the reminder balloon too where a tray host runs (trayer).
+  main->TrayMenu->popup(QPoint(860, 30));
+  QTest::qWait(100);
+  Save(main->TrayMenu, QStringLiteral("tray_menu"));
+  main->TrayMenu->hide();
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    QTest::qWait(500);  // the icon docks first
+    main->Settings().IsSysUpdated = false;
+    main->UpdateDriverHintTimer->start(0);
+    for (int i = 0; i < 50; ++i) {
+      QTest::qWait(40);
+      QWidget* tip = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (qstrcmp(w->metaObject()->className(), "QBalloonTip") == 0 && w->isVisible()) tip = w;
+      if (tip) {
+        Save(tip, QStringLiteral("tray_reminder_balloon"));
+        tip->hide();
+        break;
+      }
+    }
+  }
   splash->show();
   QTest::qWait(50);
   Save(splash, QStringLiteral("splash"));
