@@ -5,6 +5,7 @@
 
 #include "core/uAppState.h"
 #include "core/uThread.h"
+#include "shell/uServerMessage.h"
 #include "shell/uShellHooks.h"
 
 #include <minwindef.h>
@@ -46,8 +47,8 @@ class TMainForm : public QWidget {
   QMenu* TrayMenu = nullptr;
   QTimer* UpdateDriverHintTimer = nullptr;
   QTimer* UInfoTimer = nullptr;
-  int UInfoTimerTag = 300000;          // the retry interval after an answer without a message
-  unsigned MessageReadTimeoutMs = 30000;
+  int UInfoTimerTag = static_cast<int>(MessageRetryMs);  // the retry after an answer without a message
+  unsigned MessageReadTimeoutMs = MessageReadTimeout;
   void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds);
   void TrayIconBalloonHintClick();
   void UpdateDriverHintTimerTimer();

@@ -10,6 +10,8 @@ constexpr const char* LocalMessageFileName = "kvnlmsg.txt";
 // The UInfoTimer intervals: first fetch, and the retry after an answer without a message.
 constexpr unsigned MessageFirstFetchMs = 30000;
 constexpr unsigned MessageRetryMs = 300000;
+// The fetch's read time-out.
+constexpr unsigned MessageReadTimeout = 30000;
 
 // Text without leading and trailing blanks and control characters (codes up to 32).
 std::string TrimBlanks(const std::string& text);

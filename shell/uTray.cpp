@@ -169,7 +169,6 @@ void TMainForm::CreateTray() {
   UInfoTimer = new QTimer(this);
   UInfoTimer->setObjectName(QStringLiteral("UInfoTimer"));
   connect(UInfoTimer, &QTimer::timeout, this, [this] { UInfoTimerTimer(); });
-  UInfoTimerTag = static_cast<int>(MessageRetryMs);
   UInfoTimer->start(static_cast<int>(MessageFirstFetchMs));
 
   RunTrayCreatedHooks(*this);
