@@ -12,6 +12,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 TDownForm* DownForm = nullptr;
 
 namespace {
@@ -74,10 +76,11 @@ TDownForm::TDownForm() : TSkinForm(QStringLiteral("TDownForm"), 405, 162) {
 }
 
 TDownForm::~TDownForm() {
-  if (FDownThread) {
-    // The handler must not reach a dialog that is gone.
-    FDownThread->OnTerminate = nullptr;
-    FDownThread->Terminate();
+  // Neither the handler nor a display call may reach a dialog that is gone.
+  for (TDownThread* t : FThreads) {
+    t->OnTerminate = nullptr;
+    t->DetachView();
+    t->Terminate();
   }
   if (DownForm == this) DownForm = nullptr;
 }
@@ -108,6 +111,7 @@ bool TDownForm::ChooseDestination() {
   thread->FreeOnTerminate = true;
   thread->OnTerminate = [this](TThread& t) { DownloadFinished(t); };
   FDownThread = thread;
+  FThreads.push_back(thread);
   thread->Start();
   return true;
 }
@@ -129,6 +133,7 @@ void TDownForm::ShowDownloadProgress(TDownThread& thread) {
 
 void TDownForm::DownloadFinished(TThread& t) {
   auto& thread = static_cast<TDownThread&>(t);
+  FThreads.erase(std::remove(FThreads.begin(), FThreads.end(), &thread), FThreads.end());
   // A download cancelled earlier may end while a later one runs: only the
   // current download closes the dialog.
   if (&thread != FDownThread) return;

@@ -8,6 +8,7 @@
 #include "shell/uSkinForm.h"
 
 #include <string>
+#include <vector>
 
 class TImage;
 class TImageButton;
@@ -57,6 +58,9 @@ class TDownForm : public TSkinForm, public IDownView {
   void StopThread();
   void CancelClick();
   TDownThread* FDownThread = nullptr;
+  // Every thread whose termination handler has not run yet: a cancelled one
+  // may still be ending while a later download runs.
+  std::vector<TDownThread*> FThreads;
   std::string FLastSaved;
 };
 

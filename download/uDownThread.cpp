@@ -11,12 +11,20 @@ TDownThread::TDownThread(IDownView* view, bool CreateSuspended) : TThread(Create
   Priority = TThreadPriority::tpLower;
 }
 
+// The view is read again on the UI thread: it may have been detached while
+// the call waited in the queue.
 void TDownThread::ShowFileName() {
-  if (FView) Synchronize([this] { FView->ShowFileName(*this); });
+  if (!FView.load()) return;
+  Synchronize([this] {
+    if (IDownView* view = FView.load()) view->ShowFileName(*this);
+  });
 }
 
 void TDownThread::ShowDownloadProgress() {
-  if (FView) Synchronize([this] { FView->ShowDownloadProgress(*this); });
+  if (!FView.load()) return;
+  Synchronize([this] {
+    if (IDownView* view = FView.load()) view->ShowDownloadProgress(*this);
+  });
 }
 
 bool TDownThread::StopRequested() {

@@ -37,6 +37,8 @@ class TDownThread : public TThread {
   bool Saved() const { return FSaved.load(); }
   // True when the body was refused for exceeding the 32-bit counts.
   bool TooLarge() const { return FTooLarge.load(); }
+  // UI thread: no display call reaches the view after this (the dialog is going).
+  void DetachView() { FView.store(nullptr); }
 
  protected:
   void Execute() override;
@@ -48,7 +50,7 @@ class TDownThread : public TThread {
 
  private:
   bool StopRequested();
-  IDownView* FView;
+  std::atomic<IDownView*> FView;
   THttpClient* FHttp = nullptr;
   std::atomic<bool> FSaved{false};
   std::atomic<bool> FTooLarge{false};

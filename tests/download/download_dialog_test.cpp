@@ -329,4 +329,69 @@ TEST_F(DownFormTest, CloseButtonStopsLikeCancel) {
   EXPECT_EQ(Entries(tmp_.Path()), std::vector<std::string>{"machine"});
 }
 
+// A server that sends the head and a little of the body, then nothing.
+class StalledServer {
+ public:
+  StalledServer()
+      : srv_([this](int fd, const std::string&) {
+          nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(1000, 's'));
+          nettest::WaitPeerClose(fd, 10000);
+        }) {}
+  std::string Base() const { return srv_.Base(); }
+
+ private:
+  nettest::RawServer srv_;
+};
+
+TEST_F(DownFormTest, ACancelledDownloadEndingLaterLeavesTheNextOneAlone) {
+  StalledServer stalled;
+  nettest::RawServer good([&](int fd, const std::string&) {
+    nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 40960\r\n\r\n");
+    for (int i = 0; i < 40 && !good.Stopping(); ++i) {
+      nettest::SendAll(fd, std::string(1024, 'g'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+  });
+  form_->ReadTimeout = 400;  // the stalled transfer ends while the next one runs
+  choices_ = {tmp_.File("first.exe"), tmp_.File("second.exe")};
+  bool cancelled = false;
+  duringRun_ = [&] {
+    if (!cancelled && form_->DownProg->Progress() > 0) {
+      cancelled = true;
+      form_->ImBtnCancel->SimulateClick();
+    }
+  };
+  StartDownload(stalled.Base() + "/first.exe");
+  ASSERT_TRUE(cancelled);
+  ASSERT_NE(form_->DownThread(), nullptr);  // still waiting for data
+  duringRun_ = nullptr;
+  StartDownload(good.Base() + "/second.exe");
+  // The run ended with the second transfer, not with the first one's end.
+  EXPECT_EQ(form_->DownThread(), nullptr);
+  EXPECT_EQ(nettest::ReadFile(tmp_.File("second.exe")), std::string(40960, 'g'));
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_[0].Message.find("second.exe"), std::string::npos);
+  EXPECT_NE(::access(tmp_.File("first.exe").c_str(), F_OK), 0);
+}
+
+TEST_F(DownFormTest, DialogGoneWhileACancelledDownloadEnds) {
+  StalledServer stalled;
+  form_->ReadTimeout = 300;
+  choices_ = {tmp_.File("p.exe")};
+  bool cancelled = false;
+  duringRun_ = [&] {
+    if (!cancelled && form_->DownProg->Progress() > 0) {
+      cancelled = true;
+      form_->ImBtnCancel->SimulateClick();
+    }
+  };
+  StartDownload(stalled.Base() + "/p.exe");
+  ASSERT_TRUE(cancelled);
+  ASSERT_GT(TThread::LiveCount(), 0);
+  form_.reset();  // the program ending
+  EXPECT_TRUE(WaitFor([] { return TThread::LiveCount() == 0; }, 10000));
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_NE(::access(tmp_.File("p.exe").c_str(), F_OK), 0);
+}
+
 }  // namespace
