@@ -58,6 +58,7 @@ class TMainForm : public QWidget {
   void ServerMessageReceived(const std::u16string& body);
   void Settings1Click();
   void Exit1Click();
+
   int Tag = 0;  // 1 while greyed behind a dialog
 
   // Controls, by their design names.
