@@ -1,6 +1,8 @@
-// "Install Now" on the start page of the whole window: the served installer
-// really runs, records its uninstall entry and the tool starts; declining the
-// connection prompt empties the area until the page fills again.
+// The downloads in the whole window. "Install Now" on the start page: the
+// served installer really runs, records its uninstall entry and the tool
+// starts; declining the connection prompt empties the area until the page
+// fills again. The results page's download mark: the package arrives through
+// the real download dialog.
 #include "pages/pages_fixture.h"
 
 #include "core/uSettings.h"
@@ -8,7 +10,11 @@
 #include "net/NetTestServers.h"
 #include "download/uDownloads.h"
 #include "pages/uCompanionArea.h"
+#include "download/uDownForm.h"
 #include "pages/uFrame1.h"
+#include "pages/uFrame3.h"
+#include "pages/uStringGrid.h"
+#include "shell/uSaveDialog.h"
 #include "pages/uDownloadHook.h"
 #include "scan/uServerUrls.h"
 #include "shell/uShellHooks.h"
@@ -21,6 +27,8 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include <cstdlib>
 #include <string>
 
@@ -28,7 +36,7 @@ namespace {
 
 using korvane::testing::UpdateServerProcess;
 
-class CompanionTest : public PagesTest {
+class WindowDownloadTest : public PagesTest {
  protected:
   void SetUp() override {
     PagesTest::SetUp();
@@ -73,7 +81,7 @@ class CompanionTest : public PagesTest {
   }
 };
 
-TEST_F(CompanionTest, InstallNowInstallsAndStartsTheServedTool) {
+TEST_F(WindowDownloadTest, InstallNowInstallsAndStartsTheServedTool) {
   if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
   UpdateServerProcess srv;
   UseServer(srv.HttpBase(), srv.HttpsBase());
@@ -114,7 +122,7 @@ TEST_F(CompanionTest, InstallNowInstallsAndStartsTheServedTool) {
   EXPECT_TRUE(Empty());
 }
 
-TEST_F(CompanionTest, DecliningThePromptEmptiesTheAreaUntilThePageFillsAgain) {
+TEST_F(WindowDownloadTest, DecliningThePromptEmptiesTheAreaUntilThePageFillsAgain) {
   int deadPort = 0;
   {
     nettest::RawServer gone([](int, const std::string&) {});
@@ -137,6 +145,59 @@ TEST_F(CompanionTest, DecliningThePromptEmptiesTheAreaUntilThePageFillsAgain) {
   EXPECT_NE(::access((machine_ + "/Temp/Sweepline.exe").c_str(), F_OK), 0);
   main_->ShowStep(1, true);
   EXPECT_TRUE(Offered());
+}
+
+TEST_F(WindowDownloadTest, DownloadMarkOnTheResultsPageFetchesThePackage) {
+  if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
+  korvane::testing::UpdateServerOptions o;
+  o.Catalogue = PagesCatalogue();
+  UpdateServerProcess srv(o);
+  UseMachine("xp-desktop");
+  UseServer(srv.HttpBase(), srv.HttpsBase());
+  UseVendor(srv.HttpBase());
+  OpenWindow();
+  TShellHooks hooks;
+  InstallKorvaneDownloads(hooks);
+  std::unique_ptr<TDownForm> form(static_cast<TDownForm*>(hooks.CreateDownForm()));
+  form->ReadTimeout = 5000;
+  int progressSeen = 0;
+  form->ModalHook = [&](TSkinForm& d) {
+    while (d.ModalResult() == mrNone) {
+      if (form->DownProg->Progress() > 0) ++progressSeen;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return d.ModalResult();
+  };
+  const std::string dest = root_ + "/nvidia-forceware-178.13.zip";
+  std::string offered;
+  TSaveDialog::SetTestHook([&](TSaveDialog& d) {
+    offered = d.FileName;
+    d.FileName = dest;
+    return true;
+  });
+
+  ASSERT_TRUE(ScanNow());
+  TFrame3* f = Frame3();
+  int row = -1;
+  for (int r = 0; r < f->sgDrvList->RowCount(); ++r)
+    if (f->sgDrvList->Cell(0, r) == QStringLiteral("NVIDIA GeForce FX 5200")) row = r;
+  ASSERT_GE(row, 0);
+  const QPoint p = f->sgDrvList->CellRect(1, row).center();
+  modalCalls_.clear();
+  f->sgDrvListMouseDown(Qt::LeftButton, p.x(), p.y());
+  EXPECT_TRUE(WaitFor([&] { return form->DownThread() == nullptr; }, 30000));
+  TSaveDialog::SetTestHook({});
+
+  EXPECT_EQ(offered, "nvidia-forceware-178.13.zip");
+  const std::string served = nettest::ReadFile(srv.PackagesDir() + "/nvidia-forceware-178.13.zip");
+  ASSERT_FALSE(served.empty());
+  EXPECT_EQ(nettest::ReadFile(dest), served);
+  EXPECT_GT(progressSeen, 0);
+  ASSERT_EQ(modalCalls_.size(), 1u);
+  EXPECT_EQ(modalCalls_[0].Form, "TInfoForm");
+  EXPECT_EQ(modalCalls_[0].Message, "Downloading completed. File has been saved to \r\n" + dest +
+                                        "\r\n\r\nIf you have any questions please read our FAQ:");
+  EXPECT_EQ(form->Label1->text(), QStringLiteral("nvidia-forceware-178.13.zip"));
 }
 
 }  // namespace
