@@ -21,6 +21,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -392,6 +393,41 @@ TEST_F(DownFormTest, DialogGoneWhileACancelledDownloadEnds) {
   EXPECT_TRUE(WaitFor([] { return TThread::LiveCount() == 0; }, 10000));
   EXPECT_TRUE(notices_.empty());
   EXPECT_NE(::access(tmp_.File("p.exe").c_str(), F_OK), 0);
+}
+
+TEST_F(DownFormTest, RealModalRunEndsWithTheTransferOrWithCancel) {
+  nettest::RawServer srv([&](int fd, const std::string& req) {
+    const bool slow = req.find("/slow.exe") != std::string::npos;
+    nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 409600\r\n\r\n");
+    for (int i = 0; i < 100 && !srv.Stopping(); ++i) {
+      if (::send(fd, std::string(4096, 'r').data(), 4096, MSG_NOSIGNAL) <= 0) return;
+      if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  form_->ModalHook = nullptr;  // the dialog's own event loop
+  choices_ = {tmp_.File("fast.exe")};
+  StartDownload(srv.Base() + "/fast.exe");
+  EXPECT_EQ(form_->DownThread(), nullptr);  // the end of the transfer ended the run
+  EXPECT_EQ(nettest::ReadFile(tmp_.File("fast.exe")).size(), 409600u);
+  EXPECT_EQ(notices_.size(), 1u);
+  EXPECT_FALSE(form_->isVisible());
+
+  choices_ = {tmp_.File("slow.exe")};
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (form_->isVisible() && form_->DownProg->Progress() > 8192) {
+      poll.stop();
+      form_->ImBtnCancel->SimulateClick();
+    }
+  });
+  poll.start();
+  StartDownload(srv.Base() + "/slow.exe");
+  EXPECT_EQ(form_->ModalResult(), mrCancel);
+  EXPECT_FALSE(form_->isVisible());
+  ASSERT_TRUE(WaitFor([this] { return form_->DownThread() == nullptr; }));
+  EXPECT_EQ(notices_.size(), 1u);
+  EXPECT_NE(::access(tmp_.File("slow.exe").c_str(), F_OK), 0);
 }
 
 }  // namespace
