@@ -35,6 +35,7 @@ namespace {
 // Blocking waits are cut into slices so that an abort from another thread
 // is noticed promptly.
 constexpr int kPollSliceMs = 200;
+constexpr std::size_t kPlainReadPiece = 64 * 1024;
 constexpr std::size_t kUploadBlock = 64 * 1024;
 
 std::string OpenSslErrors() {
@@ -261,8 +262,9 @@ class THttpConnection : public IHttpSource {
         if (err == SSL_ERROR_SYSCALL && n == 0) return 0;
         WaitSsl(err, "Read");
       } else {
-        const ssize_t n = ::recv(fd_, buffer, static_cast<std::size_t>(chunk), 0);
-        if (n >= 0) return static_cast<std::size_t>(n);
+        const ssize_t n = ::recv(fd_, buffer, std::min<std::size_t>(size, kPlainReadPiece), 0);
+        if (n > 0) return FillMorePlain(buffer, static_cast<std::size_t>(n), size);
+        if (n == 0) return 0;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
           Wait(POLLIN, TimeoutArg(), "Read");
         else if (errno != EINTR)
@@ -343,6 +345,17 @@ class THttpConnection : public IHttpSource {
 
   // After one TLS record, takes what else is already readable so large
   // downloads are handed on in big blocks.
+  // The same for a plain socket, in pieces: the kernel's copy of a huge read
+  // holds the socket lock while the sender waits, which halves loopback speed.
+  std::size_t FillMorePlain(char* buffer, std::size_t have, std::size_t size) {
+    while (have < size) {
+      const ssize_t n = ::recv(fd_, buffer + have, std::min<std::size_t>(size - have, kPlainReadPiece), 0);
+      if (n <= 0) break;  // nothing more ready now; an error or the end shows on the next read
+      have += static_cast<std::size_t>(n);
+    }
+    return have;
+  }
+
   std::size_t FillMoreTls(char* buffer, std::size_t have, std::size_t size) {
     while (have < size) {
       const int chunk = static_cast<int>(std::min<std::size_t>(size - have, INT_MAX));
