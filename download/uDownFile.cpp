@@ -65,6 +65,8 @@ bool TSafeFileWriter::Open() {
   Discard();
   FFailed = false;
   FWritten = 0;
+  FOnDisk = 0;
+  FWritebackFrom = 0;
   FFd = CreateUnique(FolderOf(FDest) + "/." + BaseOf(FDest) + ".", ".part", FMode, FTemp);
   if (FFd < 0) {
     FTemp.clear();
@@ -85,7 +87,17 @@ bool TSafeFileWriter::WriteAll(const char* data, std::size_t n) {
     }
     data += w;
     n -= static_cast<std::size_t>(w);
+    FOnDisk += w;
   }
+#ifdef __linux__
+  // Start the disk writes as the body arrives, so the sync at the end has
+  // little left to do; the call only queues the pages and does not wait.
+  constexpr long long kWritebackStep = 8 << 20;
+  if (FOnDisk - FWritebackFrom >= kWritebackStep) {
+    ::sync_file_range(FFd, FWritebackFrom, FOnDisk - FWritebackFrom, SYNC_FILE_RANGE_WRITE);
+    FWritebackFrom = FOnDisk;
+  }
+#endif
   return true;
 }
 

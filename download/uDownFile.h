@@ -50,5 +50,7 @@ class TSafeFileWriter : public std::streambuf {
   int FFd = -1;
   bool FFailed = false;
   long long FWritten = 0;
+  long long FOnDisk = 0;      // bytes handed to the file descriptor
+  long long FWritebackFrom = 0;  // start of the range not yet sent to the disk
   std::vector<char> FBuffer;
 };
