@@ -1,7 +1,10 @@
 #include "download/uDownFile.h"
 
+#include "net/uHttpClient.h"
+
 #include <cerrno>
 #include <fcntl.h>
+#include <ostream>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,4 +172,19 @@ void TSafeFileWriter::Discard() {
     FTemp.clear();
   }
   setp(nullptr, nullptr);
+}
+
+bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
+                 mode_t mode, const std::function<bool()>& keep) {
+  TSafeFileWriter file(destination, mode);
+  if (!file.Open()) return false;
+  std::ostream out(&file);
+  struct TActive {
+    THttpClient*& Ref;
+    ~TActive() { Ref = nullptr; }
+  } clear{active};
+  active = &http;
+  http.GetToStream(url, out);
+  out.flush();
+  return out.good() && keep() && file.Commit();  // else the writer discards the part file
 }

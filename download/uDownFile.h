@@ -4,6 +4,7 @@
 // existing file at the destination.
 #pragma once
 
+#include <functional>
 #include <streambuf>
 #include <string>
 #include <sys/types.h>
@@ -50,7 +51,16 @@ class TSafeFileWriter : public std::streambuf {
   int FFd = -1;
   bool FFailed = false;
   long long FWritten = 0;
-  long long FOnDisk = 0;      // bytes handed to the file descriptor
+  long long FOnDisk = 0;         // bytes handed to the file descriptor
   long long FWritebackFrom = 0;  // start of the range not yet sent to the disk
   std::vector<char> FBuffer;
 };
+
+class THttpClient;
+
+// GETs url through http (its work events set by the caller) into a new file
+// at destination, replacing it only when the whole body arrived and keep()
+// still says yes. active points at http during the transfer so that a stop
+// request can disconnect it from a work event. Network failures raise.
+bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
+                 mode_t mode, const std::function<bool()>& keep);

@@ -5,7 +5,6 @@
 
 #include <exception>
 #include <limits>
-#include <ostream>
 
 TDownThread::TDownThread(IDownView* view, bool CreateSuspended) : TThread(CreateSuspended), FView(view) {
   Priority = TThreadPriority::tpLower;
@@ -54,27 +53,15 @@ void TDownThread::Execute() {
   ShowFileName();
   if (Terminated()) return;
   try {
-    // The body streams into a temporary file beside the destination, which
-    // replaces the destination only when the transfer is complete.
-    TSafeFileWriter file(FileName);
-    if (!file.Open()) return;
-    std::ostream out(&file);
     THttpClient http;
     http.ReadTimeout = ReadTimeout;
     http.OnWorkBegin = [this](int64_t n) { HttpWorkBegin(n); };
     http.OnWork = [this](int64_t n) { HttpWork(n); };
     http.OnWorkEnd = [this] { HttpWorkEnd(); };
-    FHttp = &http;
-    try {
-      http.GetToStream(Url, out);
-    } catch (...) {
-      FHttp = nullptr;
-      throw;
-    }
-    FHttp = nullptr;
-    out.flush();
-    if (Terminated() || FTooLarge || !out.good()) return;  // the writer discards the part file
-    if (file.Commit()) FSaved = true;
+    // The body streams into a temporary file beside the destination, which
+    // replaces the destination only when the transfer is complete.
+    if (GetIntoFile(http, FHttp, Url, FileName, 0666, [this] { return !Terminated() && !FTooLarge; }))
+      FSaved = true;
   } catch (const std::exception&) {
     // Time-out, connection failure, error status or our own disconnect: no file, no message.
   }

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <limits>
-#include <ostream>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -87,11 +86,6 @@ bool TDownToolThread::ConnectivityLoop() {
 
 void TDownToolThread::Download() {
   try {
-    // The installer must be executable here; it lives in the user's private
-    // temporary folder.
-    TSafeFileWriter file(FileName, 0700);
-    if (!file.Open()) return;
-    std::ostream out(&file);
     THttpClient http;
     http.ReadTimeout = ReadTimeout;
     http.OnWorkBegin = [this](int64_t n) {
@@ -107,17 +101,9 @@ void TDownToolThread::Download() {
       ShowToolProgress();
     };
     http.OnWorkEnd = [this] { StopRequested(); };
-    FHttp = &http;
-    try {
-      http.GetToStream(Url, out);
-    } catch (...) {
-      FHttp = nullptr;
-      throw;
-    }
-    FHttp = nullptr;
-    out.flush();
-    if (Terminated() || FTooLarge || !out.good()) return;
-    FDownloaded = file.Commit();
+    // The installer must be executable here; it lives in the user's private
+    // temporary folder.
+    FDownloaded = GetIntoFile(http, FHttp, Url, FileName, 0700, [this] { return !Terminated() && !FTooLarge; });
   } catch (const std::exception&) {
     // Swallowed: an installer left by an earlier run still gets its chance.
   }

@@ -16,6 +16,7 @@
 #include "shell/uSkinControls.h"
 #include "shell/uSkinLabel.h"
 #include "support/UpdateServerProcess.h"
+#include "download/download_test_support.h"
 
 #include <korvane_machine.h>
 
@@ -39,18 +40,6 @@
 namespace {
 
 using korvane::testing::UpdateServerProcess;
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  return names;
-}
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 30000) {
   QElapsedTimer t;

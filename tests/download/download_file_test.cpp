@@ -3,6 +3,7 @@
 #include "download/uDownFile.h"
 
 #include "net/NetTestServers.h"
+#include "download/download_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  return names;
-}
 
 // A folder no new file can be created in, even for root (sysfs refuses).
 std::string UnwritableFolder(const nettest::TempDir& tmp) {

@@ -4,6 +4,7 @@
 
 #include "net/NetTestServers.h"
 #include "support/UpdateServerProcess.h"
+#include "download/download_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -39,18 +40,6 @@ class TRecordingView : public IDownView {
   std::vector<TSnapshot> Progress;
   std::function<void(TDownThread&)> OnProgress;
 };
-
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  return names;
-}
 
 std::string Bytes(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
