@@ -1,5 +1,7 @@
 // The real program under Xvfb: single instance across processes, "-t",
 // the settings after a first start, "ccc3" gone after a normal exit, the mask.
+#include "XvfbDisplay.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,7 +33,7 @@ std::string Capture(const std::string& cmd) {
   return out;
 }
 
-bool OnPath(const char* prog) { return std::system((std::string("command -v ") + prog + " >/dev/null 2>&1").c_str()) == 0; }
+bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
 
 class Desktop : public ::testing::Test {
  protected:
@@ -42,52 +44,17 @@ class Desktop : public ::testing::Test {
     fs::create_directories(root_ + "/machine");
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);
-    // Under load (or beside another X server) Xvfb occasionally dies while
-    // announcing its display; start it again until the display answers.
-    for (int attempt = 0; attempt < 4 && display_.empty(); ++attempt) StartXvfb();
-    ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+    ASSERT_TRUE(xvfb_.Start()) << "Xvfb did not start";
+    display_ = xvfb_.Display();
     env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" +
            root_ + "/run ";
-  }
-  void StartXvfb() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    xvfb_ = ::fork();
-    if (xvfb_ == 0) {
-      ::close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br",
-               static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    char buf[32] = {};
-    const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
-    ::close(fds[0]);
-    std::string display = n > 0 ? ":" + std::string(buf, static_cast<size_t>(n)) : std::string();
-    while (!display.empty() && display.back() == '\n') display.pop_back();
-    for (int i = 0; !display.empty() && i < 50; ++i) {
-      if (std::system(("DISPLAY=" + display + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
-        display_ = display;
-        return;
-      }
-      std::this_thread::sleep_for(100ms);
-    }
-    if (xvfb_ > 0) {
-      ::kill(xvfb_, SIGTERM);
-      ::waitpid(xvfb_, nullptr, 0);
-      xvfb_ = -1;
-    }
   }
   void TearDown() override {
     for (pid_t p : started_) {
       ::kill(p, SIGKILL);
       ::waitpid(p, nullptr, 0);
     }
-    if (xvfb_ > 0) {
-      ::kill(xvfb_, SIGTERM);
-      ::waitpid(xvfb_, nullptr, 0);
-    }
+    xvfb_.Stop();
     std::error_code ec;
     if (!root_.empty()) fs::remove_all(root_, ec);
   }
@@ -150,7 +117,7 @@ class Desktop : public ::testing::Test {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   std::string root_, display_, env_;
-  pid_t xvfb_ = -1;
+  TXvfbDisplay xvfb_;
   std::vector<pid_t> started_;
 };
 

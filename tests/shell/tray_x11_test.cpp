@@ -2,6 +2,7 @@
 // trayer as the tray host. The icon, its menu on a right-click, the reminder
 // balloon and its click, the double-click, a tray that appears late or
 // restarts. Skipped with a message where Xvfb or trayer is missing.
+#include "XvfbDisplay.h"
 #include "shell_fixture.h"
 
 #include "shell/MainUnit.h"
@@ -33,16 +34,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool OnPath(const char* prog) {
-  return std::system((std::string("command -v ") + prog + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
 
 // The X server of the whole run, started before the QApplication.
 struct XServer {
-  pid_t pid = -1;
+  TXvfbDisplay xvfb;
   std::string display;
   std::string missing;  // why the tests skip
-
   void Start() {
     if (!OnPath("Xvfb") || !OnPath("xwininfo")) {
       missing = "Xvfb or xwininfo missing";
@@ -52,43 +50,12 @@ struct XServer {
       missing = "trayer missing (scripts/bootstrap installs it)";
       return;
     }
-    // Xvfb now and then dies while announcing its display: try again.
-    for (int attempt = 0; attempt < 4 && display.empty(); ++attempt) TryOnce();
-    if (display.empty()) missing = "Xvfb did not start";
+    if (xvfb.Start())
+      display = xvfb.Display();
+    else
+      missing = "Xvfb did not start";
   }
-  void TryOnce() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br",
-               static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    char buf[32] = {};
-    const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
-    ::close(fds[0]);
-    std::string d = n > 0 ? ":" + std::string(buf, static_cast<size_t>(n)) : std::string();
-    while (!d.empty() && d.back() == '\n') d.pop_back();
-    for (int i = 0; !d.empty() && i < 50; ++i) {
-      if (std::system(("DISPLAY=" + d + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
-        display = d;
-        return;
-      }
-      std::this_thread::sleep_for(100ms);
-    }
-    Stop();
-  }
-  void Stop() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-      pid = -1;
-    }
-  }
+  void Stop() { xvfb.Stop(); }
 };
 
 XServer& Server() {
