@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include "server/Multipart.h"
 #include "server/TextUtil.h"
 
 namespace updsrv {
@@ -108,6 +109,18 @@ std::string AnswerUpload(const std::string& packed, const TCatalogue& catalogue,
   TReport report;
   if (!ParseReport(text, report, error)) return ErrorAnswer(2, error);
   return AnswerReport(report, catalogue, options);
+}
+
+std::string AnswerCheckRequest(std::string_view contentType, std::string_view body,
+                               const TCatalogue& catalogue, const TCheckOptions& options) {
+  if (!IsMultipartFormData(contentType))
+    return ErrorAnswer(2, "The update check expects a multipart form with the field drvlist.");
+  std::vector<TFormPart> parts;
+  std::string error;
+  if (!ParseMultipartForm(contentType, body, parts, error)) return ErrorAnswer(2, error);
+  for (const auto& part : parts)
+    if (part.Name == "drvlist") return AnswerUpload(part.Data, catalogue, options);
+  return ErrorAnswer(2, "The upload has no drvlist field.");
 }
 
 }  // namespace updsrv

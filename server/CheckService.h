@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "server/Catalogue.h"
 #include "server/Report.h"
@@ -41,5 +42,11 @@ std::string AnswerReport(const TReport& report, const TCatalogue& catalogue,
 // for bad input: every fault of the upload is an errcode 2 answer.
 std::string AnswerUpload(const std::string& packed, const TCatalogue& catalogue,
                          const TCheckOptions& options);
+
+// The answer to the whole check request: its Content-Type and body (a
+// multipart form whose field "drvlist" holds the packed report). Never
+// throws for bad input.
+std::string AnswerCheckRequest(std::string_view contentType, std::string_view body,
+                               const TCatalogue& catalogue, const TCheckOptions& options);
 
 }  // namespace updsrv
