@@ -128,13 +128,13 @@ TEST(CheckToolTest, Arguments) {
 }
 
 TEST(CheckToolTest, KorvaneExecutableBesideTheBuild) {
-  EXPECT_EQ(ResolveKorvaneExe("/w/build/tools/korvane-check/korvane-check"), "/w/build/shell/korvane");
+  EXPECT_EQ(ResolveKorvaneExe("/w/build/tools/korvane-check/korvane-check"), "/w/build/app/korvane");
   EXPECT_EQ(ResolveKorvaneExe("/opt/korvane/bin/korvane-check"), "/opt/korvane/bin/korvane");
   TKorvaneState s;
   TTestMachine m;
   PrepareCheckState(s, "/w/build/tools/korvane-check/korvane-check");
-  EXPECT_EQ(s.ExeName, "/w/build/shell/korvane");
-  EXPECT_EQ(s.ExeFolder, "/w/build/shell/");
+  EXPECT_EQ(s.ExeName, "/w/build/app/korvane");
+  EXPECT_EQ(s.ExeFolder, "/w/build/app/");
   EXPECT_EQ(s.TempFolder, m.Root() + "/Temp/");
 }
 

@@ -109,7 +109,7 @@ std::string ResolveKorvaneExe(const std::string& selfExe) {
   const fs::path dir = self.parent_path();
   if (dir.filename() == "korvane-check" && dir.parent_path().filename() == "tools") {
     const fs::path build = dir.parent_path().parent_path();
-    return (build / "shell" / "korvane").lexically_normal().string();
+    return (build / "app" / "korvane").lexically_normal().string();
   }
   return (dir / "korvane").lexically_normal().string();
 }

@@ -1,0 +1,343 @@
+// The tray icon of the main window on a fake notification area: its settings
+// and menu, balloon limits, the out-of-date reminder, the click rules, hiding
+// to the tray, Exit, and a tray that appears late or restarts.
+#include "shell_fixture.h"
+#include "tray_fake.h"
+
+#include "ui/main/MainUnit.h"
+#include "ui/main/uAbout.h"
+#include "ui/widgets/uSkinForm.h"
+#include "ui/main/uTray.h"
+#include "ui/pages/uWizardPage.h"
+
+#include "korvane_window.h"
+#include "resources/kvresources.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+class TrayTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    fake_ = std::make_unique<ScopedFakeTray>();
+    tray_ = fake_->state;
+    main_ = std::make_unique<TMainForm>();
+  }
+  void TearDown() override {
+    KorvaneSetShellExecuteHook({});
+    main_.reset();
+    fake_.reset();
+    ShellTest::TearDown();
+  }
+  QAction* Item(const char* name) const { return main_->TrayMenu->findChild<QAction*>(QString::fromLatin1(name)); }
+  // Records what the shell would open instead of opening it.
+  void CaptureShell() {
+    KorvaneSetShellExecuteHook([this](const std::string&, const std::string& file, const std::string&) {
+      opened_.push_back(file);
+      return true;
+    });
+  }
+
+  std::unique_ptr<ScopedFakeTray> fake_;
+  std::shared_ptr<FakeTrayState> tray_;
+  std::unique_ptr<TMainForm> main_;
+  std::vector<std::string> opened_;
+};
+
+TEST_F(TrayTest, IconIsAddedAtCreationWithHintMenuAndPicture) {
+  EXPECT_TRUE(tray_->visible);
+  EXPECT_EQ(tray_->visibleCalls, 1);
+  EXPECT_EQ(tray_->tip, QStringLiteral("Brantholm - Korvane"));
+  EXPECT_FALSE(tray_->icon.isNull());
+  EXPECT_FALSE(tray_->icon.pixmap(16, 16).isNull());
+  EXPECT_EQ(tray_->menu, main_->TrayMenu);
+  ASSERT_TRUE(main_->TrayIcon);
+  EXPECT_TRUE(main_->TrayIcon->IconVisible());
+}
+
+TEST_F(TrayTest, MenuHasItsFiveItemsInOrder) {
+  const QList<QAction*> items = main_->TrayMenu->actions();
+  ASSERT_EQ(items.size(), 5);
+  const char* const names[5] = {"ShowKorvane1", "Settings1", "N1", "N2", "Exit1"};
+  const char* const captions[5] = {"Show Korvane", "Settings", "About...", "", "Exit"};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(items[i]->objectName(), QString::fromLatin1(names[i])) << i;
+    EXPECT_EQ(items[i]->isSeparator(), i == 3) << i;
+    if (i != 3) {
+      EXPECT_EQ(items[i]->text(), QString::fromLatin1(captions[i])) << i;
+    }
+  }
+}
+
+TEST_F(TrayTest, TimersStartWithTheProgramsIntervals) {
+  ASSERT_TRUE(main_->UpdateDriverHintTimer && main_->UInfoTimer);
+  EXPECT_TRUE(main_->UpdateDriverHintTimer->isActive());
+  EXPECT_EQ(main_->UpdateDriverHintTimer->interval(), 60000);
+  EXPECT_TRUE(main_->UInfoTimer->isActive());
+  EXPECT_EQ(main_->UInfoTimer->interval(), 30000);
+  EXPECT_EQ(main_->UInfoTimerTag, 300000);
+}
+
+TEST_F(TrayTest, BalloonCutsTitleAndTextAndGivesMilliseconds) {
+  const std::string title(70, 'T'), text(300, 'x');
+  main_->ShowBalloon(title, text, bitWarning, 60);
+  ASSERT_EQ(tray_->balloons.size(), 1u);
+  EXPECT_EQ(tray_->balloons[0].title, QString(63, QLatin1Char('T')));
+  EXPECT_EQ(tray_->balloons[0].text, QString(255, QLatin1Char('x')));
+  EXPECT_EQ(tray_->balloons[0].kind, 2);
+  EXPECT_EQ(tray_->balloons[0].msecs, 60000);
+
+  // At the limits nothing is cut; code-page text arrives as such.
+  main_->ShowBalloon(std::string(63, 'a'), std::string(254, 'b') + "\xE9", bitInfo, 5);
+  ASSERT_EQ(tray_->balloons.size(), 2u);
+  EXPECT_EQ(tray_->balloons[1].title.size(), 63);
+  EXPECT_EQ(tray_->balloons[1].text.size(), 255);
+  EXPECT_EQ(tray_->balloons[1].text.back(), QChar(0xE9));
+  EXPECT_EQ(tray_->balloons[1].msecs, 5000);
+
+  for (int kind : {bitNone, bitError}) main_->ShowBalloon("k", "k", kind, 60);
+  ASSERT_EQ(tray_->balloons.size(), 4u);
+  EXPECT_EQ(tray_->balloons[2].kind, 0);
+  EXPECT_EQ(tray_->balloons[3].kind, 3);
+}
+
+TEST_F(TrayTest, NoBalloonAndNoErrorWithoutATray) {
+  tray_->available = false;
+  main_->ShowBalloon("Title", "Text", bitInfo, 60);
+  EXPECT_TRUE(tray_->balloons.empty());
+}
+
+TEST_F(TrayTest, ReminderFiresOnceWhenNotUpToDate) {
+  main_->Settings().IsSysUpdated = false;
+  main_->UpdateDriverHintTimer->start(20);
+  QTest::qWait(250);
+  ASSERT_EQ(tray_->balloons.size(), 1u);
+  EXPECT_EQ(tray_->balloons[0].title, QStringLiteral("Your Windows Drivers are Out of Date"));
+  EXPECT_EQ(tray_->balloons[0].text,
+            QStringLiteral("Korvane detect that some of your drivers are out of date. Brantholm strongly "
+                           "recommends you to scan your system for most current driver updates for your computer."));
+  EXPECT_EQ(tray_->balloons[0].kind, bitWarning);
+  EXPECT_EQ(tray_->balloons[0].msecs, 60000);
+  EXPECT_FALSE(main_->UpdateDriverHintTimer->isActive());
+}
+
+TEST_F(TrayTest, ReminderFiresWhileTheWindowIsHidden) {
+  main_->hide();
+  main_->Settings().IsSysUpdated = false;
+  main_->UpdateDriverHintTimer->start(10);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !tray_->balloons.empty(); }, 2000));
+  EXPECT_TRUE(main_->isHidden());  // the reminder does not show the window
+}
+
+TEST_F(TrayTest, ReminderSilentWhenUpToDateAndNoLaterOne) {
+  main_->Settings().IsSysUpdated = true;
+  main_->UpdateDriverHintTimer->start(20);
+  QTest::qWait(150);
+  EXPECT_TRUE(tray_->balloons.empty());
+  EXPECT_FALSE(main_->UpdateDriverHintTimer->isActive());
+  // A scan that leaves drivers out of date later in the run brings no reminder.
+  main_->Settings().IsSysUpdated = false;
+  QTest::qWait(100);
+  EXPECT_TRUE(tray_->balloons.empty());
+}
+
+TEST_F(TrayTest, BalloonClickWithoutPendingLinkShowsTheWindow) {
+  CaptureShell();
+  main_->hide();
+  tray_->balloonClick();
+  EXPECT_FALSE(main_->isHidden());
+  EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(TrayTest, BalloonClickRestoresAMinimisedWindow) {
+  main_->showMinimized();
+  tray_->balloonClick();
+  EXPECT_FALSE(main_->isMinimized());
+  EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(TrayTest, PendingLinkOpensOnceThenClicksShowTheWindow) {
+  CaptureShell();
+  main_->hide();
+  main_->MessageShown = true;
+  main_->MessageUrl = "http://example.invalid/news";
+  tray_->balloonClick();
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], "http://example.invalid/news");
+  EXPECT_TRUE(main_->isHidden());
+  EXPECT_TRUE(main_->MessageUrl.empty());
+  tray_->balloonClick();
+  EXPECT_EQ(opened_.size(), 1u);
+  EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(TrayTest, UrlWithoutShownMessageIsNoLinkButIsCleared) {
+  CaptureShell();
+  main_->hide();
+  main_->MessageShown = false;
+  main_->MessageUrl = "http://example.invalid/";
+  tray_->balloonClick();
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_FALSE(main_->isHidden());
+  EXPECT_TRUE(main_->MessageUrl.empty());
+}
+
+TEST_F(TrayTest, ShownMessageWithEmptyLinkShowsTheWindow) {
+  CaptureShell();
+  main_->hide();
+  main_->MessageShown = true;
+  main_->MessageUrl.clear();
+  tray_->doubleClick();
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(TrayTest, DoubleClickBehavesLikeABalloonClick) {
+  CaptureShell();
+  main_->hide();
+  main_->MessageShown = true;
+  main_->MessageUrl = "http://example.invalid/a";
+  tray_->doubleClick();
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_TRUE(main_->isHidden());
+  tray_->doubleClick();
+  EXPECT_EQ(opened_.size(), 1u);
+  EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(TrayTest, LinkTheShellCannotOpenIsIgnored) {
+  KorvaneSetShellExecuteHook([](const std::string&, const std::string&, const std::string&) { return false; });
+  main_->hide();
+  main_->MessageShown = true;
+  main_->MessageUrl = "nowhere:at-all";
+  tray_->balloonClick();
+  EXPECT_TRUE(main_->isHidden());
+  EXPECT_TRUE(main_->MessageUrl.empty());
+}
+
+TEST_F(TrayTest, ShowKorvaneItemShowsTheHiddenWindow) {
+  main_->hide();
+  Item("ShowKorvane1")->trigger();
+  EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(TrayTest, SettingsItemShowsTheWindowOnTheSettingsPage) {
+  main_->hide();
+  Item("Settings1")->trigger();
+  EXPECT_FALSE(main_->isHidden());
+  EXPECT_FALSE(main_->Page(4)->isHidden());
+  for (int n = 1; n <= 3; ++n) EXPECT_TRUE(main_->Page(n)->isHidden()) << n;
+}
+
+TEST_F(TrayTest, AboutItemShowsTheAboutBoxModally) {
+  TAboutForm about;
+  int modal = 0;
+  TSkinForm::SetGlobalModalHook([&](TSkinForm& f) {
+    if (&f == &about) ++modal;
+    return mrCancel;
+  });
+  Item("N1")->trigger();
+  EXPECT_EQ(modal, 1);
+}
+
+TEST_F(TrayTest, CloseToTrayKeepsTheIcon) {
+  main_->show();
+  main_->Settings().CloseToTray = true;
+  main_->HideToTray();
+  EXPECT_TRUE(main_->isHidden());
+  EXPECT_TRUE(tray_->visible);
+  EXPECT_TRUE(tray_->alive);
+}
+
+TEST_F(TrayTest, ExitEndsTheLoopAndTheIconGoesWithTheWindow) {
+  bool timedOut = false;
+  QTimer::singleShot(0, main_.get(), [this] { Item("Exit1")->trigger(); });
+  QTimer::singleShot(5000, qApp, [&] {
+    timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_FALSE(timedOut);
+  EXPECT_TRUE(tray_->visible);  // until the window goes at the end
+  main_.reset();
+  EXPECT_FALSE(tray_->visible);
+  EXPECT_FALSE(tray_->alive);
+}
+
+TEST_F(TrayTest, IconAppearsWhenATrayAppearsLater) {
+  main_.reset();
+  tray_->visibleCalls = 0;
+  tray_->visible = false;
+  tray_->available = false;
+  main_ = std::make_unique<TMainForm>();
+  EXPECT_FALSE(tray_->visible);
+  EXPECT_EQ(tray_->visibleCalls, 0);
+  main_->TrayIcon->CheckTray();
+  EXPECT_FALSE(tray_->visible);
+  tray_->available = true;
+  main_->TrayIcon->CheckTray();
+  EXPECT_TRUE(tray_->visible);
+  EXPECT_EQ(tray_->visibleCalls, 1);
+  main_->TrayIcon->CheckTray();  // no second add while the tray stays
+  EXPECT_EQ(tray_->visibleCalls, 1);
+}
+
+TEST_F(TrayTest, IconIsAddedAgainAfterTheTrayRestarts) {
+  tray_->available = false;
+  main_->TrayIcon->CheckTray();
+  tray_->available = true;
+  main_->TrayIcon->CheckTray();
+  EXPECT_TRUE(tray_->visible);
+  EXPECT_EQ(tray_->visibleCalls, 2);
+}
+
+TEST_F(TrayTest, TrayIsLookedForAgainByItself) {
+  std::shared_ptr<FakeTrayState> s = std::make_shared<FakeTrayState>();
+  s->available = false;
+  TTrayIcon icon(std::make_unique<FakeTrayBackend>(s), 10);
+  icon.SetIconVisible(true);
+  EXPECT_FALSE(s->visible);
+  s->available = true;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return s->visible; }, 2000));
+}
+
+TEST_F(TrayTest, HiddenIconIsNotAddedByATrayAppearing) {
+  std::shared_ptr<FakeTrayState> s = std::make_shared<FakeTrayState>();
+  s->available = false;
+  TTrayIcon icon(std::make_unique<FakeTrayBackend>(s), 1000);
+  icon.SetIconVisible(false);
+  s->available = true;
+  icon.CheckTray();
+  EXPECT_FALSE(s->visible);
+  EXPECT_EQ(s->visibleCalls, 0);
+}
+
+TEST_F(TrayTest, CreatedHooksRunWithTheWindow) {
+  static int runs = 0;
+  static TMainForm* seen = nullptr;
+  AddTrayCreatedHook([](TMainForm& m) {
+    ++runs;
+    seen = &m;
+  });
+  main_ = std::make_unique<TMainForm>();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(seen, main_.get());
+}
+
+TEST(TrayPicture, IsTheSixteenPixelResource) {
+  KorvaneInitResources();
+  const QIcon icon = TrayIconPicture();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.pixmap(16, 16).size(), QSize(16, 16));
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+// The real notification area: the main window's QSystemTrayIcon under Xvfb with
+// trayer as the tray host. The icon, its menu on a right-click, the reminder
+// balloon and its click, the double-click, a tray that appears late or
+// restarts. Skipped with a message where Xvfb or trayer is missing.
+#include "XvfbDisplay.h"
+#include "shell_fixture.h"
+
+#include "ui/main/MainUnit.h"
+#include "ui/main/uTray.h"
+#include "ui/pages/uWizardPage.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
+
+// The X server of the whole run, started before the QApplication.
+struct XServer {
+  TXvfbDisplay xvfb;
+  std::string display;
+  std::string missing;  // why the tests skip
+  void Start() {
+    if (!OnPath("Xvfb") || !OnPath("xwininfo")) {
+      missing = "Xvfb or xwininfo missing";
+      return;
+    }
+    if (!OnPath("trayer")) {
+      missing = "trayer missing (scripts/bootstrap installs it)";
+      return;
+    }
+    if (xvfb.Start())
+      display = xvfb.Display();
+    else
+      missing = "Xvfb did not start";
+  }
+  void Stop() { xvfb.Stop(); }
+};
+
+XServer& Server() {
+  static XServer s;
+  return s;
+}
+
+// A tray host on the test's display.
+class Trayer {
+ public:
+  Trayer() {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+               "--height", "24", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~Trayer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+std::string Capture(const std::string& cmd) {
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return {};
+  std::string out;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  ::pclose(p);
+  return out;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(20);
+  }
+  return true;
+}
+
+QWidget* TopLevelOfClass(const char* className, bool visibleOnly) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qstrcmp(w->metaObject()->className(), className) == 0 && (!visibleOnly || w->isVisible())) return w;
+  return nullptr;
+}
+
+class RealTrayTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    if (!Server().missing.empty()) GTEST_SKIP() << Server().missing << ": the real tray tests are skipped";
+    ShellTest::SetUp();
+  }
+  void TearDown() override {
+    if (!Server().missing.empty()) return;
+    main_.reset();
+    trayer_.reset();
+    QCoreApplication::processEvents();
+    ShellTest::TearDown();
+  }
+  void StartTray() {
+    trayer_ = std::make_unique<Trayer>();
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000)) << "no tray appeared";
+  }
+  QSystemTrayIcon* Icon() const { return main_->findChild<QSystemTrayIcon*>(); }
+  // The icon sits in the tray when the window system shows its window inside
+  // the tray host's panel (deeper than a top-level window of the root).
+  bool Docked() const {
+    QSystemTrayIcon* icon = Icon();
+    if (!icon || !icon->isVisible()) return false;
+    const std::string tree = Capture("DISPLAY=" + Server().display + " xwininfo -root -tree 2>/dev/null");
+    size_t at = 0;
+    while ((at = tree.find("\"Korvane\": (", at)) != std::string::npos) {
+      const size_t lineStart = tree.rfind('\n', at) + 1;
+      const size_t indent = tree.find_first_not_of(' ', lineStart) - lineStart;
+      if (indent > 5) return true;
+      ++at;
+    }
+    return false;
+  }
+  QWidget* IconWidget() const { return TopLevelOfClass("QSystemTrayIconSys", true); }
+
+  std::unique_ptr<Trayer> trayer_;
+  std::unique_ptr<TMainForm> main_;
+};
+
+TEST_F(RealTrayTest, IconDocksWithItsHint) {
+  StartTray();
+  main_ = std::make_unique<TMainForm>();
+  ASSERT_TRUE(Icon());
+  EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000))
+      << Capture("DISPLAY=" + Server().display + " xwininfo -root -tree 2>/dev/null");
+  EXPECT_EQ(Icon()->toolTip(), QStringLiteral("Brantholm - Korvane"));
+  EXPECT_EQ(Icon()->contextMenu(), main_->TrayMenu);
+  EXPECT_FALSE(Icon()->icon().isNull());
+}
+
+TEST_F(RealTrayTest, ReminderBalloonAndItsClickShowTheWindow) {
+  StartTray();
+  main_ = std::make_unique<TMainForm>();
+  ASSERT_TRUE(WaitFor([&] { return Docked(); }, 10000));
+  main_->hide();
+  main_->Settings().IsSysUpdated = false;
+  main_->UpdateDriverHintTimer->start(10);
+  QWidget* tip = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (tip = TopLevelOfClass("QBalloonTip", true)) != nullptr; }, 5000));
+  bool titled = false;
+  for (QLabel* l : tip->findChildren<QLabel*>())
+    if (l->text().contains(QStringLiteral("Your Windows Drivers are Out of Date"))) titled = true;
+  EXPECT_TRUE(titled);
+  QTest::mouseClick(tip, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+  EXPECT_TRUE(WaitFor([&] { return main_->isVisible(); }, 3000));
+}
+
+TEST_F(RealTrayTest, DoubleClickOnTheIconShowsTheWindow) {
+  StartTray();
+  main_ = std::make_unique<TMainForm>();
+  ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
+  main_->hide();
+  QTest::mouseDClick(IconWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  EXPECT_TRUE(WaitFor([&] { return main_->isVisible(); }, 3000));
+}
+
+TEST_F(RealTrayTest, RightClickOpensTheTrayMenu) {
+  StartTray();
+  main_ = std::make_unique<TMainForm>();
+  ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
+  QTest::mousePress(IconWidget(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+  EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
+  main_->TrayMenu->close();
+}
+
+TEST_F(RealTrayTest, IconAppearsWhenATrayAppearsAndAfterItRestarts) {
+  main_ = std::make_unique<TMainForm>();  // no tray yet: the program runs on
+  QTest::qWait(300);
+  EXPECT_FALSE(Docked());
+  StartTray();
+  EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000)) << "the icon did not follow the tray";
+  trayer_.reset();
+  ASSERT_TRUE(WaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+  StartTray();
+  EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000)) << "the icon did not come back with the tray";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  Server().Start();
+  if (Server().missing.empty()) {
+    ::setenv("DISPLAY", Server().display.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  }
+  int rc = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Korvane"));  // as the program names its windows
+    QApplication::setQuitOnLastWindowClosed(false);
+    rc = RUN_ALL_TESTS();
+  }
+  Server().Stop();
+  return rc;
+}

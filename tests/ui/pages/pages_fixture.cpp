@@ -1,0 +1,144 @@
+#include "pages_fixture.h"
+
+#include "ui/pages/uDownloadHook.h"
+#include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uDrvInfo2.h"
+#include "ui/pages/uFrame1.h"
+#include "ui/pages/uFrame2.h"
+#include "ui/pages/uFrame3.h"
+#include "ui/pages/uFrame4.h"
+#include "ui/pages/uPageHooks.h"
+#include "ui/pages/uPages.h"
+#include "resources/kvresources.h"
+#include "scan/uServerUrls.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/uInfo.h"
+#include "ui/main/uQtUiQueue.h"
+#include "ui/main/uShellHooks.h"
+#include "ui/widgets/uSkin.h"
+#include "ui/widgets/uSkinControls.h"
+
+#include <korvane_machine.h>
+#include <windows.h>
+#include <winreg.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+std::string PagesCatalogue() {
+  const char* src = std::getenv("KORVANE_SOURCE_DIR");
+  return std::string(src ? src : ".") + "/tests/ui/pages/catalogue.txt";
+}
+
+void PagesTest::SetUp() {
+  char tmpl[] = "/tmp/kvpagesXXXXXX";
+  root_ = ::mkdtemp(tmpl);
+  fs::create_directories(root_ + "/run");
+  ::chmod((root_ + "/run").c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+  UseMachine("");
+  static bool resources = false;
+  if (!resources) {
+    KorvaneInitResources();
+    resources = true;
+  }
+  SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
+  TSkinForm::SetGlobalModalHook([this](TSkinForm& form) {
+    TModalCall call;
+    call.Form = form.objectName().toStdString();
+    if (auto* info = dynamic_cast<TInfoForm*>(&form)) call.Message = info->MessageText;
+    modalCalls_.push_back(call);
+    if (answer_) return answer_(form);
+    return mrOk;
+  });
+  StartDownloadHook = [this](const std::string& url) { downloads_.push_back(url); };
+  ShowBalloonHook = [this](const std::string& title, const std::string& text, int icon, int seconds) {
+    balloons_.push_back(title + "|" + text + "|" + std::to_string(icon) + "|" + std::to_string(seconds));
+  };
+  queue_ = std::make_unique<TQtUiQueue>();
+  InstallUiQueue(queue_.get());
+}
+
+void PagesTest::TearDown() {
+  if (main_ && Frame2()) WaitFor([this] { return !Frame2()->Scanning(); }, 60000);
+  info1_.reset();
+  info2_.reset();
+  infoForm_.reset();
+  main_.reset();
+  QCoreApplication::processEvents();
+  InstallUiQueue(nullptr);
+  queue_.reset();
+  StartDownloadHook = [](const std::string&) {};
+  ShowBalloonHook = nullptr;
+  SetSkinErrorHook({});
+  TSkinForm::SetGlobalModalHook({});
+  ::unsetenv("KORVANE_MACHINE");
+  KorvaneResetMachine();
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+void PagesTest::UseMachine(const std::string& fixture) {
+  machine_ = root_ + "/machine";
+  std::error_code ec;
+  fs::remove_all(machine_, ec);
+  fs::create_directories(machine_);
+  if (!fixture.empty()) {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    fs::copy(fs::path(src ? src : ".") / "tests" / "machines" / fixture, machine_, fs::copy_options::recursive);
+  }
+  ::setenv("KORVANE_MACHINE", machine_.c_str(), 1);
+  KorvaneResetMachine();
+}
+
+void PagesTest::UseServer(const std::string& httpBase, const std::string& httpsBase) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const auto set = [&](const char* name, const std::string& v) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()), static_cast<DWORD>(v.size() + 1));
+  };
+  set(UpdateURLValueName, httpBase);
+  set(SecureUpdateURLValueName, httpsBase);
+  RegCloseKey(key);
+  LoadServerUrls();
+}
+
+void PagesTest::OpenWindow() {
+  TShellHooks hooks;
+  InstallKorvanePages(hooks);
+  main_.reset(new TMainForm(hooks));
+  info1_.reset(static_cast<TDrvInfoForm1*>(hooks.CreateDrvInfoForm1()));
+  info2_.reset(static_cast<TDrvInfoForm2*>(hooks.CreateDrvInfoForm2()));
+  infoForm_ = std::make_unique<TInfoForm>();
+  Frame2()->ReadTimeoutMs = 5000;
+  Frame2()->CertWaitMs = 5000;
+}
+
+bool PagesTest::WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+bool PagesTest::ScanNow() {
+  Frame1()->ImBtnScanNow->SimulateClick();
+  if (!Frame2()->Scanning()) return false;
+  return WaitFor([this] { return !Frame2()->Scanning(); });
+}
+
+TFrame1* PagesTest::Frame1() const { return dynamic_cast<TFrame1*>(main_->Page(1)); }
+TFrame2* PagesTest::Frame2() const { return dynamic_cast<TFrame2*>(main_->Page(2)); }
+TFrame3* PagesTest::Frame3() const { return dynamic_cast<TFrame3*>(main_->Page(3)); }
+TFrame4* PagesTest::Frame4() const { return dynamic_cast<TFrame4*>(main_->Page(4)); }

@@ -1,0 +1,69 @@
+// The whole window on a private copy of a machine fixture: main window with
+// the real pages, the detail and message dialogs, the Qt UI queue, scripted
+// modal answers, and a reference update server on loopback when asked.
+#pragma once
+
+#include "support/UpdateServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uDrvInfo2.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/uInfo.h"
+#include "ui/main/uQtUiQueue.h"
+
+class TFrame1;
+class TFrame2;
+class TFrame3;
+class TFrame4;
+
+struct TModalCall {
+  std::string Form;     // object name of the dialog
+  std::string Message;  // TInfoForm's MessageText at the time
+};
+
+class PagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Copies tests/machines/<fixture> and points KORVANE_MACHINE at the copy.
+  void UseMachine(const std::string& fixture);
+  // Stores the server addresses in the settings key and reloads them.
+  void UseServer(const std::string& httpBase, const std::string& httpsBase);
+  // Creates the windows (after UseMachine / UseServer).
+  void OpenWindow();
+  // Processes events until pred() or the time-out; returns pred().
+  bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 60000);
+  // "Scan Now" on the start page, then waits for the scan to end.
+  bool ScanNow();
+
+  TFrame1* Frame1() const;
+  TFrame2* Frame2() const;
+  TFrame3* Frame3() const;
+  TFrame4* Frame4() const;
+
+  std::string root_;
+  std::string machine_;
+  std::unique_ptr<TQtUiQueue> queue_;
+  std::unique_ptr<TMainForm> main_;
+  std::unique_ptr<TDrvInfoForm1> info1_;
+  std::unique_ptr<TDrvInfoForm2> info2_;
+  std::unique_ptr<TInfoForm> infoForm_;
+  std::vector<std::string> skinErrors_;
+  std::vector<TModalCall> modalCalls_;
+  std::vector<std::string> balloons_;   // "title|text|icon|seconds"
+  std::vector<std::string> downloads_;  // URLs handed to the download
+  // Answers of the modal runs: called with the dialog; default Cancel for the
+  // connectivity prompt, OK for everything else.
+  std::function<int(TSkinForm&)> answer_;
+};
+
+// The catalogue of these tests and a server that shares it (started once).
+std::string PagesCatalogue();

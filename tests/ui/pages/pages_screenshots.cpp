@@ -1,0 +1,192 @@
+// pages_screenshots OUTDIR: renders the four wizard pages and both driver
+// detail dialogs to PNG, with a real scan of the XP desktop fixture checked by
+// the reference update server on loopback (the demo catalogue) on screen.
+#include "ui/widgets/cm_LSVGauges.h"
+#include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uDrvInfo2.h"
+#include "ui/pages/uFrame1.h"
+#include "ui/pages/uFrame2.h"
+#include "ui/pages/uFrame3.h"
+#include "ui/pages/uFrame4.h"
+#include "ui/pages/uPages.h"
+#include "ui/widgets/uStringGrid.h"
+#include "resources/kvresources.h"
+#include "scan/uServerUrls.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/uInfo.h"
+#include "ui/main/uQtUiQueue.h"
+#include "ui/main/uShellHooks.h"
+#include "ui/widgets/uSkinControls.h"
+#include "support/UpdateServerProcess.h"
+
+#include <korvane_machine.h>
+#include <windows.h>
+#include <winreg.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace fs = std::filesystem;
+using korvane::testing::UpdateServerOptions;
+using korvane::testing::UpdateServerProcess;
+
+namespace {
+
+std::string g_out;
+
+void Save(QWidget* w, const std::string& name) {
+  const QImage img = w->grab().toImage();
+  const std::string path = g_out + "/" + name + ".png";
+  if (!img.save(QString::fromStdString(path))) std::cerr << "pages_screenshots: cannot write " << path << "\n";
+  else std::cout << path << "\n";
+}
+
+// The scan page, photographed once mid-scan.
+class TShotFrame2 : public TFrame2 {
+ public:
+  using TFrame2::TFrame2;
+  bool Taken = false;
+  void ShowProgress(TScanThread& scan) override {
+    TFrame2::ShowProgress(scan);
+    if (!Taken && scan.Processed == 24) {
+      Taken = true;
+      AnimFrame = 2;
+      Timer1Timer();
+      Save(&Main(), "page2-scan");
+    }
+  }
+};
+
+bool Wait(const std::function<bool()>& pred, int ms = 60000) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << "usage: pages_screenshots OUTDIR\n";
+    return 2;
+  }
+  g_out = argv[1];
+  fs::create_directories(g_out);
+  const char* src = std::getenv("KORVANE_SOURCE_DIR");
+  const std::string source = src ? src : ".";
+
+  // A private copy of the fixture machine.
+  char tmpl[] = "/tmp/kvshotsXXXXXX";
+  const std::string root = ::mkdtemp(tmpl);
+  const std::string machine = root + "/machine";
+  fs::copy(fs::path(source) / "tests" / "machines" / "xp-desktop", machine, fs::copy_options::recursive);
+  fs::create_directories(root + "/run");
+  fs::permissions(root + "/run", fs::perms::owner_all);
+  ::setenv("KORVANE_MACHINE", machine.c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+  KorvaneResetMachine();
+
+  int rc = 0;
+  {
+    QApplication app(argc, argv);
+    KorvaneInitResources();
+    UpdateServerOptions o;
+    o.Catalogue = source + "/demo/catalogue.txt";
+    UpdateServerProcess server(o);
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{UpdateURLValueName, server.HttpBase()},
+                                      {SecureUpdateURLValueName, server.HttpsBase()}})
+      RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+    LoadServerUrls();
+
+    TQtUiQueue queue;
+    InstallUiQueue(&queue);
+    TShellHooks hooks;
+    InstallKorvanePages(hooks);
+    hooks.CreatePage[2] = [](TMainForm& m) -> TWizardPage* { return new TShotFrame2(m); };
+    auto main = std::make_unique<TMainForm>(hooks);
+    std::unique_ptr<TDrvInfoForm1> info1(static_cast<TDrvInfoForm1*>(hooks.CreateDrvInfoForm1()));
+    std::unique_ptr<TDrvInfoForm2> info2(static_cast<TDrvInfoForm2*>(hooks.CreateDrvInfoForm2()));
+    auto infoForm = std::make_unique<TInfoForm>();
+    // Dialogs are photographed in place of their modal run.
+    TSkinForm::SetGlobalModalHook([](TSkinForm& form) {
+      Save(&form, form.objectName() == QStringLiteral("TDrvInfoForm1") ? "dialog-drvinfo1"
+                  : form.objectName() == QStringLiteral("TDrvInfoForm2") ? "dialog-drvinfo2"
+                                                                          : "dialog-" + form.objectName().toStdString());
+      return mrCancel;
+    });
+    main->show();
+    QApplication::processEvents();
+
+    auto* f1 = dynamic_cast<TFrame1*>(main->Page(1));
+    auto* f2 = dynamic_cast<TFrame2*>(main->Page(2));
+    auto* f3 = dynamic_cast<TFrame3*>(main->Page(3));
+    Save(main.get(), "page1-start-first-run");
+
+    f1->ImBtnScanNow->SimulateClick();
+    if (!Wait([&] { return !f2->Scanning(); })) {
+      std::cerr << "pages_screenshots: the scan did not end\n";
+      rc = 1;
+    }
+    QApplication::processEvents();
+    Save(main.get(), "page3-results");
+    f3->ImgCheckBox1->OnClick();
+    QApplication::processEvents();
+    Save(main.get(), "page3-results-all");
+    f3->ImgCheckBox1->OnClick();
+
+    // The detail dialogs of an out-of-date and an up-to-date driver.
+    const TKorvaneState& s = main->State;
+    for (int i = 1; i <= s.DrvCount; ++i)
+      if (s.DrvList[static_cast<size_t>(i)].IsOutOfDate()) {
+        info2->RecordIndex = i;
+        info2->ShowModal();
+        break;
+      }
+    for (int i = 1; i <= s.DrvCount; ++i)
+      if (!s.DrvList[static_cast<size_t>(i)].IsOutOfDate() &&
+          !s.DrvList[static_cast<size_t>(i)].ProviderName.empty()) {
+        info1->RecordIndex = i;
+        info1->ShowModal();
+        break;
+      }
+
+    main->ImBtnSettingsClick();
+    auto* f4 = dynamic_cast<TFrame4*>(main->Page(4));
+    f4->Edit1->setText(QStringLiteral("proxy.example.com"));
+    f4->Edit2->setText(QStringLiteral("8080"));
+    f4->Edit3->setText(QStringLiteral("jsmith"));
+    f4->Edit4->setText(QStringLiteral("secret"));
+    QApplication::processEvents();
+    Save(main.get(), "page4-settings");
+    f4->ImBtnCancel->SimulateClick();
+
+    f3->ImBtnBack->SimulateClick();
+    QApplication::processEvents();
+    Save(main.get(), "page1-start-summary");
+
+    TSkinForm::SetGlobalModalHook({});
+    info1.reset();
+    info2.reset();
+    infoForm.reset();
+    main.reset();
+    InstallUiQueue(nullptr);
+  }
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return rc;
+}

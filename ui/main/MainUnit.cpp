@@ -1,0 +1,391 @@
+#include "ui/main/MainUnit.h"
+
+#include "ui/main/uAbout.h"
+#include "ui/widgets/uSkin.h"
+#include "ui/widgets/uSkinControls.h"
+#include "ui/widgets/uSkinLabel.h"
+#include "ui/main/uSplash.h"
+#include "ui/widgets/uText.h"
+#include "ui/main/uTray.h"
+#include "ui/pages/uWizardPage.h"
+#include "ui/widgets/uX11.h"
+#include "sysinfo/VersionInfo.h"
+
+#include <fileapi.h>
+#include <shellapi.h>
+#include <winuser.h>
+#include "korvane_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+struct TStepRow {
+  const char* title;
+  const char* subtitle;
+};
+
+const TStepRow kSteps[5] = {
+    {"", ""},
+    {"Getting start", "Start checking your drivers for updates from this step. Click \"Scan Now\" to continue."},
+    {"Scanning of your system", "Scanning of your system in progress. It takes 1-2 minutes. Please wait..."},
+    {"Scanning of your system is completed", "Now you can update out of date drivers..."},
+    {"General Settings", "Customize general settings of Korvane"},
+};
+
+const char* const kStepHeads[4] = {"", "ICOSTEP1HEAD", "ICOSTEP2HEAD", "ICOSTEP3HEAD"};
+
+}  // namespace
+
+// ---- helpers ---------------------------------------------------------------------
+
+std::string ReadPartnerTag(const std::string& exePath) {
+  std::ifstream in(exePath, std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 35) return {};
+  in.seekg(size - 35);
+  char buf[35];
+  if (!in.read(buf, 35)) return {};
+  for (char c : buf) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '#';
+    if (!ok) return {};
+  }
+  const std::string tail(buf, 35);
+  const size_t hash = tail.find('#');
+  return hash == std::string::npos ? tail : tail.substr(hash + 1);
+}
+
+std::string RunningExeName() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+QImage HalfBrightness(const QImage& image) {
+  QImage out = image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < out.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < out.width(); ++x) {
+      const QRgb c = line[x];
+      line[x] = qRgb(qRed(c) * 128 / 255, qGreen(c) * 128 / 255, qBlue(c) * 128 / 255);
+    }
+  }
+  return out;
+}
+
+void GrayOutMainWindow() {
+  if (MainForm) MainForm->GrayOutMainWindow();
+}
+
+void UnGrayMainWindow() {
+  if (MainForm) MainForm->UnGrayMainWindow();
+}
+
+// ---- TMainForm ---------------------------------------------------------------------
+
+TMainForm::TMainForm(const TShellHooks& hooks)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint) {
+  MainForm = this;
+  setObjectName(QStringLiteral("TMainForm"));
+  setWindowTitle(QStringLiteral("Korvane"));
+  setFixedSize(750, 550);
+  setFont(SkinFont(QStringLiteral("Tahoma"), 11));
+  FormCreate(hooks);
+}
+
+void TMainForm::FormCreate(const TShellHooks& hooks) {
+  // Controls: the grey still behind Panel1, all normal content inside it.
+  ImBgMainGray = new TImage(this, QStringLiteral("ImBgMainGray"));
+  ImBgMainGray->setGeometry(0, 0, 750, 550);
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setGeometry(0, 0, 750, 550);
+  ImBgMain = new TImage(Panel1, QStringLiteral("ImBgMain"));
+  ImBgMain->setGeometry(0, 0, 750, 550);
+  ImWhiteBg = new TImage(Panel1, QStringLiteral("ImWhiteBg"));
+  ImWhiteBg->setGeometry(13, 145, 723, 371);
+  ImSteps = new TImage(Panel1, QStringLiteral("ImSteps"));
+  ImSteps->setGeometry(0, 0, 200, 115);
+  ImSteps->Transparent = true;
+  Label1 = new TSkinLabel(Panel1, QStringLiteral("Label1"), 44, 79, QStringLiteral("Arial"), 21, Qt::white);
+  Label2 = new TSkinLabel(Panel1, QStringLiteral("Label2"), 44, 109, QStringLiteral("Arial"), 15, Qt::white);
+  Label2->SetFixedBox(638, 17);
+  ImBtnClose = new TImageButton(Panel1, QStringLiteral("ImBtnClose"), "BTNCLOSE");
+  ImBtnClose->setGeometry(694, 0, 41, 15);
+  ImBtnMin = new TImageButton(Panel1, QStringLiteral("ImBtnMin"), "BTNMIN");
+  ImBtnMin->setGeometry(671, 0, 25, 15);
+  ImBtnSettingsGray = new TImage(Panel1, QStringLiteral("ImBtnSettingsGray"));
+  ImBtnSettingsGray->setGeometry(37, 521, 73, 23);
+  ImBtnSettings = new TImageButton(Panel1, QStringLiteral("ImBtnSettings"), "BTNSETTINGS");
+  ImBtnSettings->setGeometry(37, 521, 73, 23);
+  ImBtnHelp = new TImageButton(Panel1, QStringLiteral("ImBtnHelp"), "BTNHELP");
+  ImBtnHelp->setGeometry(121, 521, 55, 23);
+  ImBtnAbout = new TImageButton(Panel1, QStringLiteral("ImBtnAbout"), "BTNABOUT");
+  ImBtnAbout->setGeometry(187, 521, 62, 23);
+
+  ImBtnClose->OnButtonClick = [this] { ImBtnCloseClick(); };
+  ImBtnMin->NormalOnRelease = false;  // it keeps its pressed picture until the pointer moves on
+  ImBtnMin->OnRelease = [this](Qt::MouseButton b) {
+    if (b == Qt::LeftButton) showMinimized();
+  };
+  ImBtnSettings->OnButtonClick = [this] { ImBtnSettingsClick(); };
+  ImBtnHelp->OnButtonClick = [this] { ImBtnHelpClick(); };
+  ImBtnAbout->OnButtonClick = [this] { ImBtnAboutClick(); };
+  for (QWidget* w : {static_cast<QWidget*>(ImBgMain), static_cast<QWidget*>(ImSteps),
+                     static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2)})
+    MakeDragSource(w);
+
+  // The four page slots: placeholders until a page is installed.
+  static const char* const names[5] = {"", "TFrame1", "TFrame2", "TFrame3", "TFrame4"};
+  for (int n = 1; n <= 4; ++n) {
+    TWizardPage* page = hooks.CreatePage[n] ? hooks.CreatePage[n](*this) : nullptr;
+    if (!page) page = new TWizardPage(*this, n, QString::fromLatin1(names[n]));
+    InstallPage(n, page);
+  }
+
+  // The run's state.
+  MessageShown = false;
+  char temp[MAX_PATH + 1] = {};
+  const DWORD len = GetTempPathA(MAX_PATH, temp);
+  State.TempFolder = (len > 0 && len < MAX_PATH) ? std::string(temp, len) : std::string();
+  State.ExeName = RunningExeName();
+  const size_t slash = State.ExeName.rfind('/');
+  State.ExeFolder = slash == std::string::npos ? std::string() : State.ExeName.substr(0, slash + 1);
+  try {
+    State.ProgramVersion = FileVersionText(State.ExeName);
+  } catch (const std::exception&) {
+    State.ProgramVersion.clear();  // an unreadable version block counts as none
+  }
+  State.PartnerID = ReadPartnerTag(State.ExeName);
+
+  SetRoundWindowRegion(this, 750, 550, 20, 20);
+
+  try {
+    State.LoadSettings();
+  } catch (const std::exception& e) {
+    // Every field is loaded; only the certificate file is missing, which the
+    // TLS layer then reports as no trusted root.
+    std::cerr << "Korvane: " << e.what() << "\n";
+  }
+  State.SaveSettings();
+
+  RunSkinGuarded([&] { LoadSkin(); });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect g = screen->availableGeometry();
+    move(g.center() - QPoint(375, 275));
+  }
+
+  CurrentStep = 1;
+  RunSkinGuarded([&] { ShowStep(1, true); });
+
+  RegisterPlatformWindow();
+  CreateTray();
+  if (hooks.MainFormCreated) hooks.MainFormCreated(*this);
+}
+
+void TMainForm::LoadSkin() {
+  LoadJpegResource("BGMAIN", ImBgMain);
+  LoadJpegResource("BGWHITE", ImWhiteBg);
+  LoadJpegResource("BTNSETTINGS_GRAY", ImBtnSettingsGray);
+  ImBtnClose->ShowNormal();
+  ImBtnMin->ShowNormal();
+  ImBtnSettings->ShowNormal();
+  ImBtnHelp->ShowNormal();
+  ImBtnAbout->ShowNormal();
+}
+
+TMainForm::~TMainForm() {
+  delete TrayIcon;  // the icon goes with the program
+  TrayIcon = nullptr;
+  if (FPlatformWindow) KorvaneUnregisterWindow(FPlatformWindow);
+  State.SaveSettings();
+  if (!State.TempFolder.empty()) std::remove((State.TempFolder + "ccc3").c_str());
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::RegisterPlatformWindow() {
+  KorvaneWindowCallbacks cb;
+  // Called on the layer's thread: hand the message to the event loop, where
+  // it reaches the main window if it still exists.
+  cb.Post = [](UINT msg, WPARAM w, LPARAM l) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(
+          app,
+          [msg, w, l] {
+            if (MainForm) MainForm->HandleWindowMessage(msg, w, l);
+          },
+          Qt::QueuedConnection);
+  };
+  cb.GetRect = [this](RECT& rc) {
+    std::lock_guard<std::mutex> g(FRectLock);
+    rc = RECT{FRect[0], FRect[1], FRect[2], FRect[3]};
+    return true;
+  };
+  cb.SetPos = [](HWND, int x, int y, int cx, int cy, UINT flags) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(
+          app,
+          [=] {
+            if (!MainForm) return;
+            if (!(flags & SWP_NOMOVE)) MainForm->move(x, y);
+            (void)cx;
+            (void)cy;  // the window has a fixed size
+          },
+          Qt::QueuedConnection);
+    return true;
+  };
+  FPlatformWindow = KorvaneRegisterWindow("TMainForm", "Korvane", cb);
+}
+
+void TMainForm::RememberGeometry() {
+  std::lock_guard<std::mutex> g(FRectLock);
+  const QRect r = frameGeometry();
+  FRect[0] = r.left();
+  FRect[1] = r.top();
+  FRect[2] = r.left() + r.width();
+  FRect[3] = r.top() + r.height();
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  RememberGeometry();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  RememberGeometry();
+}
+
+void TMainForm::InstallPage(int n, TWizardPage* page) {
+  if (n < 1 || n > 4 || !page) return;
+  if (FPages[n] && FPages[n] != page) delete FPages[n];
+  FPages[n] = page;
+  page->setParent(Panel1);
+  page->setGeometry(13, 145, 723, 371);
+  page->hide();
+}
+
+void TMainForm::ShowStep(int step, bool initialise) {
+  if (step < 1 || step > 4) return;
+  if (step == 4) {
+    ImSteps->hide();
+  } else {
+    ImSteps->show();
+    LoadJpegResource(kStepHeads[step], ImSteps);
+    if (step == 2) ImSteps->repaint();
+  }
+  TWizardPage* page = FPages[step];
+  page->setGeometry(13, 145, 723, 371);
+  if (initialise) page->PreparePage();
+  page->ImBgFrame->SetPicture(ImWhiteBg->Picture());
+  for (int n = 1; n <= 4; ++n)
+    if (n != step) FPages[n]->hide();
+  page->show();
+  page->raise();
+}
+
+void TMainForm::SetStepHeader(int step) {
+  if (step < 1 || step > 4) return;
+  Label1->SetText(QString::fromLatin1(kSteps[step].title));
+  Label2->SetText(QString::fromLatin1(kSteps[step].subtitle));
+  if (step == 4) return;  // the Settings button and the results mark stay as they are
+  const bool scanning = step == 2;
+  ImBtnSettings->setVisible(!scanning);
+  ImBtnSettingsGray->setVisible(scanning);
+  ImBtnSettings->Tag = step == 3 ? 1 : 0;
+}
+
+int TMainForm::ResultsMark() const { return ImBtnSettings->Tag; }
+
+void TMainForm::GrayOutMainWindow() {
+  if (Tag == 1) return;  // grey-outs do not nest: the first still stays
+  repaint();
+  const QImage still = grab().toImage();
+  ImBgMainGray->SetPicture(HalfBrightness(still));
+  Panel1->hide();
+  Tag = 1;
+}
+
+void TMainForm::UnGrayMainWindow() {
+  Panel1->show();
+  Tag = 0;
+}
+
+void TMainForm::ShowKorvane1Click() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
+void TMainForm::HideToTray() { hide(); }
+
+void TMainForm::CloseProgram() {
+  FClosing = true;
+  QCoreApplication::quit();
+}
+
+void TMainForm::UpdateDiagram() {
+  if (OnUpdateDiagram) OnUpdateDiagram();
+}
+
+void TMainForm::HandleWindowMessage(UINT msg, WPARAM, LPARAM) {
+  if (msg == WM_KORVANE_RESTORE) ShowKorvane1Click();
+  // Closing through the system, as the taskbar does: ends the program.
+  if (msg == WM_CLOSE) CloseProgram();
+}
+
+void TMainForm::ImBtnSettingsClick() {
+  ShowKorvane1Click();
+  ShowStep(4, true);
+}
+
+void TMainForm::ImBtnHelpClick() {
+  const std::string help = State.ExeFolder + "help.chm";
+  ShellExecuteA(nullptr, nullptr, help.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void TMainForm::ImBtnAboutClick() {
+  if (AboutForm) AboutForm->ShowModal();
+}
+
+void TMainForm::ImBtnCloseClick() {
+  if (Settings().CloseToTray)
+    HideToTray();
+  else
+    CloseProgram();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  SetX11WindowClass(this, "korvane", "TMainForm");
+  RememberGeometry();
+  // The splash greets the first showing within two seconds of the start.
+  if (SplashForm && SplashForm->Tag == 0 && !SplashForm->InModalRun())
+    QTimer::singleShot(0, this, [] {
+      if (SplashForm && SplashForm->Tag == 0 && !SplashForm->InModalRun()) SplashForm->ShowModal();
+    });
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Closing through the system (taskbar, Alt+F4) ends the program.
+  event->accept();
+  if (!FClosing) CloseProgram();
+}

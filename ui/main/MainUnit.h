@@ -1,0 +1,145 @@
+// TMainForm: the program's one main window, a fixed 750 x 550 skinned wizard
+// with four page slots. It owns the run's state (TKorvaneState: paths,
+// version, partner tag, settings, driver data) and the wizard step.
+#pragma once
+
+#include "core/uAppState.h"
+#include "core/uThread.h"
+#include "ui/main/uServerMessage.h"
+#include "ui/main/uShellHooks.h"
+
+#include <minwindef.h>
+
+#include <QWidget>
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+class QLabel;
+class QMenu;
+class QTimer;
+class TTrayIcon;
+class TImage;
+class TImageButton;
+class TSkinLabel;
+class TWizardPage;
+
+// The restore message a second start posts to the first (WM_APP + 129).
+constexpr UINT WM_KORVANE_RESTORE = 32897;
+
+class TMainForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TMainForm(const TShellHooks& hooks = TShellHooks());
+  ~TMainForm() override;  // SaveSettings, then deletes TempFolder + "ccc3"
+
+  TKorvaneState State;
+  TSettings& Settings() { return State.Settings; }
+  int CurrentStep = 1;
+  bool MessageShown = false;
+  std::string MessageUrl;
+
+  // Notification area, reminder and server message (defined in uTray.cpp).
+  // The timers start with the program's intervals at creation; tests restart
+  // them with short ones (UInfoTimerTag is the retry interval).
+  TTrayIcon* TrayIcon = nullptr;
+  QMenu* TrayMenu = nullptr;
+  QTimer* UpdateDriverHintTimer = nullptr;
+  QTimer* UInfoTimer = nullptr;
+  int UInfoTimerTag = static_cast<int>(MessageRetryMs);  // the retry after an answer without a message
+  unsigned MessageReadTimeoutMs = MessageReadTimeout;
+  void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds);
+  void TrayIconBalloonHintClick();
+  void UpdateDriverHintTimerTimer();
+  void UInfoTimerTimer();
+  // Starts the message fetch; the handle is signalled once its answer is processed.
+  TWaitHandle FetchServerMessage();
+  void ServerMessageReceived(const std::u16string& body);
+  void Settings1Click();
+  void Exit1Click();
+
+  int Tag = 0;  // 1 while greyed behind a dialog
+
+  // Controls, by their design names.
+  TImage* ImBgMainGray;
+  QWidget* Panel1;
+  TImage* ImBgMain;
+  TImageButton* ImBtnClose;
+  TImageButton* ImBtnMin;
+  TImage* ImSteps;
+  TImage* ImWhiteBg;
+  TSkinLabel* Label1;
+  TSkinLabel* Label2;
+  TImageButton* ImBtnSettings;
+  TImage* ImBtnSettingsGray;
+  TImageButton* ImBtnHelp;
+  TImageButton* ImBtnAbout;
+
+  // Switches the wizard to page `step` (1..4), running its PreparePage when
+  // `initialise`; any other step changes nothing. A picture that cannot be
+  // loaded raises ESkinError (the handler that asked shows it).
+  void ShowStep(int step, bool initialise);
+  // Puts a page into slot n (1..4), replacing (and deleting) the one there.
+  void InstallPage(int n, TWizardPage* page);
+  TWizardPage* Page(int n) const { return (n >= 1 && n <= 4) ? FPages[n] : nullptr; }
+  // The header texts and Settings button of a step, as its PreparePage sets
+  // them: steps 1-3 also set the results mark; step 4 sets only the texts.
+  void SetStepHeader(int step);
+  // The results mark: the Tag of ImBtnSettings (1 after the results page was prepared).
+  int ResultsMark() const;
+
+  void GrayOutMainWindow();
+  void UnGrayMainWindow();
+
+  // "Show Korvane": restore, show, bring to the front.
+  void ShowKorvane1Click();
+  void HideToTray();
+  // Ends the message loop (Close without CloseToTray, the tray's "Exit").
+  void CloseProgram();
+  // Refreshes the out-of-date diagrams of the start and results pages; the
+  // pages install the operation.
+  std::function<void()> OnUpdateDiagram;
+  void UpdateDiagram();
+
+  // A message posted to the window through the platform layer.
+  void HandleWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+
+  // The button handlers (also reached by the tray menu).
+  void ImBtnSettingsClick();
+  void ImBtnHelpClick();
+  void ImBtnAboutClick();
+  void ImBtnCloseClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void FormCreate(const TShellHooks& hooks);
+  void CreateTray();
+  void LoadSkin();
+  void RegisterPlatformWindow();
+  void RememberGeometry();
+
+  TWizardPage* FPages[5] = {};
+  HWND FPlatformWindow = nullptr;
+  std::mutex FRectLock;
+  int FRect[4] = {0, 0, 750, 550};
+  bool FClosing = false;
+};
+
+extern TMainForm* MainForm;
+
+// Operations on the program's main window (nothing happens without one).
+void GrayOutMainWindow();
+void UnGrayMainWindow();
+
+// The partner tag in the last 35 bytes of a program file ("" when there is none).
+std::string ReadPartnerTag(const std::string& exePath);
+// Full path of the running program.
+std::string RunningExeName();
+// A picture at half brightness: each channel c becomes c * 128 / 255.
+QImage HalfBrightness(const QImage& image);

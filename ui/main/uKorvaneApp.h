@@ -1,0 +1,11 @@
+// The program's entry: single instance, the windows in their order, the
+// message loop, and the orderly end.
+#pragma once
+
+#include "ui/main/uShellHooks.h"
+
+// The name of the single-instance mutex ("\" replaced by "_").
+const char* KorvaneMutexName();
+
+// Runs the program; returns its exit code.
+int KorvaneMain(int argc, char** argv, const TShellHooks& hooks = TShellHooks());

@@ -1,0 +1,233 @@
+#include "ui/main/uTray.h"
+
+#include "scan/uSSLRequest.h"
+#include "scan/uServerUrls.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/uServerMessage.h"
+#include "ui/widgets/uSkin.h"
+#include "ui/widgets/uText.h"
+
+#include <korvane_text.h>
+#include <shellapi.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QMenu>
+#include <QPixmap>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <vector>
+
+ITrayBackend::~ITrayBackend() = default;
+
+namespace {
+
+class TQtTrayBackend : public ITrayBackend {
+ public:
+  explicit TQtTrayBackend(QObject* parent) : FIcon(new QSystemTrayIcon(parent)) {
+    QObject::connect(FIcon, &QSystemTrayIcon::messageClicked, [this] {
+      if (OnBalloonClick) OnBalloonClick();
+    });
+    QObject::connect(FIcon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::DoubleClick && OnDoubleClick) OnDoubleClick();
+    });
+  }
+  ~TQtTrayBackend() override {
+    FIcon->hide();
+    delete FIcon;
+  }
+  bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
+  void SetIcon(const QIcon& icon) override { FIcon->setIcon(icon); }
+  void SetToolTip(const QString& tip) override { FIcon->setToolTip(tip); }
+  void SetMenu(QMenu* menu) override { FIcon->setContextMenu(menu); }
+  void SetVisible(bool visible) override { FIcon->setVisible(visible); }
+  void ShowMessage(const QString& title, const QString& text, int kind, int msecs) override {
+    static const QSystemTrayIcon::MessageIcon icons[4] = {
+        QSystemTrayIcon::NoIcon, QSystemTrayIcon::Information, QSystemTrayIcon::Warning,
+        QSystemTrayIcon::Critical};
+    FIcon->showMessage(title, text, icons[(kind >= 0 && kind <= 3) ? kind : 0], msecs);
+  }
+
+ private:
+  QSystemTrayIcon* FIcon;
+};
+
+TTrayBackendFactory& BackendFactory() {
+  static TTrayBackendFactory f;
+  return f;
+}
+
+std::vector<TTrayCreatedHook>& CreatedHooks() {
+  static std::vector<TTrayCreatedHook> hooks;
+  return hooks;
+}
+
+}  // namespace
+
+std::unique_ptr<ITrayBackend> CreateQtTrayBackend(QObject* parent) {
+  return std::make_unique<TQtTrayBackend>(parent);
+}
+
+void SetTrayBackendFactory(TTrayBackendFactory factory) { BackendFactory() = std::move(factory); }
+
+void AddTrayCreatedHook(TTrayCreatedHook hook) { CreatedHooks().push_back(std::move(hook)); }
+
+void RunTrayCreatedHooks(TMainForm& main) {
+  for (const auto& hook : CreatedHooks())
+    if (hook) hook(main);
+}
+
+QIcon TrayIconPicture() {
+  QFile file(QStringLiteral(":/rcdata/TRAYICON"));
+  if (!file.open(QIODevice::ReadOnly)) return QIcon();
+  QByteArray data = file.readAll();
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer, "ico");
+  const QImage image = reader.read();
+  return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+}
+
+// ---- TTrayIcon ---------------------------------------------------------------------
+
+TTrayIcon::TTrayIcon(std::unique_ptr<ITrayBackend> backend, unsigned pollMs, QObject* parent)
+    : QObject(parent), FBackend(std::move(backend)), FPoll(new QTimer(this)) {
+  FBackend->OnBalloonClick = [this] {
+    if (OnBalloonHintClick) OnBalloonHintClick();
+  };
+  FBackend->OnDoubleClick = [this] {
+    if (OnDblClick) OnDblClick();
+  };
+  connect(FPoll, &QTimer::timeout, this, &TTrayIcon::CheckTray);
+  FPoll->start(static_cast<int>(pollMs));
+}
+
+TTrayIcon::~TTrayIcon() {
+  if (FVisible) FBackend->SetVisible(false);
+}
+
+void TTrayIcon::SetHint(const std::string& hint) { FBackend->SetToolTip(AnsiToQ(hint)); }
+void TTrayIcon::SetIcon(const QIcon& icon) { FBackend->SetIcon(icon); }
+void TTrayIcon::SetPopupMenu(QMenu* menu) { FBackend->SetMenu(menu); }
+
+void TTrayIcon::SetIconVisible(bool visible) {
+  FVisible = visible;
+  FWasAvailable = FBackend->Available();
+  if (!visible || FWasAvailable) FBackend->SetVisible(visible);
+}
+
+void TTrayIcon::CheckTray() {
+  const bool now = FBackend->Available();
+  // A tray that appeared (or came back): add the icon again, as after "TaskbarCreated".
+  if (now && !FWasAvailable && FVisible) {
+    FBackend->SetVisible(false);
+    FBackend->SetVisible(true);
+  }
+  FWasAvailable = now;
+}
+
+void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
+  if (!FBackend->Available()) return;
+  const std::string t = title.substr(0, BalloonTitleMax);
+  const std::string m = text.substr(0, BalloonTextMax);
+  FBackend->ShowMessage(AnsiToQ(t), AnsiToQ(m), iconKind, seconds * 1000);
+}
+
+// ---- the main window's notification-area part ----------------------------------
+
+void TMainForm::CreateTray() {
+  TrayMenu = new QMenu(this);
+  TrayMenu->setObjectName(QStringLiteral("TrayMenu"));
+  // Menu actions run like button clicks: a picture that cannot be loaded is
+  // reported, never thrown out of the event loop.
+  auto item = [this](const char* name, const char* caption, void (TMainForm::*action)()) {
+    QAction* a = TrayMenu->addAction(QString::fromLatin1(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, [this, action] { RunSkinGuarded([&] { (this->*action)(); }); });
+  };
+  item("ShowKorvane1", "Show Korvane", &TMainForm::ShowKorvane1Click);
+  item("Settings1", "Settings", &TMainForm::Settings1Click);
+  item("N1", "About...", &TMainForm::ImBtnAboutClick);
+  TrayMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
+  item("Exit1", "Exit", &TMainForm::Exit1Click);
+
+  auto backend = BackendFactory() ? BackendFactory()(this) : CreateQtTrayBackend(this);
+  TrayIcon = new TTrayIcon(std::move(backend));
+  TrayIcon->SetIcon(TrayIconPicture());
+  TrayIcon->SetHint(TrayHint);
+  TrayIcon->SetPopupMenu(TrayMenu);
+  TrayIcon->OnBalloonHintClick = [this] { TrayIconBalloonHintClick(); };
+  TrayIcon->OnDblClick = [this] { TrayIconBalloonHintClick(); };
+  TrayIcon->SetIconVisible(true);
+
+  UpdateDriverHintTimer = new QTimer(this);
+  UpdateDriverHintTimer->setObjectName(QStringLiteral("UpdateDriverHintTimer"));
+  connect(UpdateDriverHintTimer, &QTimer::timeout, this, [this] { UpdateDriverHintTimerTimer(); });
+  UpdateDriverHintTimer->start(ReminderIntervalMs);
+  UInfoTimer = new QTimer(this);
+  UInfoTimer->setObjectName(QStringLiteral("UInfoTimer"));
+  connect(UInfoTimer, &QTimer::timeout, this, [this] { UInfoTimerTimer(); });
+  UInfoTimer->start(static_cast<int>(MessageFirstFetchMs));
+
+  RunTrayCreatedHooks(*this);
+}
+
+void TMainForm::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
+  if (TrayIcon) TrayIcon->ShowBalloon(title, text, iconKind, seconds);
+}
+
+void TMainForm::TrayIconBalloonHintClick() {
+  if (MessageShown && !MessageUrl.empty())
+    ShellExecuteA(nullptr, nullptr, MessageUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);  // failure ignored
+  else
+    ShowKorvane1Click();
+  MessageUrl.clear();
+}
+
+void TMainForm::UpdateDriverHintTimerTimer() {
+  UpdateDriverHintTimer->stop();  // once per run, shown or not
+  if (!Settings().IsSysUpdated) ShowBalloon(ReminderTitle, ReminderText, bitWarning, 60);
+}
+
+void TMainForm::Settings1Click() {
+  ShowKorvane1Click();
+  ShowStep(4, true);
+}
+
+void TMainForm::Exit1Click() { CloseProgram(); }
+
+void TMainForm::UInfoTimerTimer() {
+  UInfoTimer->stop();
+  FetchServerMessage();
+}
+
+TWaitHandle TMainForm::FetchServerMessage() {
+  auto* thread = new TSSLRequestThread(true);  // lower priority, frees itself
+  thread->UseTLS = false;
+  thread->URL = UserMessageAddress();
+  thread->ReadTimeout = MessageReadTimeoutMs;
+  QPointer<TMainForm> self(this);
+  thread->OnTerminate = [self](TThread& t) {
+    if (self) self->ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer);
+  };
+  TWaitHandle done = thread->Handle();
+  thread->Start();
+  return done;
+}
+
+void TMainForm::ServerMessageReceived(const std::u16string& body) {
+  const TServerMessageDecision d = ProcessServerAnswer(WideToAnsi(body), State.TempFolder, State.ProgramVersion);
+  if (!d.HasMessages) {
+    // Nothing published (or no answer): ask again after the longer interval.
+    UInfoTimer->start(UInfoTimerTag);
+    return;
+  }
+  UInfoTimer->stop();  // one answer with messages per run
+  if (d.Examined) MessageUrl = d.Url;
+  if (d.Show) {
+    MessageShown = true;
+    ShowBalloon(ServerMessageTitle, d.Text, bitInfo, 60);
+  }
+}

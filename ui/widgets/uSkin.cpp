@@ -1,0 +1,293 @@
+#include "ui/widgets/uSkin.h"
+
+#include "ui/widgets/uSkinControls.h"
+
+#include <QBitmap>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <gif_lib.h>
+#include <jpeglib.h>
+}
+
+namespace {
+
+// ---- JPEG -------------------------------------------------------------------
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<JpegError*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+void JpegSilent(j_common_ptr, int) {}
+
+// Plain C-style body: nothing with a destructor lives across the setjmp.
+// Returns false and fills `message` when libjpeg gives up.
+bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, char* message, size_t messageSize) {
+  jpeg_decompress_struct cinfo;
+  JpegError err;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegErrorExit;
+  err.mgr.emit_message = JpegSilent;
+  err.message[0] = '\0';
+  if (setjmp(err.jump)) {
+    std::snprintf(message, messageSize, "%s", err.message);
+    jpeg_destroy_decompress(&cinfo);  // frees the decoder also when decoding fails
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, const_cast<unsigned char*>(data), size);
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;  // 24-bit output, full size, best quality
+  cinfo.dct_method = JDCT_ISLOW;
+  cinfo.do_fancy_upsampling = TRUE;
+  jpeg_start_decompress(&cinfo);
+  *out = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB32);
+  if (out->isNull()) {
+    std::snprintf(message, messageSize, "picture too large");
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  // The row buffer belongs to the decoder's pool, so a failure frees it too.
+  JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                               cinfo.output_width * 3u, 1);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const int y = static_cast<int>(cinfo.output_scanline);
+    if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
+    auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
+    const JSAMPLE* px = rows[0];
+    for (unsigned x = 0; x < cinfo.output_width; ++x) line[x] = qRgb(px[x * 3], px[x * 3 + 1], px[x * 3 + 2]);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+// ---- GIF --------------------------------------------------------------------
+
+struct GifSource {
+  const unsigned char* data;
+  size_t size;
+  size_t pos;
+};
+
+int GifRead(GifFileType* gif, GifByteType* buf, int len) {
+  auto* src = static_cast<GifSource*>(gif->UserData);
+  const size_t n = std::min(static_cast<size_t>(len), src->size - src->pos);
+  std::memcpy(buf, src->data + src->pos, n);
+  src->pos += n;
+  return static_cast<int>(n);
+}
+
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+TSkinErrorHook& ErrorHook() {
+  static TSkinErrorHook hook;
+  return hook;
+}
+
+// ---- dragging ---------------------------------------------------------------
+
+class TDragFilter : public QObject {
+ public:
+  explicit TDragFilter(QWidget* source) : QObject(source) {}
+
+ protected:
+  bool eventFilter(QObject* obj, QEvent* ev) override {
+    auto* w = qobject_cast<QWidget*>(obj);
+    if (!w) return false;
+    QWidget* win = w->window();
+    switch (ev->type()) {
+      case QEvent::MouseButtonPress: {
+        auto* me = static_cast<QMouseEvent*>(ev);
+        if (me->button() != Qt::LeftButton) return false;
+        FManual = false;
+        QWindow* handle = win->windowHandle();
+        if (handle && handle->startSystemMove()) return false;
+        // No system move: follow the pointer ourselves until release.
+        FManual = true;
+        FGrab = me->globalPosition().toPoint() - win->frameGeometry().topLeft();
+        return false;
+      }
+      case QEvent::MouseMove: {
+        auto* me = static_cast<QMouseEvent*>(ev);
+        if (FManual && (me->buttons() & Qt::LeftButton)) win->move(me->globalPosition().toPoint() - FGrab);
+        return false;
+      }
+      case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(ev)->button() == Qt::LeftButton) FManual = false;
+        return false;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  bool FManual = false;
+  QPoint FGrab;
+};
+
+}  // namespace
+
+QByteArray ReadSkinResource(const std::string& name) {
+  QFile f(QStringLiteral(":/rcdata/") + Text(name));
+  if (name.empty() || !f.open(QIODevice::ReadOnly)) throw ESkinError("Resource " + name + " not found");
+  return f.readAll();
+}
+
+QImage DecodeJpeg(const QByteArray& data) {
+  QImage img;
+  char message[JMSG_LENGTH_MAX + 32] = {};
+  if (data.isEmpty() ||
+      !DecodeJpegInto(reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
+                      &img, message, sizeof message))
+    throw ESkinError(std::string("JPEG error: ") + (message[0] ? message : "no data"));
+  return img;
+}
+
+QImage DecodeGif(const QByteArray& data) {
+  GifSource src{reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()), 0};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&src, GifRead, &error);
+  if (!gif) throw ESkinError(std::string("GIF error: ") + GifErrorString(error));
+  QImage img;
+  std::string failure;
+  if (DGifSlurp(gif) != GIF_OK) {
+    failure = GifErrorString(gif->Error);
+  } else if (gif->ImageCount < 1 || gif->SWidth <= 0 || gif->SHeight <= 0) {
+    failure = "no image";
+  } else {
+    const SavedImage& frame = gif->SavedImages[0];
+    const ColorMapObject* map = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+    if (!map) {
+      failure = "no colour map";
+    } else {
+      img = QImage(gif->SWidth, gif->SHeight, QImage::Format_RGB32);
+      const auto colour = [&](int index) {
+        if (index < 0 || index >= map->ColorCount) return qRgb(0, 0, 0);
+        const GifColorType& c = map->Colors[index];
+        return qRgb(c.Red, c.Green, c.Blue);
+      };
+      img.fill(gif->SColorMap ? colour(gif->SBackGroundColor) : qRgb(0, 0, 0));
+      const GifImageDesc& d = frame.ImageDesc;
+      for (int y = 0; y < d.Height; ++y) {
+        const int ty = d.Top + y;
+        if (ty < 0 || ty >= img.height()) continue;
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(ty));
+        for (int x = 0; x < d.Width; ++x) {
+          const int tx = d.Left + x;
+          if (tx < 0 || tx >= img.width()) continue;
+          line[tx] = colour(frame.RasterBits[static_cast<size_t>(y) * d.Width + x]);
+        }
+      }
+    }
+  }
+  int closeError = 0;
+  DGifCloseFile(gif, &closeError);
+  if (!failure.empty()) throw ESkinError("GIF error: " + failure);
+  return img;
+}
+
+void LoadJpegResource(const std::string& name, QImage& target) {
+  QImage img = DecodeJpeg(ReadSkinResource(name));
+  target = std::move(img);
+}
+
+void LoadJpegResource(const std::string& name, TImage* target) {
+  if (!target) return;
+  QImage img = DecodeJpeg(ReadSkinResource(name));
+  target->SetPicture(img);
+}
+
+void LoadGifResource(const std::string& name, QImage& target) {
+  QImage img = DecodeGif(ReadSkinResource(name));
+  target = std::move(img);
+}
+
+void LoadGifResource(const std::string& name, TImage* target) {
+  if (!target) return;
+  QImage img = DecodeGif(ReadSkinResource(name));
+  target->SetPicture(img);
+}
+
+void RoundCloseButtonCorners(QImage& bitmap) {
+  const int W = bitmap.width(), H = bitmap.height();
+  if (W < 2 || H < 2) return;
+  if (bitmap.format() != QImage::Format_RGB32 && bitmap.format() != QImage::Format_ARGB32)
+    bitmap = bitmap.convertToFormat(QImage::Format_RGB32);
+  const QRgb white = qRgb(255, 255, 255);
+  const int pts[6][2] = {{W - 1, H - 1}, {W - 2, H - 1}, {W - 1, H - 2}, {0, H - 1}, {1, H - 1}, {0, H - 2}};
+  for (const auto& p : pts) bitmap.setPixel(p[0], p[1], white);
+}
+
+QRegion RoundRectRegion(int width, int height, int ew, int eh) {
+  // Row by row: a row is the full width minus, near the top and bottom, the
+  // part outside the corner ellipses (radii ew/2, eh/2).
+  QRegion region;
+  if (width <= 0 || height <= 0) return region;
+  const double a = std::max(1, ew) / 2.0, b = std::max(1, eh) / 2.0;
+  for (int y = 0; y < height; ++y) {
+    int inset = 0;
+    const double cy = y + 0.5;
+    double dy = 0;
+    if (cy < b) dy = b - cy;
+    else if (cy > height - b) dy = cy - (height - b);
+    if (dy > 0) {
+      const double t = 1.0 - (dy * dy) / (b * b);
+      const double dx = t > 0 ? a * std::sqrt(t) : 0;
+      inset = static_cast<int>(std::lround(a - dx));
+    }
+    if (width - 2 * inset > 0) region += QRect(inset, y, width - 2 * inset, 1);
+  }
+  return region;
+}
+
+void SetRoundWindowRegion(QWidget* window, int width, int height, int ew, int eh) {
+  if (!window) return;
+  window->setMask(RoundRectRegion(width, height, ew, eh));
+}
+
+void MakeDragSource(QWidget* source) {
+  if (!source) return;
+  source->installEventFilter(new TDragFilter(source));
+}
+
+void SetSkinErrorHook(TSkinErrorHook hook) { ErrorHook() = std::move(hook); }
+
+void ShowSkinError(const std::string& message) {
+  if (ErrorHook()) {
+    ErrorHook()(message);
+    return;
+  }
+  QMessageBox::critical(nullptr, QStringLiteral("Korvane"), Text(message));
+}
+
+void RunSkinGuarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const ESkinError& e) {
+    ShowSkinError(e.what());
+  }
+}

@@ -1,0 +1,66 @@
+#include "ui/widgets/uSkinForm.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+namespace {
+TSkinForm::TModalHook& GlobalHook() {
+  static TSkinForm::TModalHook hook;
+  return hook;
+}
+}  // namespace
+
+TSkinForm::TSkinForm(const QString& name, int clientWidth, int clientHeight, bool plainBorderless)
+    : QDialog(nullptr) {
+  setObjectName(name);
+  Qt::WindowFlags flags = Qt::Dialog | Qt::FramelessWindowHint;
+  if (!plainBorderless) flags |= Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
+  setWindowFlags(flags);
+  setWindowTitle(QStringLiteral("Korvane"));
+  setFixedSize(clientWidth, clientHeight);
+  setModal(true);
+}
+
+void TSkinForm::SetGlobalModalHook(TModalHook hook) { GlobalHook() = std::move(hook); }
+
+void TSkinForm::SetModalResult(int result) {
+  FModalResult = result;
+  if (FInModalRun && isVisible()) done(result);
+}
+
+int TSkinForm::ShowModal() {
+  if (FInModalRun) return mrCancel;  // already up: a second run of the same dialog cannot nest
+  FModalResult = mrNone;
+  FInModalRun = true;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect g = screen->availableGeometry();
+    move(g.center() - QPoint(width() / 2, height() / 2));
+  }
+  FormShow();
+  TModalHook hook = ModalHook ? ModalHook : GlobalHook();
+  if (hook) {
+    FModalResult = hook(*this);
+  } else if (FModalResult == mrNone) {
+    const int r = exec();
+    if (FModalResult == mrNone) FModalResult = r == QDialog::Accepted ? mrOk : (r == 0 ? mrCancel : r);
+  }
+  FInModalRun = false;
+  FormClose();
+  return FModalResult;
+}
+
+void TSkinForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    SetModalResult(mrCancel);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TSkinForm::closeEvent(QCloseEvent* event) {
+  // Closing through the system (taskbar, Alt+F4) answers Cancel.
+  if (FModalResult == mrNone) FModalResult = mrCancel;
+  QDialog::closeEvent(event);
+}
