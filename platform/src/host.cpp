@@ -1,6 +1,7 @@
 // The live host's devices: sysfs and /proc seen through the standard Windows setup
 // classes, with Windows-form hardware and compatible IDs and driver keys synthesised from
-// the bound kernel driver.
+// the bound kernel driver. KORVANE_HOST_ROOT, when set, names a folder that is read in
+// place of "/" (a generated sysfs tree, a copy of another computer's files).
 #include <windows.h>
 #include <setupapi.h>
 
@@ -11,8 +12,10 @@
 #include "internal.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -81,6 +84,27 @@ const std::vector<HostClassInfo> kClasses = {
     {"{EEC5AD98-8080-425F-922A-DABF3DE3F69A}", "WPD", "Portable Devices"},
 };
 
+// The GUID of a setup class by its name ("USB", "HIDClass").
+const char* ClassGuid(const char* name) {
+  for (const auto& c : kClasses)
+    if (std::strcmp(c.name, name) == 0) return c.guid;
+  return ClassGuid("Unknown");
+}
+
+// Where the host's files are read: "" for the real file system, else a folder standing
+// in for "/".
+struct HostFs {
+  std::string root;
+  std::string operator()(const std::string& path) const { return root + path; }
+};
+
+HostFs CurrentFs() {
+  const char* env = std::getenv("KORVANE_HOST_ROOT");
+  HostFs fs{env ? env : ""};
+  while (!fs.root.empty() && fs.root.back() == '/') fs.root.pop_back();
+  return fs;
+}
+
 std::string ReadLine(const std::string& path) {
   std::ifstream in(path);
   std::string s;
@@ -90,10 +114,10 @@ std::string ReadLine(const std::string& path) {
   return b == std::string::npos ? std::string() : s.substr(b);
 }
 
-unsigned long ReadHex(const std::string& path, bool* ok = nullptr) {
+unsigned ReadHex(const std::string& path, bool* ok = nullptr) {
   std::string s = ReadLine(path);
   if (ok) *ok = !s.empty();
-  return s.empty() ? 0 : std::strtoul(s.c_str(), nullptr, 16);
+  return s.empty() ? 0 : static_cast<unsigned>(std::strtoul(s.c_str(), nullptr, 16));
 }
 
 std::vector<std::string> ListDir(const std::string& path) {
@@ -110,6 +134,11 @@ std::vector<std::string> ListDir(const std::string& path) {
 bool Exists(const std::string& p) {
   struct stat st;
   return stat(p.c_str(), &st) == 0;
+}
+
+bool IsDir(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string LinkBase(const std::string& link) {
@@ -131,34 +160,75 @@ std::string Fmt(const char* f, ...) {
   return buf;
 }
 
-// ---- pci.ids ----
+// ---- pci.ids and usb.ids ----
 
-struct PciNames {
+// Vendor and device names of one ID list; both lists share the layout "vvvv  Vendor",
+// then "\tdddd  Device" lines, with the class tables after the vendors.
+struct IdNames {
   std::map<unsigned, std::string> vendors;
   std::map<unsigned, std::string> devices;  // vendor << 16 | device
+
+  std::string Vendor(unsigned v) const {
+    auto i = vendors.find(v);
+    return i == vendors.end() ? std::string() : i->second;
+  }
+  std::string Device(unsigned v, unsigned d) const {
+    auto i = devices.find((v << 16) | d);
+    return i == devices.end() ? std::string() : i->second;
+  }
 };
 
-const PciNames& Pci() {
-  static PciNames names;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    std::ifstream in("/usr/share/misc/pci.ids");
-    std::string l;
-    unsigned vendor = 0;
-    while (std::getline(in, l)) {
-      if (l.empty() || l[0] == '#') continue;
-      if (l[0] == 'C' && l.size() > 1 && l[1] == ' ') break;  // device classes follow
-      if (l[0] != '\t') {
-        if (l.size() < 6) continue;
-        vendor = static_cast<unsigned>(std::strtoul(l.substr(0, 4).c_str(), nullptr, 16));
-        names.vendors[vendor] = l.substr(6);
-      } else if (l.size() > 7 && l[1] != '\t') {
-        unsigned dev = static_cast<unsigned>(std::strtoul(l.substr(1, 4).c_str(), nullptr, 16));
-        names.devices[(vendor << 16) | dev] = l.substr(7);
-      }
+bool HexId(const std::string& l, size_t at) {
+  if (l.size() < at + 6) return false;
+  for (size_t i = at; i < at + 4; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(l[i]))) return false;
+  return l[at + 4] == ' ';
+}
+
+std::string NameAfter(const std::string& l, size_t at) {
+  size_t b = l.find_first_not_of(' ', at);
+  std::string n = b == std::string::npos ? std::string() : l.substr(b);
+  while (!n.empty() && (n.back() == ' ' || n.back() == '\r')) n.pop_back();
+  return n;
+}
+
+IdNames ParseIds(std::istream& in) {
+  IdNames names;
+  std::string l;
+  unsigned vendor = 0;
+  bool inVendor = false;
+  while (std::getline(in, l)) {
+    if (l.empty() || l[0] == '#') continue;
+    if (l[0] != '\t') {
+      if (!HexId(l, 0)) break;  // the class tables follow the vendors
+      vendor = static_cast<unsigned>(std::strtoul(l.substr(0, 4).c_str(), nullptr, 16));
+      names.vendors[vendor] = NameAfter(l, 5);
+      inVendor = true;
+    } else if (inVendor && l.size() > 1 && l[1] != '\t' && HexId(l, 1)) {
+      unsigned dev = static_cast<unsigned>(std::strtoul(l.substr(1, 4).c_str(), nullptr, 16));
+      names.devices[(vendor << 16) | dev] = NameAfter(l, 6);
     }
-  });
+  }
   return names;
+}
+
+// The distribution's list by that name ("pci.ids"), read once per place.
+const IdNames& Ids(const HostFs& fs, const char* file) {
+  static std::mutex mu;
+  static std::map<std::string, IdNames> cache;
+  std::string path;
+  for (const char* dir : {"/usr/share/misc/", "/usr/share/hwdata/", "/usr/share/"}) {
+    path = fs(dir) + file;
+    if (Exists(path)) break;
+    path.clear();
+  }
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = cache.find(path);
+  if (it == cache.end()) {
+    std::ifstream in(path);
+    it = cache.emplace(path, path.empty() ? IdNames() : ParseIds(in)).first;
+  }
+  return it->second;
 }
 
 std::string ShortVendor(std::string v) {
@@ -174,45 +244,112 @@ std::string ShortVendor(std::string v) {
 
 struct KernelFacts {
   std::string release;
-  std::string date;  // M-D-YYYY, or empty
-  std::map<std::string, std::string> modulePath;
+  std::string date;  // the kernel's build date, M-D-YYYY, or empty
+  std::map<std::string, std::string> modulePath;  // module name ('-' as '_') -> its file
 };
 
-std::string DateText(time_t t) {
-  struct tm tm;
-  if (t <= 0 || !localtime_r(&t, &tm)) return {};
-  return Fmt("%d-%d-%d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900);
+// Windows stores a driver's date as M-D-YYYY.
+std::string DateText(int year, int month, int day) {
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31) return {};
+  return Fmt("%d-%d-%d", month, day, year);
 }
 
-const KernelFacts& Kernel() {
-  static KernelFacts k;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct utsname u;
-    if (uname(&u) == 0) k.release = u.release;
-    // Debian's kernels carry their build date in the version text: "... (2024-02-01)".
-    std::string ver = ReadLine("/proc/version");
-    size_t p = ver.rfind('(');
+std::string LocalDate(time_t t) {
+  struct tm tm;
+  if (!localtime_r(&t, &tm)) return {};
+  return DateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string FileDate(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? LocalDate(st.st_mtime) : std::string();
+}
+
+// The build date in the kernel's version text (uname -v), in the forms kernels carry:
+// Debian's "... Debian 6.1.76-1 (2024-02-01)", date(1)'s "... Thu Jan 11 10:07:34 UTC 2024",
+// and the reproducible "@1706745600" (seconds since 1970, UTC).
+std::string BuildDate(const std::string& version) {
+  for (size_t p = version.find('('); p != std::string::npos; p = version.find('(', p + 1)) {
     int y, m, d;
-    if (p != std::string::npos && std::sscanf(ver.c_str() + p, "(%d-%d-%d)", &y, &m, &d) == 3 && y > 1990)
-      k.date = Fmt("%d-%d-%d", m, d, y);
-    struct stat st;
-    if (k.date.empty() && stat(("/boot/vmlinuz-" + k.release).c_str(), &st) == 0) k.date = DateText(st.st_mtime);
-    std::string base = "/lib/modules/" + k.release + "/";
-    std::ifstream dep(base + "modules.dep");
-    std::string l;
-    while (std::getline(dep, l)) {
-      size_t colon = l.find(':');
-      if (colon == std::string::npos) continue;
-      std::string path = l.substr(0, colon);
-      size_t slash = path.find_last_of('/');
-      std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-      name = name.substr(0, name.find(".ko"));
-      std::replace(name.begin(), name.end(), '-', '_');
-      k.modulePath[name] = path[0] == '/' ? path : base + path;
+    char close = 0;
+    if (std::sscanf(version.c_str() + p, "(%4d-%2d-%2d%c", &y, &m, &d, &close) == 4 && close == ')')
+      return DateText(y, m, d);
+  }
+  std::istringstream ss(version);
+  std::vector<std::string> words;
+  for (std::string w; ss >> w;) words.push_back(w);
+  for (const auto& w : words)
+    if (w.size() > 1 && w[0] == '@' && w.find_first_not_of("0123456789", 1) == std::string::npos) {
+      time_t t = static_cast<time_t>(std::strtoll(w.c_str() + 1, nullptr, 10));
+      struct tm tm;
+      if (gmtime_r(&t, &tm)) return DateText(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     }
-  });
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (size_t i = 0; i + 1 < words.size(); ++i)
+    for (int m = 0; m < 12; ++m)
+      if (words[i] == kMonths[m] && words[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+        int day = std::atoi(words[i + 1].c_str());
+        for (size_t j = i + 2; j < words.size(); ++j)
+          if (words[j].size() == 4 && words[j].find_first_not_of("0123456789") == std::string::npos)
+            return DateText(std::atoi(words[j].c_str()), m + 1, day);
+      }
+  return {};
+}
+
+std::string ModuleName(std::string file) {
+  size_t slash = file.find_last_of('/');
+  if (slash != std::string::npos) file.erase(0, slash + 1);
+  file = file.substr(0, file.find(".ko"));
+  std::replace(file.begin(), file.end(), '-', '_');
+  return file;
+}
+
+// Every module file under a folder, compressed (".ko.xz", ".ko.zst", ".ko.gz") or not.
+void FindModules(const std::string& dir, std::map<std::string, std::string>& out) {
+  for (const auto& name : ListDir(dir)) {
+    std::string p = dir + "/" + name;
+    if (name.find(".ko") != std::string::npos) {
+      out.emplace(ModuleName(name), p);
+    } else if (IsDir(p)) {
+      FindModules(p, out);
+    }
+  }
+}
+
+KernelFacts ReadKernel(const HostFs& fs) {
+  KernelFacts k;
+  k.release = ReadLine(fs("/proc/sys/kernel/osrelease"));
+  std::string version = ReadLine(fs("/proc/sys/kernel/version"));
+  struct utsname u;
+  if (fs.root.empty() && uname(&u) == 0) {
+    if (k.release.empty()) k.release = u.release;
+    if (version.empty()) version = u.version;
+  }
+  std::string base = fs("/lib/modules/" + k.release);
+  k.date = BuildDate(version);
+  if (k.date.empty()) k.date = FileDate(fs("/boot/vmlinuz-" + k.release));
+  if (k.date.empty()) k.date = FileDate(base + "/modules.builtin");
+  // modules.dep names the file modprobe loads; without it the tree itself is searched.
+  std::ifstream dep(base + "/modules.dep");
+  std::string l;
+  while (std::getline(dep, l)) {
+    size_t colon = l.find(':');
+    if (colon == std::string::npos) continue;
+    std::string path = l.substr(0, colon);
+    k.modulePath[ModuleName(path)] = path[0] == '/' ? fs(path) : base + "/" + path;
+  }
+  if (k.modulePath.empty()) FindModules(base, k.modulePath);
   return k;
+}
+
+const KernelFacts& Kernel(const HostFs& fs) {
+  static std::mutex mu;
+  static std::map<std::string, KernelFacts> cache;
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = cache.find(fs.root);
+  if (it == cache.end()) it = cache.emplace(fs.root, ReadKernel(fs)).first;
+  return it->second;
 }
 
 struct HostDev {
@@ -223,30 +360,43 @@ struct HostDev {
   std::string module;  // its module, when it has one
 };
 
+// The driver's date: a loadable module's file date, else (built into the kernel, or its
+// file is gone) the kernel's build date.
+std::string DriverDateOf(const HostFs& fs, const KernelFacts& kernel, const std::string& module) {
+  std::string name = ModuleName(module);
+  bool loadable = Exists(fs("/sys/module/" + name + "/initstate")) || Exists(fs("/sys/module/" + name + "/coresize"));
+  if (loadable) {
+    auto mp = kernel.modulePath.find(name);
+    if (mp != kernel.modulePath.end()) {
+      std::string date = FileDate(mp->second);
+      if (!date.empty()) return date;
+    }
+  }
+  return kernel.date;
+}
+
 // ---- sources ----
 
-int PciClassIndex(unsigned cls) {
+const char* PciClassName(unsigned cls) {
   unsigned base = cls >> 16, sub = (cls >> 8) & 0xFF;
   switch (base) {
-    case 0x01:
-      if (sub == 0x01 || sub == 0x06) return 10;  // hdc
-      return 25;                                 // SCSIAdapter
-    case 0x02: return 18;
-    case 0x03: return 8;
-    case 0x04: return 12;
+    case 0x01: return sub == 0x01 || sub == 0x06 ? "hdc" : "SCSIAdapter";
+    case 0x02: return "Net";
+    case 0x03: return "Display";
+    case 0x04: return "MEDIA";
     case 0x05:
     case 0x06:
     case 0x08:
     case 0x10:
-    case 0x11: return 26;
-    case 0x07: return sub == 0x03 ? 13 : sub == 0x00 || sub == 0x01 ? 23 : 26;
-    case 0x09: return 39;
+    case 0x11: return "System";
+    case 0x07: return sub == 0x03 ? "Modem" : sub == 0x00 || sub == 0x01 ? "Ports" : "System";
+    case 0x09: return "HIDClass";
     case 0x0C:
-      if (sub == 0x03) return 1;
-      if (sub == 0x00) return 33;
-      return 26;
-    case 0x0D: return 18;
-    default: return 27;  // Other devices
+      if (sub == 0x03) return "USB";
+      if (sub == 0x00) return "1394";
+      return "System";
+    case 0x0D: return "Net";
+    default: return "Unknown";  // Other devices
   }
 }
 
@@ -266,21 +416,20 @@ void DriverOf(const std::string& devPath, HostDev& d) {
   std::string drv = LinkBase(devPath + "/driver");
   if (drv.empty()) return;
   d.driver = drv;
-  std::string mod = LinkBase(devPath + "/driver/module");
-  d.module = mod;
+  d.module = LinkBase(devPath + "/driver/module");
 }
 
-void ReadPci(std::vector<HostDev>& out) {
-  const std::string root = "/sys/bus/pci/devices/";
+void ReadPci(const HostFs& fs, std::vector<HostDev>& out) {
+  const std::string root = fs("/sys/bus/pci/devices/");
+  const IdNames& names = Ids(fs, "pci.ids");
   for (const auto& addr : ListDir(root)) {
     std::string p = root + addr;
-    unsigned ven = static_cast<unsigned>(ReadHex(p + "/vendor")), dev = static_cast<unsigned>(ReadHex(p + "/device"));
-    unsigned sven = static_cast<unsigned>(ReadHex(p + "/subsystem_vendor"));
-    unsigned sdev = static_cast<unsigned>(ReadHex(p + "/subsystem_device"));
-    unsigned rev = static_cast<unsigned>(ReadHex(p + "/revision"));
-    unsigned cls = static_cast<unsigned>(ReadHex(p + "/class"));
+    unsigned ven = ReadHex(p + "/vendor"), dev = ReadHex(p + "/device");
+    unsigned sven = ReadHex(p + "/subsystem_vendor"), sdev = ReadHex(p + "/subsystem_device");
+    unsigned rev = ReadHex(p + "/revision");
+    unsigned cls = ReadHex(p + "/class");
     HostDev d;
-    d.cls = kClasses[static_cast<size_t>(PciClassIndex(cls))].guid;
+    d.cls = ClassGuid(PciClassName(cls));
     std::string v = Fmt("PCI\\VEN_%04X&DEV_%04X", ven, dev);
     std::string sub = Fmt("&SUBSYS_%04X%04X", sdev, sven);
     std::string r = Fmt("&REV_%02X", rev);
@@ -288,13 +437,11 @@ void ReadPci(std::vector<HostDev>& out) {
     d.hw = {v + sub + r, v + sub, v + "&" + cc6, v + "&" + cc4};
     d.compat = {v + r, v, Fmt("PCI\\VEN_%04X&", ven) + cc6, Fmt("PCI\\VEN_%04X&", ven) + cc4,
                 Fmt("PCI\\VEN_%04X", ven), "PCI\\" + cc6, "PCI\\" + cc4};
-    const PciNames& names = Pci();
-    auto vi = names.vendors.find(ven);
-    auto di = names.devices.find((ven << 16) | dev);
-    std::string vendor = vi != names.vendors.end() ? ShortVendor(vi->second) : std::string();
+    std::string vendor = ShortVendor(names.Vendor(ven));
+    std::string device = names.Device(ven, dev);
     d.mfg = vendor.empty() ? "(Standard system devices)" : vendor;
-    if (di != names.devices.end())
-      d.desc = vendor.empty() ? di->second : vendor + " " + di->second;
+    if (!device.empty())
+      d.desc = vendor.empty() ? device : vendor + " " + device;
     else
       d.desc = PciGenericName(cls);
     unsigned bus = 0, slot = 0, fn = 0, dom = 0;
@@ -305,80 +452,175 @@ void ReadPci(std::vector<HostDev>& out) {
   }
 }
 
-void ReadUsb(std::vector<HostDev>& out) {
-  const std::string root = "/sys/bus/usb/devices/";
+// ---- USB ----
+
+// The interfaces of a USB device folder ("1-1:1.0", "1-1:1.1"), in number order.
+std::vector<std::string> UsbInterfaces(const std::string& devDir, const std::string& name) {
+  std::vector<std::string> out;
+  for (const auto& i : ListDir(devDir))
+    if (i.rfind(name + ":", 0) == 0) out.push_back(i);
+  return out;
+}
+
+// Windows loads its composite driver for a device that leaves its class to the
+// interfaces (or is a miscellaneous device with interface associations) and has more
+// than one interface; every interface then becomes a device of its own.
+bool UsbIsComposite(const std::string& devDir, size_t interfaces) {
+  unsigned cls = ReadHex(devDir + "/bDeviceClass");
+  unsigned sub = ReadHex(devDir + "/bDeviceSubClass"), prot = ReadHex(devDir + "/bDeviceProtocol");
+  bool leavesToInterfaces = cls == 0x00 || (cls == 0xEF && sub == 0x02 && prot == 0x01);
+  return leavesToInterfaces && interfaces > 1;
+}
+
+unsigned UsbInterfaceNumber(const std::string& ifDir, const std::string& ifName) {
+  bool ok = false;
+  unsigned n = ReadHex(ifDir + "/bInterfaceNumber", &ok);
+  if (ok) return n;
+  size_t dot = ifName.rfind('.');
+  return dot == std::string::npos ? 0 : static_cast<unsigned>(std::strtoul(ifName.c_str() + dot + 1, nullptr, 10));
+}
+
+struct UsbFunction {
+  const char* cls;   // setup class name
+  const char* name;  // the class driver's device description; null: the device's own
+};
+
+UsbFunction UsbFunctionOf(unsigned cls) {
+  switch (cls) {
+    case 0x01: return {"MEDIA", "USB Audio Device"};
+    case 0x02: return {"Modem", "USB Modem"};
+    case 0x03: return {"HIDClass", "USB Human Interface Device"};
+    case 0x06: return {"Image", "USB Imaging Device"};
+    case 0x07: return {"USB", "USB Printing Support"};
+    case 0x08: return {"USB", "USB Mass Storage Device"};
+    case 0x09: return {"USB", "Generic USB Hub"};
+    case 0x0A: return {"Ports", "USB Serial Port"};
+    case 0x0B: return {"SmartCardReader", "USB Smart Card Reader"};
+    case 0x0E: return {"Image", "USB Video Device"};
+    case 0xE0: return {"Bluetooth", "Generic Bluetooth Radio"};
+    default: return {"Unknown", nullptr};
+  }
+}
+
+std::vector<std::string> UsbClassIds(unsigned cls, unsigned sub, unsigned prot) {
+  return {Fmt("USB\\Class_%02X&SubClass_%02X&Prot_%02X", cls, sub, prot), Fmt("USB\\Class_%02X&SubClass_%02X", cls, sub),
+          Fmt("USB\\Class_%02X", cls)};
+}
+
+void ReadUsb(const HostFs& fs, std::vector<HostDev>& out) {
+  const std::string root = fs("/sys/bus/usb/devices/");
+  const IdNames& names = Ids(fs, "usb.ids");
   for (const auto& name : ListDir(root)) {
     if (name.find(':') != std::string::npos) continue;
     std::string p = root + name;
     bool ok = false;
-    unsigned vid = static_cast<unsigned>(ReadHex(p + "/idVendor", &ok));
+    unsigned vid = ReadHex(p + "/idVendor", &ok);
     if (!ok) continue;
-    unsigned pid = static_cast<unsigned>(ReadHex(p + "/idProduct"));
-    unsigned rev = static_cast<unsigned>(ReadHex(p + "/bcdDevice"));
-    unsigned dcls = static_cast<unsigned>(ReadHex(p + "/bDeviceClass"));
+    unsigned pid = ReadHex(p + "/idProduct");
+    unsigned rev = ReadHex(p + "/bcdDevice");
+    unsigned dcls = ReadHex(p + "/bDeviceClass");
+    std::string product = ReadLine(p + "/product");
+    if (product.empty()) product = names.Device(vid, pid);
+    std::string maker = ReadLine(p + "/manufacturer");
+    if (maker.empty()) maker = ShortVendor(names.Vendor(vid));
     HostDev d;
     d.location = "Port_#" + name;
     DriverOf(p, d);
-    std::string product = ReadLine(p + "/product");
-    std::string maker = ReadLine(p + "/manufacturer");
     d.mfg = maker.empty() ? "(Standard USB Host Controller)" : maker;
     if (vid == 0x1D6B) {
       std::string hub = pid >= 3 ? "ROOT_HUB30" : "ROOT_HUB20";
-      d.cls = kClasses[1].guid;
+      d.cls = ClassGuid("USB");
       d.desc = pid >= 3 ? "USB Root Hub (USB 3.0)" : "USB Root Hub";
       d.hw = {Fmt("USB\\%s&VID%04X&PID%04X&REV%04X", hub.c_str(), vid, pid, rev),
               Fmt("USB\\%s&VID%04X&PID%04X", hub.c_str(), vid, pid), "USB\\" + hub};
       out.push_back(std::move(d));
       continue;
     }
-    d.hw = {Fmt("USB\\VID_%04X&PID_%04X&REV_%04X", vid, pid, rev), Fmt("USB\\VID_%04X&PID_%04X", vid, pid)};
-    std::vector<std::string> ifaces;
-    for (const auto& i : ListDir(p))
-      if (i.rfind(name + ":", 0) == 0) ifaces.push_back(i);
-    unsigned icls = dcls, isub = 0, iprot = 0;
-    if (!ifaces.empty() && (dcls == 0 || dcls == 0xEF)) {
-      std::string ip = p + "/" + ifaces[0];
-      icls = static_cast<unsigned>(ReadHex(ip + "/bInterfaceClass"));
-      isub = static_cast<unsigned>(ReadHex(ip + "/bInterfaceSubClass"));
-      iprot = static_cast<unsigned>(ReadHex(ip + "/bInterfaceProtocol"));
-      HostDev tmp;
-      DriverOf(ip, tmp);
-      if (!tmp.driver.empty()) {
-        d.driver = tmp.driver;
-        d.module = tmp.module;
+    std::string vp = Fmt("USB\\VID_%04X&PID_%04X", vid, pid);
+    std::string r = Fmt("&REV_%04X", rev);
+    d.hw = {vp + r, vp};
+    std::vector<std::string> ifaces = UsbInterfaces(p, name);
+
+    if (UsbIsComposite(p, ifaces.size())) {
+      unsigned dsub = ReadHex(p + "/bDeviceSubClass"), dprot = ReadHex(p + "/bDeviceProtocol");
+      d.cls = ClassGuid("USB");
+      d.desc = "USB Composite Device";
+      d.mfg = "(Standard USB Host Controller)";
+      d.compat = {Fmt("USB\\DevClass_%02X&SubClass_%02X&Prot_%02X", dcls, dsub, dprot),
+                  Fmt("USB\\DevClass_%02X&SubClass_%02X", dcls, dsub), Fmt("USB\\DevClass_%02X", dcls), "USB\\COMPOSITE"};
+      out.push_back(d);
+      for (const auto& ifName : ifaces) {
+        std::string ip = p + "/" + ifName;
+        unsigned icls = ReadHex(ip + "/bInterfaceClass");
+        unsigned isub = ReadHex(ip + "/bInterfaceSubClass"), iprot = ReadHex(ip + "/bInterfaceProtocol");
+        std::string mi = Fmt("&MI_%02X", UsbInterfaceNumber(ip, ifName));
+        UsbFunction f = UsbFunctionOf(icls);
+        HostDev fd;
+        fd.cls = ClassGuid(f.cls);
+        std::string own = ReadLine(ip + "/interface");
+        fd.desc = f.name ? f.name : !own.empty() ? own : !product.empty() ? product : "USB Device";
+        fd.mfg = maker.empty() ? "(Standard USB Host Controller)" : maker;
+        fd.location = "Port_#" + name;
+        fd.hw = {vp + r + mi, vp + mi};
+        fd.compat = UsbClassIds(icls, isub, iprot);
+        DriverOf(ip, fd);
+        out.push_back(std::move(fd));
       }
-    } else {
-      isub = static_cast<unsigned>(ReadHex(p + "/bDeviceSubClass"));
-      iprot = static_cast<unsigned>(ReadHex(p + "/bDeviceProtocol"));
+      continue;
     }
-    if (ifaces.size() > 1 && icls != 0x09) {
-      d.compat = {"USB\\DevClass_00&SubClass_00&Prot_00", "USB\\DevClass_00&SubClass_00", "USB\\DevClass_00",
-                  "USB\\COMPOSITE"};
-    } else {
-      d.compat = {Fmt("USB\\Class_%02X&SubClass_%02X&Prot_%02X", icls, isub, iprot),
-                  Fmt("USB\\Class_%02X&SubClass_%02X", icls, isub), Fmt("USB\\Class_%02X", icls)};
+
+    // One function: the device takes its class from the device descriptor, or from its
+    // only interface when it leaves that to the interfaces; the interface's driver is the
+    // one that serves it.
+    unsigned icls = dcls, isub = ReadHex(p + "/bDeviceSubClass"), iprot = ReadHex(p + "/bDeviceProtocol");
+    if (!ifaces.empty()) {
+      std::string ip = p + "/" + ifaces[0];
+      if (dcls == 0x00 || dcls == 0xEF) {
+        icls = ReadHex(ip + "/bInterfaceClass");
+        isub = ReadHex(ip + "/bInterfaceSubClass");
+        iprot = ReadHex(ip + "/bInterfaceProtocol");
+      }
+      HostDev bound;
+      DriverOf(ip, bound);
+      if (!bound.driver.empty()) {
+        d.driver = bound.driver;
+        d.module = bound.module;
+      }
     }
-    int ci = 1;
-    const char* generic = "USB Composite Device";
-    switch (icls) {
-      case 0x01: ci = 12; generic = "USB Audio Device"; break;
-      case 0x02: ci = 13; generic = "USB Modem"; break;
-      case 0x03: ci = 39; generic = "USB Human Interface Device"; break;
-      case 0x06: ci = 35; generic = "USB Imaging Device"; break;
-      case 0x07: ci = 24; generic = "USB Printing Support"; break;
-      case 0x08: ci = 1; generic = "USB Mass Storage Device"; break;
-      case 0x09: ci = 1; generic = "Generic USB Hub"; break;
-      case 0x0A: ci = 23; generic = "USB Serial Port"; break;
-      case 0x0E: ci = 35; generic = "USB Video Device"; break;
-      case 0xE0: ci = 46; generic = "Generic Bluetooth Radio"; break;
-      case 0xFF: ci = 27; generic = "USB Device"; break;
-      default: break;
-    }
-    d.cls = kClasses[static_cast<size_t>(ci)].guid;
-    d.desc = generic;
+    d.compat = UsbClassIds(icls, isub, iprot);
+    UsbFunction f = UsbFunctionOf(icls);
+    d.cls = ClassGuid(f.cls);
+    d.desc = f.name ? f.name : !product.empty() ? product : "USB Device";
     if (icls != 0x09 && !product.empty()) d.friendly = product;
     out.push_back(std::move(d));
   }
+}
+
+// The interface number of a composite USB device that an input device hangs under
+// ("...:1.1" of a receiver whose keyboard and mouse are two interfaces), or -1.
+int CompositeInterfaceOf(const std::string& inputDevice) {
+  char* real = realpath(inputDevice.c_str(), nullptr);
+  if (!real) return -1;
+  std::string path = real;
+  std::free(real);
+  for (size_t end = path.size(); end > 1;) {
+    size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string::npos) break;
+    std::string part = path.substr(slash + 1, end - slash - 1);
+    size_t colon = part.find(':');
+    unsigned bus = 0, cfg = 0, ifnum = 0;
+    char port[64];
+    // A USB interface folder is "bus-port[.port...]:config.interface".
+    if (colon != std::string::npos && part.find('-') < colon &&
+        std::sscanf(part.c_str(), "%u-%63[0-9.]:%u.%u", &bus, port, &cfg, &ifnum) == 4) {
+      std::string devDir = path.substr(0, slash);
+      std::string devName = part.substr(0, colon);
+      if (!UsbIsComposite(devDir, UsbInterfaces(devDir, devName).size())) return -1;
+      return static_cast<int>(UsbInterfaceNumber(path.substr(0, end), part));
+    }
+    end = slash;
+  }
+  return -1;
 }
 
 bool TestBit(const std::string& bitmap, unsigned bit) {
@@ -393,16 +635,16 @@ bool TestBit(const std::string& bitmap, unsigned bit) {
   return idx < words.size() && ((words[idx] >> (bit % bits)) & 1ULL);
 }
 
-void ReadInput(std::vector<HostDev>& out) {
-  const std::string root = "/sys/class/input/";
+void ReadInput(const HostFs& fs, std::vector<HostDev>& out) {
+  const std::string root = fs("/sys/class/input/");
   for (const auto& name : ListDir(root)) {
     if (name.rfind("input", 0) != 0) continue;
     std::string p = root + name;
     std::string kname = ReadLine(p + "/name");
-    unsigned bus = static_cast<unsigned>(ReadHex(p + "/id/bustype"));
-    unsigned vid = static_cast<unsigned>(ReadHex(p + "/id/vendor"));
-    unsigned pid = static_cast<unsigned>(ReadHex(p + "/id/product"));
-    unsigned ver = static_cast<unsigned>(ReadHex(p + "/id/version"));
+    unsigned bus = ReadHex(p + "/id/bustype");
+    unsigned vid = ReadHex(p + "/id/vendor");
+    unsigned pid = ReadHex(p + "/id/product");
+    unsigned ver = ReadHex(p + "/id/version");
     std::string key = ReadLine(p + "/capabilities/key"), rel = ReadLine(p + "/capabilities/rel");
     bool mouse = (TestBit(rel, 0) && TestBit(rel, 1)) || TestBit(key, 0x14a) || TestBit(key, 0x145);
     bool keyboard = !mouse && TestBit(key, 16) && TestBit(key, 30) && TestBit(key, 44);
@@ -410,9 +652,12 @@ void ReadInput(std::vector<HostDev>& out) {
     DriverOf(p + "/device", d);
     d.friendly = kname;
     std::string hid = Fmt("HID\\VID_%04X&PID_%04X", vid, pid);
+    // Under one interface of a composite device the IDs name that interface, as on Windows.
+    int mi = bus == 0x03 ? CompositeInterfaceOf(p + "/device") : -1;
+    std::string miText = mi >= 0 ? Fmt("&MI_%02X", mi) : std::string();
     if (kname.find("Power Button") != std::string::npos || kname.find("Sleep Button") != std::string::npos) {
       bool sleep = kname.find("Sleep") != std::string::npos;
-      d.cls = kClasses[26].guid;
+      d.cls = ClassGuid("System");
       d.desc = sleep ? "ACPI Sleep Button" : "ACPI Power Button";
       d.friendly.clear();
       d.hw = {sleep ? "ACPI\\PNP0C0E" : "ACPI\\PNP0C0C"};
@@ -421,28 +666,28 @@ void ReadInput(std::vector<HostDev>& out) {
     } else if (bus == 0x11) {  // i8042: the PS/2 ports
       d.mfg = "(Standard keyboards)";
       if (keyboard) {
-        d.cls = kClasses[11].guid;
+        d.cls = ClassGuid("Keyboard");
         d.desc = "Standard 101/102-Key or Microsoft Natural PS/2 Keyboard";
         d.hw = {"ACPI\\PNP0303"};
         d.compat = {"*PNP0303"};
       } else {
-        d.cls = kClasses[15].guid;
+        d.cls = ClassGuid("Mouse");
         d.desc = "PS/2 Compatible Mouse";
         d.mfg = "(Standard mouse types)";
         d.hw = {"ACPI\\PNP0F13"};
         d.compat = {"*PNP0F13"};
       }
     } else if (keyboard || mouse) {
-      d.cls = kClasses[keyboard ? 11 : 15].guid;
+      d.cls = ClassGuid(keyboard ? "Keyboard" : "Mouse");
       d.desc = keyboard ? "HID Keyboard Device" : "HID-compliant mouse";
       d.mfg = keyboard ? "(Standard keyboards)" : "Microsoft";
-      d.hw = {hid + Fmt("&REV_%04X", ver), hid, keyboard ? "HID_DEVICE_SYSTEM_KEYBOARD" : "HID_DEVICE_SYSTEM_MOUSE"};
+      d.hw = {hid + Fmt("&REV_%04X", ver) + miText, hid + miText, keyboard ? "HID_DEVICE_SYSTEM_KEYBOARD" : "HID_DEVICE_SYSTEM_MOUSE"};
       d.compat = {keyboard ? "HID_DEVICE_UP:0001_U:0006" : "HID_DEVICE_UP:0001_U:0002", "HID_DEVICE"};
     } else {
-      d.cls = kClasses[39].guid;
+      d.cls = ClassGuid("HIDClass");
       d.desc = "HID-compliant device";
       d.mfg = "(Standard system devices)";
-      d.hw = {hid + Fmt("&REV_%04X", ver), hid};
+      d.hw = {hid + Fmt("&REV_%04X", ver) + miText, hid + miText};
       d.compat = {"HID_DEVICE"};
     }
     out.push_back(std::move(d));
@@ -457,8 +702,8 @@ std::string Padded(std::string s, size_t n) {
   return s;
 }
 
-void ReadBlock(std::vector<HostDev>& out) {
-  const std::string root = "/sys/block/";
+void ReadBlock(const HostFs& fs, std::vector<HostDev>& out) {
+  const std::string root = fs("/sys/block/");
   for (const auto& name : ListDir(root)) {
     for (const char* skip : {"loop", "ram", "zram", "dm-", "md", "nbd"})
       if (name.rfind(skip, 0) == 0) goto next;
@@ -479,7 +724,7 @@ void ReadBlock(std::vector<HostDev>& out) {
       bool cd = name.rfind("sr", 0) == 0;
       bool floppy = name.rfind("fd", 0) == 0;
       if (floppy) {
-        d.cls = kClasses[28].guid;
+        d.cls = ClassGuid("FloppyDisk");
         d.desc = "Floppy disk drive";
         d.hw = {"FDC\\GENERIC_FLOPPY_DRIVE"};
         d.compat = {"GenFloppyDisk"};
@@ -491,7 +736,7 @@ void ReadBlock(std::vector<HostDev>& out) {
       std::string v8 = Padded(vendor.empty() ? (name.rfind("nvme", 0) == 0 ? "NVMe" : "Generic") : vendor, 8);
       std::string p16 = Padded(model.empty() ? name : model, 16);
       std::string r4 = Padded(rev.empty() ? "0000" : rev, 4);
-      d.cls = kClasses[cd ? 5 : 7].guid;
+      d.cls = ClassGuid(cd ? "CDROM" : "DiskDrive");
       d.hw = {"SCSI\\" + kind + v8 + p16 + r4, "SCSI\\" + kind + v8 + p16, "SCSI\\" + kind + v8,
               "SCSI\\" + v8 + p16 + r4.substr(0, 1), v8 + p16 + r4.substr(0, 1), cd ? "GenCdRom" : "GenDisk"};
       d.compat = {"SCSI\\" + kind, "SCSI\\RAW"};
@@ -505,8 +750,8 @@ void ReadBlock(std::vector<HostDev>& out) {
   }
 }
 
-void ReadProcessors(std::vector<HostDev>& out) {
-  std::ifstream in("/proc/cpuinfo");
+void ReadProcessors(const HostFs& fs, std::vector<HostDev>& out) {
+  std::ifstream in(fs("/proc/cpuinfo"));
   std::string l;
   struct Cpu {
     std::string model, vendor;
@@ -533,7 +778,7 @@ void ReadProcessors(std::vector<HostDev>& out) {
   }
   for (const auto& c : cpus) {
     HostDev d;
-    d.cls = kClasses[29].guid;
+    d.cls = ClassGuid("Processor");
     d.desc = c.model.empty() ? "Processor" : c.model;
     d.mfg = c.vendor.empty() ? "(Standard processor types)" : c.vendor;
     std::string v = c.vendor.empty() ? "Unknown" : c.vendor;
@@ -544,15 +789,15 @@ void ReadProcessors(std::vector<HostDev>& out) {
     } else {
       d.hw = {"ACPI\\" + v, "*" + v};
     }
-    std::string sys = Fmt("/sys/devices/system/cpu/cpu%d", c.index);
+    std::string sys = fs(Fmt("/sys/devices/system/cpu/cpu%d", c.index));
     DriverOf(sys, d);
     if (d.driver.empty()) d.driver = "processor";
     out.push_back(std::move(d));
   }
 }
 
-void ReadMonitors(std::vector<HostDev>& out) {
-  const std::string root = "/sys/class/drm/";
+void ReadMonitors(const HostFs& fs, std::vector<HostDev>& out) {
+  const std::string root = fs("/sys/class/drm/");
   for (const auto& name : ListDir(root)) {
     if (name.find('-') == std::string::npos) continue;
     std::string p = root + name;
@@ -560,7 +805,7 @@ void ReadMonitors(std::vector<HostDev>& out) {
     std::ifstream in(p + "/edid", std::ios::binary);
     std::string edid((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     HostDev d;
-    d.cls = kClasses[14].guid;
+    d.cls = ClassGuid("Monitor");
     d.desc = "Plug and Play Monitor";
     d.mfg = "(Standard monitor types)";
     if (edid.size() >= 128) {
@@ -595,17 +840,18 @@ std::vector<uint8_t> WideValue(const std::string& ansi) { return Utf16Bytes(Ansi
 const std::vector<HostClassInfo>& HostClasses() { return kClasses; }
 
 std::shared_ptr<const Inventory> ReadHostInventory() {
+  const HostFs fs = CurrentFs();
   std::vector<HostDev> found;
-  ReadPci(found);
-  ReadUsb(found);
-  ReadInput(found);
-  ReadBlock(found);
-  ReadProcessors(found);
-  ReadMonitors(found);
+  ReadPci(fs, found);
+  ReadUsb(fs, found);
+  ReadInput(fs, found);
+  ReadBlock(fs, found);
+  ReadProcessors(fs, found);
+  ReadMonitors(fs, found);
   {
     long cpus = sysconf(_SC_NPROCESSORS_CONF);
     HostDev pc;
-    pc.cls = kClasses[6].guid;
+    pc.cls = ClassGuid("Computer");
     pc.desc = cpus > 1 ? "ACPI Multiprocessor PC" : "ACPI Uniprocessor PC";
     pc.hw = {cpus > 1 ? "acpiapic_mp" : "acpiapic_up"};
     pc.mfg = "(Standard computers)";
@@ -613,7 +859,7 @@ std::shared_ptr<const Inventory> ReadHostInventory() {
     found.push_back(std::move(pc));
   }
 
-  const KernelFacts& kernel = Kernel();
+  const KernelFacts& kernel = Kernel(fs);
   auto inv = std::make_shared<Inventory>();
   auto overlay = std::make_shared<RegKey>();
   RegKey& classRoot = overlay->WalkOrAdd({"SYSTEM", "CurrentControlSet", "Control", "Class"});
@@ -646,20 +892,17 @@ std::shared_ptr<const Inventory> ReadHostInventory() {
         std::string driverKey = std::string(c.guid) + "\\" + keyName;
         dev.props[SPDRP_DRIVER] = TextProp(driverKey);
         dev.props[SPDRP_SERVICE] = TextProp(h.driver);
-        std::string mod = h.module.empty() ? h.driver : h.module;
-        std::string version = ReadLine("/sys/module/" + mod + "/version");
+        std::string mod = ModuleName(h.module.empty() ? h.driver : h.module);
+        std::string version = ReadLine(fs("/sys/module/" + mod + "/version"));
         if (version.empty()) version = kernel.release;
-        std::string date = kernel.date;
-        auto mp = kernel.modulePath.find(mod);
-        struct stat st;
-        if (mp != kernel.modulePath.end() && stat(mp->second.c_str(), &st) == 0) date = DateText(st.st_mtime);
+        std::string date = DriverDateOf(fs, kernel, mod);
         RegKey& dk = ck.FindOrAdd(keyName);
         dk.SetValue("DriverDesc", REG_SZ, WideValue(Utf8ToAnsi(h.friendly.empty() ? h.desc : h.friendly)));
         dk.SetValue("ProviderName", REG_SZ,
                     WideValue(h.driver == "kernel" ? "Linux kernel" : "Linux kernel (" + h.driver + ")"));
         dk.SetValue("DriverVersion", REG_SZ, WideValue(version));
         if (!date.empty()) dk.SetValue("DriverDate", REG_SZ, WideValue(date));
-        std::string match = h.compat.empty() ? (h.hw.empty() ? std::string() : h.hw[0]) : h.hw[0];
+        std::string match = h.hw.empty() ? std::string() : h.hw[0];
         for (auto& ch : match) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         if (!match.empty()) dk.SetValue("MatchingDeviceId", REG_SZ, WideValue(Utf8ToAnsi(match)));
       }

@@ -10,6 +10,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 
 namespace {
@@ -170,4 +175,266 @@ TEST(Host, UserValuesSurviveDriverKeyRefresh) {
   DWORD size = sizeof buf;
   EXPECT_EQ(RegQueryValueExA(k, "LastScan", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
   RegCloseKey(k);
+}
+
+// ---- a generated sysfs tree read in place of "/" ----
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class HostTree {
+ public:
+  HostTree() {
+    char tmpl[] = "/tmp/kvtreeXXXXXX";
+    root_ = mkdtemp(tmpl);
+    setenv("KORVANE_HOST_ROOT", root_.c_str(), 1);
+  }
+  ~HostTree() {
+    unsetenv("KORVANE_HOST_ROOT");
+    KorvaneResetMachine();
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  void File(const std::string& path, const std::string& text) const {
+    fs::create_directories(fs::path(root_ + "/" + path).parent_path());
+    std::ofstream(root_ + "/" + path) << text << "\n";
+  }
+  void Dir(const std::string& path) const { fs::create_directories(root_ + "/" + path); }
+  // A symbolic link at path to the tree's own target.
+  void Link(const std::string& path, const std::string& target) const {
+    Dir(target);
+    fs::create_directories(fs::path(root_ + "/" + path).parent_path());
+    fs::create_directory_symlink(root_ + "/" + target, root_ + "/" + path);
+  }
+  // A file whose modification time is noon (local time) of that day.
+  void Dated(const std::string& path, int year, int month, int day) const {
+    File(path, "module");
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = 12;
+    tm.tm_isdst = -1;
+    auto when = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    fs::last_write_time(root_ + "/" + path,
+                        fs::file_time_type::clock::now() + (when - std::chrono::system_clock::now()));
+  }
+  // A USB device or interface folder with its attribute files.
+  void Attrs(const std::string& dir, const std::map<std::string, std::string>& attrs) const {
+    for (const auto& [k, v] : attrs) File(dir + "/" + k, v);
+  }
+  std::string root_;
+};
+
+struct Found {
+  std::string cls, desc, friendly, hw, compat, date, provider;
+};
+
+// Every device the Setup API shows, with its driver key's date and provider.
+std::vector<Found> AllDevices() {
+  std::vector<Found> out;
+  for (ULONG i = 0;; ++i) {
+    GUID g;
+    if (CM_Enumerate_Classes(i, &g, 0) == CR_NO_SUCH_VALUE) break;
+    HDEVINFO set = SetupDiGetClassDevsA(&g, nullptr, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA d{};
+    d.cbSize = sizeof d;
+    for (DWORD n = 0; SetupDiEnumDeviceInfo(set, n, &d); ++n) {
+      Found f{Text(set, d, SPDRP_CLASS),  Text(set, d, SPDRP_DEVICEDESC), Text(set, d, SPDRP_FRIENDLYNAME),
+              Text(set, d, SPDRP_HARDWAREID), Text(set, d, SPDRP_COMPATIBLEIDS), "", ""};
+      for (auto* s : {&f.cls, &f.desc, &f.friendly})
+        if (!s->empty() && s->back() == '|') s->pop_back();
+      std::string drv = Text(set, d, SPDRP_DRIVER);
+      if (!drv.empty()) {
+        HKEY k;
+        std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + drv.substr(0, drv.size() - 1);
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS) {
+          for (auto [name, into] : {std::pair{"DriverDate", &f.date}, std::pair{"ProviderName", &f.provider}}) {
+            char buf[256] = "";
+            DWORD size = sizeof buf;
+            if (RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS)
+              *into = buf;
+          }
+          RegCloseKey(k);
+        } else {
+          f.date = "(no key)";
+        }
+      }
+      out.push_back(f);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+  }
+  return out;
+}
+
+const Found* ByHardwareId(const std::vector<Found>& all, const std::string& firstId) {
+  for (const auto& f : all)
+    if (f.hw.rfind(firstId + "|", 0) == 0) return &f;
+  return nullptr;
+}
+
+// A Debian kernel whose xHCI controller carries a two-interface receiver (keyboard and
+// mouse, plus a vendor HID interface) and a one-interface memory stick.
+void DesktopTree(const HostTree& t) {
+  const std::string rel = "6.1.0-18-amd64";
+  t.File("proc/sys/kernel/osrelease", rel);
+  t.File("proc/sys/kernel/version", "#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)");
+  t.File("proc/cpuinfo", "");
+  t.File("usr/share/hwdata/pci.ids",
+         "# pci.ids\n8086  Intel Corporation\n\ta36d  Cannon Lake PCH USB 3.1 xHCI Host Controller\n"
+         "\t\t1028 0869  Vostro 3470\nC 0c  Serial bus controller\n");
+  t.File("usr/share/misc/usb.ids",
+         "046d  Logitech, Inc.\n\tc52b  Unifying Receiver\n0781  SanDisk Corp.\n\t5151  Cruzer Micro Flash Drive\n"
+         "C 00  (Defined at Interface level)\n");
+  // Module files: loadable modules live in /sys/module with an initstate; built-in ones
+  // (usbcore, hid_generic here) have no file.
+  const std::string mods = "lib/modules/" + rel + "/kernel/drivers/";
+  t.Dated(mods + "usb/host/xhci-pci.ko", 2024, 1, 20);
+  t.Dated(mods + "hid/usbhid/usbhid.ko.xz", 2024, 1, 25);
+  t.Dated(mods + "usb/storage/usb-storage.ko.zst", 2023, 3, 3);
+  t.File("lib/modules/" + rel + "/modules.dep",
+         "kernel/drivers/usb/host/xhci-pci.ko: kernel/drivers/usb/host/xhci-hcd.ko\n"
+         "kernel/drivers/hid/usbhid/usbhid.ko.xz: kernel/drivers/hid/hid.ko.xz\n"
+         "kernel/drivers/usb/storage/usb-storage.ko.zst:\n");
+  for (const char* m : {"xhci_pci", "usbhid", "usb_storage"}) t.File(std::string("sys/module/") + m + "/initstate", "live");
+  t.Dir("sys/module/usbcore/parameters");
+  t.Link("sys/bus/pci/drivers/xhci_hcd/module", "sys/module/xhci_pci");
+  t.Link("sys/bus/usb/drivers/usb/module", "sys/module/usbcore");
+  t.Link("sys/bus/usb/drivers/usbhid/module", "sys/module/usbhid");
+  t.Link("sys/bus/usb/drivers/usb-storage/module", "sys/module/usb_storage");
+  t.Dir("sys/bus/hid/drivers/hid-generic");
+
+  const std::string pci = "sys/devices/pci0000:00/0000:00:14.0";
+  t.Attrs(pci, {{"vendor", "0x8086"}, {"device", "0xa36d"}, {"subsystem_vendor", "0x1028"},
+                {"subsystem_device", "0x0869"}, {"revision", "0x10"}, {"class", "0x0c0330"}});
+  t.Link(pci + "/driver", "sys/bus/pci/drivers/xhci_hcd");
+  t.Link("sys/bus/pci/devices/0000:00:14.0", pci);
+
+  const std::string rx = pci + "/usb1/1-1";
+  t.Attrs(rx, {{"idVendor", "046d"}, {"idProduct", "c52b"}, {"bcdDevice", "1211"}, {"bDeviceClass", "00"},
+               {"bDeviceSubClass", "00"}, {"bDeviceProtocol", "00"}, {"bNumInterfaces", " 3"},
+               {"manufacturer", "Logitech"}});
+  t.Link(rx + "/driver", "sys/bus/usb/drivers/usb");
+  t.Link("sys/bus/usb/devices/1-1", rx);
+  const char* protocols[] = {"01", "02", "00"};
+  for (int i = 0; i < 3; ++i) {
+    std::string ifn = "1-1:1." + std::to_string(i);
+    t.Attrs(rx + "/" + ifn, {{"bInterfaceNumber", "0" + std::to_string(i)}, {"bInterfaceClass", "03"},
+                             {"bInterfaceSubClass", i < 2 ? "01" : "00"}, {"bInterfaceProtocol", protocols[i]}});
+    t.Link(rx + "/" + ifn + "/driver", "sys/bus/usb/drivers/usbhid");
+    t.Link("sys/bus/usb/devices/" + ifn, rx + "/" + ifn);
+  }
+  // The receiver's mouse: an input device under the HID device of interface 1.
+  const std::string hid = rx + "/1-1:1.1/0003:046D:C52B.0002";
+  t.Link(hid + "/driver", "sys/bus/hid/drivers/hid-generic");
+  const std::string input = hid + "/input/input7";
+  t.Attrs(input, {{"name", "Logitech USB Receiver"}, {"id/bustype", "0003"}, {"id/vendor", "046d"},
+                  {"id/product", "c52b"}, {"id/version", "0111"}, {"capabilities/rel", "3"},
+                  {"capabilities/key", "0"}});
+  t.Link(input + "/device", hid);
+  t.Link("sys/class/input/input7", input);
+
+  const std::string stick = pci + "/usb1/1-2";
+  t.Attrs(stick, {{"idVendor", "0781"}, {"idProduct", "5151"}, {"bcdDevice", "0010"}, {"bDeviceClass", "00"},
+                  {"bDeviceSubClass", "00"}, {"bDeviceProtocol", "00"}, {"bNumInterfaces", " 1"}});
+  t.Link(stick + "/driver", "sys/bus/usb/drivers/usb");
+  t.Link("sys/bus/usb/devices/1-2", stick);
+  t.Attrs(stick + "/1-2:1.0", {{"bInterfaceNumber", "00"}, {"bInterfaceClass", "08"},
+                               {"bInterfaceSubClass", "06"}, {"bInterfaceProtocol", "50"}});
+  t.Link(stick + "/1-2:1.0/driver", "sys/bus/usb/drivers/usb-storage");
+}
+
+}  // namespace
+
+TEST(HostTree, CompositeUsbDeviceAndItsInterfacesAsWindowsShowsThem) {
+  HostTree tree;
+  DesktopTree(tree);
+  HostMachine h;
+  std::vector<Found> all = AllDevices();
+
+  const Found* composite = ByHardwareId(all, "USB\\VID_046D&PID_C52B&REV_1211");
+  ASSERT_NE(composite, nullptr);
+  EXPECT_EQ(composite->cls, "USB");
+  EXPECT_EQ(composite->desc, "USB Composite Device");
+  EXPECT_EQ(composite->friendly, "");
+  EXPECT_EQ(composite->hw, "USB\\VID_046D&PID_C52B&REV_1211|USB\\VID_046D&PID_C52B||");
+  EXPECT_EQ(composite->compat,
+            "USB\\DevClass_00&SubClass_00&Prot_00|USB\\DevClass_00&SubClass_00|USB\\DevClass_00|USB\\COMPOSITE||");
+  EXPECT_EQ(composite->date, "2-1-2024") << "usbcore is built in: the kernel's build date";
+
+  for (int i = 0; i < 3; ++i) {
+    std::string mi = "&MI_0" + std::to_string(i);
+    const Found* f = ByHardwareId(all, "USB\\VID_046D&PID_C52B&REV_1211" + mi);
+    ASSERT_NE(f, nullptr) << mi;
+    EXPECT_EQ(f->cls, "HIDClass");
+    EXPECT_EQ(f->desc, "USB Human Interface Device");
+    EXPECT_EQ(f->hw, "USB\\VID_046D&PID_C52B&REV_1211" + mi + "|USB\\VID_046D&PID_C52B" + mi + "||");
+    EXPECT_EQ(f->compat.rfind("USB\\Class_03&SubClass_0", 0), 0u) << f->compat;
+    EXPECT_EQ(f->date, "1-25-2024") << "usbhid.ko.xz";
+    EXPECT_EQ(f->provider, "Linux kernel (usbhid)");
+  }
+
+  const Found* mouse = ByHardwareId(all, "HID\\VID_046D&PID_C52B&REV_0111&MI_01");
+  ASSERT_NE(mouse, nullptr);
+  EXPECT_EQ(mouse->cls, "Mouse");
+  EXPECT_EQ(mouse->hw, "HID\\VID_046D&PID_C52B&REV_0111&MI_01|HID\\VID_046D&PID_C52B&MI_01|HID_DEVICE_SYSTEM_MOUSE||");
+  EXPECT_EQ(mouse->date, "2-1-2024");
+
+  // A one-interface device stays one device, named from usb.ids when it has no strings.
+  const Found* stick = ByHardwareId(all, "USB\\VID_0781&PID_5151&REV_0010");
+  ASSERT_NE(stick, nullptr);
+  EXPECT_EQ(stick->cls, "USB");
+  EXPECT_EQ(stick->desc, "USB Mass Storage Device");
+  EXPECT_EQ(stick->friendly, "Cruzer Micro Flash Drive");
+  EXPECT_EQ(stick->hw, "USB\\VID_0781&PID_5151&REV_0010|USB\\VID_0781&PID_5151||");
+  EXPECT_EQ(stick->date, "3-3-2023") << "usb-storage.ko.zst";
+  EXPECT_EQ(ByHardwareId(all, "USB\\VID_0781&PID_5151&REV_0010&MI_00"), nullptr);
+
+  // The controller, named from /usr/share/hwdata/pci.ids, dated by its module file.
+  const Found* xhci = ByHardwareId(all, "PCI\\VEN_8086&DEV_A36D&SUBSYS_08691028&REV_10");
+  ASSERT_NE(xhci, nullptr);
+  EXPECT_EQ(xhci->cls, "USB");
+  EXPECT_EQ(xhci->desc, "Intel Cannon Lake PCH USB 3.1 xHCI Host Controller");
+  EXPECT_EQ(xhci->date, "1-20-2024") << "xhci-pci.ko";
+
+  // Every bound driver has a date; only the catalogue-excluded HIDClass holds the HID
+  // interfaces, so the receiver stays in the scan as the composite device.
+  for (const auto& f : all) {
+    if (!f.provider.empty()) EXPECT_FALSE(f.date.empty()) << f.desc;
+  }
+}
+
+TEST(HostTree, KernelBuildDateInEachFormKernelsCarry) {
+  for (auto [version, date] : {std::pair{"#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)", "2-1-2024"},
+                               std::pair{"#14~22.04.1-Ubuntu SMP PREEMPT_DYNAMIC Thu Jan 11 10:07:34 UTC 2024",
+                                         "1-11-2024"},
+                               std::pair{"#1 SMP PREEMPT_DYNAMIC @1700000000", "11-14-2023"},
+                               std::pair{"#1 SMP PREEMPT_DYNAMIC @0", "1-1-1970"}}) {
+    HostTree tree;
+    tree.File("proc/sys/kernel/osrelease", "6.1.0");
+    tree.File("proc/sys/kernel/version", version);
+    HostMachine h;
+    std::vector<Found> all = AllDevices();
+    const Found* pc = nullptr;
+    for (const auto& f : all)
+      if (f.cls == "Computer") pc = &f;
+    ASSERT_NE(pc, nullptr);
+    EXPECT_EQ(pc->date, date) << version;
+  }
+}
+
+TEST(Host, EveryBoundDriverOfThisComputerHasADate) {
+  HostMachine h;
+  std::vector<Found> all = AllDevices();
+  int bound = 0;
+  for (const auto& f : all) {
+    if (f.provider.empty()) continue;
+    ++bound;
+    int m = 0, d = 0, y = 0;
+    char rest = 0;
+    EXPECT_EQ(std::sscanf(f.date.c_str(), "%d-%d-%d%c", &m, &d, &y, &rest), 3) << f.desc << ": " << f.date;
+    EXPECT_TRUE(m >= 1 && m <= 12 && d >= 1 && d <= 31 && y >= 1970) << f.date;
+  }
+  EXPECT_GT(bound, 0);
 }
