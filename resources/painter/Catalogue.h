@@ -38,6 +38,8 @@ void PaintPages(Catalogue& c);
 void PaintDiagrams(Catalogue& c);
 void PaintClassIcons(Catalogue& c);
 void PaintAll(Catalogue& c);
+// The program's icon for the desktop's icon theme, size x size pixels.
+QImage DesktopIcon(int size);
 
 // Review aid: the windows composed from the pictures, PREFIX-mock-*.png.
 void WriteMockups(const Catalogue& c, const QString& prefix);

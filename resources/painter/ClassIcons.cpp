@@ -832,4 +832,10 @@ void PaintClassIcons(Catalogue& c) {
             program, QStringLiteral("window and taskbar icon: the product mark (16 and 32 pixels)"));
 }
 
+QImage DesktopIcon(int size) {
+  // Below 32 pixels the emblem's detail blurs: the tile with the tick reads better.
+  if (size < 32) return IconImage(size, TrayMark);
+  return IconImage(size, [](QPainter& p) { DrawEmblem(p, QRectF(0, 0, 32, 32)); });
+}
+
 }  // namespace art

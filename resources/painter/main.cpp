@@ -1,8 +1,12 @@
 // kv_painter OUTDIR [--sheet PREFIX] [--inventory FILE]
+// kv_painter --desktop-icons DIR
 // Paints every picture of the program into OUTDIR (JPEG, GIF, ICO) and writes
 // OUTDIR/korvane_art.qrc, whose aliases are the resource names under /rcdata.
 // --sheet writes contact sheets PREFIX-<group>.png for reviewing the look;
 // --inventory writes the Markdown table of every picture.
+// --desktop-icons writes the program's icon as DIR/NxN/apps/korvane.png for the
+// hicolor icon theme.
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -118,6 +122,20 @@ int main(int argc, char** argv) {
   if (args.size() < 2) {
     std::fprintf(stderr, "usage: kv_painter OUTDIR [--sheet PREFIX] [--inventory FILE]\n");
     return 2;
+  }
+  if (args[1] == QLatin1String("--desktop-icons") && args.size() == 3) {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const QString dir = QStringLiteral("%1/%2x%2/apps").arg(args[2]).arg(size);
+      QDir().mkpath(dir);
+      QByteArray png;
+      QBuffer buffer(&png);
+      buffer.open(QIODevice::WriteOnly);
+      if (!art::DesktopIcon(size).save(&buffer, "PNG") || !WriteIfChanged(dir + QStringLiteral("/korvane.png"), png)) {
+        std::fprintf(stderr, "kv_painter: cannot write the %dx%d icon\n", size, size);
+        return 1;
+      }
+    }
+    return 0;
   }
   const QString outDir = args[1];
   QString sheetPrefix, inventory;
