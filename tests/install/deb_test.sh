@@ -96,7 +96,11 @@ done
 
 # Under a real X server the window's class is the one the menu entry names.
 kill "$app"; wait "$app" 2>/dev/null || true
-# Xvfb now and then dies while announcing its display under load: tried again.
+# Xvfb now and then dies while announcing its display, or soon after, under load: the
+# display and the program are tried again.
+want="$(sed -n 's/^StartupWMClass=//p' "$desktop")"
+class=""
+unset QT_QPA_PLATFORM
 for _ in 1 2 3 4; do
   rm -f "$work/display"
   Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>/dev/null &
@@ -104,22 +108,21 @@ for _ in 1 2 3 4; do
   pids+=($xvfb)
   for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$work/display" 2>/dev/null)"
-  for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break 2; sleep 0.1; done
-  kill "$xvfb" 2>/dev/null || true
-done
-xwininfo -root >/dev/null 2>&1 || fail "no Xvfb display"
-unset QT_QPA_PLATFORM
-"$root/usr/bin/korvane" >"$work/app.log" 2>&1 &
-pids+=($!)
-want="$(sed -n 's/^StartupWMClass=//p' "$desktop")"
-class=""
-for _ in $(seq 200); do
-  for id in $(xwininfo -root -children 2>/dev/null | awk '/"Korvane"/ {print $1}'); do
-    c="$(xprop -id "$id" WM_CLASS 2>/dev/null || true)"
-    [[ "$c" == *'"'* ]] && class="$c"
-    [[ "$c" == *"\"$want\""* ]] && break 2
+  for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+  "$root/usr/bin/korvane" >"$work/app.log" 2>&1 &
+  app=$!
+  pids+=($app)
+  for _ in $(seq 200); do
+    for id in $(xwininfo -root -children 2>/dev/null | awk '/"Korvane"/ {print $1}'); do
+      c="$(xprop -id "$id" WM_CLASS 2>/dev/null || true)"
+      [[ "$c" == *'"'* ]] && class="$c"
+      [[ "$c" == *"\"$want\""* ]] && break 3
+    done
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
   done
-  sleep 0.1
+  kill "$app" "$xvfb" 2>/dev/null || true
+  wait "$app" "$xvfb" 2>/dev/null || true
 done
 [[ "$class" == *"\"$want\""* ]] || { cat "$work/app.log" >&2; fail "WM_CLASS $class, StartupWMClass $want"; }
 echo "deb test: the package installs, validates and runs"
