@@ -1,4 +1,4 @@
-// Umbrella header of the platform layer: includes every header that exists.
+// Umbrella header of the platform layer: the Windows headers the program uses.
 #pragma once
 
 #include "minwindef.h"
@@ -9,36 +9,13 @@
 #include "winbase.h"
 #include "fileapi.h"
 
-#if __has_include("sysinfoapi.h")
 #include "sysinfoapi.h"
-#endif
-#if __has_include("libloaderapi.h")
 #include "libloaderapi.h"
-#endif
-#if __has_include("winnls.h")
 #include "winnls.h"
-#endif
-#if __has_include("winuser.h")
 #include "winuser.h"
-#endif
-#if __has_include("winver.h")
 #include "winver.h"
-#endif
-#if __has_include("synchapi.h")
 #include "synchapi.h"
-#endif
-#if __has_include("shellapi.h")
 #include "shellapi.h"
-#endif
-#if __has_include("processthreadsapi.h")
 #include "processthreadsapi.h"
-#endif
-#if __has_include("handleapi.h")
 #include "handleapi.h"
-#endif
-#if __has_include("windef.h")
 #include "windef.h"
-#endif
-#if __has_include("wingdi.h")
-#include "wingdi.h"
-#endif

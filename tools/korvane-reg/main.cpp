@@ -1,5 +1,5 @@
 // korvane-reg: reg.exe's query/add/delete on the current machine's registry.
-#include <korvane_regtool.h>
+#include "tools/korvane-reg/RegTool.h"
 
 #include <iostream>
 

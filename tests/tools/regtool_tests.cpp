@@ -1,7 +1,7 @@
 // korvane-reg: reg.exe's query/add/delete and its output.
-#include <korvane_regtool.h>
+#include "tools/korvane-reg/RegTool.h"
 
-#include "machine_fixture.h"
+#include "platform/machine_fixture.h"
 
 #include <gtest/gtest.h>
 

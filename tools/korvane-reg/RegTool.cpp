@@ -1,5 +1,5 @@
 // korvane-reg's logic: reg.exe's query/add/delete over the platform registry.
-#include <korvane_regtool.h>
+#include "tools/korvane-reg/RegTool.h"
 
 #include <windows.h>
 
