@@ -1,5 +1,9 @@
 #include "core/uAppState.h"
 
+#include "core/uOSError.h"
+
+#include <windows.h>
+
 TKorvaneState::TKorvaneState() {
   ClearCatalogue();
   ClearDrivers();
@@ -18,3 +22,24 @@ void TKorvaneState::ClearDrivers() {
 void TKorvaneState::LoadSettings() { ::LoadSettings(Settings, TempFolder); }
 
 bool TKorvaneState::SaveSettings() { return ::SaveSettings(Settings, ExeName); }
+
+void TKorvaneState::ReadTempFolder() {
+  char buf[MAX_PATH + 1] = {};
+  SetLastError(ERROR_SUCCESS);
+  const DWORD len = GetTempPathA(MAX_PATH, buf);
+  TempFolderError.clear();
+  if (len > 0 && len < MAX_PATH) {
+    TempFolder.assign(buf, len);
+    return;
+  }
+  TempFolder.clear();
+  if (len >= MAX_PATH)
+    TempFolderError = "The temporary folder's path is longer than " + std::to_string(MAX_PATH - 1) +
+                      " characters.";
+  else {
+    std::string why = OSErrorText(GetLastError());
+    if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && why[1] >= 'a' && why[1] <= 'z')
+      why[0] = static_cast<char>(why[0] - 'A' + 'a');
+    TempFolderError = "The temporary folder cannot be used: " + why + ".";
+  }
+}

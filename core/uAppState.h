@@ -17,7 +17,8 @@ class TKorvaneState {
   int32_t GUIDCount = 0;
   TSettings Settings;
   std::string PartnerID;
-  std::string TempFolder;      // with trailing separator
+  std::string TempFolder;      // with trailing separator; empty when not usable
+  std::string TempFolderError; // why TempFolder is empty (a sentence), else empty
   std::string ExeName;         // full path of the program
   std::string ExeFolder;       // with trailing separator
   std::string ProgramVersion;
@@ -26,6 +27,11 @@ class TKorvaneState {
   // Empty both arrays (slot 0 only).
   void ClearCatalogue();
   void ClearDrivers();
+
+  // TempFolder := GetTempPathA into a buffer of MAX_PATH characters. When the
+  // platform refuses the folder or its path does not fit, TempFolder is empty
+  // and TempFolderError names the cause.
+  void ReadTempFolder();
 
   // Calls ::LoadSettings / ::SaveSettings with TempFolder / ExeName.
   void LoadSettings();

@@ -22,6 +22,8 @@ const char* ErrorText(DWORD code) {
 
 }  // namespace
 
+std::string OSErrorText(DWORD code) { return ErrorText(code); }
+
 void RaiseOSError(DWORD code) {
   throw EOSError(code, "System Error.  Code: " + std::to_string(code) + ".\r\n" + ErrorText(code));
 }

@@ -12,6 +12,10 @@ class EOSError : public std::runtime_error {
   DWORD ErrorCode;
 };
 
+// The platform's text for an error code, without a final full stop
+// ("Access is denied").
+std::string OSErrorText(DWORD code);
+
 // Raises the calling thread's last platform error.
 [[noreturn]] void RaiseLastOSError();
 [[noreturn]] void RaiseOSError(DWORD code);

@@ -67,16 +67,29 @@ void ShowOpenError(const TGzip& gz, const std::string& path) {
 
 }  // namespace
 
-int TGzip::Execute() {
+std::string GzipResultText(TGzipResult result, const std::string& source,
+                           const std::string& destination) {
+  switch (result) {
+    case TGzipResult::Ok: return std::string();
+    case TGzipResult::CantOpenSource: return "Can't open: " + source + ".";
+    case TGzipResult::CantCreateDestination: return "Can't open: " + destination + ".";
+    case TGzipResult::ReadError: return "Reading " + source + " failed (code 101).";
+    case TGzipResult::CompressError: return "Writing " + destination + " failed (code 102).";
+    case TGzipResult::FinishError: return "Finishing " + destination + " failed (code 103).";
+  }
+  return "Packing failed (code " + std::to_string(static_cast<int>(result)) + ").";
+}
+
+TGzipResult TGzip::Execute() {
   FilePtr src(std::fopen(FileSource.c_str(), "rb"));
   if (!src) {
     ShowOpenError(*this, FileSource);
-    return kCantOpenSource;
+    return TGzipResult::CantOpenSource;
   }
   FilePtr dst(std::fopen(FileDestination.c_str(), "wb"));
   if (!dst) {
     ShowOpenError(*this, FileDestination);
-    return kCantCreateDestination;
+    return TGzipResult::CantCreateDestination;
   }
   // Our own buffers are the only ones: stdio would only copy them again.
   std::setvbuf(src.get(), nullptr, _IONBF, 0);
@@ -99,18 +112,18 @@ int TGzip::Execute() {
     header += '\0';
   }
 
-  int result = kOk;
-  if (std::fwrite(header.data(), 1, header.size(), dst.get()) != header.size()) result = kCompressError;
+  TGzipResult result = TGzipResult::Ok;
+  if (std::fwrite(header.data(), 1, header.size(), dst.get()) != header.size()) result = TGzipResult::CompressError;
 
   z_stream zs{};
   int level = CompressionLevel;
   if (level < Z_DEFAULT_COMPRESSION || level > Z_BEST_COMPRESSION) level = Z_DEFAULT_COMPRESSION;
   bool zInit = false;
-  if (result == kOk) {
+  if (result == TGzipResult::Ok) {
     if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Strategy(CompressionType)) == Z_OK)
       zInit = true;
     else
-      result = kCompressError;
+      result = TGzipResult::CompressError;
   }
 
   std::vector<unsigned char> in(kBufferSize), out(kBufferSize);
@@ -131,11 +144,11 @@ int TGzip::Execute() {
     return rc;
   };
 
-  if (result == kOk) {
+  if (result == TGzipResult::Ok) {
     for (;;) {
       const std::size_t got = std::fread(in.data(), 1, in.size(), src.get());
       if (got < in.size() && std::ferror(src.get())) {
-        result = kReadError;
+        result = TGzipResult::ReadError;
         break;
       }
       if (got == 0) break;
@@ -145,7 +158,7 @@ int TGzip::Execute() {
       zs.avail_in = static_cast<uInt>(got);
       const int rc = drain(Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_BUF_ERROR) {
-        result = kCompressError;
+        result = TGzipResult::CompressError;
         break;
       }
     }
@@ -156,24 +169,24 @@ int TGzip::Execute() {
     // a failure here is the one reported.
     zs.next_in = nullptr;
     zs.avail_in = 0;
-    if (drain(Z_FINISH) != Z_STREAM_END) result = kFinishError;
+    if (drain(Z_FINISH) != Z_STREAM_END) result = TGzipResult::FinishError;
     deflateEnd(&zs);
   }
 
-  if (result == kOk) {
+  if (result == TGzipResult::Ok) {
     unsigned char trailer[8];
     PutLe32(trailer, crc);
     PutLe32(trailer + 4, length & 0xFFFFFFFFUL);
-    if (std::fwrite(trailer, 1, sizeof trailer, dst.get()) != sizeof trailer) result = kCompressError;
+    if (std::fwrite(trailer, 1, sizeof trailer, dst.get()) != sizeof trailer) result = TGzipResult::CompressError;
   }
   src.reset();
-  if (std::fclose(dst.release()) != 0 && result == kOk) result = kCompressError;
+  if (std::fclose(dst.release()) != 0 && result == TGzipResult::Ok) result = TGzipResult::CompressError;
 
-  if (result == kOk && DeleteSource) std::remove(FileSource.c_str());
+  if (result == TGzipResult::Ok && DeleteSource) std::remove(FileSource.c_str());
   // A cut-off packed file must not be taken for the report.
   // Only a regular file is ours to remove (never a device such as /dev/null).
   struct stat st {};
-  if (result != kOk && ::stat(FileDestination.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+  if (result != TGzipResult::Ok && ::stat(FileDestination.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     std::remove(FileDestination.c_str());
   return result;
 }

@@ -15,15 +15,22 @@ using TGzipErrorHook = std::function<void(const std::string& text)>;
 // The process-wide hook used when a TGzip has none of its own; empty means stderr.
 void SetDefaultGzipErrorHook(TGzipErrorHook hook);
 
+// Result codes of TGzip::Execute; the numbers are the packer's documented codes.
+enum class TGzipResult : int {
+  Ok = 0,
+  CantOpenSource = 1,
+  CantCreateDestination = 2,
+  ReadError = 101,
+  CompressError = 102,
+  FinishError = 103,  // finishing the stream failed; wins over the others
+};
+
+// A sentence for a failed result, naming the file concerned ("Can't open: <path>.").
+std::string GzipResultText(TGzipResult result, const std::string& source,
+                           const std::string& destination);
+
 class TGzip {
  public:
-  // Result codes of Execute.
-  static constexpr int kOk = 0;
-  static constexpr int kCantOpenSource = 1;
-  static constexpr int kCantCreateDestination = 2;
-  static constexpr int kReadError = 101;
-  static constexpr int kCompressError = 102;
-  static constexpr int kFinishError = 103;
   static constexpr std::size_t kBufferSize = 16384;
 
   std::string FileSource = "data.dat";
@@ -36,5 +43,5 @@ class TGzip {
   bool WindowOnError = true;
   TGzipErrorHook OnError;  // overrides the default hook for this packer
 
-  int Execute();
+  TGzipResult Execute();
 };

@@ -30,6 +30,31 @@ const char* const kCipherList = "ALL:!ADH:RC4+RSA:+HIGH:+MEDIUM:+LOW:+SSLv2:+EXP
 const char* const kRootCertError = "Could not load root certificate.";
 }  // namespace httpdefaults
 
+const char* HttpErrorKindName(THttpErrorKind kind) {
+  switch (kind) {
+    case THttpErrorKind::Resolve: return "resolve";
+    case THttpErrorKind::Connect: return "connect";
+    case THttpErrorKind::Tls: return "tls";
+    case THttpErrorKind::Timeout: return "timeout";
+    case THttpErrorKind::Status: return "status";
+    case THttpErrorKind::Malformed: return "malformed";
+    case THttpErrorKind::TooLarge: return "too-large";
+    case THttpErrorKind::LocalFile: return "local-file";
+    case THttpErrorKind::Aborted: return "aborted";
+    case THttpErrorKind::Url: return "url";
+  }
+  return "unknown";
+}
+
+std::string TimeoutText(unsigned timeoutMs) {
+  std::string span;
+  if (timeoutMs >= 1000 && timeoutMs % 1000 == 0)
+    span = std::to_string(timeoutMs / 1000) + (timeoutMs == 1000 ? " second" : " seconds");
+  else
+    span = std::to_string(timeoutMs) + (timeoutMs == 1 ? " millisecond" : " milliseconds");
+  return "The connection timed out after " + span + ".";
+}
+
 namespace {
 
 // Blocking waits are cut into slices so that an abort from another thread
@@ -37,6 +62,13 @@ namespace {
 constexpr int kPollSliceMs = 200;
 constexpr std::size_t kPlainReadPiece = 64 * 1024;
 constexpr std::size_t kUploadBlock = 64 * 1024;
+constexpr const char* kAbortedText = "The transfer was stopped.";
+
+std::string ResolveText(int rc) {
+  std::string text = gai_strerror(rc);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
 
 std::string OpenSslErrors() {
   std::string text;
@@ -49,7 +81,18 @@ std::string OpenSslErrors() {
   return text.empty() ? std::string("unknown error") : text;
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+// The platform's text for an errno value, starting lower case so it reads
+// inside a sentence ("connection refused").
+std::string ErrnoText(int err) {
+  std::string text = std::strerror(err);
+  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
+[[noreturn]] void ThrowTls(const std::string& detail) {
+  throw EHttpError(THttpErrorKind::Tls, "The secure connection failed: " + detail + ".");
+}
 
 // A socket BIO that sends with MSG_NOSIGNAL: a peer that vanishes must give
 // an error, not a SIGPIPE that ends the program.
@@ -145,7 +188,7 @@ class THttpConnection : public IHttpSource {
   void PrepareTls(TSSLIOHandler& handler) {
     info_.handler = &handler;
     ctx_ = SSL_CTX_new(TLS_client_method());
-    if (!ctx_) throw EHttpError("Could not create the SSL context: " + OpenSslErrors());
+    if (!ctx_) ThrowTls("no SSL context: " + OpenSslErrors());
     SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
 #ifdef SSL_OP_IGNORE_UNEXPECTED_EOF
     // Servers that close without close_notify end a close-delimited body.
@@ -156,7 +199,7 @@ class THttpConnection : public IHttpSource {
     if (!handler.RootCertFile.empty()) {
       if (SSL_CTX_load_verify_locations(ctx_, handler.RootCertFile.c_str(), nullptr) != 1) {
         ERR_clear_error();
-        throw EHttpError(httpdefaults::kRootCertError);
+        throw EHttpError(THttpErrorKind::Tls, httpdefaults::kRootCertError);
       }
     }
     SSL_CTX_set_info_callback(ctx_, InfoCallback);
@@ -179,7 +222,8 @@ class THttpConnection : public IHttpSource {
       rc = getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &list);
     }
     if (rc != 0 || !list)
-      throw EHttpError("Could not resolve host name \"" + url.Host + "\": " + gai_strerror(rc));
+      throw EHttpError(THttpErrorKind::Resolve, "Could not find the server \"" + url.Host + "\": " +
+                                                    ResolveText(rc) + ".");
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(list, freeaddrinfo);
 
     std::string lastError = "no address";
@@ -217,7 +261,8 @@ class THttpConnection : public IHttpSource {
       if (ctx_) Handshake(url);
       return;
     }
-    throw EHttpError("Could not connect to " + url.Host + ":" + port + ": " + lastError);
+    throw EHttpError(THttpErrorKind::Connect,
+                     "Could not connect to " + url.Host + " port " + port + ": " + lastError + ".");
   }
 
   void SendAll(const char* data, std::size_t size) {
@@ -242,7 +287,7 @@ class THttpConnection : public IHttpSource {
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
           Wait(POLLOUT, TimeoutArg(), "Write");
         } else if (n < 0 && errno != EINTR) {
-          throw EHttpError("Socket error while sending: " + ErrnoText(errno));
+          throw EHttpError(THttpErrorKind::Connect, "The connection failed while sending: " + ErrnoText(errno) + ".");
         }
       }
     }
@@ -268,7 +313,7 @@ class THttpConnection : public IHttpSource {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
           Wait(POLLIN, TimeoutArg(), "Read");
         else if (errno != EINTR)
-          throw EHttpError("Socket error while reading: " + ErrnoText(errno));
+          throw EHttpError(THttpErrorKind::Connect, "The connection failed while reading: " + ErrnoText(errno) + ".");
       }
     }
   }
@@ -297,7 +342,7 @@ class THttpConnection : public IHttpSource {
   int TimeoutArg() const { return static_cast<int>(std::min<unsigned>(timeoutMs_, INT_MAX)); }
 
   void CheckAborted() const {
-    if (aborted_) throw EHttpError("Disconnected: the operation was aborted.");
+    if (aborted_) throw EHttpError(THttpErrorKind::Aborted, kAbortedText);
   }
 
   void RethrowInfo() {
@@ -319,13 +364,14 @@ class THttpConnection : public IHttpSource {
       if (timeoutMs >= 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-        if (left <= 0) throw EHttpError(std::string(what) + " timed out.");
+        if (left <= 0) throw EHttpError(THttpErrorKind::Timeout, TimeoutText(timeoutMs_));
         slice = static_cast<int>(std::min<long long>(left, kPollSliceMs));
       }
       pollfd p{fd_, events, 0};
       const int rc = ::poll(&p, 1, slice);
       if (rc > 0) return;  // errors and hang-ups show in the following call
-      if (rc < 0 && errno != EINTR) throw EHttpError("Socket error: " + ErrnoText(errno));
+      if (rc < 0 && errno != EINTR)
+        throw EHttpError(THttpErrorKind::Connect, std::string("The connection failed: ") + ErrnoText(errno) + ".");
     }
   }
 
@@ -337,9 +383,10 @@ class THttpConnection : public IHttpSource {
     } else if (err == SSL_ERROR_SYSCALL) {
       const int e = errno;
       ERR_clear_error();
-      throw EHttpError(std::string("SSL socket error: ") + (e ? ErrnoText(e) : "connection closed"));
+      throw EHttpError(THttpErrorKind::Connect, std::string("The secure connection broke: ") +
+                                                    (e ? ErrnoText(e) : "the server closed it") + ".");
     } else {
-      throw EHttpError(std::string("SSL error: ") + OpenSslErrors());
+      ThrowTls(OpenSslErrors());
     }
   }
 
@@ -373,10 +420,10 @@ class THttpConnection : public IHttpSource {
 
   void Handshake(const THttpUrl& url) {
     ssl_ = SSL_new(ctx_);
-    if (!ssl_) throw EHttpError("Could not create the SSL connection: " + OpenSslErrors());
+    if (!ssl_) ThrowTls("no SSL connection: " + OpenSslErrors());
     SSL_set_app_data(ssl_, &info_);
     BIO* bio = BIO_new(NoSignalSocketMethod());
-    if (!bio) throw EHttpError("Could not create the SSL socket: " + OpenSslErrors());
+    if (!bio) ThrowTls("no SSL socket: " + OpenSslErrors());
     BIO_set_fd(bio, fd_, BIO_NOCLOSE);
     SSL_set_bio(ssl_, bio, bio);
     if (!IsIpLiteral(url.Host)) SSL_set_tlsext_host_name(ssl_, url.Host.c_str());
@@ -394,10 +441,9 @@ class THttpConnection : public IHttpSource {
       if (err == SSL_ERROR_SYSCALL) {
         const int e = errno;
         ERR_clear_error();
-        throw EHttpError(std::string("SSL handshake failed: ") +
-                         (e ? ErrnoText(e) : "connection closed by the server"));
+        ThrowTls(std::string("the handshake broke off: ") + (e ? ErrnoText(e) : "the server closed the connection"));
       }
-      throw EHttpError("SSL handshake failed: " + OpenSslErrors());
+      ThrowTls("the handshake failed: " + OpenSslErrors());
     }
   }
 
@@ -432,13 +478,13 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
                           const std::function<void(const char*, std::size_t)>& sink) {
   aborted_ = false;
   const THttpUrl u = ParseHttpUrl(url);
-  if (u.Secure() && !IOHandler) throw EHttpError("An SSL IO handler is required for " + url);
+  if (u.Secure() && !IOHandler) ThrowTls("no SSL IO handler is set for " + url);
 
   std::ifstream file;
   int64_t contentLength = -1;
   if (upload) {
     file.open(upload->Path, std::ios::binary);
-    if (!file) throw EHttpError("Cannot open file \"" + upload->Path + "\"");
+    if (!file) throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + upload->Path + "\".");
     contentLength = static_cast<int64_t>(upload->Prefix.size() + upload->Suffix.size()) + upload->FileSize;
   }
 
@@ -469,7 +515,8 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
       while (left > 0) {
         file.read(block.data(), static_cast<std::streamsize>(std::min<int64_t>(left, kUploadBlock)));
         const std::streamsize got = file.gcount();
-        if (got <= 0) throw EHttpError("The file \"" + upload->Path + "\" changed while it was sent");
+        if (got <= 0)
+          throw EHttpError(THttpErrorKind::LocalFile, "The file \"" + upload->Path + "\" changed while it was sent.");
         conn.SendAll(block.data(), static_cast<std::size_t>(got));
         left -= got;
       }
@@ -481,7 +528,8 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
     THttpResponseReader reader(conn);
     const THttpResponseHead response = reader.ReadHead();
     if (response.StatusCode < 200 || response.StatusCode > 299)
-      throw EHttpError(response.StatusLine, response.StatusCode);
+      throw EHttpError(THttpErrorKind::Status, "The server answered \"" + response.StatusLine + "\".",
+                       response.StatusCode);
     const TBodyPlan plan = PlanBody(response);
 
     int64_t soFar = 0;
@@ -494,7 +542,7 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
       sink(data, n);
       soFar += static_cast<int64_t>(n);
       if (OnWork) OnWork(soFar);
-      if (aborted_) throw EHttpError("Disconnected: the operation was aborted.");
+      if (aborted_) throw EHttpError(THttpErrorKind::Aborted, kAbortedText);
     };
     reader.ReadBody(plan, events);
     if (OnWorkEnd) OnWorkEnd();
@@ -518,7 +566,7 @@ std::string THttpClient::GetText(const std::string& url) {
 void THttpClient::GetToStream(const std::string& url, std::ostream& out) {
   Request("GET", url, nullptr, [&out](const char* data, std::size_t n) {
     out.write(data, static_cast<std::streamsize>(n));
-    if (!out) throw EHttpError("Could not write the download to its stream");
+    if (!out) throw EHttpError(THttpErrorKind::LocalFile, "The download could not be written to its file.");
   });
 }
 
@@ -528,9 +576,9 @@ std::string THttpClient::PostFile(const std::string& url, const std::string& fie
   upload.Path = path;
   {
     std::ifstream probe(path, std::ios::binary | std::ios::ate);
-    if (!probe) throw EHttpError("Cannot open file \"" + path + "\"");
+    if (!probe) throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + path + "\".");
     upload.FileSize = static_cast<int64_t>(probe.tellg());
-    if (upload.FileSize < 0) throw EHttpError("Cannot read file \"" + path + "\"");
+    if (upload.FileSize < 0) throw EHttpError(THttpErrorKind::LocalFile, "Cannot read the file \"" + path + "\".");
   }
   const std::string boundary = NewMultipartBoundary();
   upload.ContentType = MultipartContentType(boundary);

@@ -23,15 +23,36 @@ constexpr std::size_t kMaxHeaderLine = 64 * 1024;
 constexpr int kMaxHeaderCount = 100;
 }  // namespace httpdefaults
 
-// Every failure of an operation: resolution, connection, TLS, time-out,
-// malformed response, non-2xx status (StatusCode then holds it), missing file,
-// or an abort through Disconnect().
+// What went wrong in an operation.
+enum class THttpErrorKind {
+  Resolve,    // the host name did not resolve
+  Connect,    // no connection, or the connection broke
+  Tls,        // TLS set-up or handshake (an unloadable root certificate included)
+  Timeout,    // no data within the read time-out
+  Status,     // a response status outside 2xx (StatusCode holds it)
+  Malformed,  // a response that is not HTTP, or cut short
+  TooLarge,   // a body beyond the 32-bit counts
+  LocalFile,  // the upload file, or the stream the body goes to
+  Aborted,    // Disconnect() stopped the operation
+  Url,        // an address that is not a usable http or https URL
+};
+
+// Stable lower-case name of a kind ("resolve", "connect", "tls", "timeout", "status",
+// "malformed", "too-large", "local-file", "aborted", "url").
+const char* HttpErrorKindName(THttpErrorKind kind);
+
+// Every failure of an operation. The text is one sentence for a person; the
+// kind is what code looks at.
 class EHttpError : public std::runtime_error {
  public:
-  explicit EHttpError(const std::string& message, int statusCode = 0)
-      : std::runtime_error(message), StatusCode(statusCode) {}
+  EHttpError(THttpErrorKind kind, const std::string& message, int statusCode = 0)
+      : std::runtime_error(message), Kind(kind), StatusCode(statusCode) {}
+  THttpErrorKind Kind;
   int StatusCode = 0;
 };
+
+// "The connection timed out after 30 seconds." for a read time-out in ms.
+std::string TimeoutText(unsigned timeoutMs);
 
 // The TLS layer's settings and hooks. When attached to a client it also
 // carries the socket's own status texts for plain http URLs.

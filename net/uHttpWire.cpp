@@ -45,7 +45,7 @@ std::string EncodePath(const std::string& path, const std::string& url) {
   out.reserve(path.size());
   for (char ch : path) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F) throw EHttpError("Invalid character in URL: " + url);
+    if (c < 0x20 || c == 0x7F) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" holds a control character.");
     if (c == ' ' || c >= 0x80) {
       out += '%';
       out += hex[c >> 4];
@@ -62,10 +62,10 @@ std::string EncodePath(const std::string& path, const std::string& url) {
 THttpUrl ParseHttpUrl(const std::string& url) {
   THttpUrl u;
   const std::size_t schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos) throw EHttpError("Invalid URL: " + url);
+  if (schemeEnd == std::string::npos) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" is not a valid URL.");
   u.Protocol = Lower(url.substr(0, schemeEnd));
   if (u.Protocol != "http" && u.Protocol != "https")
-    throw EHttpError("Unsupported protocol in URL: " + url);
+    throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" is neither http nor https.");
   u.Port = u.Secure() ? 443 : 80;
 
   const std::size_t authStart = schemeEnd + 3;
@@ -79,34 +79,34 @@ THttpUrl ParseHttpUrl(const std::string& url) {
   std::string portText;
   if (!authority.empty() && authority[0] == '[') {
     const std::size_t close = authority.find(']');
-    if (close == std::string::npos) throw EHttpError("Invalid URL: " + url);
+    if (close == std::string::npos) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" is not a valid URL.");
     u.Host = authority.substr(1, close - 1);
     std::string rest = authority.substr(close + 1);
     if (!rest.empty()) {
-      if (rest[0] != ':') throw EHttpError("Invalid URL: " + url);
+      if (rest[0] != ':') throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" is not a valid URL.");
       portText = rest.substr(1);
-      if (portText.empty()) throw EHttpError("Invalid port in URL: " + url);
+      if (portText.empty()) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" has an invalid port.");
     }
   } else {
     const std::size_t colon = authority.rfind(':');
     if (colon != std::string::npos) {
       u.Host = authority.substr(0, colon);
       portText = authority.substr(colon + 1);
-      if (portText.empty()) throw EHttpError("Invalid port in URL: " + url);
+      if (portText.empty()) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" has an invalid port.");
     } else {
       u.Host = authority;
     }
   }
-  if (u.Host.empty()) throw EHttpError("No host in URL: " + url);
+  if (u.Host.empty()) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" names no host.");
   for (char ch : u.Host) {
     const auto c = static_cast<unsigned char>(ch);
     if (c <= 0x20 || c == 0x7F || ch == '/' || ch == '\\')
-      throw EHttpError("Invalid host in URL: " + url);
+      throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" has an invalid host.");
   }
   if (!portText.empty()) {
-    if (!AllDigits(portText) || portText.size() > 5) throw EHttpError("Invalid port in URL: " + url);
+    if (!AllDigits(portText) || portText.size() > 5) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" has an invalid port.");
     const long port = std::stol(portText);
-    if (port < 1 || port > 65535) throw EHttpError("Invalid port in URL: " + url);
+    if (port < 1 || port > 65535) throw EHttpError(THttpErrorKind::Url, "The address \"" + url + "\" has an invalid port.");
     u.Port = static_cast<uint16_t>(port);
   }
 
@@ -202,12 +202,12 @@ TBodyPlan PlanBody(const THttpResponseHead& head) {
       std::size_t comma = value.find(',', start);
       if (comma == std::string::npos) comma = value.size();
       const std::string item = Trim(value.substr(start, comma - start));
-      if (!AllDigits(item)) throw EHttpError("Invalid Content-Length: \"" + value + "\"");
+      if (!AllDigits(item)) throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid Content-Length \"" + value + "\".");
       const std::string digits = item.substr(std::min(item.find_first_not_of('0'), item.size() - 1));
       if (digits.size() > 10 || std::stoll(digits) > httpdefaults::kMaxBodyBytes)
-        throw EHttpError("Response body too large: Content-Length " + item);
+        throw EHttpError(THttpErrorKind::TooLarge, "The server announced a body of " + item + " bytes, which is too large.");
       const int64_t n = std::stoll(digits);
-      if (length >= 0 && n != length) throw EHttpError("Conflicting Content-Length headers");
+      if (length >= 0 && n != length) throw EHttpError(THttpErrorKind::Malformed, "The server sent conflicting Content-Length headers.");
       length = n;
       start = comma + 1;
     }
@@ -244,16 +244,16 @@ std::string THttpResponseReader::ReadLine(const char* what) {
       std::size_t lineEnd = pos;
       if (lineEnd > begin_ && base[lineEnd - 1] == '\r') --lineEnd;
       if (lineEnd - begin_ > httpdefaults::kMaxHeaderLine)
-        throw EHttpError(std::string(what) + " is longer than 64 KiB");
+        throw EHttpError(THttpErrorKind::Malformed, std::string("The server sent a ") + what + " longer than 64 KiB.");
       std::string line(base + begin_, lineEnd - begin_);
       begin_ = pos + 1;
       return line;
     }
     if (end_ - begin_ > httpdefaults::kMaxHeaderLine + 1)
-      throw EHttpError(std::string(what) + " is longer than 64 KiB");
+      throw EHttpError(THttpErrorKind::Malformed, std::string("The server sent a ") + what + " longer than 64 KiB.");
     const std::size_t had = end_ - begin_;
     if (!Fill()) {
-      throw EHttpError(std::string("Connection closed gracefully while reading the ") + what);
+      throw EHttpError(THttpErrorKind::Malformed, std::string("The server closed the connection while sending the ") + what + ".");
     }
     scanned = begin_ + had;
   }
@@ -266,32 +266,32 @@ THttpResponseHead THttpResponseReader::ReadHead() {
     const std::string& s = head.StatusLine;
     // "HTTP/1.1 200 OK": a version, a space and three digits.
     if (s.size() < 12 || s.compare(0, 5, "HTTP/") != 0)
-      throw EHttpError("Invalid HTTP status line: \"" + s.substr(0, 80) + "\"");
+      throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid status line \"" + s.substr(0, 80) + "\".");
     const std::size_t sp = s.find(' ');
     if (sp == std::string::npos || sp + 4 > s.size() || !AllDigits(s.substr(sp + 1, 3)) ||
         (sp + 4 < s.size() && s[sp + 4] != ' '))
-      throw EHttpError("Invalid HTTP status line: \"" + s.substr(0, 80) + "\"");
+      throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid status line \"" + s.substr(0, 80) + "\".");
     head.StatusCode = std::stoi(s.substr(sp + 1, 3));
-    if (head.StatusCode < 100) throw EHttpError("Invalid HTTP status code: " + s.substr(0, 80));
+    if (head.StatusCode < 100) throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid status code in \"" + s.substr(0, 80) + "\".");
     for (;;) {
       std::string line = ReadLine("header line");
       if (line.empty()) break;
       if (line[0] == ' ' || line[0] == '\t') {
         // A folded line continues the previous header's value.
-        if (head.Headers.empty()) throw EHttpError("Malformed header line");
+        if (head.Headers.empty()) throw EHttpError(THttpErrorKind::Malformed, "The server sent a malformed header line.");
         head.Headers.back().second += " " + Trim(line);
         continue;
       }
       const std::size_t colon = line.find(':');
       if (colon == std::string::npos || colon == 0) {
-        throw EHttpError("Malformed header line: \"" + line.substr(0, 80) + "\"");
+        throw EHttpError(THttpErrorKind::Malformed, "The server sent a malformed header line \"" + line.substr(0, 80) + "\".");
       }
       if (static_cast<int>(head.Headers.size()) >= httpdefaults::kMaxHeaderCount)
-        throw EHttpError("Too many header lines in the response");
+        throw EHttpError(THttpErrorKind::Malformed, "The server sent too many header lines.");
       head.Headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
     if (head.StatusCode >= 200 || head.StatusCode == 101) return head;
-    if (interim >= 20) throw EHttpError("Too many interim responses");
+    if (interim >= 20) throw EHttpError(THttpErrorKind::Malformed, "The server sent too many interim responses.");
   }
 }
 
@@ -309,8 +309,9 @@ void THttpResponseReader::ReadBody(const TBodyPlan& plan, const TBodyEvents& eve
       int64_t left = plan.Length;
       while (left > 0) {
         if (begin_ == end_ && !Fill()) {
-          throw EHttpError("Connection closed gracefully with " + std::to_string(left) +
-                           " of " + std::to_string(plan.Length) + " bytes still to come");
+          throw EHttpError(THttpErrorKind::Malformed,
+                           "The server closed the connection with " + std::to_string(left) + " of " +
+                               std::to_string(plan.Length) + " bytes still to come.");
         }
         const std::size_t n = static_cast<std::size_t>(
             std::min<int64_t>(left, static_cast<int64_t>(end_ - begin_)));
@@ -326,7 +327,7 @@ void THttpResponseReader::ReadBody(const TBodyPlan& plan, const TBodyEvents& eve
         if (begin_ == end_ && !Fill()) return;
         const std::size_t n = end_ - begin_;
         total += static_cast<int64_t>(n);
-        if (total > httpdefaults::kMaxBodyBytes) throw EHttpError("Response body too large");
+        if (total > httpdefaults::kMaxBodyBytes) throw EHttpError(THttpErrorKind::TooLarge, "The server sent a body that is too large.");
         deliver(n);
       }
     }
@@ -344,31 +345,31 @@ void THttpResponseReader::ReadChunked(const TBodyEvents& events) {
     std::string line = ReadLine("chunk size line");
     const std::size_t semi = line.find(';');
     const std::string sizeText = Trim(semi == std::string::npos ? line : line.substr(0, semi));
-    if (sizeText.empty()) throw EHttpError("Invalid chunk size: \"" + line.substr(0, 80) + "\"");
+    if (sizeText.empty()) throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid chunk size \"" + line.substr(0, 80) + "\".");
     int64_t size = 0;
     for (char c : sizeText) {
       const int v = HexValue(c);
-      if (v < 0) throw EHttpError("Invalid chunk size: \"" + line.substr(0, 80) + "\"");
-      if (size > (httpdefaults::kMaxBodyBytes >> 4)) throw EHttpError("Chunk size too large");
+      if (v < 0) throw EHttpError(THttpErrorKind::Malformed, "The server sent an invalid chunk size \"" + line.substr(0, 80) + "\".");
+      if (size > (httpdefaults::kMaxBodyBytes >> 4)) throw EHttpError(THttpErrorKind::TooLarge, "The server sent a chunk that is too large.");
       size = size * 16 + v;
     }
     if (size == 0) break;
     total += size;
-    if (total > httpdefaults::kMaxBodyBytes) throw EHttpError("Response body too large");
+    if (total > httpdefaults::kMaxBodyBytes) throw EHttpError(THttpErrorKind::TooLarge, "The server sent a body that is too large.");
     int64_t left = size;
     while (left > 0) {
-      if (begin_ == end_ && !Fill()) throw EHttpError("Connection closed gracefully inside a chunk");
+      if (begin_ == end_ && !Fill()) throw EHttpError(THttpErrorKind::Malformed, "The server closed the connection inside a chunk.");
       const std::size_t n =
           static_cast<std::size_t>(std::min<int64_t>(left, static_cast<int64_t>(end_ - begin_)));
       if (events.Data) events.Data(buffer_.data() + begin_, n);
       begin_ += n;
       left -= static_cast<int64_t>(n);
     }
-    if (!ReadLine("chunk end").empty()) throw EHttpError("Malformed chunk: data longer than its size");
+    if (!ReadLine("chunk end").empty()) throw EHttpError(THttpErrorKind::Malformed, "The server sent a chunk longer than its size.");
   }
   // Trailer fields up to the empty line; their values are not used.
   for (int count = 0;; ++count) {
     if (ReadLine("trailer line").empty()) return;
-    if (count >= httpdefaults::kMaxHeaderCount) throw EHttpError("Too many trailer lines");
+    if (count >= httpdefaults::kMaxHeaderCount) throw EHttpError(THttpErrorKind::Malformed, "The server sent too many trailer lines.");
   }
 }

@@ -114,8 +114,8 @@ void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t dr
     const std::u16string_view code = ExtractElement(answer, u"<errcode>", u"</errcode>");
     int32_t value = 0;
     if (!code.empty() && ParseDecimal(code, value) != TDecimalKind::Ok)
-      throw EExchangeError("The update answer's error code " + Quoted(code) +
-                           " is not a number.");
+      throw EExchangeError("The update answer's error code " + Quoted(code) + " is not a number.",
+                           TCauseKind::Malformed);
     out.ErrCode = code.empty() ? 0 : value;
   }
 
@@ -136,7 +136,8 @@ void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t dr
     const TDecimalKind kind = ParseDecimal(idText, id);
     if (kind == TDecimalKind::NotDecimal)
       throw EExchangeError("The update answer names a device by " + Quoted(idText) +
-                           ", which is not a number.");
+                               ", which is not a number.",
+                           TCauseKind::Malformed);
     if (kind == TDecimalKind::Ok && id >= 1 && id <= lastRecord) {
       TDrvRec& rec = drvList[static_cast<std::size_t>(id)];
       rec.NewDate = ShortText(ExtractElement(block, u"<date>", u"</date>"));

@@ -3,21 +3,26 @@
 #pragma once
 
 #include "core/uDrvTypes.h"
+#include "scan/uScanEnd.h"
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-// An answer the merge cannot read (a non-decimal "<id>" or "<errcode>"), or a
-// scratch file that cannot be written: the scan ends as failed.
+// An answer the merge cannot read (a non-decimal "<id>" or "<errcode>": kind
+// Malformed), or a scratch file that cannot be written (LocalFile): the scan
+// ends as failed.
 class EExchangeError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EExchangeError(const std::string& message, TCauseKind kind = TCauseKind::LocalFile)
+      : std::runtime_error(message), Kind(kind) {}
+  TCauseKind Kind;
 };
 
 // Told to the user when no response came back at all: the drivers were not
 // checked, and the scan must not pass for a check that found everything up to date.
+// NoAnswerNotice adds the cause.
 extern const char* const NoAnswerText;
 
 // The report: "<os>", "<partner>", an empty line, then one "<dev>" block per

@@ -4,17 +4,25 @@
 
 #include <cmath>
 
-TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode,
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, TScanEnd end, int32_t errCode,
                               const std::string& now) {
   TScanOutcome outcome;
-  if (succeeded) {
-    outcome.NextStep = 3;
-    state.Settings.LastScan = now;
-    state.SaveSettings();
-  } else {
-    outcome.NextStep = 1;
-    state.Settings.LastScan.clear();
-    state.Settings.IsSysUpdated = false;
+  switch (end) {
+    case TScanEnd::Checked:
+      outcome.NextStep = 3;
+      state.Settings.LastScan = now;
+      state.SaveSettings();
+      break;
+    case TScanEnd::DevicesOnly:
+      break;
+    case TScanEnd::NoAnswer:
+      state.Settings.LastScan.clear();
+      break;
+    case TScanEnd::Cancelled:
+    case TScanEnd::Failed:
+      state.Settings.LastScan.clear();
+      state.Settings.IsSysUpdated = false;
+      break;
   }
   if (errCode > 1) {
     outcome.ShowServerError = true;
@@ -23,8 +31,8 @@ TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errC
   return outcome;
 }
 
-TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode) {
-  return ApplyScanOutcome(state, succeeded, errCode, FormatDateTime(NowLocal()));
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, TScanEnd end, int32_t errCode) {
+  return ApplyScanOutcome(state, end, errCode, FormatDateTime(NowLocal()));
 }
 
 int RoundedPercent(int64_t value, int64_t total) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/uAppState.h"
+#include "scan/uScanEnd.h"
 
 #include <cstdint>
 #include <string>
@@ -12,13 +13,15 @@ struct TScanOutcome {
   bool ShowServerError = false;  // the answer carried an error code above 1
 };
 
-// A successful scan stamps LastScan with `now` (short date, blank, long time)
-// and saves the settings; any other scan clears LastScan and IsSysUpdated and
-// saves nothing. An error code above 1 always leads to the results.
-TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode,
+// A checked scan stamps LastScan with `now` (short date, blank, long time) and
+// saves the settings. Any other scan clears LastScan and saves nothing; a
+// cancelled or failed one clears IsSysUpdated too, while a check without an
+// answer keeps it (and the counts) as the last answer left them. A device
+// listing touches nothing. An error code above 1 always leads to the results.
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, TScanEnd end, int32_t errCode,
                               const std::string& now);
 // The same with the local time now.
-TScanOutcome ApplyScanOutcome(TKorvaneState& state, bool succeeded, int32_t errCode);
+TScanOutcome ApplyScanOutcome(TKorvaneState& state, TScanEnd end, int32_t errCode);
 
 // value / total * 100 rounded to the nearest integer, halves to even; 0 when total is 0.
 int RoundedPercent(int64_t value, int64_t total);

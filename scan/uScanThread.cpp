@@ -205,7 +205,14 @@ bool TScanThread::ScanDevices() {
   return true;
 }
 
+void TScanThread::EndAs(TScanEnd end, TCauseKind kind, std::string text) {
+  End = end;
+  Cause.Kind = kind;
+  Cause.Text = std::move(text);
+}
+
 void TScanThread::Execute() {
+  EndAs(TScanEnd::Failed, TCauseKind::None, std::string());
   try {
     FoundInClass = 0;
     ClassDevCount = 0;
@@ -214,20 +221,19 @@ void TScanThread::Execute() {
     CurClassDesc.clear();
     Synchronize([this] { Page.ResetPage(*this); });
     BuildCatalogue();
-    Succeeded = false;
-    if (!ScanDevices()) return;
-    if (RunExchange) {
-      Synchronize([this] { Page.ShowSearching(SearchingText); });
-      UpdateCheck();
+    if (!ScanDevices()) {
+      EndAs(TScanEnd::Cancelled, TCauseKind::Aborted, ScanStoppedText);
+      return;
     }
-    // A check that never got a response is no successful check.
-    if (!Terminated() && (!RunExchange || AnswerReceived)) Succeeded = true;
-  } catch (const std::exception& e) {
-    Succeeded = false;
-    FailureText = e.what();
+    if (!RunExchange) {
+      EndAs(TScanEnd::DevicesOnly, TCauseKind::None, std::string());
+      return;
+    }
+    Synchronize([this] { Page.ShowSearching(SearchingText); });
+    UpdateCheck();
   } catch (...) {
-    Succeeded = false;
-    FailureText = "Unknown error";
+    const TScanCause cause = CurrentExceptionCause();
+    EndAs(TScanEnd::Failed, cause.Kind, cause.Text);
   }
 }
 

@@ -4,6 +4,7 @@
 #include "core/uAppState.h"
 #include "core/uThread.h"
 #include "scan/DeviceHelper.h"
+#include "scan/uScanEnd.h"
 
 #include <windows.h>
 
@@ -25,11 +26,15 @@ class IScanPage {
   virtual void BeginUpdateCheck() = 0;
   virtual void FinishUpdateCheck() = 0;
   virtual int ShowConnectivityPrompt(const std::string& text) = 0;  // 1 OK, else cancel
-  virtual void ShowNoAnswer(const std::string& text) = 0;
+  virtual void ShowNoAnswer(const std::string& text) = 0;  // NoAnswerNotice: with the cause
 };
 
 // Text shown when the device phase is over and the exchange begins.
 constexpr const char* SearchingText = "Searching driver updates at Brantholm Download Center...";
+
+// Causes of a scan that was stopped rather than failed.
+constexpr const char* ScanStoppedText = "The scan was stopped.";
+constexpr const char* ScanCancelledText = "The scan was cancelled at the Internet connection prompt.";
 
 class TScanThread : public TThread {
  public:
@@ -45,14 +50,15 @@ class TScanThread : public TThread {
   int32_t Processed = 0;
   int32_t TotalDevices = 0;
   std::string CurClassDesc;
-  bool Succeeded = false;
-  std::string FailureText;  // message of the error that ended the scan, if any
+
+  // How the scan ended, set once Execute has returned (Failed before).
+  TScanEnd End = TScanEnd::Failed;
+  TScanCause Cause;  // Kind None for Checked and DevicesOnly
 
   // Exchange results.
   std::u16string Answer;
   std::string ErrMsg;
   int32_t ErrCode = 0;
-  bool AnswerReceived = false;
 
   // False: the scan ends after the device phase (headless device listings).
   bool RunExchange = true;
@@ -68,7 +74,8 @@ class TScanThread : public TThread {
 
  protected:
   void Execute() override;
-  void UpdateCheck();   // the exchange
+  void UpdateCheck();   // the exchange; sets End and Cause
+  void EndAs(TScanEnd end, TCauseKind kind, std::string text);
 
  private:
   TDeviceHelper Helper;

@@ -22,17 +22,32 @@ constexpr const char* kUploadContentType = "application/x-www-form-urlencoded";
 void TScanThread::UpdateCheck() {
   TKorvaneState& state = State;
   const std::string temp = state.TempFolder;
-  AnswerReceived = false;
+
+  const auto stopped = [this] { EndAs(TScanEnd::Cancelled, TCauseKind::Aborted, ScanStoppedText); };
+  const auto noAnswer = [this](const TScanCause& cause) {
+    EndAs(TScanEnd::NoAnswer, cause.Kind, cause.Text);
+    const std::string notice = NoAnswerNotice(Cause);
+    Synchronize([&] { Page.ShowNoAnswer(notice); });
+  };
+
+  // Every scratch file lives in the temporary folder: without one nothing is
+  // written at all (never into the current folder).
+  if (temp.empty()) {
+    noAnswer({TCauseKind::TempFolder, state.TempFolderError.empty()
+                                          ? std::string("No temporary folder is available.")
+                                          : state.TempFolderError});
+    return;
+  }
 
   Synchronize([this] { Page.BeginUpdateCheck(); });
 
   // Connectivity: the user either connects or gives up.
   while (!IsInternetAvailable(ReadTimeoutMs)) {
-    if (Terminated()) return;
+    if (Terminated()) return stopped();
     int result = 0;
     Synchronize([&] { result = Page.ShowConnectivityPrompt(ConnectivityPromptText); });
     if (result != 1) {
-      Succeeded = false;
+      EndAs(TScanEnd::Cancelled, TCauseKind::Aborted, ScanCancelledText);
       Terminate();
       return;
     }
@@ -43,33 +58,45 @@ void TScanThread::UpdateCheck() {
   WriteScratchText(reportPath,
                    ComposeScanReport(state.OsShortName, state.PartnerID, state.DrvList,
                                      state.DrvCount));
-  if (Terminated()) return;
+  if (Terminated()) return stopped();
 
   TExchangeLog log;
   log.Add(" Packing GZIP");
   // A report left from an earlier run must never be uploaded in place of this one.
   RemoveScratchFile(packedPath);
+  // Packing on: the upload then finds no packed file and says so, but the
+  // packer's own reason is the one the user is told.
+  TScanCause packFailure;
   {
     TGzip gzip;
     gzip.FileSource = reportPath;
     gzip.FileDestination = packedPath;
     gzip.CompressionLevel = 9;
     gzip.DeleteSource = true;
-    if (gzip.Execute() != TGzip::kOk) RemoveScratchFile(packedPath);
+    const TGzipResult packed = gzip.Execute();
+    if (packed != TGzipResult::Ok) {
+      RemoveScratchFile(packedPath);
+      packFailure = {TCauseKind::LocalFile, "The report could not be packed: " +
+                                                GzipResultText(packed, reportPath, packedPath)};
+    }
   }
   log.Add(" Packing GZIP complete");
-  if (Terminated()) return;
+  if (Terminated()) return stopped();
 
   const std::string certPath = temp + CACertFileName;
   TWaitHandle fetch = StartCACertFetch(state, ReadTimeoutMs);
   fetch->WaitFor(CertWaitMs);
   if (!ScratchFileExists(certPath)) {
-    Synchronize([this] { Page.ShowNoAnswer(NoAnswerText); });
+    noAnswer(packFailure.Kind != TCauseKind::None
+                 ? packFailure
+                 : TScanCause{TCauseKind::NoCertificate,
+                              "No root certificate has been fetched from the update server yet."});
     return;
   }
 
   std::string body;
   bool received = false;
+  TScanCause uploadFailure;
   log.Add(" Initialization");
   try {
     TSSLIOHandler ssl;
@@ -84,26 +111,30 @@ void TScanThread::UpdateCheck() {
     http.ReadTimeout = ReadTimeoutMs;
     log.Add(" Adding files to send stream");
     if (!ScratchFileExists(packedPath))
-      throw EHttpError("Cannot open " + packedPath);
+      throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + packedPath + "\".");
     log.Add(" Adding files to send stream completed");
     log.Add(" Sending HTTP Query");
     body = http.PostFile(UpdateCheckAddress(), kUploadField, packedPath, kUploadContentType);
     received = true;
     log.Add(" HTTP Answer received");
-  } catch (...) {
+  } catch (const EHttpError& e) {
+    // The transport's failure is the cause the user is told; any other error
+    // ends the scan as failed.
     body.clear();
     received = false;
+    uploadFailure = packFailure.Kind != TCauseKind::None
+                        ? packFailure
+                        : TScanCause{CauseKindOf(e.Kind), e.what()};
   }
   log.Add(" Finalization");
 
   WriteScratchText(temp + ExchangeLogFileName, log.Text());
-  if (Terminated()) return;
+  if (Terminated()) return stopped();
 
   Answer = AnsiToWide(body);
-  AnswerReceived = received;
   WriteScratchText(temp + AnswerFileName, Answer);
-  if (!AnswerReceived) {
-    Synchronize([this] { Page.ShowNoAnswer(NoAnswerText); });
+  if (!received) {
+    noAnswer(uploadFailure);
     return;
   }
 
@@ -121,6 +152,7 @@ void TScanThread::UpdateCheck() {
   };
   if (Answer.empty()) {
     publish(false);
+    EndAs(TScanEnd::Checked, TCauseKind::None, std::string());
     return;
   }
 
@@ -130,6 +162,7 @@ void TScanThread::UpdateCheck() {
     MergeUpdateAnswer(Answer, state.DrvList, state.DrvCount, state.GUIDList, state.GUIDCount,
                       merge);
   } catch (...) {
+    // What was merged is kept; the error itself ends the scan as failed.
     ErrMsg = merge.ErrMsg;
     ErrCode = merge.ErrCode;
     publish(true);
@@ -138,6 +171,7 @@ void TScanThread::UpdateCheck() {
   ErrMsg = merge.ErrMsg;
   ErrCode = merge.ErrCode;
   publish(true);
+  EndAs(TScanEnd::Checked, TCauseKind::None, std::string());
 
   Synchronize([this] { Page.FinishUpdateCheck(); });
 }

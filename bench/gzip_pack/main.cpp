@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   gz.FileDestination = ours;
   gz.CompressionLevel = 9;
   auto t0 = std::chrono::steady_clock::now();
-  const int rc = gz.Execute();
+  const int rc = static_cast<int>(gz.Execute());
   const double tOurs = Seconds(t0);
   t0 = std::chrono::steady_clock::now();
   const int grc = std::system(("gzip -9 -c '" + src + "' > '" + theirs + "'").c_str());

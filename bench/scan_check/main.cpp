@@ -169,8 +169,9 @@ int RunOne(const std::string& machine, const std::string& http, const std::strin
       TWaitHandle done = scan.Handle();
       scan.Start();
       queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
-      ok = ok && scan.Succeeded;
-      if (!scan.Succeeded) std::cerr << "scan failed: " << scan.FailureText << "\n";
+      ok = ok && scan.End == TScanEnd::Checked;
+      if (scan.End != TScanEnd::Checked)
+        std::cerr << "scan " << ScanEndName(scan.End) << ": " << scan.Cause.Text << "\n";
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();

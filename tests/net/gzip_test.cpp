@@ -75,7 +75,7 @@ TEST(Gzip, PacksTheReportLikeTheUpdateCheck) {
   gz.FileDestination = dir.File("scanres.log.gz");
   gz.CompressionLevel = 9;
   gz.DeleteSource = true;
-  ASSERT_EQ(gz.Execute(), 0);
+  ASSERT_EQ(gz.Execute(), TGzipResult::Ok);
   EXPECT_FALSE(Exists(dir.File("scanres.log")));
 
   const std::string packed = ReadFile(dir.File("scanres.log.gz"));
@@ -105,7 +105,7 @@ TEST(Gzip, EmptySource) {
   TGzip gz;
   gz.FileSource = dir.File("empty.txt");
   gz.FileDestination = dir.File("empty.gz");
-  ASSERT_EQ(gz.Execute(), 0);
+  ASSERT_EQ(gz.Execute(), TGzipResult::Ok);
   const std::string packed = ReadFile(dir.File("empty.gz"));
   const std::string head("\x1F\x8B\x08\x08\0\0\0\0\0\0empty.txt\0", 20);
   EXPECT_EQ(packed.substr(0, 20), head);
@@ -141,7 +141,7 @@ TEST(Gzip, HeaderVariantsAndStrategies) {
     gz.Comments = "note";
     gz.CompressionType = c.type;
     gz.CompressionLevel = c.level;
-    ASSERT_EQ(gz.Execute(), 0);
+    ASSERT_EQ(gz.Execute(), TGzipResult::Ok);
     const std::string packed = ReadFile(dir.File("out.gz"));
     EXPECT_EQ(packed.substr(0, c.expectedHead.size()), c.expectedHead);
     EXPECT_EQ(GunzipWithZlib(dir.File("out.gz")), data);
@@ -158,25 +158,25 @@ TEST(Gzip, OpenFailuresGiveOneAndTwoAndKeepTheSource) {
 
   gz.FileSource = dir.File("missing.txt");
   gz.FileDestination = dir.File("out.gz");
-  EXPECT_EQ(gz.Execute(), 1);
+  EXPECT_EQ(gz.Execute(), TGzipResult::CantOpenSource);
   EXPECT_FALSE(Exists(dir.File("out.gz")));
 
   gz.FileSource = dir.File("src.txt");
   gz.FileDestination = dir.File("no/such/folder/out.gz");
-  EXPECT_EQ(gz.Execute(), 2);
+  EXPECT_EQ(gz.Execute(), TGzipResult::CantCreateDestination);
   EXPECT_TRUE(Exists(dir.File("src.txt")));
   EXPECT_EQ(shown, (std::vector<std::string>{"Can't open: " + dir.File("missing.txt"),
                                              "Can't open: " + dir.File("no/such/folder/out.gz")}));
 
   // Without WindowOnError nothing is shown; the default hook takes over otherwise.
   gz.WindowOnError = false;
-  EXPECT_EQ(gz.Execute(), 2);
+  EXPECT_EQ(gz.Execute(), TGzipResult::CantCreateDestination);
   EXPECT_EQ(shown.size(), 2u);
   std::string viaDefault;
   SetDefaultGzipErrorHook([&](const std::string& text) { viaDefault = text; });
   TGzip plain;
   plain.FileSource = dir.File("missing.txt");
-  EXPECT_EQ(plain.Execute(), 1);
+  EXPECT_EQ(plain.Execute(), TGzipResult::CantOpenSource);
   SetDefaultGzipErrorHook(nullptr);
   EXPECT_EQ(viaDefault, "Can't open: " + dir.File("missing.txt"));
 }
@@ -189,7 +189,7 @@ TEST(Gzip, ReadWriteAndFinishErrors) {
   gz.DeleteSource = true;
   gz.FileSource = dir.File("folder");
   gz.FileDestination = dir.File("out.gz");
-  EXPECT_EQ(gz.Execute(), 101);
+  EXPECT_EQ(gz.Execute(), TGzipResult::ReadError);
   EXPECT_TRUE(Exists(dir.File("folder")));
   EXPECT_FALSE(Exists(dir.File("out.gz")));  // a cut-off file is not left behind
 
@@ -197,7 +197,7 @@ TEST(Gzip, ReadWriteAndFinishErrors) {
   WriteFile(dir.File("src.txt"), ReportText(1000));
   gz.FileSource = dir.File("src.txt");
   gz.FileDestination = "/dev/full";
-  EXPECT_EQ(gz.Execute(), 102);
+  EXPECT_EQ(gz.Execute(), TGzipResult::CompressError);
   EXPECT_TRUE(Exists(dir.File("src.txt")));
   EXPECT_TRUE(Exists("/dev/full"));
 
@@ -213,14 +213,14 @@ TEST(Gzip, ReadWriteAndFinishErrors) {
   setrlimit(RLIMIT_FSIZE, &tiny);
   gz.FileSource = dir.File("small.bin");
   gz.FileDestination = dir.File("small.gz");
-  const int small = gz.Execute();
+  const TGzipResult small = gz.Execute();
   gz.FileSource = dir.File("large.bin");
   gz.FileDestination = dir.File("large.gz");
-  const int large = gz.Execute();
+  const TGzipResult large = gz.Execute();
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, old);
-  EXPECT_EQ(small, 103);
-  EXPECT_EQ(large, 103);
+  EXPECT_EQ(small, TGzipResult::FinishError);
+  EXPECT_EQ(large, TGzipResult::FinishError);
   EXPECT_TRUE(Exists(dir.File("small.bin")));
   EXPECT_TRUE(Exists(dir.File("large.bin")));
 }

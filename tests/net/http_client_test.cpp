@@ -21,15 +21,39 @@ using nettest::SendAll;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& fn, int* status = nullptr) {
+struct TFailure {
+  bool Raised = false;
+  THttpErrorKind Kind = THttpErrorKind::Malformed;
+  std::string Text;
+  int Status = 0;
+};
+
+TFailure FailureOf(const std::function<void()>& fn) {
+  TFailure f;
   try {
     fn();
   } catch (const EHttpError& e) {
-    if (status) *status = e.StatusCode;
-    return e.what();
+    f.Raised = true;
+    f.Kind = e.Kind;
+    f.Text = e.what();
+    f.Status = e.StatusCode;
   }
-  return "";
+  return f;
 }
+
+std::string ErrorOf(const std::function<void()>& fn, int* status = nullptr) {
+  const TFailure f = FailureOf(fn);
+  if (status) *status = f.Status;
+  return f.Text;
+}
+
+#define EXPECT_KIND(failure, kind)                                   \
+  do {                                                               \
+    const TFailure f_ = (failure);                                   \
+    EXPECT_TRUE(f_.Raised);                                          \
+    EXPECT_STREQ(HttpErrorKindName(f_.Kind), HttpErrorKindName(kind)) \
+        << f_.Text;                                                  \
+  } while (0)
 
 RawServer::Handler Reply(const std::string& response) {
   return [response](int fd, const std::string&) { SendAll(fd, response); };
@@ -124,8 +148,9 @@ TEST(HttpClient, PostFileSendsTheExactMultipartBytes) {
 TEST(HttpClient, PostOfAMissingFileFailsWithoutConnecting) {
   RawServer server(Reply("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
   THttpClient client;
-  const std::string msg = ErrorOf([&] { client.PostFile(server.Base() + "/x", "f", "/nonexistent/file.gz", "a/b"); });
-  EXPECT_NE(msg.find("/nonexistent/file.gz"), std::string::npos);
+  const TFailure f = FailureOf([&] { client.PostFile(server.Base() + "/x", "f", "/nonexistent/file.gz", "a/b"); });
+  EXPECT_KIND(f, THttpErrorKind::LocalFile);
+  EXPECT_NE(f.Text.find("/nonexistent/file.gz"), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(server.Accepted(), 0);
 }
@@ -137,10 +162,10 @@ TEST(HttpClient, StatusesOutside2xxFail) {
     RawServer server(Reply(std::string("HTTP/1.1 ") + line +
                            "\r\nLocation: http://127.0.0.1:1/elsewhere\r\nContent-Length: 4\r\n\r\nbody"));
     THttpClient client;
-    int status = 0;
-    const std::string msg = ErrorOf([&] { client.GetText(server.Base() + "/cacert.txt"); }, &status);
-    EXPECT_EQ(msg, std::string("HTTP/1.1 ") + line);
-    EXPECT_EQ(status, std::stoi(line));
+    const TFailure f = FailureOf([&] { client.GetText(server.Base() + "/cacert.txt"); });
+    EXPECT_KIND(f, THttpErrorKind::Status);
+    EXPECT_NE(f.Text.find(std::string("HTTP/1.1 ") + line), std::string::npos) << f.Text;
+    EXPECT_EQ(f.Status, std::stoi(line));
     EXPECT_EQ(server.Requests().size(), 1u);  // no redirect followed
   }
 }
@@ -164,22 +189,23 @@ TEST(HttpClient, BrokenResponsesFailWithoutPartialText) {
   struct Case {
     const char* name;
     std::string response;
-    const char* fragment;
+    THttpErrorKind kind;
   } cases[] = {
-      {"early close", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial", "still to come"},
-      {"closed before a status", "", "closed"},
-      {"bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\nabc\r\n0\r\n\r\n", "chunk size"},
-      {"cut chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100\r\nabc", "inside a chunk"},
-      {"huge header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'x') + "\r\n\r\n", "64 KiB"},
-      {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n\r\nabc", "too large"},
+      {"early close", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial", THttpErrorKind::Malformed},
+      {"closed before a status", "", THttpErrorKind::Malformed},
+      {"bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\nabc\r\n0\r\n\r\n",
+       THttpErrorKind::Malformed},
+      {"cut chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100\r\nabc", THttpErrorKind::Malformed},
+      {"huge header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(200000, 'x') + "\r\n\r\n",
+       THttpErrorKind::Malformed},
+      {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n\r\nabc", THttpErrorKind::TooLarge},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RawServer server(Reply(c.response));
     THttpClient client;
     std::string text = "unset";
-    const std::string msg = ErrorOf([&] { text = client.GetText(server.Base() + "/"); });
-    EXPECT_NE(msg.find(c.fragment), std::string::npos) << msg;
+    EXPECT_KIND(FailureOf([&] { text = client.GetText(server.Base() + "/"); }), c.kind);
     EXPECT_EQ(text, "unset");
     EXPECT_FALSE(client.Connected());
   }
@@ -190,9 +216,9 @@ TEST(HttpClient, ReadTimeOutWhenTheServerSendsNothing) {
   THttpClient client;
   client.ReadTimeout = 300;
   const auto start = std::chrono::steady_clock::now();
-  const std::string msg = ErrorOf([&] { client.GetText(server.Base() + "/isavail.txt"); });
+  const TFailure f = FailureOf([&] { client.GetText(server.Base() + "/isavail.txt"); });
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_EQ(msg, "Read timed out.");
+  EXPECT_KIND(f, THttpErrorKind::Timeout);
   EXPECT_GE(ms, 280);
   EXPECT_LT(ms, 3000);
 }
@@ -204,10 +230,129 @@ TEST(HttpClient, ConnectionRefusedAndUnknownHostFail) {
     port = closed.Port();
   }
   THttpClient client;
-  EXPECT_NE(ErrorOf([&] { client.GetText("http://127.0.0.1:" + std::to_string(port) + "/"); }).find("Could not connect"),
-            std::string::npos);
-  EXPECT_NE(ErrorOf([&] { client.GetText("http://no-such-host.invalid/"); }).find("resolve"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { client.GetText("https://127.0.0.1:1/"); }).find("SSL IO handler"), std::string::npos);
+  EXPECT_KIND(FailureOf([&] { client.GetText("http://127.0.0.1:" + std::to_string(port) + "/"); }),
+              THttpErrorKind::Connect);
+  EXPECT_KIND(FailureOf([&] { client.GetText("http://no-such-host.invalid/"); }), THttpErrorKind::Resolve);
+  EXPECT_KIND(FailureOf([&] { client.GetText("https://127.0.0.1:1/"); }), THttpErrorKind::Tls);
+}
+
+// Answers every connection at once with plain text and closes: a TLS client
+// then fails its handshake.
+class TPlainTextListener {
+ public:
+  TPlainTextListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 4);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const int c = ::accept(fd_, nullptr, nullptr);
+        if (c < 0) continue;
+        SendAll(c, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        nettest::WaitPeerClose(c, 2000);
+        ::close(c);
+      }
+    });
+  }
+  ~TPlainTextListener() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Every kind of failure, each produced for real on loopback.
+TEST(HttpClient, EachFailureKindFromALoopbackPeer) {
+  int closedPort;
+  {
+    RawServer closed(Reply(""));
+    closedPort = closed.Port();
+  }
+  RawServer silent([](int fd, const std::string&) { nettest::WaitPeerClose(fd, 5000); });
+  RawServer error(Reply("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"));
+  RawServer cut(Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial"));
+  RawServer huge(Reply("HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n\r\n"));
+  RawServer endless([](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n");
+    const std::string block(65536, 'x');
+    for (int i = 0; i < 150; ++i)
+      if (::send(fd, block.data(), block.size(), MSG_NOSIGNAL) <= 0) return;
+  });
+  TPlainTextListener plain;
+  nettest::TempDir dir;
+  const std::string unloadable = dir.File("ccc3");
+  nettest::WriteFile(unloadable, "no certificate here");
+
+  struct Case {
+    const char* name;
+    THttpErrorKind kind;
+    std::function<void(THttpClient&, TSSLIOHandler&)> run;
+  } cases[] = {
+      {"name that does not resolve", THttpErrorKind::Resolve,
+       [](THttpClient& c, TSSLIOHandler&) { c.GetText("http://no-such-host.invalid/isavail.txt"); }},
+      {"refused connection", THttpErrorKind::Connect,
+       [&](THttpClient& c, TSSLIOHandler&) { c.GetText("http://127.0.0.1:" + std::to_string(closedPort) + "/"); }},
+      {"handshake with a plain server", THttpErrorKind::Tls,
+       [&](THttpClient& c, TSSLIOHandler& ssl) {
+         c.IOHandler = &ssl;
+         c.GetText("https://127.0.0.1:" + std::to_string(plain.Port()) + "/");
+       }},
+      {"unloadable root certificate", THttpErrorKind::Tls,
+       [&](THttpClient& c, TSSLIOHandler& ssl) {
+         ssl.RootCertFile = unloadable;
+         c.IOHandler = &ssl;
+         c.GetText("https://127.0.0.1:" + std::to_string(plain.Port()) + "/");
+       }},
+      {"server that sends nothing", THttpErrorKind::Timeout,
+       [&](THttpClient& c, TSSLIOHandler&) { c.GetText(silent.Base() + "/"); }},
+      {"error status", THttpErrorKind::Status,
+       [&](THttpClient& c, TSSLIOHandler&) { c.GetText(error.Base() + "/"); }},
+      {"body cut short", THttpErrorKind::Malformed,
+       [&](THttpClient& c, TSSLIOHandler&) { c.GetText(cut.Base() + "/"); }},
+      {"body beyond 32 bits", THttpErrorKind::TooLarge,
+       [&](THttpClient& c, TSSLIOHandler&) { c.GetText(huge.Base() + "/"); }},
+      {"missing upload file", THttpErrorKind::LocalFile,
+       [&](THttpClient& c, TSSLIOHandler&) { c.PostFile(error.Base() + "/", "drvlist", dir.File("none.gz"), "a/b"); }},
+      {"disconnected from a work event", THttpErrorKind::Aborted,
+       [&](THttpClient& c, TSSLIOHandler&) {
+         c.OnWork = [&c](int64_t) { c.Disconnect(); };
+         std::ostringstream out;
+         c.GetToStream(endless.Base() + "/", out);
+       }},
+      {"address that is no URL", THttpErrorKind::Url,
+       [](THttpClient& c, TSSLIOHandler&) { c.GetText("ftp://127.0.0.1/isavail.txt"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSSLIOHandler ssl;
+    THttpClient client;
+    client.ReadTimeout = 300;
+    const TFailure f = FailureOf([&] { c.run(client, ssl); });
+    EXPECT_KIND(f, c.kind);
+    EXPECT_FALSE(f.Text.empty());
+    EXPECT_EQ(f.Text.back(), '.') << "a sentence of its own: " << f.Text;
+    EXPECT_FALSE(client.Connected());
+  }
+  // The two causes the update check's notice quotes word for word.
+  THttpClient refused;
+  EXPECT_EQ(ErrorOf([&] { refused.GetText("http://127.0.0.1:" + std::to_string(closedPort) + "/"); }),
+            "Could not connect to 127.0.0.1 port " + std::to_string(closedPort) + ": connection refused.");
+  EXPECT_EQ(TimeoutText(httpdefaults::kReadTimeoutMs), "The connection timed out after 30 seconds.");
 }
 
 TEST(HttpClient, WorkEventsAndSocketStatuses) {
@@ -260,8 +405,7 @@ TEST(HttpClient, DisconnectFromOnWorkAbortsTheDownload) {
   };
   client.OnWorkEnd = [&] { ++ends; };
   std::ostringstream out;
-  const std::string msg = ErrorOf([&] { client.GetToStream(server.Base() + "/big.zip", out); });
-  EXPECT_NE(msg.find("Disconnected"), std::string::npos);
+  EXPECT_KIND(FailureOf([&] { client.GetToStream(server.Base() + "/big.zip", out); }), THttpErrorKind::Aborted);
   EXPECT_EQ(works, 1);
   EXPECT_EQ(ends, 0);
   EXPECT_TRUE(connectedInHook);
@@ -279,9 +423,9 @@ TEST(HttpClient, DisconnectFromAnotherThreadEndsABlockedRead) {
     client.Disconnect();
   });
   const auto start = std::chrono::steady_clock::now();
-  const std::string msg = ErrorOf([&] { client.GetText(server.Base() + "/"); });
+  const TFailure f = FailureOf([&] { client.GetText(server.Base() + "/"); });
   stopper.join();
-  EXPECT_NE(msg.find("Disconnected"), std::string::npos);
+  EXPECT_KIND(f, THttpErrorKind::Aborted);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
@@ -412,7 +556,9 @@ TEST_F(HttpsTest, BadRootCertificateFailsBeforeAnythingIsSent) {
     THttpClient client;
     client.IOHandler = &ssl;
     const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/remote/check_upd.php";
-    EXPECT_EQ(ErrorOf([&] { client.PostFile(url, "drvlist", upload, "a/b"); }), "Could not load root certificate.");
+    const TFailure f = FailureOf([&] { client.PostFile(url, "drvlist", upload, "a/b"); });
+    EXPECT_KIND(f, THttpErrorKind::Tls);
+    EXPECT_EQ(f.Text, httpdefaults::kRootCertError);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(server.Accepted(), 0);
@@ -424,8 +570,8 @@ TEST_F(HttpsTest, TlsServerThatSendsNothingTimesOut) {
   THttpClient client;
   client.IOHandler = &ssl;
   client.ReadTimeout = 300;
-  const std::string msg = ErrorOf([&] { client.GetText("https://127.0.0.1:" + std::to_string(server.Port()) + "/"); });
-  EXPECT_NE(msg.find("timed out"), std::string::npos) << msg;
+  EXPECT_KIND(FailureOf([&] { client.GetText("https://127.0.0.1:" + std::to_string(server.Port()) + "/"); }),
+              THttpErrorKind::Timeout);
 }
 
 TEST_F(HttpsTest, CipherListTheLibraryCannotHonourStillConnects) {

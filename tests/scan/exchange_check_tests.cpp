@@ -83,7 +83,7 @@ TEST_F(ExchangeCheckTool, SuccessStoresLastScanAndTheFigures) {
                 "<errmsg>Heads up</errmsg>");
   TKorvaneState state;
   const TCheckResult r = Run(state);
-  ASSERT_TRUE(r.Succeeded) << r.FailureText;
+  ASSERT_EQ(r.End, TScanEnd::Checked) << r.Cause.Text;
   EXPECT_EQ(r.ErrCode, 2);
   EXPECT_EQ(r.ErrMsg, "Heads up");
   EXPECT_FALSE(state.Settings.LastScan.empty());
@@ -96,7 +96,7 @@ TEST_F(ExchangeCheckTool, SuccessStoresLastScanAndTheFigures) {
   EXPECT_EQ(s.CACertData, exchangetest::TestCertPem());
 }
 
-TEST_F(ExchangeCheckTool, NoAnswerIsAFailedScanThatKeepsTheStoredFigures) {
+TEST_F(ExchangeCheckTool, NoAnswerKeepsTheStoredFiguresAndNamesTheCause) {
   TFakeUpdateServer srv;
   SetValue(UpdateURLValueName, srv.HttpBase());
   SetValue(SecureUpdateURLValueName, srv.HttpsBase());
@@ -108,16 +108,19 @@ TEST_F(ExchangeCheckTool, NoAnswerIsAFailedScanThatKeepsTheStoredFigures) {
   SetNumber("IsSysUpdated", 1);
   TKorvaneState state;
   const TCheckResult r = Run(state);
-  EXPECT_FALSE(r.Succeeded);
+  EXPECT_EQ(r.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(r.Cause.Kind, TCauseKind::Status);
   EXPECT_EQ(state.Settings.LastScan, "");
-  EXPECT_FALSE(state.Settings.IsSysUpdated);
+  EXPECT_TRUE(state.Settings.IsSysUpdated);  // no answer is no verdict
   EXPECT_EQ(state.Settings.tDrivers, 9);
   EXPECT_EQ(state.Settings.odDrivers, 1);
   // Nothing is saved by a failed scan.
   const TSettings s = Stored();
   EXPECT_EQ(s.LastScan, "1/2/2026 3:04:05 AM");
   EXPECT_EQ(s.tDrivers, 9);
-  EXPECT_NE(err_.str().find("could not be reached"), std::string::npos) << err_.str();
+  // stderr carries the window's notice, cause included.
+  EXPECT_NE(err_.str().find(NoAnswerNotice(r.Cause) + "\n"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().find("stopped"), std::string::npos) << err_.str();
 }
 
 TEST_F(ExchangeCheckTool, PromptWithoutATerminalAnswersCancel) {
@@ -127,7 +130,7 @@ TEST_F(ExchangeCheckTool, PromptWithoutATerminalAnswersCancel) {
   srv.SetProbe("nope");
   TKorvaneState state;
   const TCheckResult r = Run(state);
-  EXPECT_FALSE(r.Succeeded);
+  EXPECT_EQ(r.End, TScanEnd::Cancelled);
   EXPECT_EQ(srv.UploadCount(), 0);
   EXPECT_EQ(srv.ProbeCount(), 1);
 }

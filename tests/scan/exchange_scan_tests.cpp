@@ -18,8 +18,12 @@
 #include <korvane_text.h>
 #include <windows.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -84,13 +88,12 @@ class TRecordingPage : public IScanPage {
 };
 
 struct TScanRun {
-  bool Succeeded = false;
-  bool AnswerReceived = false;
+  TScanEnd End = TScanEnd::Failed;
+  TScanCause Cause;
   bool Terminated = false;
   std::string ErrMsg;
   int32_t ErrCode = 0;
   std::u16string Answer;
-  std::string FailureText;
 };
 
 // The fixed log lines and the transport's status lines of https.log, stamps removed.
@@ -149,17 +152,21 @@ class ExchangeScan : public ::testing::Test {
     KorvaneResetMachine();
     LoadServerUrls();
     std::error_code ec;
-    fs::remove_all(machine_, ec);
+    fs::remove_all(machineRoot_, ec);
   }
 
-  void UseMachine(const std::string& fixture) {
+  // minLength: the machine folder lies that deep (its path at least that long).
+  void UseMachine(const std::string& fixture, std::size_t minLength = 0) {
     const char* src = std::getenv("KORVANE_SOURCE_DIR");
     ASSERT_NE(src, nullptr);
-    if (!machine_.empty()) {
+    if (!machineRoot_.empty()) {
       std::error_code ec;
-      fs::remove_all(machine_, ec);
+      fs::remove_all(machineRoot_, ec);
     }
-    machine_ = korvane::testing::MakeTempFolder("kv-exchange-machine");
+    machineRoot_ = machine_ = korvane::testing::MakeTempFolder("kv-exchange-machine");
+    while (machine_.size() < minLength)
+      machine_ += "/" + std::string(std::min<std::size_t>(60, minLength - machine_.size() + 1), 'm');
+    fs::create_directories(machine_);
     fs::copy(std::string(src) + "/tests/machines/" + fixture, machine_,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     setenv("KORVANE_MACHINE", machine_.c_str(), 1);
@@ -199,19 +206,19 @@ class ExchangeScan : public ::testing::Test {
     // Let a certificate completion that is still queued run, as the message loop would.
     queue_.PumpUntil([] { return false; }, 50);
     TScanRun o;
-    o.Succeeded = t->Succeeded;
-    o.AnswerReceived = t->AnswerReceived;
+    o.End = t->End;
+    o.Cause = t->Cause;
     o.Terminated = t->Terminated();
     o.ErrMsg = t->ErrMsg;
     o.ErrCode = t->ErrCode;
     o.Answer = t->Answer;
-    o.FailureText = t->FailureText;
     delete t;
     return o;
   }
 
   std::string Temp(const char* name) const { return state_.TempFolder + name; }
 
+  std::string machineRoot_;
   std::string machine_;
   TPumpedUiQueue queue_;
   TKorvaneState state_;
@@ -227,8 +234,7 @@ TEST_F(ExchangeScan, AnswerIsMergedAndEveryFileIsWritten) {
       "<dev>\r\n<id>2</id>\r\n<date>5-6-2007</date>\r\n<vers>2.0.0.1</vers>\r\n"
       "<vendor>Acme</vendor>\r\n<url>http://127.0.0.1:1/p.zip</url>\r\n</dev>\r\n");
   const TScanRun o = Scan();
-  ASSERT_TRUE(o.Succeeded) << o.FailureText;
-  EXPECT_TRUE(o.AnswerReceived);
+  ASSERT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   ASSERT_GE(state_.DrvCount, 2);
 
   const TDrvRec& rec = state_.DrvList[2];
@@ -299,7 +305,7 @@ TEST_F(ExchangeScan, EmptyMachineSendsOnlyTheHeaderAndStillReadsErrors) {
   PointAt(srv);
   srv.SetAnswer("<errcode>1</errcode><errmsg>Nothing to check</errmsg>");
   const TScanRun o = Scan();
-  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  ASSERT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_EQ(state_.DrvCount, 0);
   EXPECT_EQ(exchangetest::Gunzip(srv.LastUpload().Content),
             "<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n\r\n");
@@ -320,7 +326,7 @@ TEST_F(ExchangeScan, ProbeFailurePromptsUntilOkThenGoesOn) {
     if (++prompts == 2) srv.SetProbe("all ok here");
   };
   const TScanRun o = Scan();
-  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   ASSERT_EQ(page_.Prompts.size(), 2u);
   EXPECT_EQ(page_.Prompts[0],
             "To continue updating drivers, you need to have an active Internet connection. "
@@ -339,9 +345,9 @@ TEST_F(ExchangeScan, CancelAtThePromptEndsWithoutUploadOrSuccess) {
   state_.Settings.IsSysUpdated = true;
   page_.PromptResults = {2};
   const TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);
+  EXPECT_EQ(o.End, TScanEnd::Cancelled);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::Aborted);
   EXPECT_TRUE(o.Terminated);
-  EXPECT_FALSE(o.AnswerReceived);
   EXPECT_EQ(page_.Prompts.size(), 1u);
   EXPECT_EQ(srv.UploadCount(), 0);
   EXPECT_EQ(srv.CertCount(), 0);
@@ -362,13 +368,13 @@ TEST_F(ExchangeScan, FirstRunWithoutCertificateSendsNothingAndSaysSo) {
   state_.Settings.udDrivers = 7;
   state_.Settings.IsSysUpdated = true;
   const TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);
-  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::NoCertificate);
   EXPECT_EQ(srv.CertCount(), 1);
   EXPECT_EQ(srv.UploadCount(), 0);
   EXPECT_FALSE(Exists(Temp(CACertFileName)));
   ASSERT_EQ(page_.NoAnswers.size(), 1u);
-  EXPECT_EQ(page_.NoAnswers[0], NoAnswerText);
+  EXPECT_EQ(page_.NoAnswers[0], NoAnswerNotice(o.Cause));
   EXPECT_FALSE(page_.Called("FinishUpdateCheck"));
   EXPECT_EQ(state_.Settings.tDrivers, 7);
   EXPECT_EQ(state_.Settings.udDrivers, 7);
@@ -378,7 +384,7 @@ TEST_F(ExchangeScan, FirstRunWithoutCertificateSendsNothingAndSaysSo) {
 TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
   TFakeUpdateServer srv;
   PointAt(srv);
-  ASSERT_TRUE(Scan().Succeeded);  // stores the certificate
+  ASSERT_EQ(Scan().End, TScanEnd::Checked);  // stores the certificate
   srv.SetCert("", 500);           // this run's fetch fails
   srv.SetAnswer("<errcode>0</errcode>");
   state_.Settings.CACertData.clear();
@@ -386,7 +392,7 @@ TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
   state_.LoadSettings();  // start-up: "ccc3" written from the stored value
   ASSERT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
   const TScanRun o = Scan();
-  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_EQ(srv.CertCount(), 2);
   EXPECT_EQ(srv.UploadCount(), 2);
   EXPECT_EQ(ReadAll(Temp(CACertFileName)), exchangetest::TestCertPem());
@@ -396,13 +402,13 @@ TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
 TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
   TFakeUpdateServer srv;
   PointAt(srv);
-  ASSERT_TRUE(Scan().Succeeded);  // an earlier certificate is in place
+  ASSERT_EQ(Scan().End, TScanEnd::Checked);  // an earlier certificate is in place
   srv.SetCert("a newer certificate text");
   srv.SetCertDelayMs(1500);
   const auto t0 = std::chrono::steady_clock::now();
   const TScanRun o = Scan(100);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1400));
-  EXPECT_TRUE(o.Succeeded) << o.FailureText;
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_EQ(srv.UploadCount(), 2);  // sent with the earlier certificate
   // The late completion still stores the new text and rewrites "ccc3".
   EXPECT_TRUE(queue_.PumpUntil(
@@ -415,8 +421,8 @@ TEST_F(ExchangeScan, UnloadableCertificateFailsTheUploadBeforeAnythingIsSent) {
   PointAt(srv);
   srv.SetCert("this is not a certificate");
   const TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);
-  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::Tls);
   EXPECT_EQ(srv.UploadCount(), 0);
   EXPECT_EQ(ReadAll(Temp(CACertFileName)), "this is not a certificate");
   EXPECT_EQ(page_.NoAnswers.size(), 1u);
@@ -433,8 +439,8 @@ TEST_F(ExchangeScan, HangingUploadTimesOutWithNoAnswer) {
   const auto t0 = std::chrono::steady_clock::now();
   const TScanRun o = Scan(5000, 300);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
-  EXPECT_FALSE(o.Succeeded);
-  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::Timeout);
   EXPECT_EQ(srv.UploadCount(), 1);
   EXPECT_TRUE(Exists(Temp(AnswerFileName)));
   EXPECT_EQ(ReadAll(Temp(AnswerFileName)), "");
@@ -444,14 +450,114 @@ TEST_F(ExchangeScan, HangingUploadTimesOutWithNoAnswer) {
   for (int32_t n = 1; n <= state_.DrvCount; ++n) EXPECT_FALSE(state_.DrvList[n].IsOutOfDate());
 }
 
+// Each way the upload can fail ends the scan without an answer, the notice
+// naming the cause, the log holding only its fixed lines, the figures kept.
+TEST_F(ExchangeScan, EveryUploadFailureIsNoAnswerNamingItsCause) {
+  TFakeUpdateServer srv;
+  const std::string tlsToPlainPort = "https" + srv.HttpBase().substr(4);
+  std::vector<std::string> packLog = WithoutAnswerLine();
+  packLog.erase(std::find(packLog.begin(), packLog.end(), " Adding files to send stream completed"));
+  packLog.erase(std::find(packLog.begin(), packLog.end(), " Sending HTTP Query"));
+  struct Case {
+    const char* name;
+    std::string https;
+    TCauseKind kind;
+    std::function<void()> arrange;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"name that does not resolve", "https://no-such-host.invalid", TCauseKind::Resolve, nullptr,
+       WithoutAnswerLine()},
+      {"closed port", "https://127.0.0.1:1", TCauseKind::Connect, nullptr, WithoutAnswerLine()},
+      {"TLS to a plain HTTP port", tlsToPlainPort, TCauseKind::Tls, nullptr, WithoutAnswerLine()},
+      {"error status", srv.HttpsBase(), TCauseKind::Status, [&] { srv.SetAnswer("", 502); },
+       WithoutAnswerLine()},
+      {"report that cannot be packed", srv.HttpsBase(), TCauseKind::LocalFile,
+       [&] { fs::create_directory(Temp(PackedReportFileName)); }, packLog},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    page_ = TRecordingPage();
+    srv.SetAnswer("<dev><id>1</id><date>x</date><url>u</url></dev>");
+    SetUrls(srv.HttpBase(), c.https);
+    if (c.arrange) c.arrange();
+    state_.Settings.tDrivers = 7;
+    state_.Settings.udDrivers = 6;
+    state_.Settings.odDrivers = 1;
+    state_.Settings.IsSysUpdated = true;
+    const TScanRun o = Scan(5000, 2000);
+    EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+    EXPECT_STREQ(CauseKindName(o.Cause.Kind), CauseKindName(c.kind)) << o.Cause.Text;
+    ASSERT_EQ(page_.NoAnswers.size(), 1u);
+    const std::string& notice = page_.NoAnswers[0];
+    EXPECT_EQ(notice, NoAnswerNotice(o.Cause));
+    EXPECT_EQ(notice.rfind(std::string(NoAnswerText) + " ", 0), 0u);
+    EXPECT_GT(notice.size(), std::strlen(NoAnswerText) + 10) << "the cause is named: " << notice;
+    EXPECT_EQ(FixedLines(LogTexts(ReadAll(Temp(ExchangeLogFileName)))), c.log);
+    EXPECT_EQ(state_.Settings.tDrivers, 7);
+    EXPECT_EQ(state_.Settings.odDrivers, 1);
+    EXPECT_TRUE(state_.Settings.IsSysUpdated);
+    for (int32_t n = 1; n <= state_.DrvCount; ++n) EXPECT_FALSE(state_.DrvList[n].IsOutOfDate());
+    std::error_code ec;
+    fs::remove(Temp(PackedReportFileName), ec);
+  }
+  EXPECT_EQ(srv.UploadCount(), 1);  // only the error status case reached the upload
+}
+
+// Without a usable temporary folder the check writes nothing anywhere (never
+// into the current folder) and names the cause: a linked Temp, then a machine
+// whose Temp path does not fit the 260-character buffer.
+TEST_F(ExchangeScan, UnusableTempFolderFailsTheCheckBeforeAnythingIsWritten) {
+  TFakeUpdateServer srv;
+  const std::string cwd = korvane::testing::MakeTempFolder("kv-exchange-cwd");
+  char old[4096] = {};
+  ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "linked Temp" : "300-character machine path");
+    std::string elsewhere;
+    if (round == 0) {
+      UseMachine("scan-edge");
+      elsewhere = machine_ + "/elsewhere";
+      fs::create_directory(elsewhere);
+      fs::remove_all(machine_ + "/Temp");
+      fs::create_directory_symlink(elsewhere, machine_ + "/Temp");
+    } else {
+      UseMachine("scan-edge", 300);
+      ASSERT_GE(machine_.size(), 300u);
+    }
+    PointAt(srv);
+    page_ = TRecordingPage();
+    state_.ReadTempFolder();
+    EXPECT_TRUE(state_.TempFolder.empty());
+    EXPECT_FALSE(state_.TempFolderError.empty());
+    state_.Settings.IsSysUpdated = true;
+    const TScanRun o = Scan();
+    EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+    EXPECT_EQ(o.Cause.Kind, TCauseKind::TempFolder);
+    EXPECT_EQ(o.Cause.Text, state_.TempFolderError);
+    ASSERT_EQ(page_.NoAnswers.size(), 1u);
+    EXPECT_EQ(page_.NoAnswers[0], NoAnswerNotice(o.Cause));
+    EXPECT_FALSE(page_.Called("BeginUpdateCheck"));
+    EXPECT_TRUE(fs::is_empty(cwd));
+    if (!elsewhere.empty()) {
+      EXPECT_TRUE(fs::is_empty(elsewhere));
+    }
+    EXPECT_TRUE(state_.Settings.IsSysUpdated);
+  }
+  EXPECT_EQ(srv.ProbeCount(), 0);
+  EXPECT_EQ(srv.UploadCount(), 0);
+  ASSERT_EQ(::chdir(old), 0);
+  korvane::testing::RemoveFolder(cwd);
+}
+
 TEST_F(ExchangeScan, ErrorStatusIsNoAnswerButAnEmptyBodyIsAVerdict) {
   TFakeUpdateServer srv;
   PointAt(srv);
   srv.SetAnswer("<errcode>3</errcode>", 500);
   state_.Settings.IsSysUpdated = true;
   TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);
-  EXPECT_FALSE(o.AnswerReceived);
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::Status);
   EXPECT_EQ(o.ErrCode, 0);
   EXPECT_EQ(page_.NoAnswers.size(), 1u);
 
@@ -460,8 +566,7 @@ TEST_F(ExchangeScan, ErrorStatusIsNoAnswerButAnEmptyBodyIsAVerdict) {
   state_.Settings.odDrivers = 4;
   srv.SetAnswer("", 200);
   o = Scan();
-  EXPECT_TRUE(o.Succeeded) << o.FailureText;
-  EXPECT_TRUE(o.AnswerReceived);
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_TRUE(page_.NoAnswers.empty());
   EXPECT_FALSE(page_.Called("FinishUpdateCheck"));
   EXPECT_EQ(state_.Settings.tDrivers, state_.DrvCount);
@@ -479,7 +584,7 @@ TEST_F(ExchangeScan, ErrorCodesOneAndTwoReachTheCompletion) {
     srv.SetAnswer("<errmsg>Server notice " + std::to_string(code) + "</errmsg><errcode>" +
                   std::to_string(code) + "</errcode>");
     const TScanRun o = Scan();
-    EXPECT_TRUE(o.Succeeded) << o.FailureText;
+    EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
     EXPECT_EQ(o.ErrCode, code);
     EXPECT_EQ(o.ErrMsg, "Server notice " + std::to_string(code));
     EXPECT_EQ(state_.Settings.odDrivers, 0);
@@ -499,7 +604,7 @@ TEST_F(ExchangeScan, MergeEdgeCasesOverAWholeScan) {
       "<dev><id>1</id><date>d</date><url>u2</url>"
       "<dev><id>3</id><date>e</date><url>u3</url></dev>");
   const TScanRun o = Scan();
-  ASSERT_TRUE(o.Succeeded) << o.FailureText;
+  ASSERT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   ASSERT_GE(state_.DrvCount, 3);
   EXPECT_EQ(state_.DrvList[2].NewDate, "b");
   EXPECT_EQ(state_.DrvList[2].NewURL, "");
@@ -517,9 +622,9 @@ TEST_F(ExchangeScan, NonDecimalIdFailsTheScan) {
   PointAt(srv);
   srv.SetAnswer("<dev><id>first</id><date>a</date></dev>");
   const TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);
-  EXPECT_TRUE(o.AnswerReceived);
-  EXPECT_FALSE(o.FailureText.empty());
+  EXPECT_EQ(o.End, TScanEnd::Failed);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::Malformed);
+  EXPECT_FALSE(o.Answer.empty());  // an answer came; it could not be read
 }
 
 TEST_F(ExchangeScan, ScratchFileSymlinkIsNotWrittenThrough) {
@@ -529,7 +634,8 @@ TEST_F(ExchangeScan, ScratchFileSymlinkIsNotWrittenThrough) {
   { std::ofstream(victim) << "untouched"; }
   fs::create_symlink(victim, Temp(AnswerFileName));
   const TScanRun o = Scan();
-  EXPECT_FALSE(o.Succeeded);  // the answer file could not be written
+  EXPECT_EQ(o.End, TScanEnd::Failed);  // the answer file could not be written
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::LocalFile);
   EXPECT_EQ(ReadAll(victim), "untouched");
 }
 
@@ -573,8 +679,7 @@ TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
   korvane::testing::UpdateServerProcess ref(opt);
   SetUrls(ref.HttpBase(), ref.HttpsBase());
   const TScanRun o = Scan();
-  ASSERT_TRUE(o.Succeeded) << o.FailureText;
-  EXPECT_TRUE(o.AnswerReceived);
+  ASSERT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   int outOfDate = 0;
   for (int32_t n = 1; n <= state_.DrvCount; ++n) {
     const TDrvRec& r = state_.DrvList[n];

@@ -85,8 +85,10 @@ struct TScanRun {
     TWaitHandle h = scan.Handle();
     scan.Start();
     EXPECT_TRUE(queue.PumpUntil([&] { return h->IsSet(); }, 20000));
-    failure = scan.FailureText;
-    return scan.Succeeded;
+    end = scan.End;
+    cause = scan.Cause;
+    failure = scan.Cause.Text;
+    return scan.End == (exchange ? TScanEnd::Checked : TScanEnd::DevicesOnly);
   }
   const TDrvRec* Find(const std::string& devName) const {
     for (int i = 1; i <= state.DrvCount; ++i)
@@ -98,6 +100,8 @@ struct TScanRun {
   TKorvaneState state;
   TRecordingPage page;
   std::string failure;
+  TScanEnd end = TScanEnd::Failed;
+  TScanCause cause;
 };
 
 TEST(ScanTest, CatalogueLeavesOutExcludedAndUnqualifiedClassesAndSortsLikeTheLocale) {
@@ -265,7 +269,8 @@ TEST(ScanTest, TerminateAtClassStartOrAfterADeviceEndsWithoutSuccess) {
     EXPECT_FALSE(run.Run());
     EXPECT_EQ(run.page.Count("ShowClassStarted"), 2);
     EXPECT_EQ(run.state.DrvCount, 1);  // only the first class was scanned
-    EXPECT_TRUE(run.failure.empty());
+    EXPECT_EQ(run.end, TScanEnd::Cancelled);
+    EXPECT_EQ(run.cause.Kind, TCauseKind::Aborted);
   }
   {
     TScanRun run("scan-edge");
@@ -273,6 +278,7 @@ TEST(ScanTest, TerminateAtClassStartOrAfterADeviceEndsWithoutSuccess) {
     EXPECT_FALSE(run.Run());
     EXPECT_EQ(run.state.DrvCount, 3);
     EXPECT_EQ(run.page.Count("ShowProgress"), 3);
+    EXPECT_EQ(run.end, TScanEnd::Cancelled);
   }
 }
 
@@ -295,6 +301,8 @@ TEST(ScanTest, BlankMachineScansToNothing) {
 TEST(ScanTest, NonTextDriverValueEndsTheScanAsFailed) {
   TScanRun run("scan-badvalue");
   EXPECT_FALSE(run.Run());
+  EXPECT_EQ(run.end, TScanEnd::Failed);
+  EXPECT_EQ(run.cause.Kind, TCauseKind::Other) << run.failure;
   EXPECT_NE(run.failure.find("DriverDate"), std::string::npos) << run.failure;
 }
 

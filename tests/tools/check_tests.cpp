@@ -19,7 +19,7 @@ TEST(CheckToolTest, TsvOfASmallMachineIsExact) {
   PrepareCheckState(state, "/b/tools/korvane-check/korvane-check");
   std::ostringstream err;
   TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
-  ASSERT_TRUE(result.Succeeded) << err.str();
+  ASSERT_EQ(result.End, TScanEnd::DevicesOnly) << err.str();
   std::ostringstream out;
   PrintTsv(state, result, out);
   const std::string d = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
@@ -62,7 +62,7 @@ TEST(CheckToolTest, CheckedListMarksEachDriverAndGivesTheDiagramFigures) {
   TKorvaneState state;
   std::ostringstream err;
   TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
-  ASSERT_TRUE(result.Succeeded) << err.str();
+  ASSERT_EQ(result.End, TScanEnd::DevicesOnly) << err.str();
   // As the exchange leaves it: one newer driver, figures stored.
   result.Checked = true;
   TDrvRec& r = state.DrvList[1];
@@ -99,7 +99,7 @@ TEST(CheckToolTest, SummaryCarriesTheExchangeFieldsEscaped) {
   state.Settings.odDrivers = 2;
   state.Settings.IsSysUpdated = true;
   TCheckResult r;
-  r.Succeeded = false;
+  r.End = TScanEnd::Failed;
   r.ErrCode = 2;
   r.ErrMsg = "bad\tthing\\";
   std::ostringstream out;
@@ -163,7 +163,7 @@ TEST(CheckToolProcessTest, ExitStatus) {
   {
     TTestMachine m("scan-badvalue");
     EXPECT_EQ(RunTool("--tsv", out), 1);
-    EXPECT_NE(out.find("\t0\n"), std::string::npos);  // Succeeded 0
+    EXPECT_NE(out.find("\t0\n"), std::string::npos);  // not completed
   }
   EXPECT_EQ(RunTool("--nonsense", out), 2);
 }

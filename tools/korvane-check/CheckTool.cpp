@@ -60,8 +60,8 @@ void BeforeExchange(TKorvaneState& state) {
 // update check touches the stored figures; a device listing leaves them alone.
 void AfterScan(TKorvaneState& state, TScanThread& scan, TCheckResult& result) {
   if (!scan.RunExchange) return;
-  result.Checked = scan.Succeeded && scan.AnswerReceived;
-  const TScanOutcome outcome = ApplyScanOutcome(state, scan.Succeeded, result.ErrCode);
+  result.Checked = scan.End == TScanEnd::Checked;
+  const TScanOutcome outcome = ApplyScanOutcome(state, scan.End, result.ErrCode);
   if (outcome.ShowServerError)
     std::cerr << "korvane-check: Korvane error notice: " << AnsiToUtf8(result.ErrMsg) << std::endl;
 }
@@ -115,9 +115,7 @@ std::string ResolveKorvaneExe(const std::string& selfExe) {
 }
 
 void PrepareCheckState(TKorvaneState& state, const std::string& selfExe) {
-  char buf[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathA(sizeof buf, buf);
-  state.TempFolder = (n > 0 && n < sizeof buf) ? std::string(buf, n) : std::string();
+  state.ReadTempFolder();
   state.ExeName = ResolveKorvaneExe(selfExe);
   state.ExeFolder = fs::path(state.ExeName).parent_path().string() + "/";
   PrepareSystemFacts(state);
@@ -137,8 +135,8 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
     scan.RunExchange = options.Exchange;
     TWaitHandle done = scan.Handle();
     scan.OnTerminate = [&](TThread&) {
-      result.Succeeded = scan.Succeeded;
-      result.FailureText = scan.FailureText;
+      result.End = scan.End;
+      result.Cause = scan.Cause;
       result.ErrCode = scan.ErrCode;
       result.ErrMsg = scan.ErrMsg;
       AfterScan(state, scan, result);
@@ -147,12 +145,11 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
     queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
   }
   InstallUiQueue(nullptr);
-  if (!result.Succeeded) {
-    err << "korvane-check: scan failed"
-        << (result.FailureText.empty() ? std::string(" (stopped)")
-                                       : ": " + AnsiToUtf8(result.FailureText))
-        << std::endl;
-  }
+  // A check without an answer has told its cause through the page already.
+  if (result.End == TScanEnd::Cancelled)
+    err << "korvane-check: scan stopped: " << AnsiToUtf8(result.Cause.Text) << std::endl;
+  else if (result.End == TScanEnd::Failed)
+    err << "korvane-check: scan failed: " << AnsiToUtf8(result.Cause.Text) << std::endl;
   return result;
 }
 
@@ -208,7 +205,9 @@ void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std
   }
   out << state.DrvCount << (state.DrvCount == 1 ? " device" : " devices") << " in "
       << state.GUIDCount << (state.GUIDCount == 1 ? " class" : " classes");
-  if (!result.Succeeded) out << " (scan failed)";
+  if (result.End == TScanEnd::Failed) out << " (scan failed)";
+  if (result.End == TScanEnd::Cancelled) out << " (scan stopped)";
+  if (result.End == TScanEnd::NoAnswer) out << " (drivers not checked)";
   out << "\n";
   if (result.Checked && state.Settings.tDrivers > 0) {
     // The diagram's figures, computed as the results page computes them.
@@ -236,7 +235,7 @@ void PrintTsv(const TKorvaneState& state, const TCheckResult& result, std::ostre
   const TSettings& s = state.Settings;
   out << "summary\t" << Field(s.tDrivers) << '\t' << Field(s.udDrivers) << '\t'
       << Field(s.odDrivers) << '\t' << Field(s.IsSysUpdated) << '\t' << Field(result.ErrCode)
-      << '\t' << Field(result.ErrMsg) << '\t' << Field(result.Succeeded) << '\n';
+      << '\t' << Field(result.ErrMsg) << '\t' << Field(result.Completed()) << '\n';
 }
 
 int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -265,5 +264,5 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
   else
     PrintDriverList(state, result, out);
   out.flush();
-  return result.Succeeded ? kExitOk : kExitFailed;
+  return result.Completed() ? kExitOk : kExitFailed;
 }

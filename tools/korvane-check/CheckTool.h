@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/uAppState.h"
+#include "scan/uScanEnd.h"
 
 #include <iosfwd>
 #include <string>
@@ -19,11 +20,13 @@ struct TCheckOptions {
 
 // What a finished scan leaves for the printers.
 struct TCheckResult {
-  bool Succeeded = false;
-  std::string FailureText;
+  TScanEnd End = TScanEnd::Failed;
+  TScanCause Cause;  // why the scan did not end checked (kind and sentence)
   int32_t ErrCode = 0;
   std::string ErrMsg;
   bool Checked = false;  // the update server's verdict was merged
+  // The scan did what was asked: the device listing, or a check with an answer.
+  bool Completed() const { return End == TScanEnd::Checked || End == TScanEnd::DevicesOnly; }
 };
 
 constexpr int kExitOk = 0;

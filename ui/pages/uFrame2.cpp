@@ -220,7 +220,7 @@ void TFrame2::ScanFinished(TScanThread& scan) {
   ScanThread = nullptr;
   TMainForm& main = Main();
   main.ShowKorvane1Click();
-  const TScanOutcome outcome = ApplyScanOutcome(main.State, scan.Succeeded, scan.ErrCode);
+  const TScanOutcome outcome = ApplyScanOutcome(main.State, scan.End, scan.ErrCode);
   main.CurrentStep = outcome.NextStep;
   if (outcome.ShowServerError) {
     if (ShowBalloonHook) ShowBalloonHook("Korvane error notice", scan.ErrMsg, BalloonIconError, 60);

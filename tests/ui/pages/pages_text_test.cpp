@@ -61,17 +61,23 @@ TEST(PageText, TruncationKeepsWhatFitsWithDots) {
 
 // On the fixture's empty machine: the save writes its settings key, never the host's.
 TEST_F(PagesTest, ScanFinishOutcomeBookkeeping) {
-  struct Case { bool ok; int err; int step; bool notice; bool stamped; };
-  const Case cases[] = {{true, 0, 3, false, true},  {true, 1, 3, false, true}, {true, 2, 3, true, true},
-                        {false, 0, 1, false, false}, {false, 5, 3, true, false}};
+  struct Case { TScanEnd end; int err; int step; bool notice; bool stamped; bool verdictKept; };
+  const Case cases[] = {{TScanEnd::Checked, 0, 3, false, true, true},
+                        {TScanEnd::Checked, 1, 3, false, true, true},
+                        {TScanEnd::Checked, 2, 3, true, true, true},
+                        {TScanEnd::Failed, 0, 1, false, false, false},
+                        {TScanEnd::Failed, 5, 3, true, false, false},
+                        {TScanEnd::Cancelled, 0, 1, false, false, false},
+                        {TScanEnd::NoAnswer, 0, 1, false, false, true}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(ScanEndName(c.end));
     TKorvaneState state;
     state.Settings.LastScan = "old";
     state.Settings.IsSysUpdated = true;
-    const TScanOutcome o = ApplyScanOutcome(state, c.ok, c.err, "7/23/2007 4:19:00 PM");
+    const TScanOutcome o = ApplyScanOutcome(state, c.end, c.err, "7/23/2007 4:19:00 PM");
     EXPECT_EQ(o.NextStep, c.step);
     EXPECT_EQ(o.ShowServerError, c.notice);
     EXPECT_EQ(state.Settings.LastScan, c.stamped ? "7/23/2007 4:19:00 PM" : "");
-    EXPECT_EQ(state.Settings.IsSysUpdated, c.ok);
+    EXPECT_EQ(state.Settings.IsSysUpdated, c.verdictKept);
   }
 }

@@ -415,12 +415,17 @@ TEST_F(PagesServerTest, AnUploadWithoutAnswerIsNoCheck) {
   // Probe and certificate answer; the update check's port is closed.
   UseServer(server_->HttpBase(), "https://127.0.0.1:1");
   OpenWindow();
+  main_->State.Settings.IsSysUpdated = true;
   ASSERT_TRUE(ScanNow());
   ASSERT_EQ(modalCalls_.size(), 1u);
-  EXPECT_EQ(modalCalls_[0].Message, NoAnswerText);
+  // The notice names the cause after its fixed first sentence.
+  EXPECT_EQ(modalCalls_[0].Message,
+            NoAnswerNotice({TCauseKind::Connect,
+                            "Could not connect to 127.0.0.1 port 1: connection refused."}));
   EXPECT_EQ(main_->CurrentStep, 1);
   EXPECT_TRUE(main_->State.Settings.LastScan.empty());
   EXPECT_EQ(main_->State.Settings.tDrivers, 0);
+  EXPECT_TRUE(main_->State.Settings.IsSysUpdated);  // no answer is no verdict
   EXPECT_EQ(Text(Frame1()->Label22), QStringLiteral("Your drivers are out of date!"));
   EXPECT_TRUE(balloons_.empty());
 }
