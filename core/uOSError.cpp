@@ -1,5 +1,7 @@
 #include "core/uOSError.h"
 
+#include <korvane_machine.h>
+
 #include <string>
 
 namespace {
@@ -16,6 +18,7 @@ const char* ErrorText(DWORD code) {
     case ERROR_INSUFFICIENT_BUFFER: return "The data area passed to a system call is too small";
     case ERROR_MORE_DATA: return "More data is available";
     case ERROR_NO_MORE_ITEMS: return "No more data is available";
+    case ERROR_BADDB: return "The configuration registry database is corrupt";
     default: return "Unknown error";
   }
 }
@@ -25,7 +28,11 @@ const char* ErrorText(DWORD code) {
 std::string OSErrorText(DWORD code) { return ErrorText(code); }
 
 void RaiseOSError(DWORD code) {
-  throw EOSError(code, "System Error.  Code: " + std::to_string(code) + ".\r\n" + ErrorText(code));
+  std::string text = "System Error.  Code: " + std::to_string(code) + ".\r\n" + ErrorText(code);
+  // A damaged machine file is named with its line, so the user can find the fault.
+  const std::string fault = KorvaneFaultText(code);
+  if (!fault.empty()) text += ": " + fault;
+  throw EOSError(code, text);
 }
 
 void RaiseLastOSError() { RaiseOSError(GetLastError()); }

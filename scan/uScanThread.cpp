@@ -186,7 +186,10 @@ bool TScanThread::ScanDevices() {
       if (!driverKey.empty()) {
         HKEY key = nullptr;
         const std::string path = std::string(DriverClassKeyPrefix) + driverKey;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        const LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+        // A damaged registry is no absent driver key: its data would be reported empty.
+        if (rc == ERROR_BADDB) RaiseOSError(rc);
+        if (rc == ERROR_SUCCESS) {
           TKeyGuard keyGuard(key);
           rec.DriverDate = Shorten(ReadDriverText(key, "DriverDate"));
           rec.ProviderName = Shorten(ReadDriverText(key, "ProviderName"));

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -143,6 +144,16 @@ int PropertyNumber(std::string_view name) {
   return -1;
 }
 
+const DevClass* Inventory::Find(const GUID& guid) const {
+  if (byGuid.empty()) {  // the live host's few classes carry no index
+    for (const auto& c : classes)
+      if (c.guid == guid) return &c;
+    return nullptr;
+  }
+  auto it = byGuid.find(GuidString(guid));
+  return it == byGuid.end() ? nullptr : &classes[it->second];
+}
+
 bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inventory& out, std::string* error) {
   using nlohmann::json;
   out = Inventory{};
@@ -164,6 +175,8 @@ bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inve
   if (!doc.is_object() || !doc.contains("classes") || !doc["classes"].is_array())
     return fail("top level", "expected an object with a \"classes\" array");
   const json& classes = doc["classes"];
+  // Driver keys seen, upper-cased: two devices never share one.
+  std::map<std::string, std::string> driverKeys;
   for (size_t ci = 0; ci < classes.size(); ++ci) {
     const json& c = classes[ci];
     std::string where = "classes[" + std::to_string(ci) + "]";
@@ -171,6 +184,8 @@ bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inve
     DevClass dc;
     if (!c.contains("guid") || !c["guid"].is_string() || !ParseGuid(c["guid"].get<std::string>(), &dc.guid))
       return fail(where + ".guid", "expected a GUID in the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+    if (!out.byGuid.emplace(GuidString(dc.guid), ci).second)
+      return fail(where + ".guid", "class " + GuidString(dc.guid) + " is listed twice");
     if (c.contains("description")) {
       if (!c["description"].is_string()) return fail(where + ".description", "expected text");
       dc.description = Utf8ToAnsi(c["description"].get<std::string>());
@@ -222,6 +237,15 @@ bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inve
               return fail(pw, "expected text, an array of texts, a number or {\"binary\": \"hex\"}");
             }
             dev.props[static_cast<DWORD>(num)] = std::move(p);
+          }
+        }
+        auto drv = dev.props.find(SPDRP_DRIVER);
+        if (drv != dev.props.end() && drv->second.type == REG_SZ) {
+          std::string key(reinterpret_cast<const char*>(drv->second.data.data()));
+          for (auto& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+          if (!key.empty()) {
+            auto seen = driverKeys.emplace(key, dw);
+            if (!seen.second) return fail(dw, "the same device as " + seen.first->second + " (driver key " + key + ")");
           }
         }
         dc.devices.push_back(std::move(dev));
@@ -277,6 +301,7 @@ std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
       g_lastError = err;
       inv = std::make_shared<Inventory>();
       inv->broken = true;
+      inv->fault = err;
     } else {
       g_lastError.clear();
     }
@@ -296,28 +321,45 @@ std::shared_ptr<const Inventory> CurrentInventory(bool fresh) {
   return g_hostInv;
 }
 
-// Classes without devices: the host knows its fixed table.
-struct ClassRef {
-  GUID guid;
-  std::string description;
+// The machine's classes: the host's fixed table, or the folder's inventory (not copied:
+// a scan asks for every class by index and by GUID).
+struct Classes {
+  std::shared_ptr<const Inventory> inv;  // null on the host
+  size_t Count() const { return inv ? inv->classes.size() : HostClasses().size(); }
+  bool At(size_t i, GUID& guid) const {
+    if (i >= Count()) return false;
+    if (inv) {
+      guid = inv->classes[i].guid;
+    } else {
+      ParseGuid(HostClasses()[i].guid, &guid);
+    }
+    return true;
+  }
+  bool Description(const GUID& guid, std::string& out) const {
+    if (inv) {
+      const DevClass* c = inv->Find(guid);
+      if (c) out = c->description;
+      return c != nullptr;
+    }
+    for (const auto& c : HostClasses()) {
+      GUID g;
+      if (ParseGuid(c.guid, &g) && g == guid) {
+        out = c.description;
+        return true;
+      }
+    }
+    return false;
+  }
 };
 
-std::vector<ClassRef> CurrentClasses(bool& broken) {
-  std::vector<ClassRef> out;
+Classes CurrentClasses(bool& broken) {
+  Classes out;
   MachineInfo m = CurrentMachine();
   broken = false;
-  if (m.host) {
-    for (const auto& c : HostClasses()) {
-      ClassRef r;
-      ParseGuid(c.guid, &r.guid);
-      r.description = c.description;
-      out.push_back(std::move(r));
-    }
-    return out;
-  }
-  auto inv = FolderInventory(m.root);
-  broken = inv->broken;
-  for (const auto& c : inv->classes) out.push_back({c.guid, c.description});
+  if (m.host) return out;
+  out.inv = FolderInventory(m.root);
+  broken = out.inv->broken;
+  if (broken) SetFault(ERROR_INVALID_DATA, out.inv->fault);
   return out;
 }
 
@@ -377,8 +419,7 @@ CONFIGRET WINAPI CM_Enumerate_Classes(ULONG ulClassIndex, LPGUID ClassGuid, ULON
     std::memset(ClassGuid, 0, sizeof(GUID));
     return ulClassIndex == 0 ? CR_REGISTRY_ERROR : CR_NO_SUCH_VALUE;
   }
-  if (ulClassIndex >= classes.size()) return CR_NO_SUCH_VALUE;
-  *ClassGuid = classes[ulClassIndex].guid;
+  if (!classes.At(ulClassIndex, *ClassGuid)) return CR_NO_SUCH_VALUE;
   return CR_SUCCESS;
 }
 
@@ -390,15 +431,15 @@ BOOL WINAPI SetupDiGetClassDescriptionA(const GUID* ClassGuid, PSTR ClassDescrip
   }
   bool broken = false;
   auto classes = CurrentClasses(broken);
-  for (const auto& c : classes) {
-    if (c.guid != *ClassGuid) continue;
-    DWORD need = static_cast<DWORD>(c.description.size() + 1);
+  std::string description;
+  if (!broken && classes.Description(*ClassGuid, description)) {
+    DWORD need = static_cast<DWORD>(description.size() + 1);
     if (RequiredSize) *RequiredSize = need;
     if (ClassDescriptionSize < need) {
       SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return FALSE;
     }
-    std::memcpy(ClassDescription, c.description.c_str(), need);
+    std::memcpy(ClassDescription, description.c_str(), need);
     return TRUE;
   }
   SetLastError(broken ? ERROR_INVALID_DATA : ERROR_INVALID_CLASS);
@@ -414,13 +455,20 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
   }
   auto inv = CurrentInventory(true);
   if (inv->broken) {
+    SetFault(ERROR_INVALID_DATA, inv->fault);
     SetLastError(ERROR_INVALID_DATA);
     return INVALID_HANDLE_VALUE;
   }
   auto* set = new DevSet;
   set->inv = inv;
   if (ClassGuid) set->cls = *ClassGuid;
-  for (size_t ci = 0; ci < inv->classes.size(); ++ci) {
+  size_t first = 0, last = inv->classes.size();
+  if (!(Flags & DIGCF_ALLCLASSES) && !inv->byGuid.empty()) {
+    auto it = inv->byGuid.find(GuidString(*ClassGuid));
+    first = it == inv->byGuid.end() ? last : it->second;
+    last = it == inv->byGuid.end() ? last : first + 1;
+  }
+  for (size_t ci = first; ci < last; ++ci) {
     const DevClass& c = inv->classes[ci];
     if (!(Flags & DIGCF_ALLCLASSES) && c.guid != *ClassGuid) continue;
     for (size_t di = 0; di < c.devices.size(); ++di) {

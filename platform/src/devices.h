@@ -31,7 +31,11 @@ struct DevClass {
 
 struct Inventory {
   std::vector<DevClass> classes;
+  std::map<std::string, size_t> byGuid;  // GuidString -> position in classes
   bool broken = false;  // the inventory file could not be read; every call fails
+  std::string fault;    // why, naming the file
+  // The class of a GUID, or nullptr.
+  const DevClass* Find(const GUID& guid) const;
 };
 
 bool ParseGuid(std::string_view text, GUID* guid);

@@ -5,15 +5,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace kvp {
 
 namespace {
 
+constexpr size_t kIndexFrom = 16;  // entries a key holds before it keeps an index
+
+// Windows compares key and value names upper-cased.
 char16_t FoldChar(char16_t c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<char16_t>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-  if (c >= 0x100 && c <= 0x17F && (c & 1) == 0) return static_cast<char16_t>(c + 1);
+  if (c >= 'a' && c <= 'z') return static_cast<char16_t>(c - 32);
+  if (c < 0x80) return c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+  if (c == 0xFF) return 0x178;
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return (c & 1) ? static_cast<char16_t>(c - 1) : c;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : static_cast<char16_t>(c - 1);
   return c;
 }
 
@@ -27,6 +34,16 @@ std::u16string Fold(std::string_view s) {
   std::u16string w = Utf8ToWide(s, nullptr);
   for (auto& c : w) c = FoldChar(c);
   return w;
+}
+
+// The hash key of a name: equal exactly when NameEquals says so.
+std::string FoldKey(std::string_view s) {
+  if (IsAscii(s)) {
+    std::string out(s);
+    for (auto& c : out) c = static_cast<char>(FoldChar(static_cast<unsigned char>(c)));
+    return out;
+  }
+  return WideToUtf8(Fold(s));
 }
 
 std::string Trim(std::string_view s) {
@@ -44,12 +61,32 @@ int HexDigit(char c) {
 }
 
 bool ValidUtf8(std::string_view s) {
+  if (IsAscii(s)) return true;
   bool bad = false;
   Utf8ToWide(s, &bad);
   return !bad;
 }
 
+int NameOrder(const RegKey& a, std::string_view b) { return NameCompare(a.name, b); }
+
 }  // namespace
+
+template <typename Entries>
+void NameIndex::Build(const Entries& entries) {
+  map_ = std::make_unique<Map>();
+  map_->reserve(entries.size() * 2);
+  for (size_t i = 0; i < entries.size(); ++i) map_->emplace(FoldKey(entries[i].name), i);
+}
+
+void NameIndex::Add(std::string_view name, size_t pos) {
+  if (map_) map_->emplace(FoldKey(name), pos);
+}
+
+long long NameIndex::Lookup(std::string_view name) const {
+  if (!map_) return -1;
+  auto it = map_->find(FoldKey(name));
+  return it == map_->end() ? -1 : static_cast<long long>(it->second);
+}
 
 int NameCompare(std::string_view a, std::string_view b) {
   if (IsAscii(a) && IsAscii(b)) {
@@ -67,41 +104,106 @@ int NameCompare(std::string_view a, std::string_view b) {
 bool NameEquals(std::string_view a, std::string_view b) { return NameCompare(a, b) == 0; }
 
 RegKey* RegKey::Find(std::string_view child) {
-  // Subkeys are kept in NameCompare order (FindOrAdd), so a lookup among the
-  // thousands of driver keys of one class stays logarithmic; the linear pass
-  // only runs for a name that is not there.
+  if (keyIndex_.Active()) {
+    long long pos = keyIndex_.Lookup(child);
+    return pos < 0 ? nullptr : &subkeys[static_cast<size_t>(pos)];
+  }
+  if (unsorted_) {
+    for (auto& k : subkeys)
+      if (NameEquals(k.name, child)) return &k;
+    return nullptr;
+  }
   auto it = std::lower_bound(subkeys.begin(), subkeys.end(), child,
-                             [](const RegKey& k, std::string_view n) { return NameCompare(k.name, n) < 0; });
-  if (it != subkeys.end() && NameEquals(it->name, child)) return &*it;
-  for (auto& k : subkeys)
-    if (NameEquals(k.name, child)) return &k;
-  return nullptr;
+                             [](const RegKey& k, std::string_view n) { return NameOrder(k, n) < 0; });
+  return it != subkeys.end() && NameEquals(it->name, child) ? &*it : nullptr;
 }
 
 const RegKey* RegKey::Find(std::string_view child) const { return const_cast<RegKey*>(this)->Find(child); }
 
+void RegKey::IndexChildren() {
+  if (subkeys.size() > kIndexFrom)
+    keyIndex_.Build(subkeys);
+  else
+    keyIndex_.Clear();
+}
+
 RegKey& RegKey::FindOrAdd(std::string_view child) {
+  if (unsorted_) return FindOrAppend(child);
   if (RegKey* k = Find(child)) return *k;
   auto it = std::lower_bound(subkeys.begin(), subkeys.end(), child,
-                             [](const RegKey& k, std::string_view n) { return NameCompare(k.name, n) < 0; });
+                             [](const RegKey& k, std::string_view n) { return NameOrder(k, n) < 0; });
   RegKey fresh;
   fresh.name = std::string(child);
-  return *subkeys.insert(it, std::move(fresh));
+  const bool atEnd = it == subkeys.end();
+  it = subkeys.insert(it, std::move(fresh));
+  const size_t pos = static_cast<size_t>(it - subkeys.begin());
+  if (atEnd && keyIndex_.Active())
+    keyIndex_.Add(child, pos);
+  else
+    IndexChildren();
+  return subkeys[pos];
+}
+
+RegKey& RegKey::FindOrAppend(std::string_view child, bool* added) {
+  if (added) *added = false;
+  if (RegKey* k = Find(child)) return *k;
+  if (!unsorted_ && !subkeys.empty() && NameOrder(subkeys.back(), child) > 0) unsorted_ = true;
+  RegKey fresh;
+  fresh.name = std::string(child);
+  subkeys.push_back(std::move(fresh));
+  if (keyIndex_.Active())
+    keyIndex_.Add(child, subkeys.size() - 1);
+  else if (subkeys.size() > kIndexFrom)
+    keyIndex_.Build(subkeys);
+  if (added) *added = true;
+  return subkeys.back();
+}
+
+void RegKey::SortTree() {
+  std::vector<RegKey*> todo{this};
+  while (!todo.empty()) {
+    RegKey* k = todo.back();
+    todo.pop_back();
+    if (k->unsorted_) {
+      // Sorts positions by each name's folded form, computed once.
+      std::vector<std::u16string> keys;
+      keys.reserve(k->subkeys.size());
+      for (const auto& c : k->subkeys) keys.push_back(Fold(c.name));
+      std::vector<size_t> order(keys.size());
+      for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+      std::vector<RegKey> sorted;
+      sorted.reserve(order.size());
+      for (size_t i : order) sorted.push_back(std::move(k->subkeys[i]));
+      k->subkeys = std::move(sorted);
+      k->unsorted_ = false;
+      k->IndexChildren();
+    }
+    for (auto& s : k->subkeys) todo.push_back(&s);
+  }
 }
 
 bool RegKey::Remove(std::string_view child) {
-  for (auto it = subkeys.begin(); it != subkeys.end(); ++it)
-    if (NameEquals(it->name, child)) {
-      subkeys.erase(it);
-      return true;
-    }
-  return false;
+  RegKey* k = Find(child);
+  if (!k) return false;
+  subkeys.erase(subkeys.begin() + (k - subkeys.data()));
+  if (keyIndex_.Active()) IndexChildren();
+  return true;
+}
+
+size_t RegKey::ValuePos(std::string_view value) const {
+  if (valueIndex_.Active()) {
+    long long pos = valueIndex_.Lookup(value);
+    return pos < 0 ? values.size() : static_cast<size_t>(pos);
+  }
+  for (size_t i = 0; i < values.size(); ++i)
+    if (NameEquals(values[i].name, value)) return i;
+  return values.size();
 }
 
 RegValue* RegKey::FindValue(std::string_view value) {
-  for (auto& v : values)
-    if (NameEquals(v.name, value)) return &v;
-  return nullptr;
+  size_t pos = ValuePos(value);
+  return pos < values.size() ? &values[pos] : nullptr;
 }
 
 const RegValue* RegKey::FindValue(std::string_view value) const {
@@ -115,15 +217,18 @@ void RegKey::SetValue(std::string_view value, DWORD type, std::vector<uint8_t> d
     return;
   }
   values.push_back(RegValue{std::string(value), type, std::move(data)});
+  if (valueIndex_.Active())
+    valueIndex_.Add(value, values.size() - 1);
+  else if (values.size() > kIndexFrom)
+    valueIndex_.Build(values);
 }
 
 bool RegKey::RemoveValue(std::string_view value) {
-  for (auto it = values.begin(); it != values.end(); ++it)
-    if (NameEquals(it->name, value)) {
-      values.erase(it);
-      return true;
-    }
-  return false;
+  size_t pos = ValuePos(value);
+  if (pos >= values.size()) return false;
+  values.erase(values.begin() + static_cast<long>(pos));
+  if (valueIndex_.Active()) valueIndex_.Build(values);
+  return true;
 }
 
 const RegKey* RegKey::Walk(const std::vector<std::string>& path) const {
@@ -145,9 +250,15 @@ RegKey& RegKey::WalkOrAdd(const std::vector<std::string>& path) {
   return *k;
 }
 
-void RegKey::Merge(const RegKey& other) {
+void RegKey::MergeUnsorted(const RegKey& other) {
   for (const auto& v : other.values) SetValue(v.name, v.type, v.data);
-  for (const auto& k : other.subkeys) FindOrAdd(k.name).Merge(k);
+  // Depth is bounded by the parser's limit.
+  for (const auto& k : other.subkeys) FindOrAppend(k.name).MergeUnsorted(k);
+}
+
+void RegKey::Merge(const RegKey& other) {
+  MergeUnsorted(other);
+  SortTree();
 }
 
 std::vector<std::string> SplitKeyPath(std::string_view path) {
@@ -188,19 +299,21 @@ std::u16string BytesToUtf16(const std::vector<uint8_t>& data) {
 
 namespace {
 
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kHeader4 = "REGEDIT4";
+
 struct Parser {
   std::string_view rootName;
   const std::string& fileName;
   std::string* error;
-  int line = 0;
 
-  bool Fail(int at, const std::string& why) {
+  bool Fail(size_t at, const std::string& why) {
     if (error) *error = fileName + ":" + std::to_string(at) + ": " + why;
     return false;
   }
 
   // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote.
-  bool Quoted(const std::string& s, size_t& pos, std::string& out, int at) {
+  bool Quoted(const std::string& s, size_t& pos, std::string& out, size_t at) {
     ++pos;
     out.clear();
     while (pos < s.size()) {
@@ -220,8 +333,9 @@ struct Parser {
     return Fail(at, "unterminated quoted text");
   }
 
-  bool HexBytes(std::string_view s, std::vector<uint8_t>& out, int at) {
+  bool HexBytes(std::string_view s, std::vector<uint8_t>& out, size_t at) {
     out.clear();
+    out.reserve(s.size() / 3 + 1);
     size_t i = 0;
     auto skip = [&] {
       while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r')) ++i;
@@ -230,7 +344,7 @@ struct Parser {
     if (i == s.size()) return true;
     while (true) {
       skip();
-      if (i + 1 >= s.size() + 1 || i >= s.size()) return Fail(at, "missing byte after ','");
+      if (i >= s.size()) return Fail(at, "missing byte after ','");
       int h = HexDigit(s[i]);
       int l = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
       if (h < 0 || l < 0) return Fail(at, "bad hex byte");
@@ -246,14 +360,105 @@ struct Parser {
   }
 };
 
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// UTF-16LE bytes (after the byte-order mark) to UTF-8; false on a broken surrogate or an
+// odd byte count, with the line it happened on.
+bool Utf16ToUtf8(std::string_view b, std::string& out, size_t* badLine) {
+  out.clear();
+  out.reserve(b.size() / 2 + 16);
+  size_t line = 1;
+  if (b.size() % 2) {
+    *badLine = 0;
+    return false;
+  }
+  for (size_t i = 0; i < b.size(); i += 2) {
+    char32_t u = static_cast<unsigned char>(b[i]) | (static_cast<unsigned char>(b[i + 1]) << 8);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < b.size()) {
+      char32_t lo = static_cast<unsigned char>(b[i + 2]) | (static_cast<unsigned char>(b[i + 3]) << 8);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) {
+      *badLine = line;
+      return false;
+    }
+    if (u == '\n') ++line;
+    AppendUtf8(out, u);
+  }
+  return true;
+}
+
+std::string AnsiToUtf8Text(std::string_view b) {
+  std::string out;
+  out.reserve(b.size() + 16);
+  for (char c : b) AppendUtf8(out, Cp1252ToWide(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// hex(2)/hex(7) data of a REGEDIT4 file: code-page bytes, held as UTF-16 as Windows does.
+std::vector<uint8_t> AnsiBytesToUtf16(const std::vector<uint8_t>& in) {
+  std::vector<uint8_t> out;
+  out.reserve(in.size() * 2);
+  for (uint8_t c : in) {
+    char16_t w = Cp1252ToWide(c);
+    out.push_back(static_cast<uint8_t>(w & 0xFF));
+    out.push_back(static_cast<uint8_t>(w >> 8));
+  }
+  return out;
+}
+
 }  // namespace
 
-bool ParseHive(std::string_view text, std::string_view rootName, const std::string& fileName, RegKey& root,
-               std::string* error) {
+bool ParseHive(std::string_view bytes, std::string_view rootName, const std::string& fileName, RegKey& root,
+               std::string* error, HiveFormat* formatOut) {
   Parser p{rootName, fileName, error};
   root = RegKey{};
   root.name = std::string(rootName);
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  root.listed = false;
+
+  // The encoding: a byte-order mark, else the header (REGEDIT4 is in the code page).
+  HiveFormat format;
+  std::string decoded;
+  std::string_view text = bytes;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    format.encoding = HiveFormat::kUtf16Le;
+    size_t bad = 0;
+    if (!Utf16ToUtf8(bytes.substr(2), decoded, &bad))
+      return p.Fail(bad, bad ? "text is not UTF-16" : "UTF-16 text with an odd number of bytes");
+    text = decoded;
+  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    format.encoding = HiveFormat::kUtf8Bom;
+    text.remove_prefix(3);
+  } else {
+    size_t b = bytes.find_first_not_of(" \t\r\n");
+    if (b != std::string_view::npos && bytes.substr(b, kHeader4.size()) == kHeader4) {
+      format.encoding = HiveFormat::kAnsi;
+      decoded = AnsiToUtf8Text(bytes);
+      text = decoded;
+    }
+  }
+  size_t firstLf = text.find('\n');
+  format.crlf = firstLf != std::string_view::npos && firstLf > 0 && text[firstLf - 1] == '\r';
 
   // Physical lines.
   std::vector<std::string> lines;
@@ -272,13 +477,14 @@ bool ParseHive(std::string_view text, std::string_view rootName, const std::stri
   RegKey* cur = nullptr;
   bool curDeleted = false;
   for (size_t n = 0; n < lines.size(); ++n) {
-    int at = static_cast<int>(n + 1);
+    size_t at = n + 1;
     std::string l = Trim(lines[n]);
     if (l.empty() || l[0] == ';') continue;
     if (!ValidUtf8(l)) return p.Fail(at, "text is not UTF-8");
     if (!header) {
-      if (l != "Windows Registry Editor Version 5.00" && l != "REGEDIT4")
+      if (l != kHeader5 && l != kHeader4)
         return p.Fail(at, "not a registry file (expected \"Windows Registry Editor Version 5.00\")");
+      format.regedit4 = l == kHeader4;
       header = true;
       continue;
     }
@@ -289,16 +495,25 @@ bool ParseHive(std::string_view text, std::string_view rootName, const std::stri
       if (del) inner.erase(0, 1);
       auto parts = SplitKeyPath(inner);
       if (parts.empty() || !NameEquals(parts[0], rootName))
-        return p.Fail(at, "key outside " + std::string(rootName) + ": [" + inner + "]");
+        return p.Fail(at, "key outside " + std::string(rootName) + ": [" + inner.substr(0, 80) + "]");
       parts.erase(parts.begin());
+      if (parts.size() > kMaxKeyDepth)
+        return p.Fail(at, "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
       if (del) {
         if (parts.empty()) return p.Fail(at, "the hive root cannot be deleted");
-        std::vector<std::string> parent(parts.begin(), parts.end() - 1);
-        if (RegKey* k = root.Walk(parent)) k->Remove(parts.back());
+        RegKey* k = &root;
+        for (size_t i = 0; k && i + 1 < parts.size(); ++i) k = k->Find(parts[i]);
+        if (k) k->Remove(parts.back());
         cur = nullptr;
         curDeleted = true;
       } else {
-        cur = &root.WalkOrAdd(parts);
+        cur = &root;
+        for (const auto& part : parts) {
+          bool added = false;
+          cur = &cur->FindOrAppend(part, &added);
+          if (added) cur->listed = false;
+        }
+        cur->listed = true;
         curDeleted = false;
       }
       continue;
@@ -334,7 +549,7 @@ bool ParseHive(std::string_view text, std::string_view rootName, const std::stri
       cur->SetValue(name, 1 /*REG_SZ*/, Utf16Bytes(Utf8ToWide(s, nullptr), true));
       continue;
     }
-    std::string lower = data;
+    std::string lower = data.substr(0, 16);
     for (auto& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     if (lower.rfind("dword:", 0) == 0) {
       std::string digits = Trim(data.substr(6));
@@ -352,9 +567,9 @@ bool ParseHive(std::string_view text, std::string_view rootName, const std::stri
     }
     if (lower.rfind("hex", 0) == 0) {
       DWORD type = 3;  // REG_BINARY
-      size_t colon = lower.find(':');
-      if (colon == std::string::npos) return p.Fail(at, "bad hex value");
-      std::string kind = lower.substr(3, colon - 3);
+      size_t colon = data.find(':');
+      if (colon == std::string::npos || colon > 14) return p.Fail(at, "bad hex value");
+      std::string kind = data.substr(3, colon - 3);
       if (!kind.empty()) {
         if (kind.size() < 3 || kind.front() != '(' || kind.back() != ')') return p.Fail(at, "bad hex(type)");
         std::string t = kind.substr(1, kind.size() - 2);
@@ -366,25 +581,26 @@ bool ParseHive(std::string_view text, std::string_view rootName, const std::stri
           type = type * 16 + static_cast<DWORD>(d);
         }
       }
-      std::string bytes = data.substr(colon + 1);
-      // Long data continues on the next lines after a trailing backslash.
-      while (!bytes.empty() && Trim(bytes).size() && Trim(bytes).back() == '\\') {
-        bytes = Trim(bytes);
-        bytes.pop_back();
+      // Long data continues on the next lines after a trailing backslash; each piece is
+      // appended once, so a value of megabytes reads in one pass.
+      std::string bytesText = Trim(data.substr(colon + 1));
+      while (!bytesText.empty() && bytesText.back() == '\\') {
+        bytesText.pop_back();
         if (n + 1 >= lines.size()) return p.Fail(at, "continuation at the end of the file");
         ++n;
-        bytes += Trim(lines[n]);
+        std::string next = Trim(lines[n]);
+        bytesText += next;
       }
       std::vector<uint8_t> out;
-      if (!p.HexBytes(bytes, out, at)) return false;
+      if (!p.HexBytes(bytesText, out, at)) return false;
+      if (format.regedit4 && (type == 2 || type == 7)) out = AnsiBytesToUtf16(out);
       cur->SetValue(name, type, std::move(out));
       continue;
     }
     return p.Fail(at, "unknown value data: " + data.substr(0, 40));
   }
-  if (!header && !text.empty()) {
-    // Only blank lines and comments: treat as an empty hive.
-  }
+  root.SortTree();
+  if (formatOut) *formatOut = format;
   return true;
 }
 
@@ -402,7 +618,17 @@ std::string Escape(std::string_view s) {
   return out;
 }
 
-bool TextForm(const RegValue& v, std::string* utf8) {
+// Characters as regedit counts them for its line width (UTF-16 units).
+size_t Width(std::string_view utf8) {
+  size_t n = 0;
+  for (char c : utf8) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u & 0xC0) != 0x80) n += u >= 0xF0 ? 2 : 1;
+  }
+  return n;
+}
+
+bool TextForm(const RegValue& v, bool ansi, std::string* utf8) {
   if (v.type != 1 || v.data.size() < 2 || v.data.size() % 2) return false;
   std::u16string w = BytesToUtf16(v.data);
   if (w.back() != 0) return false;
@@ -410,6 +636,8 @@ bool TextForm(const RegValue& v, std::string* utf8) {
   for (size_t i = 0; i < w.size(); ++i) {
     char16_t c = w[i];
     if (c == 0 || c == '\r' || c == '\n') return false;
+    // A REGEDIT4 file holds code-page text: anything else keeps its bytes as hex(1).
+    if (ansi && WideToCp1252(c) < 0) return false;
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 >= w.size() || w[i + 1] < 0xDC00 || w[i + 1] > 0xDFFF) return false;
       ++i;
@@ -421,59 +649,118 @@ bool TextForm(const RegValue& v, std::string* utf8) {
   return true;
 }
 
-void WriteValue(std::string& out, const RegValue& v) {
+// regedit's layout: "xx," pieces until the line reaches 77 characters, then a backslash
+// and a continuation line indented by two blanks.
+void WriteValue(std::string& out, const RegValue& v, const HiveFormat& f, const char* nl) {
   std::string head = v.name.empty() ? "@=" : "\"" + Escape(v.name) + "\"=";
   std::string text;
   char buf[32];
-  if (TextForm(v, &text)) {
-    out += head + "\"" + Escape(text) + "\"\n";
+  if (TextForm(v, f.regedit4, &text)) {
+    out += head + "\"" + Escape(text) + "\"" + nl;
     return;
   }
   if (v.type == 4 && v.data.size() == 4) {
     uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
     std::snprintf(buf, sizeof buf, "dword:%08x", d);
-    out += head + buf + "\n";
+    out += head + buf + nl;
     return;
   }
-  std::string line = head;
+  out += head;
+  size_t width = Width(head);
   if (v.type == 3) {
-    line += "hex:";
+    std::snprintf(buf, sizeof buf, "hex:");
   } else {
     std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
-    line += buf;
   }
-  for (size_t i = 0; i < v.data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", v.data[i]);
-    line += buf;
-    if (i + 1 < v.data.size()) {
-      line += ",";
-      if (line.size() >= 76) {
-        out += line + "\\\n";
-        line = "  ";
-      }
+  out += buf;
+  width += std::strlen(buf);
+  const std::vector<uint8_t>* data = &v.data;
+  std::vector<uint8_t> ansi;
+  if (f.regedit4 && (v.type == 2 || v.type == 7) && v.data.size() % 2 == 0) {
+    for (char16_t c : BytesToUtf16(v.data)) {
+      int b = WideToCp1252(c);
+      ansi.push_back(static_cast<uint8_t>(b < 0 ? '?' : b));
+    }
+    data = &ansi;
+  }
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < data->size(); ++i) {
+    out.push_back(kHex[(*data)[i] >> 4]);
+    out.push_back(kHex[(*data)[i] & 15]);
+    if (i + 1 == data->size()) break;
+    out.push_back(',');
+    width += 3;
+    if (width >= 77) {
+      out += "\\";
+      out += nl;
+      out += "  ";
+      width = 2;
     }
   }
-  out += line + "\n";
+  out += nl;
 }
 
-void WriteKey(std::string& out, const RegKey& k, const std::string& path) {
-  out += "[" + path + "]\n";
-  for (const auto& v : k.values) WriteValue(out, v);
-  out += "\n";
-  for (const auto& s : k.subkeys) WriteKey(out, s, path + "\\" + s.name);
+void AppendUtf16(std::string& out, char32_t cp) {
+  auto unit = [&](char32_t u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  };
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    unit(0xD800 + (cp >> 10));
+    unit(0xDC00 + (cp & 0x3FF));
+  } else {
+    unit(cp);
+  }
+}
+
+std::string Encode(const std::string& utf8, HiveFormat::Encoding e) {
+  if (e == HiveFormat::kUtf8) return utf8;
+  if (e == HiveFormat::kUtf8Bom) return "\xEF\xBB\xBF" + utf8;
+  std::u16string w = Utf8ToWide(utf8, nullptr);
+  std::string out;
+  if (e == HiveFormat::kUtf16Le) {
+    out.reserve(w.size() * 2 + 2);
+    out += "\xFF\xFE";
+    for (char16_t c : w) AppendUtf16(out, c);
+    return out;
+  }
+  out.reserve(w.size());
+  for (char16_t c : w) {
+    int b = WideToCp1252(c);
+    out.push_back(static_cast<char>(b < 0 ? '?' : b));
+  }
+  return out;
 }
 
 }  // namespace
 
-std::string SerializeHive(const RegKey& root, std::string_view rootName) {
-  std::string out = "Windows Registry Editor Version 5.00\n\n";
-  if (!root.values.empty()) {
-    out += "[" + std::string(rootName) + "]\n";
-    for (const auto& v : root.values) WriteValue(out, v);
-    out += "\n";
+std::string SerializeHive(const RegKey& root, std::string_view rootName, const HiveFormat& format) {
+  const char* nl = format.crlf ? "\r\n" : "\n";
+  std::string out(format.regedit4 ? kHeader4 : kHeader5);
+  out += nl;
+  out += nl;
+  // Depth first in enumeration order, as regedit exports; iterative, so no depth of
+  // nesting can exhaust the stack.
+  struct Item {
+    const RegKey* key;
+    std::string path;
+  };
+  std::vector<Item> todo;
+  todo.push_back({&root, std::string(rootName)});
+  while (!todo.empty()) {
+    Item item = std::move(todo.back());
+    todo.pop_back();
+    const RegKey& k = *item.key;
+    if (k.listed || !k.values.empty()) {
+      out += "[" + item.path + "]" + nl;
+      for (const auto& v : k.values) WriteValue(out, v, format, nl);
+      out += nl;
+    }
+    for (size_t i = k.subkeys.size(); i-- > 0;)
+      todo.push_back({&k.subkeys[i], item.path + "\\" + k.subkeys[i].name});
   }
-  for (const auto& s : root.subkeys) WriteKey(out, s, std::string(rootName) + "\\" + s.name);
-  return out;
+  return Encode(out, format.encoding);
 }
 
 }  // namespace kvp

@@ -1,17 +1,24 @@
-// In-memory registry hive and its text form (regedit's "Windows Registry Editor Version
-// 5.00" layout). Our hive files are UTF-8, not UTF-16 as regedit writes them, so they
-// read well in an editor and in diffs; string data lives in memory as UTF-16LE bytes,
-// as Windows keeps it.
+// In-memory registry hive and its text form, regedit's export layout. A hive is read in
+// any form regedit writes ("Windows Registry Editor Version 5.00" in UTF-16LE with a
+// byte-order mark, or in UTF-8 with or without one; "REGEDIT4" in the code page) and
+// written back in the form it was read in, so regedit can import it again. New hives are
+// UTF-8, which reads well in an editor and in diffs. String data lives in memory as
+// UTF-16LE bytes, as Windows keeps it.
 #pragma once
 
 #include <minwindef.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kvp {
+
+// Windows' own limit on key nesting; a deeper hive file is malformed.
+constexpr size_t kMaxKeyDepth = 512;
 
 struct RegValue {
   std::string name;  // UTF-8; empty is the default value "@"
@@ -19,10 +26,38 @@ struct RegValue {
   std::vector<uint8_t> data;
 };
 
+// Folded name -> position, for keys with many entries (deep-copied with its key).
+class NameIndex {
+ public:
+  NameIndex() = default;
+  NameIndex(const NameIndex& o) : map_(o.map_ ? std::make_unique<Map>(*o.map_) : nullptr) {}
+  NameIndex& operator=(const NameIndex& o) {
+    if (this != &o) map_ = o.map_ ? std::make_unique<Map>(*o.map_) : nullptr;
+    return *this;
+  }
+  NameIndex(NameIndex&&) noexcept = default;
+  NameIndex& operator=(NameIndex&&) noexcept = default;
+
+  bool Active() const { return map_ != nullptr; }
+  void Clear() { map_.reset(); }
+  template <typename Entries>
+  void Build(const Entries& entries);
+  void Add(std::string_view name, size_t pos);
+  // Position of a name, or -1.
+  long long Lookup(std::string_view name) const;
+
+ private:
+  using Map = std::unordered_map<std::string, size_t>;
+  std::unique_ptr<Map> map_;
+};
+
 struct RegKey {
   std::string name;  // UTF-8, case preserved
   std::vector<RegValue> values;   // in creation order
-  std::vector<RegKey> subkeys;    // sorted case-insensitively, as Windows enumerates them
+  std::vector<RegKey> subkeys;    // sorted as Windows enumerates them (upper-cased names)
+  // Written with its own [section]; false for a parent a file only implied (a regedit
+  // export of a branch names none of the keys above it).
+  bool listed = true;
 
   RegKey* Find(std::string_view child);
   const RegKey* Find(std::string_view child) const;
@@ -38,20 +73,40 @@ struct RegKey {
   RegKey& WalkOrAdd(const std::vector<std::string>& path);
   // Lays other over this key: keys are added, other's values win.
   void Merge(const RegKey& other);
+
+  // Bulk building (a parse, a merge): children are appended in any order behind a
+  // hash index, and SortTree puts every key of the tree back in Windows' order.
+  RegKey& FindOrAppend(std::string_view child, bool* added = nullptr);
+  void SortTree();
+
+ private:
+  void MergeUnsorted(const RegKey& other);
+  size_t ValuePos(std::string_view value) const;  // values.size() when absent
+  void IndexChildren();  // after the children were reordered
+  NameIndex valueIndex_;
+  NameIndex keyIndex_;     // for keys with many children
+  bool unsorted_ = false;  // children appended out of order since the last SortTree
 };
 
-// Case-insensitive equality of key and value names.
+// Case-insensitive equality and order of key and value names (Windows upper-cases).
 bool NameEquals(std::string_view a, std::string_view b);
 int NameCompare(std::string_view a, std::string_view b);
 
 // Splits "A\B\\C" into components, dropping empty ones.
 std::vector<std::string> SplitKeyPath(std::string_view path);
 
-// Parses hive text whose sections all lie under rootName ("HKEY_LOCAL_MACHINE"). On a
-// fault returns false with "<fileName>:<line>: <reason>" in *error.
-bool ParseHive(std::string_view text, std::string_view rootName, const std::string& fileName, RegKey& root,
-               std::string* error);
-std::string SerializeHive(const RegKey& root, std::string_view rootName);
+// The form a hive file was read in; writing uses the same.
+struct HiveFormat {
+  enum Encoding { kUtf8, kUtf8Bom, kUtf16Le, kAnsi } encoding = kUtf8;
+  bool regedit4 = false;  // "REGEDIT4": hex(2)/hex(7) data in the code page
+  bool crlf = false;
+};
+
+// Parses hive file bytes whose sections all lie under rootName ("HKEY_LOCAL_MACHINE").
+// On a fault returns false with "<fileName>:<line>: <reason>" in *error.
+bool ParseHive(std::string_view bytes, std::string_view rootName, const std::string& fileName, RegKey& root,
+               std::string* error, HiveFormat* format = nullptr);
+std::string SerializeHive(const RegKey& root, std::string_view rootName, const HiveFormat& format = HiveFormat{});
 
 // Text data helpers: UTF-16LE bytes with the terminating NUL.
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text, bool terminate);

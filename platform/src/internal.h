@@ -26,6 +26,10 @@ bool MakeDirs(const std::string& path, unsigned mode);
 // One line on stderr, prefixed "korvane: ".
 void ReportError(const std::string& message);
 
+// Records why the calling thread's failing call returns code (a machine file at fault),
+// for KorvaneFaultText.
+void SetFault(DWORD code, const std::string& text);
+
 // Reset hooks of the cached states, called by KorvaneResetMachine.
 void ResetRegistry();
 void ResetDevices();

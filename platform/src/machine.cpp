@@ -61,6 +61,16 @@ bool MakeDirs(const std::string& path, unsigned mode) {
   return false;
 }
 
+namespace {
+thread_local DWORD t_faultCode = 0;
+thread_local std::string t_faultText;
+}  // namespace
+
+void SetFault(DWORD code, const std::string& text) {
+  t_faultCode = code;
+  t_faultText = text;
+}
+
 void ReportError(const std::string& message) {
   std::fprintf(stderr, "korvane: %s\n", message.c_str());
   std::fflush(stderr);
@@ -73,6 +83,10 @@ std::string KorvaneMachineRoot() { return kvp::CurrentMachine().root; }
 bool KorvaneMachineIsHost() { return kvp::CurrentMachine().host; }
 
 std::string KorvaneMachineFile(const std::string& name) { return kvp::CurrentMachine().root + "/" + name; }
+
+std::string KorvaneFaultText(DWORD code) {
+  return code != 0 && code == kvp::t_faultCode ? kvp::t_faultText : std::string();
+}
 
 void KorvaneResetMachine() {
   {

@@ -77,6 +77,8 @@ struct KeyObj {
   int hive;
   std::vector<std::string> path;
   REGSAM access;
+  std::shared_ptr<const RegKey> seenView;
+  const RegKey* seenKey = nullptr;
 };
 std::set<KeyObj*> g_keys;
 
@@ -129,7 +131,10 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
   Stamp now;
   if (stat(path.c_str(), &st) == 0) now = StampOf(st);
   if (c.valid && c.path == path && c.stamp == now) {
-    if (!c.file) return ERROR_INVALID_DATA;
+    if (!c.file) {
+      SetFault(ERROR_BADDB, c.lastError);
+      return ERROR_BADDB;
+    }
     out = c.file;
     return ERROR_SUCCESS;
   }
@@ -152,7 +157,9 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
         c.stamp = now;
         c.file.reset();
         c.view.reset();
-        return ERROR_INVALID_DATA;
+        // As Windows with a damaged hive: every key of it fails to open.
+        SetFault(ERROR_BADDB, err);
+        return ERROR_BADDB;
       }
     }
   }
@@ -259,6 +266,8 @@ LONG Modify(int hive, const Change& change) {
   // Another process may have written since our last read: start from the file itself.
   RegKey root;
   root.name = kRootName[hive];
+  root.listed = false;
+  HiveFormat format;
   std::string text;
   Stamp old;
   int e = ReadWhole(path, text, old);
@@ -267,9 +276,10 @@ LONG Modify(int hive, const Change& change) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     std::string err;
-    if (!ParseHive(text, kRootName[hive], path, root, &err)) {
+    if (!ParseHive(text, kRootName[hive], path, root, &err, &format)) {
       ReportError(err + " (the hive is left unchanged)");
-      return ERROR_INVALID_DATA;
+      SetFault(ERROR_BADDB, err);
+      return ERROR_BADDB;
     }
   } else if (e != ENOENT) {
     return ErrnoToError(e);
@@ -278,7 +288,7 @@ LONG Modify(int hive, const Change& change) {
   LONG r = change(root, changed);
   if (r != ERROR_SUCCESS || !changed) return r;
 
-  std::string out = SerializeHive(root, kRootName[hive]);
+  std::string out = SerializeHive(root, kRootName[hive], format);
   std::string tmp = m.root + "/." + name + ".tmp." + std::to_string(getpid()) + "." +
                     std::to_string(g_tmpCounter.fetch_add(1));
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -336,7 +346,7 @@ bool ResolveHandle(HKEY h, int& hive, std::vector<std::string>& path, REGSAM& ac
 }
 
 HKEY NewHandle(int hive, std::vector<std::string> path, REGSAM access) {
-  auto* obj = new KeyObj{hive, std::move(path), access};
+  auto* obj = new KeyObj{hive, std::move(path), access, nullptr, nullptr};
   std::lock_guard<std::mutex> lock(g_mu);
   g_keys.insert(obj);
   return reinterpret_cast<HKEY>(obj);
@@ -389,20 +399,36 @@ LONG CopyName(const std::string& utf8, LPSTR out, LPDWORD cch) {
 
 std::string ValueName(LPCSTR name) { return name ? AnsiToUtf8(name) : std::string(); }
 
-// The key a handle stands for in the current view.
-LONG KeyOf(HKEY hKey, REGSAM need, std::shared_ptr<const RegKey>& view, const RegKey*& key, int* hiveOut = nullptr,
-           std::vector<std::string>* pathOut = nullptr) {
-  int hive;
-  std::vector<std::string> path;
-  REGSAM access;
-  if (!ResolveHandle(hKey, hive, path, access)) return ERROR_INVALID_HANDLE;
+// The key a handle stands for in the current view. A handle remembers the key it found
+// in the view it last saw, so the queries of one open key walk its path once.
+LONG KeyOf(HKEY hKey, REGSAM need, std::shared_ptr<const RegKey>& view, const RegKey*& key) {
+  int hive = PredefinedHive(hKey);
+  REGSAM access = KEY_ALL_ACCESS;
+  KeyObj* obj = nullptr;
+  if (hive < 0) {
+    std::lock_guard<std::mutex> lock(g_mu);
+    obj = reinterpret_cast<KeyObj*>(hKey);
+    if (!g_keys.count(obj)) return ERROR_INVALID_HANDLE;
+    hive = obj->hive;
+    access = obj->access;
+  }
   if ((access & need) != need) return ERROR_ACCESS_DENIED;
   LONG r = LoadView(hive, view);
   if (r != ERROR_SUCCESS) return r;
-  key = view->Walk(path);
-  if (!key) return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-  if (hiveOut) *hiveOut = hive;
-  if (pathOut) *pathOut = path;
+  if (!obj) {
+    key = view.get();
+    return ERROR_SUCCESS;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (!g_keys.count(obj)) return ERROR_INVALID_HANDLE;
+    if (obj->seenView != view) {
+      obj->seenView = view;
+      obj->seenKey = view->Walk(obj->path);
+    }
+    key = obj->seenKey;
+  }
+  if (!key) return ERROR_KEY_DELETED;
   return ERROR_SUCCESS;
 }
 
@@ -436,18 +462,18 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
   std::shared_ptr<const RegKey> view;
   LONG r = LoadView(hive, view);
   if (r != ERROR_SUCCESS) return r;
-  const RegKey* k = view->Walk(path);
-  if (!k) return ERROR_FILE_NOT_FOUND;
-  if (samDesired & kWriteBits) {
-    r = CheckWritable(hive);
-    if (r != ERROR_SUCCESS) return r;
-  }
   // Keep the stored spelling of each component.
   std::vector<std::string> canonical;
+  canonical.reserve(path.size());
   const RegKey* walk = view.get();
   for (const auto& p : path) {
     walk = walk->Find(p);
+    if (!walk) return ERROR_FILE_NOT_FOUND;
     canonical.push_back(walk->name);
+  }
+  if (samDesired & kWriteBits) {
+    r = CheckWritable(hive);
+    if (r != ERROR_SUCCESS) return r;
   }
   (void)ulOptions;
   *phkResult = NewHandle(hive, std::move(canonical), samDesired);
@@ -470,6 +496,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
   std::string sub = lpSubKey ? AnsiToUtf8(lpSubKey) : std::string();
   if (!ValidName(sub)) return ERROR_INVALID_PARAMETER;
   for (auto& p : SplitKeyPath(sub)) path.push_back(std::move(p));
+  if (path.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;  // Windows' nesting limit
   std::shared_ptr<const RegKey> view;
   LONG r = LoadView(hive, view);
   if (r != ERROR_SUCCESS) return r;

@@ -134,3 +134,129 @@ TEST(Hive, DeletionLinesAndEmptyFile) {
   RegKey empty = Parse("");
   EXPECT_TRUE(empty.subkeys.empty());
 }
+
+// ---- regedit's own files, through the registry functions ----
+
+#include <windows.h>
+
+#include "machine_fixture.h"
+
+namespace {
+
+std::string Utf16File(const std::string& utf8) {
+  std::u16string w;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    char32_t cp = c;
+    size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (n > 1) cp = c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += n;
+    w.push_back(static_cast<char16_t>(cp));
+  }
+  std::string out = "\xFF\xFE";
+  for (char16_t c : w) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
+
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string out;
+  for (const char* l : lines) out += std::string(l) + "\r\n";
+  return out;
+}
+
+// A branch as regedit exports it: the keys above the branch are not listed.
+const std::string kClassKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
+
+std::string Export5() {
+  return Lines({"Windows Registry Editor Version 5.00", "", ("[" + kClassKey + "\\0000]").c_str(),
+                "\"DriverDate\"=\"7-1-2001\"", "\"ProviderName\"=\"Caf\xC3\xA9 \xE2\x82\xAC Ltd\"",
+                "\"InfPath\"=hex(2):25,00,77,00,69,00,6e,00,64,00,69,00,72,00,25,00,5c,00,69,00,\\",
+                "  6e,00,66,00,00,00",
+                "\"Ids\"=hex(7):41,00,00,00,e9,00,ac,20,00,00,00,00",
+                "\"Flags\"=dword:0000000a", "@=\"default\"", "",
+                ("[" + kClassKey + "\\0000\\Settings]").c_str(),
+                "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\",
+                "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\",
+                "  2f", ""});
+}
+
+std::string Export4() {
+  // The system code page: "Caf\xE9" and "\x80" (the euro sign), hex(2)/hex(7) in bytes.
+  return Lines({"REGEDIT4", "", ("[" + kClassKey + "\\0000]").c_str(), "\"DriverDate\"=\"7-1-2001\"",
+                "\"ProviderName\"=\"Caf\xE9 \x80 Ltd\"",
+                "\"InfPath\"=hex(2):25,77,69,6e,64,69,72,25,5c,69,6e,66,00",
+                "\"Ids\"=hex(7):41,00,e9,80,00,00", "\"Flags\"=dword:0000000a", "@=\"default\"", "",
+                ("[" + kClassKey + "\\0000\\Settings]").c_str(),
+                "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\",
+                "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\",
+                "  2f", ""});
+}
+
+std::string Query(HKEY root, const char* key, const char* value, DWORD* type) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(root, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
+  char buf[256] = {};
+  DWORD size = sizeof buf;
+  LONG r = RegQueryValueExA(h, value, nullptr, type, reinterpret_cast<BYTE*>(buf), &size);
+  RegCloseKey(h);
+  return r == ERROR_SUCCESS ? std::string(buf, size) : "<no value>";
+}
+
+}  // namespace
+
+TEST(Hive, RegeditFilesInEveryFormLoadAndRoundTripByteForByte) {
+  const std::string branch = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000";
+  std::string utf8 = Export5();
+  std::string lf = utf8;
+  for (size_t p; (p = lf.find("\r\n")) != std::string::npos;) lf.replace(p, 2, "\n");
+  const struct {
+    const char* form;
+    std::string bytes;
+  } files[] = {
+      {"UTF-16LE with BOM", Utf16File(utf8)},
+      {"UTF-8 with BOM", "\xEF\xBB\xBF" + utf8},
+      {"UTF-8 without BOM, LF", lf},
+      {"REGEDIT4", Export4()},
+  };
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.form);
+    ScratchMachine m;
+    m.Write("system.reg", f.bytes);
+    DWORD type = 0;
+    // Text in the code page, whatever the file's encoding.
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, branch.c_str(), "ProviderName", &type), std::string("Caf\xE9 \x80 Ltd\0", 11));
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, branch.c_str(), "InfPath", &type), std::string("%windir%\\inf\0", 13));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, branch.c_str(), "Ids", &type), std::string("A\0\xE9\x80\0\0", 6));
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, (branch + "\\Settings").c_str(), "Blob", &type).size(), 48u);
+
+    // A write that changes nothing gives back the very file regedit wrote.
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, branch.c_str(), 0, KEY_SET_VALUE, &h), ERROR_SUCCESS);
+    DWORD ten = 10;
+    ASSERT_EQ(RegSetValueExA(h, "Flags", 0, REG_DWORD, reinterpret_cast<BYTE*>(&ten), 4), ERROR_SUCCESS);
+    EXPECT_EQ(m.Read("system.reg"), f.bytes);
+    // A real change keeps the form.
+    ASSERT_EQ(RegSetValueExA(h, "New", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+    RegCloseKey(h);
+    const std::string after = m.Read("system.reg");
+    EXPECT_EQ(after.substr(0, 4), f.bytes.substr(0, 4));
+    EXPECT_EQ(after.size() > f.bytes.size(), true);
+  }
+}
+
+TEST(Hive, NestingBeyondWindowsLimitIsMalformedAndDeepHivesNeedNoStack) {
+  std::string deep = "[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 512; ++i) deep += "\\a";
+  RegKey root = Parse("Windows Registry Editor Version 5.00\n\n" + deep + "]\n\"v\"=dword:00000001\n");
+  std::string text = SerializeHive(root, "HKEY_LOCAL_MACHINE");
+  EXPECT_NE(text.find("\"v\"=dword:00000001"), std::string::npos);
+  std::string tooDeep = "[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 100000; ++i) tooDeep += "\\a";
+  EXPECT_EQ(Fault("Windows Registry Editor Version 5.00\n\n" + tooDeep + "]\n").rfind("/m/system.reg:3: key nested deeper than 512", 0), 0u);
+}

@@ -148,9 +148,12 @@ TEST(Registry, MalformedHiveIsReportedAndNeverOverwritten) {
   m.Write("user.reg", bad);
   testing::internal::CaptureStderr();
   HKEY h;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_INVALID_DATA);
+  // As Windows with a damaged hive: every key of it fails with ERROR_BADDB.
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_BADDB);
+  EXPECT_EQ(KorvaneFaultText(ERROR_BADDB), m.Path("user.reg") + ":4: bad dword value");
   EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-            ERROR_INVALID_DATA);
+            ERROR_BADDB);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, &h), ERROR_BADDB);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find(m.Path("user.reg") + ":4: bad dword value"), std::string::npos) << err;
   EXPECT_EQ(m.Read("user.reg"), bad);

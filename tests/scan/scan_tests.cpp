@@ -5,6 +5,9 @@
 #include "core/TestMachine.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
 #include <korvane_text.h>
 
 #include <sstream>
@@ -304,6 +307,34 @@ TEST(ScanTest, NonTextDriverValueEndsTheScanAsFailed) {
   EXPECT_EQ(run.end, TScanEnd::Failed);
   EXPECT_EQ(run.cause.Kind, TCauseKind::Other) << run.failure;
   EXPECT_NE(run.failure.find("DriverDate"), std::string::npos) << run.failure;
+}
+
+// A damaged machine file is no empty machine: the scan fails naming the file and line,
+// and the damaged hive is left as it is.
+TEST(ScanTest, DamagedMachineFilesEndTheScanNamingFileAndLine) {
+  TScanRun run("scan-tsv");
+  const std::string reg = run.machine.Root() + "/system.reg";
+  const std::string good = run.machine.ReadFile(reg);
+  const std::string bad = good + "\"Oops\"=hex:zz\n";
+  std::ofstream(reg, std::ios::binary | std::ios::trunc) << bad;
+  KorvaneResetMachine();
+  EXPECT_FALSE(run.Run());
+  EXPECT_NE(run.failure.find("Code: 1009."), std::string::npos) << run.failure;
+  const int line = static_cast<int>(std::count(good.begin(), good.end(), '\n')) + 1;
+  EXPECT_NE(run.failure.find(reg + ":" + std::to_string(line) + ": bad hex byte"), std::string::npos) << run.failure;
+  EXPECT_EQ(run.machine.ReadFile(reg), bad);
+
+  // One class listed twice, in another letter case.
+  std::ofstream(reg, std::ios::binary | std::ios::trunc) << good;
+  const std::string json = run.machine.Root() + "/devices.json";
+  std::ofstream(json, std::ios::binary | std::ios::trunc)
+      << "{\"classes\": [{\"guid\": \"{4D36E968-E325-11CE-BFC1-08002BE10318}\", \"devices\": []},"
+         " {\"guid\": \"{4d36e968-e325-11ce-bfc1-08002be10318}\", \"devices\": []}]}";
+  KorvaneResetMachine();
+  EXPECT_FALSE(run.Run());
+  EXPECT_NE(run.failure.find(json + ": classes[1].guid: class {4D36E968-E325-11CE-BFC1-08002BE10318} is listed twice"),
+            std::string::npos)
+      << run.failure;
 }
 
 TEST(ScanTest, ASecondScanRebuildsBothArrays) {

@@ -1,0 +1,283 @@
+// Registry and device inventory at scale: generated machine folders, timed through the
+// platform layer's own calls (and, for the device figures, a whole device phase of a scan).
+//
+//   bench_hive_scale [keys|values|binary|classes|devices]   (default: all)
+//
+// Prints: hives of 10,000 and 100,000 keys (load, lookup of every key, one write) and
+// their ratio; one value added to a key of 20,000 values; one read of a 1 MiB and a
+// 2 MiB REG_BINARY value as the hive writer wraps it; a devices.json of 10,000 classes;
+// a scan of 100,000 devices with their driver keys.
+#include "core/uAppState.h"
+#include "core/uThread.h"
+#include "scan/uScanThread.h"
+
+#include <cfgmgr32.h>
+#include <korvane_machine.h>
+#include <setupapi.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Machine(const std::string& root, const std::string& name) {
+  const std::string dir = root + "/" + name;
+  std::filesystem::create_directories(dir);
+  WriteFile(dir + "/system.reg", "");
+  return dir;
+}
+
+void Use(const std::string& dir) {
+  setenv("KORVANE_MACHINE", dir.c_str(), 1);
+  KorvaneResetMachine();
+}
+
+const char* const kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
+const char* const kGuid = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
+
+std::string Dec4(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", n);
+  return buf;
+}
+
+struct KeyFigures {
+  double load = 0, lookup = 0, write = 0;
+  double Total() const { return load + lookup + write; }
+};
+
+// n sibling driver keys of one class, three values each, in the order a scan numbers them.
+KeyFigures Keys(const std::string& root, int n) {
+  const std::string dir = Machine(root, "keys" + std::to_string(n));
+  std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < n; ++i)
+    reg += std::string("[HKEY_LOCAL_MACHINE\\") + kClassKey + kGuid + "\\" + Dec4(i) +
+           "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1." +
+           std::to_string(i) + "\"\r\n\r\n";
+  WriteFile(dir + "/system.reg", reg);
+  Use(dir);
+  KeyFigures f;
+  auto t0 = Clock::now();
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &h) != ERROR_SUCCESS) std::cerr << "load failed\n";
+  RegCloseKey(h);
+  f.load = MsSince(t0);
+  t0 = Clock::now();
+  int found = 0;
+  for (int i = 0; i < n; ++i) {
+    const std::string path = std::string(kClassKey) + kGuid + "\\" + Dec4(i);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) continue;
+    char buf[64];
+    DWORD size = sizeof buf, type = 0;
+    if (RegQueryValueExA(h, "DriverDate", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS)
+      ++found;
+    RegCloseKey(h);
+  }
+  f.lookup = MsSince(t0);
+  if (found != n) std::cerr << "found " << found << " of " << n << " keys\n";
+  t0 = Clock::now();
+  const std::string path = std::string(kClassKey) + kGuid + "\\" + Dec4(n / 2);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_SET_VALUE, &h) == ERROR_SUCCESS) {
+    const char v[] = "Changed";
+    if (RegSetValueExA(h, "ProviderName", 0, REG_SZ, reinterpret_cast<const BYTE*>(v), sizeof v) != ERROR_SUCCESS)
+      std::cerr << "write failed\n";
+    RegCloseKey(h);
+  }
+  f.write = MsSince(t0);
+  return f;
+}
+
+// One value added to a key that holds `n` values, from a fresh start (as korvane-reg add).
+double AddToWideKey(const std::string& root, int n) {
+  const std::string dir = Machine(root, "values");
+  std::string reg = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Wide]\n";
+  for (int i = 0; i < n; ++i) reg += "\"Value" + std::to_string(i) + "\"=dword:0000000" + std::to_string(i % 10) + "\n";
+  WriteFile(dir + "/user.reg", reg + "\n");
+  Use(dir);
+  auto t0 = Clock::now();
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Wide", 0, KEY_SET_VALUE, &h) != ERROR_SUCCESS)
+    std::cerr << "open failed\n";
+  DWORD v = 7;
+  if (RegSetValueExA(h, "Added", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) != ERROR_SUCCESS)
+    std::cerr << "add failed\n";
+  RegCloseKey(h);
+  return MsSince(t0);
+}
+
+// A REG_BINARY value of `bytes` written through the layer (so wrapped as the writer wraps
+// it), then read back from a fresh start.
+double BinaryRead(const std::string& root, size_t bytes) {
+  const std::string dir = Machine(root, "bin" + std::to_string(bytes));
+  Use(dir);
+  std::vector<BYTE> data(bytes);
+  for (size_t i = 0; i < bytes; ++i) data[i] = static_cast<BYTE>(i * 7);
+  HKEY h = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Blob", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+  RegSetValueExA(h, "Data", 0, REG_BINARY, data.data(), static_cast<DWORD>(bytes));
+  RegCloseKey(h);
+  KorvaneResetMachine();
+  auto t0 = Clock::now();
+  std::vector<BYTE> back(bytes);
+  DWORD size = static_cast<DWORD>(bytes), type = 0;
+  LONG r = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Blob", 0, KEY_READ, &h);
+  if (r == ERROR_SUCCESS) r = RegQueryValueExA(h, "Data", nullptr, &type, back.data(), &size);
+  RegCloseKey(h);
+  const double ms = MsSince(t0);
+  if (r != ERROR_SUCCESS || back != data) std::cerr << "binary value did not read back\n";
+  return ms;
+}
+
+std::string GuidOf(int c) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "{%08X-0000-4000-8000-%012X}", 0x10000000 + c, c);
+  return buf;
+}
+
+class TQuietPage : public IScanPage {
+ public:
+  void ResetPage(TScanThread&) override {}
+  void ClearPage(TScanThread&) override {}
+  void ShowClassStarted(TScanThread&) override {}
+  void ShowProgress(TScanThread&) override {}
+  void AddClassIcon(HICON) override {}
+  void ShowSearching(const std::string&) override {}
+  void BeginUpdateCheck() override {}
+  void FinishUpdateCheck() override {}
+  int ShowConnectivityPrompt(const std::string&) override { return 2; }
+  void ShowNoAnswer(const std::string&) override {}
+};
+
+// The device phase of one scan on the current machine; records in *records.
+double ScanMs(int* records) {
+  TPumpedUiQueue queue;
+  InstallUiQueue(&queue);
+  TKorvaneState state;
+  TQuietPage page;
+  auto t0 = Clock::now();
+  {
+    TScanThread scan(state, page);
+    scan.RunExchange = false;
+    TWaitHandle done = scan.Handle();
+    scan.Start();
+    queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
+    if (!scan.Succeeded) std::cerr << "scan failed: " << scan.FailureText << "\n";
+  }
+  const double ms = MsSince(t0);
+  queue.PumpUntil([] { return false; }, 10);
+  InstallUiQueue(nullptr);
+  *records = state.DrvCount;
+  return ms;
+}
+
+// classes x perClass devices, each with a driver key and its three values.
+void DeviceMachine(const std::string& dir, int classes, int perClass) {
+  std::string json = "{\"classes\": [\n";
+  std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int c = 0; c < classes; ++c) {
+    const std::string guid = GuidOf(c);
+    json += std::string(c ? ",\n" : "") + "{\"guid\": \"" + guid + "\", \"description\": \"Class " +
+            std::to_string(c) + "\", \"devices\": [";
+    for (int d = 0; d < perClass; ++d) {
+      const std::string key = guid + "\\\\" + Dec4(d);
+      json += std::string(d ? ",\n" : "") + "{\"properties\": {\"FRIENDLYNAME\": \"Device " + std::to_string(d) +
+              "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" + Dec4(d) +
+              "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"], \"DRIVER\": \"" + key + "\"}}";
+      reg += std::string("[HKEY_LOCAL_MACHINE\\") + kClassKey + guid + "\\" + Dec4(d) +
+             "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1." +
+             std::to_string(d) + "\"\r\n\r\n";
+    }
+    json += "]}";
+  }
+  json += "\n]}\n";
+  WriteFile(dir + "/devices.json", json);
+  WriteFile(dir + "/system.reg", reg);
+}
+
+// The platform side of a catalogue build over every class (enumerate, describe, open).
+double ClassWalkMs() {
+  auto t0 = Clock::now();
+  int n = 0;
+  for (ULONG i = 0;; ++i) {
+    GUID g{};
+    if (CM_Enumerate_Classes(i, &g, 0) != CR_SUCCESS) break;
+    char desc[1024];
+    DWORD req = 0;
+    SetupDiGetClassDescriptionA(&g, desc, sizeof desc, &req);
+    HDEVINFO set = SetupDiGetClassDevsA(&g, nullptr, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD d = 0; SetupDiEnumDeviceInfo(set, d, &data); ++d) ++n;
+    SetupDiDestroyDeviceInfoList(set);
+  }
+  (void)n;
+  return MsSince(t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char tmpl[] = "/tmp/kv-bench-hiveXXXXXX";
+  const std::string root = mkdtemp(tmpl);
+  const std::string only = argc > 1 ? argv[1] : "";
+  auto want = [&](const char* part) { return only.empty() || only == part; };
+
+  if (want("keys")) {
+  const KeyFigures k10 = Keys(root, 10000);
+  std::printf(" 10,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n", k10.load,
+              k10.lookup, k10.write, k10.Total());
+  const KeyFigures k100 = Keys(root, 100000);
+  std::printf("100,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n", k100.load,
+              k100.lookup, k100.write, k100.Total());
+  std::printf("ratio 100k/10k: %.2f\n", k100.Total() / k10.Total());
+  std::fflush(stdout);
+  }
+
+  if (want("values")) std::printf("one add to a key of 20,000 values: %.1f ms\n", AddToWideKey(root, 20000));
+  if (want("binary")) {
+    std::printf("read of a 1 MiB REG_BINARY value: %.1f ms\n", BinaryRead(root, 1 << 20));
+    std::printf("read of a 2 MiB REG_BINARY value: %.1f ms\n", BinaryRead(root, 2 << 20));
+  }
+  std::fflush(stdout);
+
+  if (want("classes")) {
+    const std::string dir = Machine(root, "classes");
+    DeviceMachine(dir, 10000, 1);
+    Use(dir);
+    const double walk = ClassWalkMs();
+    int records = 0;
+    const double scan = ScanMs(&records);
+    std::printf("devices.json of 10,000 classes: platform class walk %.1f ms, scan device phase %.1f ms (%d records)\n",
+                walk, scan, records);
+    std::fflush(stdout);
+  }
+  if (want("devices")) {
+    const std::string dir = Machine(root, "devices");
+    DeviceMachine(dir, 10, 10000);
+    Use(dir);
+    int records = 0;
+    const double scan = ScanMs(&records);
+    std::printf("scan of 100,000 devices with their driver keys: %.1f ms (%d records)\n", scan, records);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  return 0;
+}
