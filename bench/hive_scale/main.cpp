@@ -179,7 +179,7 @@ double ScanMs(int* records) {
     TWaitHandle done = scan.Handle();
     scan.Start();
     queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
-    if (!scan.Succeeded) std::cerr << "scan failed: " << scan.FailureText << "\n";
+    if (scan.End != TScanEnd::DevicesOnly) std::cerr << "scan " << ScanEndName(scan.End) << ": " << scan.Cause.Text << "\n";
   }
   const double ms = MsSince(t0);
   queue.PumpUntil([] { return false; }, 10);
