@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "server/TextUtil.h"
@@ -42,31 +41,118 @@ std::optional<uint64_t> ParseSize(const std::string& text) {
 
 namespace {
 
-bool IsUrl(const std::string& s) {
+bool IsUrl(std::string_view s) {
   return s.rfind("http://", 0) == 0 || s.rfind("https://", 0) == 0;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+uint64_t HashId(std::string_view id) {
+  uint64_t h = 1469598103934665603ull;
+  for (char c : id) h = (h ^ static_cast<unsigned char>(Lower(c))) * 1099511628211ull;
+  return h ^ (h >> 29);
+}
+
+bool SameId(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::string_view TrimView(std::string_view s) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
 }
 
 }  // namespace
 
-TCatalogue TCatalogue::Parse(const std::string& text, std::vector<std::string>* warnings) {
+const TCatalogueEntry* TCatalogue::Find(std::string_view id) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = HashId(id) & mask;; i = (i + 1) & mask) {
+    const uint32_t slot = slots_[i];
+    if (slot == 0) return nullptr;
+    if (SameId(entries_[slot - 1].Id, id)) return &entries_[slot - 1];
+  }
+}
+
+void TCatalogue::Index(uint32_t entry) {
+  if ((used_ + 1) * 2 > slots_.size()) {
+    std::vector<uint32_t> old;
+    old.swap(slots_);
+    slots_.assign(std::max<size_t>(64, old.size() * 2), 0);
+    used_ = 0;
+    for (uint32_t slot : old)
+      if (slot) Index(slot - 1);
+  }
+  const size_t mask = slots_.size() - 1;
+  const TCatalogueEntry& e = entries_[entry];
+  for (size_t i = HashId(e.Id) & mask;; i = (i + 1) & mask) {
+    uint32_t& slot = slots_[i];
+    if (slot == 0) {
+      slot = entry + 1;
+      ++used_;
+      return;
+    }
+    if (SameId(entries_[slot - 1].Id, e.Id)) {
+      // Several lines for one ID: the latest date counts (the first of equals).
+      if (entries_[slot - 1].DateKey < e.DateKey) slot = entry + 1;
+      return;
+    }
+  }
+}
+
+TCatalogue TCatalogue::Parse(const std::string& input, std::vector<std::string>* warnings) {
   TCatalogue cat;
   auto warn = [&](int line, const std::string& msg) {
     if (warnings) warnings->push_back("line " + std::to_string(line) + ": " + msg);
   };
-  std::istringstream in(text);
-  std::string raw;
+  std::string_view text(input);
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);  // a UTF-8 BOM
+
+  // Every field is copied into one buffer that never grows past the input
+  // (1252 text is never longer than its UTF-8), so views into it stay valid.
+  auto pool = std::make_shared<std::string>();
+  pool->reserve(text.size());
+  size_t lines = 1;
+  for (char c : text) lines += c == '\n';
+  // Offsets first; views are made once the buffer is complete.
+  struct TFieldSpan {
+    uint32_t Off[5];
+    uint32_t Len[5];
+  };
+  std::vector<TFieldSpan> spans;
+  spans.reserve(lines);
+  cat.entries_.reserve(lines);
+
+  std::string converted;
   int lineNo = 0;
-  while (std::getline(in, raw)) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    std::string_view raw = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
     ++lineNo;
-    std::string line = Trim(Utf8ToCp1252(raw));
-    if (lineNo == 1 && line.size() >= 3 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
-      line = Trim(line.substr(3));
+    std::string_view line = TrimView(raw);
+    if (!IsAscii(line)) {
+      converted = Utf8ToCp1252(line);
+      line = TrimView(converted);
+    }
     if (line.empty() || line[0] == '#') continue;
 
     if (line[0] == '@') {
       size_t sp = line.find_first_of(" \t");
-      std::string word = AsciiLower(line.substr(1, sp == std::string::npos ? sp : sp - 1));
-      std::string rest = sp == std::string::npos ? "" : Trim(line.substr(sp));
+      std::string word = AsciiLower(line.substr(1, sp == std::string_view::npos ? sp : sp - 1));
+      std::string rest = sp == std::string_view::npos ? "" : Trim(line.substr(sp));
       if (word == "errcode") {
         try {
           size_t used = 0;
@@ -79,9 +165,8 @@ TCatalogue TCatalogue::Parse(const std::string& text, std::vector<std::string>* 
       } else if (word == "errmsg") {
         cat.ForcedErrMsg = rest;
       } else if (word == "package") {
-        auto fields = Split(rest, " ");
         std::vector<std::string> words;
-        for (auto& f : fields)
+        for (auto& f : Split(rest, " "))
           if (!Trim(f).empty()) words.push_back(Trim(f));
         std::optional<uint64_t> size = words.size() == 2 ? ParseSize(words[1]) : std::nullopt;
         if (words.size() != 2 || !IsSafePackageName(words[0]) || !size)
@@ -94,45 +179,72 @@ TCatalogue TCatalogue::Parse(const std::string& text, std::vector<std::string>* 
       continue;
     }
 
-    auto fields = Split(line, "|");
-    if (fields.size() != 5) {
+    std::string_view fields[5];
+    size_t count = 0, start = 0;
+    for (;;) {
+      size_t bar = line.find('|', start);
+      if (count < 5) fields[count] = TrimView(line.substr(start, bar == std::string_view::npos ? bar : bar - start));
+      ++count;
+      if (bar == std::string_view::npos) break;
+      start = bar + 1;
+    }
+    if (count != 5) {
       warn(lineNo, "expected 5 fields separated by '|'");
       continue;
     }
-    TCatalogueEntry e;
-    e.Id = Trim(fields[0]);
-    e.Date = Trim(fields[1]);
-    e.Version = Trim(fields[2]);
-    e.Vendor = Trim(fields[3]);
-    e.Package = Trim(fields[4]);
-    e.Line = lineNo;
-    auto key = ParseDriverDate(e.Date);
-    if (e.Id.empty()) {
+    if (fields[0].empty()) {
       warn(lineNo, "empty ID");
       continue;
     }
+    auto key = ParseDriverDate(fields[1]);
     if (!key) {
-      warn(lineNo, "date is not M-D-YYYY: " + e.Date);
+      warn(lineNo, "date is not M-D-YYYY: " + std::string(fields[1]));
       continue;
     }
-    if (!e.Package.empty() && !IsUrl(e.Package) && !IsSafePackageName(e.Package)) {
-      warn(lineNo, "package must be a plain file name or an http(s) URL: " + e.Package);
+    if (!fields[4].empty() && !IsUrl(fields[4]) && !IsSafePackageName(std::string(fields[4]))) {
+      warn(lineNo, "package must be a plain file name or an http(s) URL: " + std::string(fields[4]));
       continue;
     }
+    TFieldSpan span{};
+    for (int f = 0; f < 5; ++f) {
+      span.Off[f] = static_cast<uint32_t>(pool->size());
+      span.Len[f] = static_cast<uint32_t>(fields[f].size());
+      pool->append(fields[f]);
+    }
+    spans.push_back(span);
+    TCatalogueEntry e;
     e.DateKey = *key;
-    const std::string idKey = AsciiLower(e.Id);
+    e.Line = lineNo;
     cat.entries_.push_back(e);
-    auto it = cat.byId_.find(idKey);
-    if (it == cat.byId_.end() || cat.entries_[it->second].DateKey < e.DateKey)
-      cat.byId_[idKey] = cat.entries_.size() - 1;
   }
+  const std::string_view all(*pool);
+  for (size_t i = 0; i < cat.entries_.size(); ++i) {
+    auto& e = cat.entries_[i];
+    const auto& sp = spans[i];
+    e.Id = all.substr(sp.Off[0], sp.Len[0]);
+    e.Date = all.substr(sp.Off[1], sp.Len[1]);
+    e.Version = all.substr(sp.Off[2], sp.Len[2]);
+    e.Vendor = all.substr(sp.Off[3], sp.Len[3]);
+    e.Package = all.substr(sp.Off[4], sp.Len[4]);
+  }
+  for (size_t i = 0; i < cat.entries_.size(); ++i) cat.Index(static_cast<uint32_t>(i));
+  cat.text_ = std::move(pool);
   return cat;
 }
 
 TCatalogue TCatalogue::Load(const std::string& path, std::vector<std::string>* warnings) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read catalogue " + path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in one piece: catalogues can be tens of MiB.
+  std::string text;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    text.resize(static_cast<size_t>(size));
+    in.read(&text[0], size);
+    text.resize(static_cast<size_t>(in.gcount()));
+  }
   if (in.bad()) throw std::runtime_error("cannot read catalogue " + path);
   return Parse(text, warnings);
 }
@@ -143,11 +255,7 @@ const TCatalogueEntry* TCatalogue::Match(const std::vector<std::string>& hardwar
   const TCatalogueEntry* found = nullptr;
   for (const auto* list : {&hardwareIds, &compatibleIds}) {
     for (const auto& id : *list) {
-      auto it = byId_.find(AsciiLower(Trim(id)));
-      if (it != byId_.end()) {
-        found = &entries_[it->second];
-        break;
-      }
+      if ((found = Find(TrimView(id)))) break;
     }
     if (found) break;
   }
@@ -163,8 +271,8 @@ std::vector<TPackageSpec> TCatalogue::Packages() const {
   for (const auto& p : declared_)
     if (seen.insert(p.Name).second) out.push_back(p);
   for (const auto& e : entries_)
-    if (!e.Package.empty() && !IsUrl(e.Package) && seen.insert(e.Package).second)
-      out.push_back({e.Package, kDefaultPackageSize, false});
+    if (!e.Package.empty() && !IsUrl(e.Package) && seen.insert(std::string(e.Package)).second)
+      out.push_back({std::string(e.Package), kDefaultPackageSize, false});
   return out;
 }
 

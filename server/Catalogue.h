@@ -18,18 +18,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 namespace updsrv {
 
+// Fields are views into the catalogue's own text (shared by its copies), so
+// a catalogue of a million entries costs little more than its file.
 struct TCatalogueEntry {
-  std::string Id;       // as written (1252)
-  std::string Date;     // as written, "M-D-YYYY"
-  int DateKey = 0;      // YYYYMMDD
-  std::string Version;
-  std::string Vendor;
-  std::string Package;  // file name, absolute URL, or empty
+  std::string_view Id;       // as written (1252)
+  std::string_view Date;     // as written, "M-D-YYYY"
+  int DateKey = 0;           // YYYYMMDD
+  std::string_view Version;
+  std::string_view Vendor;
+  std::string_view Package;  // file name, absolute URL, or empty
   int Line = 0;
 };
 
@@ -68,9 +71,16 @@ class TCatalogue {
   std::optional<std::string> ForcedErrMsg;
 
  private:
+  const TCatalogueEntry* Find(std::string_view id) const;
+  void Index(uint32_t entry);
+
+  std::shared_ptr<const std::string> text_;  // what the entries' views point into
   std::vector<TCatalogueEntry> entries_;
   std::vector<TPackageSpec> declared_;
-  std::unordered_map<std::string, size_t> byId_;  // lower-case ID -> latest entry
+  // Open addressing on the ASCII-lower-cased ID: entry number + 1 of the
+  // latest entry for that ID, 0 for a free slot. Size a power of two.
+  std::vector<uint32_t> slots_;
+  size_t used_ = 0;
 };
 
 // A package file name the server will serve: letters, digits, '.', '_', '-',

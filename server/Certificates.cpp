@@ -1,5 +1,7 @@
 #include "server/Certificates.h"
 
+#include "server/OwnedFiles.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -43,44 +44,25 @@ Cert LoadCert(const std::string& path) {
   return Cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
 }
 
-// Writes through a temporary file and a rename, so a crash never leaves half
-// a key; keys are created 0600.
-void WriteAtomic(const std::string& path, const std::string& data, mode_t mode) {
-  const std::string tmp = path + ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) Fail("cannot write " + tmp);
-  fchmod(fd, mode);
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) {
-      ::close(fd);
-      Fail("cannot write " + tmp);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) Fail("cannot write " + tmp);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) Fail("cannot rename " + tmp);
-}
-
 std::string BioText(BIO* bio) {
   char* data = nullptr;
   long len = BIO_get_mem_data(bio, &data);
   return std::string(data, static_cast<size_t>(len));
 }
 
-void SaveKey(const std::string& path, EVP_PKEY* key) {
+std::string KeyPem(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
   if (!PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr))
     Fail("cannot encode key");
-  WriteAtomic(path, BioText(bio.get()), 0600);
+  return BioText(bio.get());
 }
 
-void SaveCert(const std::string& path, X509* cert) {
+std::string CertPem(X509* cert) {
   Bio bio(BIO_new(BIO_s_mem()));
   if (!PEM_write_bio_X509(bio.get(), cert)) Fail("cannot encode certificate");
-  WriteAtomic(path, BioText(bio.get()), 0644);
+  return BioText(bio.get());
 }
+
 
 Key NewKey() {
   Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
@@ -137,26 +119,36 @@ bool IsIpAddress(const std::string& h) {
 
 }  // namespace
 
-TCertificateFiles EnsureCertificates(const std::string& dataDir,
-                                     const std::vector<std::string>& hosts) {
+TCertificateFiles EnsureCertificates(TOwnedFiles& owned, const std::vector<std::string>& hosts) {
   TCertificateFiles f;
-  f.CaKey = dataDir + "/ca.key";
-  f.CaCert = dataDir + "/ca.pem";
-  f.ServerKey = dataDir + "/server.key";
-  f.ServerCert = dataDir + "/server.pem";
+  f.CaKey = owned.Path("ca.key");
+  f.CaCert = owned.Path("ca.pem");
+  f.ServerKey = owned.Path("server.key");
+  f.ServerCert = owned.Path("server.pem");
+  // Files the server did not make are never replaced: a broken or foreign
+  // one stops the start with its name instead.
+  auto refuse = [](const std::string& path, const char* why) {
+    Fail(path + " " + why +
+         " and was not made by this server; move it away, or use --cert and --key");
+  };
 
   Key caKey = LoadKey(f.CaKey);
   Cert ca = LoadCert(f.CaCert);
   if (!caKey || !ca || X509_check_private_key(ca.get(), caKey.get()) != 1) {
+    for (const char* name : {"ca.key", "ca.pem"})
+      if (!owned.MayWrite(name))
+        refuse(owned.Path(name), "does not hold the server's CA (a key and its certificate)");
     caKey = NewKey();
     ca = NewCert(caKey.get(), "Korvane Reference Update CA", nullptr, nullptr, 3650);
     AddExt(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE");
     AddExt(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
     AddExt(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
     if (!X509_sign(ca.get(), caKey.get(), EVP_sha256())) Fail("cannot sign the CA certificate");
-    SaveKey(f.CaKey, caKey.get());
-    SaveCert(f.CaCert, ca.get());
+    owned.Write("ca.key", KeyPem(caKey.get()), 0600);
+    owned.Write("ca.pem", CertPem(ca.get()), 0644);
     f.CreatedCa = true;
+    f.Made.push_back(f.CaKey);
+    f.Made.push_back(f.CaCert);
   }
 
   Key key = LoadKey(f.ServerKey);
@@ -167,6 +159,10 @@ TCertificateFiles EnsureCertificates(const std::string& dataDir,
     ok = caPub && X509_verify(cert.get(), caPub) == 1 && CoversHosts(cert.get(), hosts);
   }
   if (!ok) {
+    for (const char* name : {"server.key", "server.pem"})
+      if (!owned.MayWrite(name))
+        refuse(owned.Path(name),
+               "does not hold a key and certificate of the server's CA for the listener's host");
     key = NewKey();
     cert = NewCert(key.get(), "Korvane reference update server", ca.get(), caKey.get(), 3650);
     std::string san = "DNS:localhost,IP:127.0.0.1,IP:::1";
@@ -181,9 +177,11 @@ TCertificateFiles EnsureCertificates(const std::string& dataDir,
     AddExt(cert.get(), ca.get(), NID_authority_key_identifier, "keyid:always");
     if (!X509_sign(cert.get(), caKey.get(), EVP_sha256()))
       Fail("cannot sign the server certificate");
-    SaveKey(f.ServerKey, key.get());
-    SaveCert(f.ServerCert, cert.get());
+    owned.Write("server.key", KeyPem(key.get()), 0600);
+    owned.Write("server.pem", CertPem(cert.get()), 0644);
     f.CreatedServer = true;
+    f.Made.push_back(f.ServerKey);
+    f.Made.push_back(f.ServerCert);
   }
   return f;
 }

@@ -2,10 +2,13 @@
 // certificate clients load) and the HTTPS server's key and certificate
 // signed by it. Made with OpenSSL on first start in the data folder and
 // reused afterwards: ca.key, ca.pem, server.key, server.pem (keys mode 0600).
+// A vendor's own certificate is given with --cert and --key instead.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "server/OwnedFiles.h"
 
 namespace updsrv {
 
@@ -13,12 +16,14 @@ struct TCertificateFiles {
   std::string CaKey, CaCert, ServerKey, ServerCert;
   bool CreatedCa = false;      // this start made a new CA
   bool CreatedServer = false;  // this start made a new server certificate
+  std::vector<std::string> Made;  // the files this start wrote
 };
 
 // Makes sure the four files exist, load, belong together, and (for the server
-// certificate) name every host in hosts; makes what is missing or broken.
-// Throws std::runtime_error on failure.
-TCertificateFiles EnsureCertificates(const std::string& dataDir,
-                                     const std::vector<std::string>& hosts);
+// certificate) name every host in hosts; makes what is missing, and
+// replaces only files it made itself (recorded in the data folder). Keys are
+// mode 0600. Throws std::runtime_error on failure, naming a file it may not
+// replace.
+TCertificateFiles EnsureCertificates(TOwnedFiles& owned, const std::vector<std::string>& hosts);
 
 }  // namespace updsrv

@@ -76,8 +76,9 @@ namespace {
 
 std::string PackageUrl(const TCatalogueEntry& e, const TCheckOptions& options) {
   if (e.Package.empty()) return "";
-  if (e.Package.rfind("http://", 0) == 0 || e.Package.rfind("https://", 0) == 0) return e.Package;
-  return options.PackageBase + e.Package;
+  if (e.Package.rfind("http://", 0) == 0 || e.Package.rfind("https://", 0) == 0)
+    return std::string(e.Package);
+  return options.PackageBase + std::string(e.Package);
 }
 
 }  // namespace
@@ -95,9 +96,9 @@ std::string AnswerReport(const TReport& report, const TCatalogue& catalogue,
     const TCatalogueEntry* e =
         catalogue.Match(SplitIdList(dev.HardwareIds), SplitIdList(dev.CompatibleIds), dev.Date);
     if (!e) continue;
-    answer += "<dev><id>" + std::to_string(dev.Id) + "</id><date>" + e->Date + "</date><vers>" +
-              e->Version + "</vers><vendor>" + e->Vendor + "</vendor><url>" +
-              PackageUrl(*e, options) + "</url></dev>\r\n";
+    answer.append("<dev><id>").append(std::to_string(dev.Id)).append("</id><date>").append(e->Date);
+    answer.append("</date><vers>").append(e->Version).append("</vers><vendor>").append(e->Vendor);
+    answer.append("</vendor><url>").append(PackageUrl(*e, options)).append("</url></dev>\r\n");
   }
   return answer;
 }

@@ -6,16 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <httplib.h>
 #include <openssl/ssl.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 #include "server/Certificates.h"
+#include "server/HttpServer.h"
 #include "server/VendorSite.h"
 
 namespace updsrv {
@@ -96,7 +98,31 @@ std::optional<int> ParseInt(const std::string& s) {
   }
 }
 
+// "10", "0.25", "250ms", "3s" -> milliseconds.
+std::optional<unsigned> ParseMilliseconds(std::string text) {
+  double scale = 1000;
+  if (text.size() > 2 && text.compare(text.size() - 2, 2, "ms") == 0) {
+    scale = 1;
+    text.resize(text.size() - 2);
+  } else if (text.size() > 1 && text.back() == 's') {
+    text.pop_back();
+  }
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+  try {
+    size_t used = 0;
+    double v = std::stod(text, &used);
+    if (used != text.size() || v < 0 || v * scale > 86400000.0) return std::nullopt;
+    return static_cast<unsigned>(v * scale + 0.5);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
+
+unsigned DefaultThreads() { return std::max(2u, std::thread::hardware_concurrency()); }
+
+std::string VersionLine() { return std::string("korvane-updsrv ") + KORVANE_VERSION; }
 
 std::string Usage() {
   return "usage: korvane-updsrv [options]\n"
@@ -106,19 +132,34 @@ std::string Usage() {
          "                            (default ./updsrv-data)\n"
          "  --catalogue FILE          driver catalogue (default DIR/catalogue.txt when present)\n"
          "  --messages FILE           message file served as /usermsg.txt (default DIR/usermsg.txt)\n"
-         "  --package-base URL        prefix of package URLs in answers\n"
-         "                            (default http://HOST:PORT/packages/ of the HTTP listener)\n"
+         "  --cert FILE --key FILE    the HTTPS certificate (PEM, chain allowed) and key to use\n"
+         "                            instead of the server's own CA\n"
+         "  --ca FILE                 what /cacert.txt serves with --cert (default the certificate)\n"
+         "  --public-base URL         base of the URLs in answers, e.g. https://updates.example.com\n"
+         "                            (default: the host the request names, HTTP listener's port)\n"
+         "  --package-base URL        prefix of package URLs in answers (default PUBLIC-BASE/packages/)\n"
          "  --korvane-reg PATH        korvane-reg the served installer falls back to\n"
          "  --force-errcode N         every check answer carries <errcode>N</errcode>\n"
          "  --force-errmsg TEXT       ... and <errmsg>TEXT</errmsg>\n"
          "  --max-report BYTES        largest unpacked report accepted (default 16M)\n"
-         "  --threads N               worker threads per listener (default 8)\n"
-         "  --log                     one line per request on stderr\n"
+         "  --threads N               worker threads (default: one per core, at least 2)\n"
+         "  --head-timeout TIME       a request head must arrive within TIME (default 10s)\n"
+         "  --idle-timeout TIME       idle kept-alive connections close after TIME (default 2s)\n"
+         "  --io-timeout TIME         a stalled upload or answer is dropped after TIME (default 20s)\n"
+         "  --grace TIME              SIGTERM waits this long for requests in flight (default 3s)\n"
+         "                            (TIME: seconds, or with an ms or s suffix)\n"
+         "  --log [FILE]              access log in Common Log Format to FILE (default stderr);\n"
+         "                            SIGHUP reopens it\n"
+         "  --no-log                  no access log\n"
          "  --exit-with-parent        stop when the process (thread) that started it ends\n"
-         "Prints \"http=PORT\" and \"https=PORT\" on stdout once listening; ends on SIGTERM.\n";
+         "  --version                 print the program name and version\n"
+         "  --help                    this text\n"
+         "Prints \"http=PORT\" and \"https=PORT\" on stdout once listening. SIGHUP reloads the\n"
+         "catalogue; SIGTERM finishes the requests in flight and exits 0.\n";
 }
 
-bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::string& error) {
+bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::string& error,
+                    std::string* output) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](std::string& out) {
@@ -129,9 +170,25 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       out = argv[++i];
       return true;
     };
+    auto duration = [&](unsigned& out) {
+      std::string v;
+      if (!value(v)) return false;
+      auto ms = ParseMilliseconds(v);
+      if (!ms || *ms == 0) {
+        error = a + " wants a time (seconds, or with ms or s)";
+        return false;
+      }
+      out = *ms;
+      return true;
+    };
     std::string v;
     if (a == "--help" || a == "-h") {
       error.clear();
+      if (output) *output = Usage();
+      return false;
+    } else if (a == "--version") {
+      error.clear();
+      if (output) *output = VersionLine() + "\n";
       return false;
     } else if (a == "--http" || a == "--https") {
       if (!value(v)) return false;
@@ -152,6 +209,19 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       if (!value(o.Catalogue)) return false;
     } else if (a == "--messages") {
       if (!value(o.Messages)) return false;
+    } else if (a == "--cert") {
+      if (!value(o.CertFile)) return false;
+    } else if (a == "--key") {
+      if (!value(o.KeyFile)) return false;
+    } else if (a == "--ca") {
+      if (!value(o.CaFile)) return false;
+    } else if (a == "--public-base") {
+      if (!value(o.PublicBase)) return false;
+      while (!o.PublicBase.empty() && o.PublicBase.back() == '/') o.PublicBase.pop_back();
+      if (o.PublicBase.rfind("http://", 0) != 0 && o.PublicBase.rfind("https://", 0) != 0) {
+        error = "--public-base wants an http:// or https:// URL";
+        return false;
+      }
     } else if (a == "--package-base") {
       if (!value(o.PackageBase)) return false;
       if (!o.PackageBase.empty() && o.PackageBase.back() != '/') o.PackageBase += '/';
@@ -183,8 +253,23 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
         return false;
       }
       o.Threads = static_cast<unsigned>(*n);
+    } else if (a == "--head-timeout") {
+      if (!duration(o.HeadTimeoutMs)) return false;
+    } else if (a == "--idle-timeout") {
+      if (!duration(o.IdleTimeoutMs)) return false;
+    } else if (a == "--io-timeout") {
+      if (!duration(o.IoTimeoutMs)) return false;
+    } else if (a == "--grace") {
+      if (!duration(o.GraceMs)) return false;
     } else if (a == "--log") {
       o.Log = true;
+      // The file is optional: "--log" alone (or before another option) is stderr.
+      if (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
+        o.LogFile = argv[++i];
+        if (o.LogFile == "-") o.LogFile.clear();
+      }
+    } else if (a == "--no-log") {
+      o.Log = false;
     } else if (a == "--exit-with-parent") {
       o.ExitWithParent = true;
     } else {
@@ -196,19 +281,48 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
     error = "--http and --https are both off";
     return false;
   }
+  if (o.CertFile.empty() != o.KeyFile.empty()) {
+    error = "--cert and --key go together";
+    return false;
+  }
+  if (!o.CaFile.empty() && o.CertFile.empty()) {
+    error = "--ca needs --cert and --key";
+    return false;
+  }
   return true;
 }
 
 TUpdateServer::TUpdateServer(TServerOptions options) : options_(std::move(options)) {}
 
-TUpdateServer::~TUpdateServer() { Stop(); }
+TUpdateServer::~TUpdateServer() {
+  Stop();
+  if (tls_) SSL_CTX_free(tls_);
+  if (logFd_ > 2) ::close(logFd_);
+}
 
 void TUpdateServer::Log(const std::string& line) {
   std::lock_guard<std::mutex> lock(logMutex_);
   std::cerr << "korvane-updsrv: " << line << std::endl;
 }
 
-void TUpdateServer::LoadCatalogue(bool atStart) {
+void TUpdateServer::AccessLog(const std::string& line) {
+  const std::string text = line + "\n";
+  std::lock_guard<std::mutex> lock(logMutex_);
+  // One write per line, so lines from several workers never mix.
+  if (::write(logFd_, text.data(), text.size()) < 0) {
+  }
+}
+
+void TUpdateServer::OpenLogFile() {
+  if (options_.LogFile.empty()) return;
+  int fd = ::open(options_.LogFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+  if (fd < 0) throw std::runtime_error("cannot open the log file " + options_.LogFile);
+  std::lock_guard<std::mutex> lock(logMutex_);
+  if (logFd_ > 2) ::close(logFd_);
+  logFd_ = fd;
+}
+
+void TUpdateServer::LoadCatalogue(bool atStart, bool force) {
   std::lock_guard<std::mutex> reload(reloadMutex_);
   if (catalogueFile_.empty()) {
     std::lock_guard<std::mutex> lock(catalogueMutex_);
@@ -218,263 +332,324 @@ void TUpdateServer::LoadCatalogue(bool atStart) {
   struct stat st {};
   if (::stat(catalogueFile_.c_str(), &st) != 0) {
     if (atStart) throw std::runtime_error("cannot read catalogue " + catalogueFile_);
+    if (force) Log("cannot read catalogue " + catalogueFile_ + "; kept the previous catalogue");
     return;  // keep the last good one
   }
+  const int64_t mtime = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
   {
     std::lock_guard<std::mutex> lock(catalogueMutex_);
-    if (catalogue_ && st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == catalogueMtime_ &&
-        st.st_size == catalogueSize_)
-      return;
+    if (!force && catalogue_ && mtime == catalogueMtime_ && st.st_size == catalogueSize_) return;
   }
   std::vector<std::string> warnings;
   std::shared_ptr<TCatalogue> cat;
   try {
     cat = std::make_shared<TCatalogue>(TCatalogue::Load(catalogueFile_, &warnings));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (atStart) throw;
+    Log(std::string(e.what()) + "; kept the previous catalogue");
     return;
   }
   for (const auto& w : warnings) Log(catalogueFile_ + ": " + w);
+  if (!atStart && !warnings.empty()) {
+    // A catalogue edited while serving must be right as a whole: serving half
+    // of it would tell users their drivers are current when they are not.
+    Log(catalogueFile_ + ": " + std::to_string(warnings.size()) +
+        " unusable line(s); kept the previous catalogue");
+    std::lock_guard<std::mutex> lock(catalogueMutex_);
+    catalogueMtime_ = mtime;  // not again until the file changes
+    catalogueSize_ = st.st_size;
+    return;
+  }
   for (const auto& p : cat->Packages()) {
     try {
-      if (EnsurePackage(packagesDir_, p.Name, p.Size, p.Declared))
+      std::string note;
+      if (EnsurePackage(*owned_, p.Name, p.Size, p.Declared, &note))
         Log("made package " + p.Name + " (" + std::to_string(p.Size) + " bytes)");
+      if (!note.empty()) Log(note);
     } catch (const std::exception& e) {
       Log(e.what());
     }
   }
+  if (!atStart) Log("catalogue " + catalogueFile_ + ": " + std::to_string(cat->Entries().size()) + " entries");
   std::lock_guard<std::mutex> lock(catalogueMutex_);
   catalogue_ = cat;
-  catalogueMtime_ = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  catalogueMtime_ = mtime;
   catalogueSize_ = st.st_size;
 }
 
 std::shared_ptr<const TCatalogue> TUpdateServer::CurrentCatalogue() {
   // The catalogue file is re-read when it changes, so a demo or a test can
   // edit it while the server runs.
-  LoadCatalogue(false);
+  LoadCatalogue(false, false);
   std::lock_guard<std::mutex> lock(catalogueMutex_);
   return catalogue_;
 }
 
-void TUpdateServer::Routes(httplib::Server& srv) {
-  srv.Get("/isavail.txt", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("ok", "text/plain");
-  });
-  srv.Get("/cacert.txt", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(caPem_, "text/plain");
-  });
-  srv.Get("/usermsg.txt", [this](const httplib::Request&, httplib::Response& res) {
-    bool ok = false;
-    std::string text = ReadFile(options_.Messages, ok);
-    res.set_content(ok ? text : std::string(), "text/plain; charset=windows-1252");
-  });
-  srv.Get("/kvn/faq", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(FaqPage(), "text/html; charset=windows-1252");
-  });
-  srv.Get("/kvn/faq/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(FaqPage(), "text/html; charset=windows-1252");
-  });
-  srv.Get(kInstallerPath, [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(installer_, "application/octet-stream");
-  });
-  srv.Get(R"(/packages/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string name = req.matches[1];
-    if (!IsSafePackageName(name)) {
-      res.status = 404;
-      return;
+size_t TUpdateServer::CatalogueSize() {
+  std::lock_guard<std::mutex> lock(catalogueMutex_);
+  return catalogue_ ? catalogue_->Entries().size() : 0;
+}
+
+void TUpdateServer::Reload() {
+  LoadCatalogue(false, true);
+  try {
+    OpenLogFile();
+  } catch (const std::exception& e) {
+    Log(e.what());
+  }
+}
+
+namespace {
+
+// The host name of a Host header ("name", "name:port", "[v6]:port") when it
+// is a plain name or address; empty otherwise, so nothing odd reaches an
+// answer.
+std::string HostOfHeader(const std::string& value) {
+  std::string host = value;
+  if (!host.empty() && host[0] == '[') {
+    size_t close = host.find(']');
+    if (close == std::string::npos) return "";
+    host = host.substr(0, close + 1);
+    for (size_t i = 1; i + 1 < host.size(); ++i) {
+      char c = host[i];
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.'))
+        return "";
     }
-    const std::string path = packagesDir_ + "/" + name;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return host.size() > 2 ? host : "";
+  }
+  host = host.substr(0, host.find(':'));
+  if (host.empty() || host.size() > 253) return "";
+  for (char c : host)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+      return "";
+  return host;
+}
+
+}  // namespace
+
+std::string TUpdateServer::PackageBaseFor(const THttpRequest& req) const {
+  if (!options_.PackageBase.empty()) return options_.PackageBase;
+  if (!options_.PublicBase.empty()) return options_.PublicBase + "/packages/";
+  const std::string host = HostOfHeader(req.Header("Host"));
+  if (host.empty()) return defaultPackageBase_;
+  // Packages are served over plain HTTP when that listener runs, as the
+  // program downloads them; the host is the one the client reached.
+  return options_.HttpOn ? "http://" + host + ":" + std::to_string(httpPort_) + "/packages/"
+                         : "https://" + host + ":" + std::to_string(httpsPort_) + "/packages/";
+}
+
+void TUpdateServer::Handle(const THttpRequest& req, THttpResponse& res) {
+  const std::string& path = req.Path;
+  const bool get = req.Method == "GET" || req.Method == "HEAD";
+  auto text = [&](std::string body, const char* type) {
+    res.Body = std::move(body);
+    res.ContentType = type;
+  };
+  if (req.Method == "POST" && path == kCheckPath) {
+    TCheckOptions o = checkOptions_;
+    o.PackageBase = PackageBaseFor(req);
+    auto cat = CurrentCatalogue();
+    try {
+      text(AnswerCheckRequest(req.Header("Content-Type"), req.Body, *cat, o), kAnswerType);
+    } catch (const std::exception& e) {
+      Log("error in " + path + ": " + e.what());
+      text(ErrorAnswer(2, "The server could not check the driver list."), kAnswerType);
+    }
+    return;
+  }
+  if (!get) {
+    res.Status = 404;
+    return;
+  }
+  if (path == "/isavail.txt") return text("ok", "text/plain");
+  if (path == "/cacert.txt") return text(caPem_, "text/plain");
+  if (path == "/usermsg.txt") {
+    bool ok = false;
+    std::string body = ReadFile(options_.Messages, ok);
+    return text(ok ? body : std::string(), "text/plain; charset=windows-1252");
+  }
+  if (path == "/kvn/faq" || path == "/kvn/faq/") return text(FaqPage(), "text/html; charset=windows-1252");
+  if (path == kInstallerPath) return text(installer_, "application/octet-stream");
+  const std::string packages = "/packages/";
+  if (path.rfind(packages, 0) == 0) {
+    const std::string name = path.substr(packages.size());
+    int fd = IsSafePackageName(name)
+                 ? ::open((packagesDir_ + "/" + name).c_str(), O_RDONLY | O_CLOEXEC)
+                 : -1;
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       if (fd >= 0) ::close(fd);
-      res.status = 404;
+      res.Status = 404;
       return;
     }
-    auto file = std::shared_ptr<int>(new int(fd), [](int* p) {
-      ::close(*p);
-      delete p;
-    });
-    // Streamed from the file in large blocks: packages can be hundreds of MiB.
-    res.set_content_provider(
-        static_cast<size_t>(st.st_size), "application/octet-stream",
-        [this, file](size_t offset, size_t length, httplib::DataSink& sink) {
-          if (stopping_) return false;
-          static thread_local std::vector<char> buf(1 << 20);
-          size_t want = std::min(length, buf.size());
-          ssize_t n = ::pread(*file, buf.data(), want, static_cast<off_t>(offset));
-          if (n <= 0) return false;
-          return sink.write(buf.data(), static_cast<size_t>(n));
-        });
-  });
-  srv.Post(kCheckPath, [this](const httplib::Request& req, httplib::Response& res) {
-    std::string answer;
-    if (!req.is_multipart_form_data()) {
-      answer = ErrorAnswer(2, "The update check expects a multipart form with the field drvlist.");
-    } else if (!req.has_file("drvlist")) {
-      answer = ErrorAnswer(2, "The upload has no drvlist field.");
-    } else {
-      auto cat = CurrentCatalogue();
-      answer = AnswerUpload(req.get_file_value("drvlist").content, *cat, checkOptions_);
-    }
-    res.set_content(answer, kAnswerType);
-  });
-
-  // Requests the library itself refuses (a broken multipart body, a body
-  // over the size limit) still get the check's own error answer.
-  srv.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req,
-                                                                 httplib::Response& res) {
-    if (req.path == kCheckPath && req.method == "POST") {
-      const bool tooLarge = res.status == 413;
-      res.status = 200;
-      res.set_content(ErrorAnswer(2, tooLarge ? "The upload is too large and was refused."
-                                              : "The upload is not a valid multipart form."),
-                      kAnswerType);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  }));
-  srv.set_exception_handler(
-      [this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
-        std::string what = "unknown error";
-        try {
-          if (ep) std::rethrow_exception(ep);
-        } catch (const std::exception& e) {
-          what = e.what();
-        } catch (...) {
-        }
-        Log("error in " + req.path + ": " + what);
-        if (req.path == kCheckPath) {
-          res.status = 200;
-          res.set_content(ErrorAnswer(2, "The server could not check the driver list."),
-                          kAnswerType);
-        } else {
-          res.status = 500;
-        }
-      });
-  if (options_.Log) {
-    srv.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-      Log(req.remote_addr + " " + req.method + " " + req.path + " " + std::to_string(res.status));
-    });
+    // Streamed from the file: packages can be hundreds of MiB.
+    res.File = std::make_shared<TFileBody>();
+    res.File->Fd = fd;
+    res.File->Size = static_cast<uint64_t>(st.st_size);
+    res.ContentType = "application/octet-stream";
+    return;
   }
-  const unsigned threads = options_.Threads;
-  srv.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  srv.set_keep_alive_timeout(1);  // bounds how long Stop() waits for idle connections
-  srv.set_read_timeout(10);
-  srv.set_write_timeout(20);
-  // A packed report is far smaller than the unpacked limit; this only keeps
-  // absurd bodies out of memory.
-  srv.set_payload_max_length(static_cast<size_t>(options_.MaxReportBytes + 16 * 1024 * 1024));
+  res.Status = 404;
 }
+
+namespace {
+
+SSL_CTX* MakeTlsContext(const std::string& certFile, const std::string& keyFile) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  if (!ctx) throw std::runtime_error("cannot set up TLS");
+  SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION |
+                               SSL_OP_NO_RENEGOTIATION);
+  SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
+  // Clients never resume (each check is a new client): tickets and a session
+  // cache would only cost work per handshake.
+  SSL_CTX_set_num_tickets(ctx, 0);
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+  if (SSL_CTX_use_certificate_chain_file(ctx, certFile.c_str()) != 1) {
+    SSL_CTX_free(ctx);
+    throw std::runtime_error("cannot use the certificate " + certFile);
+  }
+  if (SSL_CTX_use_PrivateKey_file(ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(ctx) != 1) {
+    SSL_CTX_free(ctx);
+    throw std::runtime_error("cannot use the key " + keyFile + " with " + certFile);
+  }
+  return ctx;
+}
+
+std::string Address(const std::string& host, int port) {
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+}  // namespace
 
 void TUpdateServer::Start() {
   if (options_.DataDir.empty()) throw std::runtime_error("no data folder");
+
+  THttpServerOptions so;
+  so.Threads = options_.Threads;
+  so.HeadTimeout = std::chrono::milliseconds(options_.HeadTimeoutMs);
+  so.IdleTimeout = std::chrono::milliseconds(options_.IdleTimeoutMs);
+  so.IoTimeout = std::chrono::milliseconds(options_.IoTimeoutMs);
+  so.Grace = std::chrono::milliseconds(options_.GraceMs);
+  THttpRoutes routes;
+  routes.Handle = [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); };
+  // Only the check takes a body. A packed report is no larger than the
+  // unpacked limit (plus the form around it).
+  const uint64_t bodyLimit = options_.MaxReportBytes + 64 * 1024;
+  routes.BodyLimit = [bodyLimit](const THttpRequest& req) -> uint64_t {
+    return req.Method == "POST" && req.Path == kCheckPath ? bodyLimit : 0;
+  };
+  routes.TooLarge = [](const THttpRequest& req, THttpResponse& res) {
+    if (req.Path == kCheckPath) {
+      res.ContentType = kAnswerType;
+      res.Body = ErrorAnswer(2, "The upload is too large and was refused.");
+    } else {
+      res.Status = 413;
+    }
+  };
+  if (options_.Log)
+    routes.Log = [this](const TAccessRecord& r) { AccessLog(CommonLogLine(r)); };
+  server_ = std::make_unique<THttpServer>(so, std::move(routes));
+  // The addresses first: a busy port stops the start before anything is
+  // written, with that one line.
+  if (options_.HttpOn) httpPort_ = server_->Listen(options_.HttpHost, options_.HttpPort, false);
+  if (options_.HttpsOn) httpsPort_ = server_->Listen(options_.HttpsHost, options_.HttpsPort, true);
+
   ::mkdir(options_.DataDir.c_str(), 0755);
   struct stat st {};
   if (::stat(options_.DataDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     throw std::runtime_error("cannot use data folder " + options_.DataDir);
   packagesDir_ = options_.DataDir + "/packages";
   ::mkdir(packagesDir_.c_str(), 0755);
+  owned_ = std::make_unique<TOwnedFiles>(options_.DataDir);
   if (options_.Messages.empty()) options_.Messages = options_.DataDir + "/usermsg.txt";
   catalogueFile_ = options_.Catalogue;
   if (catalogueFile_.empty() && ::access((options_.DataDir + "/catalogue.txt").c_str(), R_OK) == 0)
     catalogueFile_ = options_.DataDir + "/catalogue.txt";
+  if (options_.Log) OpenLogFile();
 
-  std::vector<std::string> hosts;
-  if (options_.HttpsOn && options_.HttpsHost != "0.0.0.0" && options_.HttpsHost != "::")
-    hosts.push_back(options_.HttpsHost);
-  TCertificateFiles certs = EnsureCertificates(options_.DataDir, hosts);
+  std::string certFile, keyFile;
   bool ok = false;
-  caPem_ = ReadFile(certs.CaCert, ok);
-  if (!ok) throw std::runtime_error("cannot read " + certs.CaCert);
+  if (!options_.CertFile.empty()) {
+    certFile = options_.CertFile;
+    keyFile = options_.KeyFile;
+    const std::string served = options_.CaFile.empty() ? certFile : options_.CaFile;
+    caPem_ = ReadFile(served, ok);
+    if (!ok) throw std::runtime_error("cannot read " + served);
+  } else {
+    std::vector<std::string> hosts;
+    if (options_.HttpsOn && options_.HttpsHost != "0.0.0.0" && options_.HttpsHost != "::")
+      hosts.push_back(options_.HttpsHost);
+    TCertificateFiles certs = EnsureCertificates(*owned_, hosts);
+    for (const auto& made : certs.Made) Log("made " + made);
+    certFile = certs.ServerCert;
+    keyFile = certs.ServerKey;
+    caPem_ = ReadFile(certs.CaCert, ok);
+    if (!ok) throw std::runtime_error("cannot read " + certs.CaCert);
+  }
+  if (options_.HttpsOn) {
+    tls_ = MakeTlsContext(certFile, keyFile);
+    server_->UseTls(tls_);
+  }
   std::string reg = options_.KorvaneReg.empty() ? FindKorvaneReg() : options_.KorvaneReg;
   installer_ = SweeplineInstaller(reg);
 
-  LoadCatalogue(true);
-
-  if (options_.HttpOn) {
-    http_ = std::make_unique<httplib::Server>();
-    Routes(*http_);
-    httpPort_ = options_.HttpPort == 0 ? http_->bind_to_any_port(options_.HttpHost)
-                                       : (http_->bind_to_port(options_.HttpHost, options_.HttpPort)
-                                              ? options_.HttpPort
-                                              : -1);
-    if (httpPort_ <= 0)
-      throw std::runtime_error("cannot listen on " + options_.HttpHost + ":" +
-                               std::to_string(options_.HttpPort));
-  }
-  if (options_.HttpsOn) {
-    const std::string certFile = certs.ServerCert, keyFile = certs.ServerKey;
-    auto setup = [certFile, keyFile](SSL_CTX& ctx) {
-      SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
-      SSL_CTX_set_min_proto_version(&ctx, TLS1_VERSION);
-      return SSL_CTX_use_certificate_chain_file(&ctx, certFile.c_str()) == 1 &&
-             SSL_CTX_use_PrivateKey_file(&ctx, keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
-             SSL_CTX_check_private_key(&ctx) == 1;
-    };
-    auto server = std::make_unique<httplib::SSLServer>(setup);
-    if (!server->is_valid()) throw std::runtime_error("cannot set up TLS with " + certFile);
-    https_ = std::move(server);
-    Routes(*https_);
-    httpsPort_ = options_.HttpsPort == 0
-                     ? https_->bind_to_any_port(options_.HttpsHost)
-                     : (https_->bind_to_port(options_.HttpsHost, options_.HttpsPort)
-                            ? options_.HttpsPort
-                            : -1);
-    if (httpsPort_ <= 0)
-      throw std::runtime_error("cannot listen on " + options_.HttpsHost + ":" +
-                               std::to_string(options_.HttpsPort));
-  }
+  LoadCatalogue(true, true);
 
   checkOptions_.MaxReportBytes = options_.MaxReportBytes;
   checkOptions_.ForceErrCode = options_.ForceErrCode;
   checkOptions_.ForceErrMsg = options_.ForceErrMsg;
-  checkOptions_.PackageBase = options_.PackageBase;
-  if (checkOptions_.PackageBase.empty()) {
-    checkOptions_.PackageBase =
-        options_.HttpOn
-            ? "http://" + UrlHost(options_.HttpHost) + ":" + std::to_string(httpPort_) + "/packages/"
-            : "https://" + UrlHost(options_.HttpsHost) + ":" + std::to_string(httpsPort_) +
-                  "/packages/";
-  }
+  defaultPackageBase_ =
+      options_.HttpOn
+          ? "http://" + UrlHost(options_.HttpHost) + ":" + std::to_string(httpPort_) + "/packages/"
+          : "https://" + UrlHost(options_.HttpsHost) + ":" + std::to_string(httpsPort_) + "/packages/";
+  server_->Start();
+}
 
-  if (http_) httpThread_ = std::thread([this] { http_->listen_after_bind(); });
-  if (https_) httpsThread_ = std::thread([this] { https_->listen_after_bind(); });
+std::string TUpdateServer::StartupLine() {
+  std::string line = VersionLine() + " listening on";
+  if (options_.HttpOn) line += " http://" + Address(options_.HttpHost, httpPort_);
+  if (options_.HttpsOn) line += " https://" + Address(options_.HttpsHost, httpsPort_);
+  line += "; catalogue " + (catalogueFile_.empty() ? std::string("(none)") : catalogueFile_) + " with " +
+          std::to_string(CatalogueSize()) + " entries; " + std::to_string(options_.Threads) + " workers";
+  return line;
 }
 
 void TUpdateServer::Stop() {
-  stopping_ = true;
-  if (http_) http_->stop();
-  if (https_) https_->stop();
-  if (httpThread_.joinable()) httpThread_.join();
-  if (httpsThread_.joinable()) httpsThread_.join();
+  if (server_) server_->Stop();
 }
 
 int RunServer(int argc, const char* const* argv) {
   TServerOptions options;
-  std::string error;
-  if (!ParseArguments(argc, argv, options, error)) {
+  std::string error, output;
+  if (!ParseArguments(argc, argv, options, error, &output)) {
     if (error.empty()) {
-      std::cout << Usage();
+      std::cout << output;
       return 0;
     }
     std::cerr << "korvane-updsrv: " << error << "\n" << Usage();
     return 2;
   }
-  // Writes to a closed connection must fail, not kill the server; SIGTERM and
-  // SIGINT are taken by sigwait below, so they are blocked in every thread.
+  // Writes to a closed connection must fail, not kill the server; SIGTERM,
+  // SIGINT and SIGHUP are taken by sigwait below, so they are blocked in
+  // every thread.
   ::signal(SIGPIPE, SIG_IGN);
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   if (options.ExitWithParent) {
     // A test that crashes must not leave its server behind.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() == 1) return 0;  // the parent is gone already
+  }
+  // Every held connection is a descriptor: use all the process may have.
+  struct rlimit files {};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
   }
 
   TUpdateServer server(options);
@@ -488,11 +663,20 @@ int RunServer(int argc, const char* const* argv) {
   if (server.HttpPort() > 0) std::printf("http=%d\n", server.HttpPort());
   if (server.HttpsPort() > 0) std::printf("https=%d\n", server.HttpsPort());
   std::fflush(stdout);
+  std::cerr << "korvane-updsrv: " << server.StartupLine() << std::endl;
 
-  int sig = 0;
-  while (sigwait(&stopSignals, &sig) != 0) {
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&signals, &sig) != 0) continue;
+    if (sig == SIGHUP) {
+      std::cerr << "korvane-updsrv: SIGHUP: reloading" << std::endl;
+      server.Reload();
+      continue;
+    }
+    break;
   }
   server.Stop();
+  std::cerr << "korvane-updsrv: stopped" << std::endl;
   return 0;
 }
 

@@ -8,17 +8,22 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "server/Catalogue.h"
 #include "server/CheckService.h"
 
-namespace httplib {
-class Server;
-}
+typedef struct ssl_ctx_st SSL_CTX;
 
 namespace updsrv {
+
+class THttpServer;
+class TOwnedFiles;
+struct THttpRequest;
+struct THttpResponse;
+
+// Workers when --threads is not given: one per core, at least two.
+unsigned DefaultThreads();
 
 struct TServerOptions {
   bool HttpOn = true;
@@ -30,20 +35,32 @@ struct TServerOptions {
   std::string DataDir = "updsrv-data";
   std::string Catalogue;    // empty: DATA/catalogue.txt when it exists
   std::string Messages;     // empty: DATA/usermsg.txt
-  std::string PackageBase;  // empty: http://HOST:PORT/packages/ of the HTTP listener
+  std::string PackageBase;  // empty: from PublicBase, else from the request's Host
+  std::string PublicBase;   // "https://updates.example.com": base of the URLs in answers
   std::string KorvaneReg;   // korvane-reg the installer falls back to; empty: looked up
+  std::string CertFile;     // the vendor's own HTTPS certificate (PEM chain) ...
+  std::string KeyFile;      // ... and key; both or neither
+  std::string CaFile;       // served as /cacert.txt with CertFile; empty: CertFile itself
   std::optional<int> ForceErrCode;
   std::optional<std::string> ForceErrMsg;
   uint64_t MaxReportBytes = kMaxReportBytes;
-  unsigned Threads = 8;
-  bool Log = false;
-  bool ExitWithParent = false;  // SIGTERM when the starting thread ends (tests)
+  unsigned Threads = DefaultThreads();
+  unsigned HeadTimeoutMs = 10000;  // a request head must arrive within this
+  unsigned IdleTimeoutMs = 2000;   // a kept-alive connection's next request
+  unsigned IoTimeoutMs = 20000;    // a stalled body read or answer write
+  unsigned GraceMs = 3000;         // how long SIGTERM waits for requests in flight
+  bool Log = true;                 // the access log
+  std::string LogFile;             // empty: stderr
+  bool ExitWithParent = false;     // SIGTERM when the starting thread ends (tests)
 };
 
 // Parses the command line (argv[0] skipped). Returns false with a message in
-// error for bad arguments; with "--help" returns false and an empty error.
-bool ParseArguments(int argc, const char* const* argv, TServerOptions& options, std::string& error);
+// error for bad arguments; with "--help" or "--version" returns false, an
+// empty error and the text to print in output.
+bool ParseArguments(int argc, const char* const* argv, TServerOptions& options, std::string& error,
+                    std::string* output = nullptr);
 std::string Usage();
+std::string VersionLine();
 
 class TUpdateServer {
  public:
@@ -53,32 +70,43 @@ class TUpdateServer {
   TUpdateServer& operator=(const TUpdateServer&) = delete;
 
   // Prepares the data folder (certificates, packages), binds the listeners
-  // and starts serving on background threads. Throws std::runtime_error.
+  // and starts serving on background threads. Throws std::runtime_error
+  // (TListenError for an address that cannot be bound).
   void Start();
-  // Stops both listeners and joins their threads; running downloads end.
+  // Stops accepting and lets requests in flight finish (downloads end).
   void Stop();
+  // SIGHUP: reads the catalogue again (a faulty one keeps the current one)
+  // and reopens the access log file.
+  void Reload();
 
   int HttpPort() const { return httpPort_; }
   int HttpsPort() const { return httpsPort_; }
   const TServerOptions& Options() const { return options_; }
+  size_t CatalogueSize();
+  std::string StartupLine();
 
  private:
-  void Routes(httplib::Server& srv);
+  void Handle(const THttpRequest& req, THttpResponse& res);
+  std::string PackageBaseFor(const THttpRequest& req) const;
   std::shared_ptr<const TCatalogue> CurrentCatalogue();
-  void LoadCatalogue(bool atStart);
+  // atStart: an unreadable file throws and unusable lines are skipped with a
+  // warning; later a file with any unusable line is refused as a whole.
+  void LoadCatalogue(bool atStart, bool force);
   void Log(const std::string& line);
+  void AccessLog(const std::string& line);
+  void OpenLogFile();
 
   TServerOptions options_;
   std::string caPem_;
   std::string installer_;
   std::string packagesDir_;
   std::string catalogueFile_;
+  std::string defaultPackageBase_;
   TCheckOptions checkOptions_;
-  std::unique_ptr<httplib::Server> http_;
-  std::unique_ptr<httplib::Server> https_;
-  std::thread httpThread_, httpsThread_;
+  std::unique_ptr<THttpServer> server_;
+  std::unique_ptr<TOwnedFiles> owned_;
+  SSL_CTX* tls_ = nullptr;
   int httpPort_ = 0, httpsPort_ = 0;
-  std::atomic<bool> stopping_{false};
 
   std::mutex reloadMutex_;  // one reload (and package generation) at a time
   std::mutex catalogueMutex_;
@@ -86,10 +114,12 @@ class TUpdateServer {
   int64_t catalogueMtime_ = -1;
   int64_t catalogueSize_ = -1;
   std::mutex logMutex_;
+  int logFd_ = 2;
 };
 
 // The program: parse, start, print "http=PORT" / "https=PORT" on stdout,
-// serve until SIGTERM or SIGINT, stop cleanly. Returns the exit code.
+// serve (SIGHUP reloads) until SIGTERM or SIGINT, stop cleanly. Returns the
+// exit code: 0 after a stop, 1 when it cannot start, 2 for a bad command line.
 int RunServer(int argc, const char* const* argv);
 
 }  // namespace updsrv

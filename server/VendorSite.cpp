@@ -111,13 +111,22 @@ exit 0
   return script;
 }
 
-bool EnsurePackage(const std::string& dir, const std::string& name, uint64_t size,
-                   bool exactSize) {
-  const std::string path = dir + "/" + name;
+bool EnsurePackage(TOwnedFiles& owned, const std::string& name, uint64_t size, bool exactSize,
+                   std::string* note) {
+  const std::string rel = "packages/" + name;
+  const std::string dir = owned.Path("packages");
+  const std::string path = owned.Path(rel);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      (!exactSize || static_cast<uint64_t>(st.st_size) == size))
-    return false;
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode) && (!exactSize || static_cast<uint64_t>(st.st_size) == size))
+      return false;
+    if (!owned.Made(rel)) {
+      if (note)
+        *note = path + " is not the declared " + std::to_string(size) +
+                " bytes but was not made by this server; it is served as it is";
+      return false;
+    }
+  }
   ::mkdir(dir.c_str(), 0755);
   const std::string tmp = path + ".part" + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -163,6 +172,7 @@ bool EnsurePackage(const std::string& dir, const std::string& name, uint64_t siz
     ::unlink(tmp.c_str());
     throw std::runtime_error("cannot write package " + path);
   }
+  owned.Record(rel);
   return true;
 }
 

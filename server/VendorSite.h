@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/OwnedFiles.h"
+
 namespace updsrv {
 
 // "/kvn/faq": a small HTML page.
@@ -15,12 +17,14 @@ std::string FaqPage();
 // (empty: none).
 std::string SweeplineInstaller(const std::string& fallbackReg);
 
-// Creates DIR/NAME with size bytes of deterministic content (seeded by the
-// name) unless the file is there already (with exactSize: there with that
-// size; without it any existing file, perhaps a real package, is kept). Written through a
-// temporary file and a rename. Throws std::runtime_error on failure.
-// Returns true when it wrote the file.
-bool EnsurePackage(const std::string& dir, const std::string& name, uint64_t size,
-                   bool exactSize);
+// Creates DATA/packages/NAME with size bytes of deterministic content (seeded
+// by the name) unless the file is there already (with exactSize: there with
+// that size; without it any existing file, perhaps a real package, is kept).
+// A file of another size is replaced only when the server made it; otherwise
+// it is kept and a sentence saying so is put in note. Written through a
+// temporary file and a rename, and recorded in owned. Throws
+// std::runtime_error on failure. Returns true when it wrote the file.
+bool EnsurePackage(TOwnedFiles& owned, const std::string& name, uint64_t size, bool exactSize,
+                   std::string* note = nullptr);
 
 }  // namespace updsrv

@@ -22,6 +22,11 @@ TEST(ServerArguments, Defaults) {
   EXPECT_EQ(o.HttpHost, "127.0.0.1");
   EXPECT_EQ(o.HttpPort, 0);
   EXPECT_EQ(o.MaxReportBytes, 16u * 1024 * 1024);
+  EXPECT_EQ(o.Threads, DefaultThreads());
+  EXPECT_GE(o.Threads, 2u);
+  EXPECT_EQ(o.HeadTimeoutMs, 10000u);
+  EXPECT_TRUE(o.Log);
+  EXPECT_TRUE(o.LogFile.empty());
 }
 
 TEST(ServerArguments, Options) {
@@ -49,6 +54,24 @@ TEST(ServerArguments, Options) {
   EXPECT_TRUE(o.ExitWithParent);
   ASSERT_TRUE(Parse({"--https", "off"}, o, err));
   EXPECT_FALSE(o.HttpsOn);
+
+  TServerOptions n;
+  ASSERT_TRUE(Parse({"--cert", "/c.pem", "--key", "/k.pem", "--ca", "/ca.pem", "--public-base",
+                     "https://updates.example.com/", "--head-timeout", "250ms", "--idle-timeout", "0.5",
+                     "--io-timeout", "3s", "--grace", "1", "--log", "/var/log/a.log"},
+                    n, err))
+      << err;
+  EXPECT_EQ(n.CertFile, "/c.pem");
+  EXPECT_EQ(n.KeyFile, "/k.pem");
+  EXPECT_EQ(n.CaFile, "/ca.pem");
+  EXPECT_EQ(n.PublicBase, "https://updates.example.com");
+  EXPECT_EQ(n.HeadTimeoutMs, 250u);
+  EXPECT_EQ(n.IdleTimeoutMs, 500u);
+  EXPECT_EQ(n.IoTimeoutMs, 3000u);
+  EXPECT_EQ(n.GraceMs, 1000u);
+  EXPECT_EQ(n.LogFile, "/var/log/a.log");
+  ASSERT_TRUE(Parse({"--no-log"}, n, err));
+  EXPECT_FALSE(n.Log);
 }
 
 TEST(ServerArguments, Refused) {
@@ -63,6 +86,11 @@ TEST(ServerArguments, Refused) {
       {"--max-report", "0"},
       {"--threads", "0"},
       {"--http", "off", "--https", "off"},
+      {"--cert", "/c.pem"},
+      {"--ca", "/ca.pem"},
+      {"--public-base", "updates.example.com"},
+      {"--head-timeout", "soon"},
+      {"--idle-timeout", "0"},
   };
   for (const auto& args : bad) {
     TServerOptions o;
@@ -74,5 +102,17 @@ TEST(ServerArguments, Refused) {
   std::string err = "x";
   EXPECT_FALSE(Parse({"--help"}, o, err));
   EXPECT_TRUE(err.empty());
-  EXPECT_NE(Usage().find("--catalogue"), std::string::npos);
+  std::string out;
+  EXPECT_FALSE(Parse({"--version"}, o, err));
+  EXPECT_TRUE(err.empty());
+  EXPECT_FALSE(ParseArguments(2, std::vector<const char*>{"korvane-updsrv", "--version"}.data(), o, err, &out));
+  EXPECT_EQ(out, VersionLine() + "\n");
+  EXPECT_EQ(VersionLine().rfind("korvane-updsrv ", 0), 0u);
+  // --help names every option the parser takes.
+  for (const char* flag : {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key",
+                           "--ca", "--public-base", "--package-base", "--korvane-reg", "--force-errcode",
+                           "--force-errmsg", "--max-report", "--threads", "--head-timeout", "--idle-timeout",
+                           "--io-timeout", "--grace", "--log", "--no-log", "--exit-with-parent", "--version",
+                           "--help"})
+    EXPECT_NE(Usage().find(std::string(flag) + " "), std::string::npos) << flag;
 }

@@ -26,7 +26,7 @@ std::string ClientBody(const std::string& data, const std::string& path =
 TEST(ServerMultipart, TheClientsUpload) {
   std::vector<TFormPart> parts;
   std::string err;
-  const std::string data("\x1f\x8b\x08\r\n--not a delimiter\0tail", 29);
+  const std::string data("\x1f\x8b\x08\r\n--not a delimiter\0tail", 27);
   ASSERT_TRUE(ParseMultipartForm(kType, ClientBody(data), parts, err)) << err;
   ASSERT_EQ(parts.size(), 1u);
   EXPECT_EQ(parts[0].Name, "drvlist");

@@ -1,0 +1,120 @@
+// A small hardened HTTP/1.1 server (plain and TLS listeners) on Boost.Beast
+// and Asio: a few I/O threads serve every connection asynchronously, so held
+// or idle connections cost a socket and a timer, never a thread.
+//
+// Bounds: a request head must arrive within HeadTimeout (from the accept, the
+// TLS handshake included); a kept-alive connection must send its next head
+// within IdleTimeout; at most kMaxHeaderLines header lines, none longer than
+// kMaxLineBytes, the head at most kMaxHeadBytes (else 431 or 400 and the
+// connection is closed). A body is read only for routes that accept one, up to
+// their limit; whenever an answer goes out before the whole body was read the
+// connection is closed, so body bytes are never taken for a request.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace updsrv {
+
+constexpr size_t kMaxHeaderLines = 100;
+constexpr size_t kMaxLineBytes = 8 * 1024;
+constexpr size_t kMaxHeadBytes = 64 * 1024;
+
+struct THttpRequest {
+  std::string Method;
+  std::string Target;  // as sent
+  std::string Path;    // percent-decoded, without the query
+  unsigned Version = 11;
+  std::vector<std::pair<std::string, std::string>> Fields;
+  std::string Body;
+  std::string RemoteAddr;
+  bool Tls = false;
+
+  // The first field of that name (ASCII case ignored), empty when none.
+  std::string Header(const std::string& name) const;
+};
+
+// A file answer: streamed from the descriptor (HEAD and single byte ranges
+// work); the descriptor is closed when the last holder lets go.
+struct TFileBody {
+  int Fd = -1;
+  uint64_t Size = 0;
+  ~TFileBody();
+};
+
+struct THttpResponse {
+  int Status = 200;
+  std::string ContentType;
+  std::string Body;
+  std::shared_ptr<TFileBody> File;  // when set, Body is ignored
+};
+
+struct TAccessRecord {
+  std::string RemoteAddr;
+  std::string RequestLine;  // "-" when no request line was read
+  int Status = 0;
+  uint64_t Bytes = 0;       // body bytes sent
+};
+
+struct THttpServerOptions {
+  unsigned Threads = 2;
+  std::chrono::milliseconds HeadTimeout{10000};
+  std::chrono::milliseconds IdleTimeout{2000};
+  std::chrono::milliseconds IoTimeout{20000};  // a body read or answer write that stalls
+  std::chrono::milliseconds Grace{3000};       // how long a stop waits for requests in flight
+};
+
+struct THttpRoutes {
+  // The answer to a request (its body read when BodyLimit allowed one).
+  std::function<void(const THttpRequest&, THttpResponse&)> Handle;
+  // How many body bytes the route of this head accepts; 0: none (a body is
+  // then left unread and the connection closed after the answer).
+  std::function<uint64_t(const THttpRequest&)> BodyLimit;
+  // The answer when a body is over its route's limit (the connection is
+  // closed after it).
+  std::function<void(const THttpRequest&, THttpResponse&)> TooLarge;
+  std::function<void(const TAccessRecord&)> Log;
+};
+
+class TListenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class THttpServer {
+ public:
+  THttpServer(THttpServerOptions options, THttpRoutes routes);
+  ~THttpServer();
+  THttpServer(const THttpServer&) = delete;
+  THttpServer& operator=(const THttpServer&) = delete;
+
+  // Binds a listener (without SO_REUSEPORT: a busy address is an error),
+  // HTTPS when tls. Returns the bound port. Throws TListenError
+  // "cannot listen on HOST:PORT: why".
+  int Listen(const std::string& host, int port, bool tls);
+  // The server context of every HTTPS listener; before Start().
+  void UseTls(SSL_CTX* tls);
+  // Starts the I/O threads.
+  void Start();
+  // Stops accepting, closes idle connections, lets requests in flight finish
+  // (file streams end at once) for up to Grace, then ends the threads.
+  void Stop();
+
+ struct Impl;  // the sessions reach the server state through it
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// "10/Oct/2000:13:55:36 +0000" style Common Log Format line.
+std::string CommonLogLine(const TAccessRecord& record);
+
+}  // namespace updsrv
