@@ -111,30 +111,22 @@ void TCatalogue::Index(uint32_t entry) {
   }
 }
 
-TCatalogue TCatalogue::Parse(const std::string& input, std::vector<std::string>* warnings) {
+TCatalogue TCatalogue::Parse(std::string input, std::vector<std::string>* warnings) {
   TCatalogue cat;
   auto warn = [&](int line, const std::string& msg) {
     if (warnings) warnings->push_back("line " + std::to_string(line) + ": " + msg);
   };
-  std::string_view text(input);
+  // The entries' fields are views into the text itself (ASCII lines, nearly
+  // all of them) or into the converted copy of their line, both kept by the
+  // catalogue and shared by its copies.
+  auto owned = std::make_shared<TText>();
+  owned->File = std::move(input);
+  std::string_view text(owned->File);
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);  // a UTF-8 BOM
-
-  // Every field is copied into one buffer that never grows past the input
-  // (1252 text is never longer than its UTF-8), so views into it stay valid.
-  auto pool = std::make_shared<std::string>();
-  pool->reserve(text.size());
   size_t lines = 1;
   for (char c : text) lines += c == '\n';
-  // Offsets first; views are made once the buffer is complete.
-  struct TFieldSpan {
-    uint32_t Off[5];
-    uint32_t Len[5];
-  };
-  std::vector<TFieldSpan> spans;
-  spans.reserve(lines);
   cat.entries_.reserve(lines);
 
-  std::string converted;
   int lineNo = 0;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -144,8 +136,8 @@ TCatalogue TCatalogue::Parse(const std::string& input, std::vector<std::string>*
     ++lineNo;
     std::string_view line = TrimView(raw);
     if (!IsAscii(line)) {
-      converted = Utf8ToCp1252(line);
-      line = TrimView(converted);
+      owned->Converted.push_back(Utf8ToCp1252(line));
+      line = TrimView(owned->Converted.back());
     }
     if (line.empty() || line[0] == '#') continue;
 
@@ -205,30 +197,23 @@ TCatalogue TCatalogue::Parse(const std::string& input, std::vector<std::string>*
       warn(lineNo, "package must be a plain file name or an http(s) URL: " + std::string(fields[4]));
       continue;
     }
-    TFieldSpan span{};
-    for (int f = 0; f < 5; ++f) {
-      span.Off[f] = static_cast<uint32_t>(pool->size());
-      span.Len[f] = static_cast<uint32_t>(fields[f].size());
-      pool->append(fields[f]);
-    }
-    spans.push_back(span);
     TCatalogueEntry e;
+    e.Id = fields[0];
+    e.Date = fields[1];
+    e.Version = fields[2];
+    e.Vendor = fields[3];
+    e.Package = fields[4];
     e.DateKey = *key;
     e.Line = lineNo;
     cat.entries_.push_back(e);
   }
-  const std::string_view all(*pool);
-  for (size_t i = 0; i < cat.entries_.size(); ++i) {
-    auto& e = cat.entries_[i];
-    const auto& sp = spans[i];
-    e.Id = all.substr(sp.Off[0], sp.Len[0]);
-    e.Date = all.substr(sp.Off[1], sp.Len[1]);
-    e.Version = all.substr(sp.Off[2], sp.Len[2]);
-    e.Vendor = all.substr(sp.Off[3], sp.Len[3]);
-    e.Package = all.substr(sp.Off[4], sp.Len[4]);
-  }
+  // The table sized once for every entry (at most half full), so it never
+  // grows while a large catalogue is indexed.
+  size_t slots = 64;
+  while (slots < cat.entries_.size() * 2 + 2) slots *= 2;
+  cat.slots_.assign(slots, 0);
   for (size_t i = 0; i < cat.entries_.size(); ++i) cat.Index(static_cast<uint32_t>(i));
-  cat.text_ = std::move(pool);
+  cat.text_ = std::move(owned);
   return cat;
 }
 
@@ -246,7 +231,7 @@ TCatalogue TCatalogue::Load(const std::string& path, std::vector<std::string>* w
     text.resize(static_cast<size_t>(in.gcount()));
   }
   if (in.bad()) throw std::runtime_error("cannot read catalogue " + path);
-  return Parse(text, warnings);
+  return Parse(std::move(text), warnings);
 }
 
 const TCatalogueEntry* TCatalogue::Match(const std::vector<std::string>& hardwareIds,

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <list>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -49,7 +50,7 @@ class TCatalogue {
  public:
   // Parses catalogue text; lines that cannot be used are skipped, each with
   // one message in warnings ("line N: ...").
-  static TCatalogue Parse(const std::string& text, std::vector<std::string>* warnings = nullptr);
+  static TCatalogue Parse(std::string text, std::vector<std::string>* warnings = nullptr);
   // Reads and parses a file; throws std::runtime_error when it cannot be read.
   static TCatalogue Load(const std::string& path, std::vector<std::string>* warnings = nullptr);
 
@@ -74,7 +75,13 @@ class TCatalogue {
   const TCatalogueEntry* Find(std::string_view id) const;
   void Index(uint32_t entry);
 
-  std::shared_ptr<const std::string> text_;  // what the entries' views point into
+  // What the entries' views point into: the file's text, and the 1252 form
+  // of the lines that were not ASCII.
+  struct TText {
+    std::string File;
+    std::list<std::string> Converted;
+  };
+  std::shared_ptr<const TText> text_;
   std::vector<TCatalogueEntry> entries_;
   std::vector<TPackageSpec> declared_;
   // Open addressing on the ASCII-lower-cased ID: entry number + 1 of the

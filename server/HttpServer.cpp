@@ -70,7 +70,7 @@ std::string PercentDecode(const std::string& s) {
     return -1;
   };
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() + 0 && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+    if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
       out += static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
       i += 2;
     } else {

@@ -39,6 +39,8 @@
 #include <vector>
 
 #include "server/Catalogue.h"
+#include "server/CheckService.h"
+#include <time.h>
 
 extern char** environ;
 
@@ -112,7 +114,9 @@ TServer StartServer(const std::string& exe, const std::string& data, const std::
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> args = {exe, "--data", data, "--http", "127.0.0.1:0", "--https", "127.0.0.1:0",
-                                   "--no-log", "--catalogue", catalogue};
+                                   "--no-log", "--catalogue", catalogue,
+                                   // One base for every server, so answers compare across them.
+                                   "--public-base", "http://bench.example"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -331,6 +335,12 @@ long ProcKiB(const char* field) {
   return -1;
 }
 
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 std::vector<int> ParseList(const std::string& s) {
   std::vector<int> out;
   std::stringstream in(s);
@@ -417,14 +427,30 @@ int main(int argc, char** argv) {
       std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak figure
       const long before = ProcKiB("VmRSS:");
       const auto t0 = Clock::now();
+      const double cpu0 = CpuSeconds();
       std::vector<std::string> warnings;
       updsrv::TCatalogue cat = updsrv::TCatalogue::Load(big, &warnings);
       const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+      const double cpu = CpuSeconds() - cpu0;
       const long after = ProcKiB("VmRSS:"), peak = ProcKiB("VmHWM:");
-      std::printf("catalogue of %zu entries (%.0f MiB file): loaded in %.2f s, %.0f MiB held, %.0f MiB peak "
-                  "while loading, %zu warnings\n",
-                  cat.Entries().size(), mib, took, (after - before) / 1024.0, (peak - before) / 1024.0,
+      std::printf("catalogue of %zu entries (%.0f MiB file): loaded in %.2f s (%.2f s CPU), %.0f MiB held, "
+                  "%.0f MiB peak while loading, %zu warnings\n",
+                  cat.Entries().size(), mib, took, cpu, (after - before) / 1024.0, (peak - before) / 1024.0,
                   warnings.size());
+      // The check itself (gunzip, parse, match, answer) in this process,
+      // without the network: the big catalogue beside the demo one.
+      updsrv::TCatalogue small = updsrv::TCatalogue::Load(demo);
+      updsrv::TCheckOptions o;
+      o.PackageBase = "http://bench.example/packages/";
+      for (const auto* c : {&small, &cat}) {
+        const int rounds = 3000;
+        size_t bytes = 0;
+        const double c0 = CpuSeconds();
+        for (int k = 0; k < rounds; ++k) bytes += updsrv::AnswerUpload(packed, *c, o).size();
+        const double per = (CpuSeconds() - c0) / rounds * 1e6;
+        std::printf("check in-process against the %-8s catalogue: %.1f us CPU each (%zu answer bytes)\n",
+                    c == &cat ? "1M" : "demo", per, bytes / rounds);
+      }
     }
     TServer b = StartServer(exe, dir + "/data", big);
     std::printf("server start with it: listening after %.2f s\n", b.StartSeconds);
