@@ -21,7 +21,9 @@ void TKorvaneState::ClearDrivers() {
 
 void TKorvaneState::LoadSettings() { ::LoadSettings(Settings, TempFolder); }
 
-bool TKorvaneState::SaveSettings() { return ::SaveSettings(Settings, ExeName); }
+bool TKorvaneState::SaveSettings() {
+  return OwnsSettings ? ::SaveSettings(Settings, ExeName) : ::SaveCheckFigures(Settings);
+}
 
 void TKorvaneState::ReadTempFolder() {
   char buf[MAX_PATH + 1] = {};

@@ -33,7 +33,13 @@ class TKorvaneState {
   // and TempFolderError names the cause.
   void ReadTempFolder();
 
-  // Calls ::LoadSettings / ::SaveSettings with TempFolder / ExeName.
+  // The window program owns the settings: its saves write every value and the
+  // autorun entry. Anything else (korvane-check, tests) stores only a check's
+  // figures, so a headless check never switches on the start at login.
+  bool OwnsSettings = false;
+
+  // ::LoadSettings with TempFolder; ::SaveSettings with ExeName when OwnsSettings,
+  // else ::SaveCheckFigures.
   void LoadSettings();
   bool SaveSettings();
 };

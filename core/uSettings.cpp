@@ -148,3 +148,17 @@ bool SaveSettings(const TSettings& s, const std::string& exeName) {
   RegCloseKey(run);
   return ok;
 }
+
+bool SaveCheckFigures(const TSettings& s) {
+  HKEY key = OpenUserKey(SettingsKeyName);
+  if (!key) return false;
+  bool ok = true;
+  if (!s.CACertData.empty()) ok = WriteText(key, "CACertData", s.CACertData) && ok;
+  ok = WriteText(key, "LastScan", s.LastScan) && ok;
+  ok = WriteBool(key, "IsSysUpdated", s.IsSysUpdated) && ok;
+  ok = WriteNumber(key, "udDrivers", s.udDrivers) && ok;
+  ok = WriteNumber(key, "odDrivers", s.odDrivers) && ok;
+  ok = WriteNumber(key, "tDrivers", s.tDrivers) && ok;
+  RegCloseKey(key);
+  return ok;
+}

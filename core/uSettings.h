@@ -45,3 +45,9 @@ void LoadSettings(TSettings& settings, const std::string& tempFolder);
 // A key that cannot be opened is skipped (the Run key is still maintained); returns
 // false when anything could not be written.
 bool SaveSettings(const TSettings& settings, const std::string& exeName);
+
+// What a check outside the window program stores: "LastScan", "IsSysUpdated", the
+// three counts, and "CACertData" when it is not empty (the next check's root
+// certificate). Every other value and the autorun entry belong to the window
+// program, which writes them at its own start and saves; a check leaves them alone.
+bool SaveCheckFigures(const TSettings& settings);

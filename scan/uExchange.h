@@ -25,6 +25,10 @@ class EExchangeError : public std::runtime_error {
 // NoAnswerNotice adds the cause.
 extern const char* const NoAnswerText;
 
+// The upload: the packed report as this multipart form field.
+constexpr const char* UploadFieldName = "drvlist";
+constexpr const char* UploadContentType = "application/x-www-form-urlencoded";
+
 // The report: "<os>", "<partner>", an empty line, then one "<dev>" block per
 // record 1..drvCount. Values are inserted unchanged; lines end in "\r\n".
 std::u16string ComposeScanReport(const std::string& osShortName, const std::string& partnerID,

@@ -57,6 +57,13 @@ void LoadServerUrls() {
   g_urls = std::move(urls);
 }
 
+void SetServerUrls(TServerUrls urls) {
+  for (std::string* url : {&urls.UpdateURL, &urls.SecureUpdateURL, &urls.VendorURL})
+    while (!url->empty() && url->back() == '/') url->pop_back();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_urls = std::move(urls);
+}
+
 TServerUrls ServerUrls() {
   {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -31,6 +31,9 @@ TServerUrls ReadServerUrls();
 // the machine). Until it is called the first use loads them.
 void LoadServerUrls();
 TServerUrls ServerUrls();
+// Sets this run's addresses without touching the registry (korvane-check --server);
+// trailing slashes are dropped as for the stored values.
+void SetServerUrls(TServerUrls urls);
 
 // Base addresses of this run.
 std::string UpdateURL();

@@ -12,13 +12,6 @@
 
 #include <korvane_text.h>
 
-namespace {
-
-constexpr const char* kUploadField = "drvlist";
-constexpr const char* kUploadContentType = "application/x-www-form-urlencoded";
-
-}  // namespace
-
 void TScanThread::UpdateCheck() {
   TKorvaneState& state = State;
   const std::string temp = state.TempFolder;
@@ -114,7 +107,7 @@ void TScanThread::UpdateCheck() {
       throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + packedPath + "\".");
     log.Add(" Adding files to send stream completed");
     log.Add(" Sending HTTP Query");
-    body = http.PostFile(UpdateCheckAddress(), kUploadField, packedPath, kUploadContentType);
+    body = http.PostFile(UpdateCheckAddress(), UploadFieldName, packedPath, UploadContentType);
     received = true;
     log.Add(" HTTP Answer received");
   } catch (const EHttpError& e) {

@@ -61,31 +61,48 @@ std::string TsvEscape(const std::string& utf8) {
   return out;
 }
 
+std::vector<std::pair<std::string, std::string>> SystemFacts(const TWindowsTypeEx& info,
+                                                             const TSystemInfoValues& values,
+                                                             const std::string& programVersion) {
+  return {
+      {"FullName", info.FullName},
+      {"Name", info.Name},
+      {"Edition", info.Kind.Edition},
+      {"IsServer", info.Kind.IsServer ? "1" : "0"},
+      {"Platform", info.Platform},
+      {"OsId", std::to_string(info.OsId)},
+      {"Version", info.Version.Text},
+      {"Build", std::to_string(info.Build)},
+      {"ProductType", std::to_string(info.ProductType)},
+      {"ShortName", info.ShortName},
+      {"Architecture", info.Architecture},
+      {"ServicePack", info.ServicePack},
+      {"ServicePackVersion", info.ServicePackVersion.Text},
+      {"OsName", values.OsName},
+      {"Processor", values.Processor},
+      {"ComputerName", values.ComputerName},
+      {"RamTotal", values.RamTotal},
+      {"RamFree", values.RamFree},
+      {"MemoryUsed", values.MemoryUsed},
+      {"VirtualTotal", values.VirtualTotal},
+      {"VirtualFree", values.VirtualFree},
+      {"ProgramVersion", programVersion},
+  };
+}
+
 void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSystemInfoValues& values,
                       const std::string& programVersion) {
-  auto line = [&out](const char* key, const std::string& value) { out << key << '\t' << TsvEscape(AnsiToUtf8(value)) << '\n'; };
-  line("FullName", info.FullName);
-  line("Name", info.Name);
-  line("Edition", info.Kind.Edition);
-  line("IsServer", info.Kind.IsServer ? "1" : "0");
-  line("Platform", info.Platform);
-  line("OsId", std::to_string(info.OsId));
-  line("Version", info.Version.Text);
-  line("Build", std::to_string(info.Build));
-  line("ProductType", std::to_string(info.ProductType));
-  line("ShortName", info.ShortName);
-  line("Architecture", info.Architecture);
-  line("ServicePack", info.ServicePack);
-  line("ServicePackVersion", info.ServicePackVersion.Text);
-  line("OsName", values.OsName);
-  line("Processor", values.Processor);
-  line("ComputerName", values.ComputerName);
-  line("RamTotal", values.RamTotal);
-  line("RamFree", values.RamFree);
-  line("MemoryUsed", values.MemoryUsed);
-  line("VirtualTotal", values.VirtualTotal);
-  line("VirtualFree", values.VirtualFree);
-  line("ProgramVersion", programVersion);
+  for (const auto& [key, value] : SystemFacts(info, values, programVersion))
+    out << key << '\t' << TsvEscape(AnsiToUtf8(value)) << '\n';
+}
+
+std::vector<std::pair<std::string, std::string>> CurrentSystemFacts(
+    const std::function<std::string()>& processorSummary, const std::string& programVersion) {
+  TWindowsTypeEx info;
+  GetWindowsTypeEx(info);
+  TSystemInfoValues values;
+  FillSystemInfoValues(values, info, processorSummary);
+  return SystemFacts(info, values, programVersion);
 }
 
 void PrintSystemFacts(std::ostream& out, const std::function<std::string()>& processorSummary,

@@ -8,6 +8,8 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Whole megabytes of a byte count, halves rounded to even (1.5 MiB gives 2).
 uint32_t BytesToMegabytes(uint32_t bytes);
@@ -40,6 +42,14 @@ bool FillSystemInfoValues(TSystemInfoValues& values, const TWindowsTypeEx& info,
 
 // UTF-8 text for a tab-separated line: \ TAB LF CR written as \\ \t \n \r.
 std::string TsvEscape(const std::string& utf8);
+
+// The facts korvane-check reports, in order: key and code-page text.
+std::vector<std::pair<std::string, std::string>> SystemFacts(const TWindowsTypeEx& info,
+                                                             const TSystemInfoValues& values,
+                                                             const std::string& programVersion);
+// The same for the current machine (GetWindowsTypeEx, the library).
+std::vector<std::pair<std::string, std::string>> CurrentSystemFacts(
+    const std::function<std::string()>& processorSummary, const std::string& programVersion);
 
 // The korvane-check --sysinfo lines: key<TAB>value, code-page text as escaped UTF-8.
 void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSystemInfoValues& values,

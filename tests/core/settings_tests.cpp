@@ -251,12 +251,40 @@ TEST(SettingsTest, StateMembersUseTheirOwnFolderAndName) {
   TTestMachine m;
   SetUserText(kKey, "CACertData", "X");
   TKorvaneState st;
+  st.OwnsSettings = true;  // as the window program's
   st.TempFolder = m.Temp();
   st.ExeName = "/usr/bin/korvane";
   st.LoadSettings();
   EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), "X");
   st.SaveSettings();
   EXPECT_EQ(UserText(RunKeyName, "Korvane"), "/usr/bin/korvane -t");
+}
+
+TEST(SettingsTest, AStateOutsideTheWindowStoresOnlyTheCheckFigures) {
+  TTestMachine m;
+  TKorvaneState st;
+  st.TempFolder = m.Temp();
+  st.ExeName = "/usr/bin/korvane";
+  st.LoadSettings();  // a fresh account: AutoRun and CloseToTray default to true
+  st.Settings.LastScan = "12/9/2026 4:05:06 PM";
+  st.Settings.IsSysUpdated = true;
+  st.Settings.tDrivers = 7;
+  st.Settings.udDrivers = 6;
+  st.Settings.odDrivers = 1;
+  st.Settings.CACertData = "PEM";
+  EXPECT_TRUE(st.SaveSettings());
+  TSettings back;
+  LoadSettings(back, m.Temp());
+  EXPECT_EQ(back.LastScan, "12/9/2026 4:05:06 PM");
+  EXPECT_TRUE(back.IsSysUpdated);
+  EXPECT_EQ(back.tDrivers, 7);
+  EXPECT_EQ(back.udDrivers, 6);
+  EXPECT_EQ(back.odDrivers, 1);
+  EXPECT_EQ(back.CACertData, "PEM");
+  EXPECT_FALSE(UserDword(kKey, "AutoRun").has_value());
+  EXPECT_FALSE(UserDword(kKey, "CloseToTray").has_value());
+  EXPECT_FALSE(UserText(kKey, "ProxyHost").has_value());
+  EXPECT_FALSE(UserText(RunKeyName, "Korvane").has_value());
 }
 
 }  // namespace

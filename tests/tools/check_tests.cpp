@@ -127,6 +127,71 @@ TEST(CheckToolTest, Arguments) {
   EXPECT_FALSE(ParseCheckArgs({"tsv"}, o3, e));
 }
 
+TEST(CheckToolTest, UsageErrors) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {"--server"},                                  // no value
+      {"--exchange", "--server", "ftp://x"},         // not http(s)
+      {"--exchange", "--server", "update.example"},  // no scheme
+      {"--exchange", "--server", "http://"},         // no host
+      {"--exchange", "--secure-server=https:///p"},
+      {"--server", "http://x"},                      // nothing that talks to a server
+      {"--tsv", "--json"},
+      {"--export", "r.gz", "--import", "a.txt"},
+      {"--exchange", "--import", "a.txt"},
+      {"--submit", "r.gz"},                          // no --answer-out
+      {"--answer-out", "a.txt"},
+      {"--export", "r.gz", "--json"},
+      {"--tsv=1"},
+  };
+  for (const auto& args : wrong) {
+    TCheckOptions o;
+    std::string e;
+    EXPECT_FALSE(ParseCheckArgs(args, o, e)) << args[0];
+    EXPECT_FALSE(e.empty());
+  }
+  TCheckOptions o;
+  std::string e;
+  ASSERT_TRUE(ParseCheckArgs({"--exchange", "--json", "--server=HTTP://127.0.0.1:8080/",
+                              "--secure-server", "https://127.0.0.1:8443"},
+                             o, e))
+      << e;
+  EXPECT_EQ(o.Server, "HTTP://127.0.0.1:8080/");
+  EXPECT_EQ(o.SecureServer, "https://127.0.0.1:8443");
+  TCheckOptions s;
+  ASSERT_TRUE(ParseCheckArgs({"--submit", "r.gz", "--answer-out", "a.txt", "--server", "http://h"},
+                             s, e));
+  EXPECT_EQ(s.SubmitFile, "r.gz");
+  EXPECT_EQ(s.AnswerOut, "a.txt");
+}
+
+TEST(CheckToolTest, DatesIdsAndAnswerFiles) {
+  EXPECT_EQ(IsoDate("3-10-2004"), "2004-03-10");
+  EXPECT_EQ(IsoDate("03/09/2007"), "2007-03-09");
+  EXPECT_EQ(IsoDate("2004-03-10"), "2004-03-10");
+  EXPECT_EQ(IsoDate("2-29-2004"), "2004-02-29");
+  EXPECT_EQ(IsoDate("2-29-2005"), "");
+  EXPECT_EQ(IsoDate("13-1-2004"), "");
+  EXPECT_EQ(IsoDate("1-1-04"), "");
+  EXPECT_EQ(IsoDate(""), "");
+  EXPECT_EQ(IsoDate("soon"), "");
+  EXPECT_EQ(SplitIdList(""), std::vector<std::string>{});
+  EXPECT_EQ(SplitIdList("A, B&C, D"), (std::vector<std::string>{"A", "B&C", "D"}));
+
+  const std::string sha = Sha256Hex("abc");
+  EXPECT_EQ(sha, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  std::string gotSha, answer;
+  ASSERT_TRUE(ParseAnswerFile(AnswerHeader(sha) + "<errcode>0</errcode>\r\n", gotSha, answer));
+  EXPECT_EQ(gotSha, sha);
+  EXPECT_EQ(answer, "<errcode>0</errcode>\r\n");
+  ASSERT_TRUE(ParseAnswerFile(AnswerHeader(sha), gotSha, answer));
+  EXPECT_EQ(answer, "");
+  EXPECT_FALSE(ParseAnswerFile("<errcode>0</errcode>\n", gotSha, answer));
+  EXPECT_FALSE(ParseAnswerFile("korvane-answer sha256=abc\n", gotSha, answer));
+  std::string report, why;
+  EXPECT_FALSE(UnpackReport("not gzip", report, why));
+  EXPECT_FALSE(why.empty());
+}
+
 TEST(CheckToolTest, KorvaneExecutableBesideTheBuild) {
   EXPECT_EQ(ResolveKorvaneExe("/w/build/tools/korvane-check/korvane-check"), "/w/build/app/korvane");
   EXPECT_EQ(ResolveKorvaneExe("/opt/korvane/bin/korvane-check"), "/opt/korvane/bin/korvane");

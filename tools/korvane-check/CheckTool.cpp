@@ -3,16 +3,18 @@
 #include "core/uDateTime.h"
 #include "core/uThread.h"
 #include "scan/uConsoleScanPage.h"
+#include "scan/uExchangeLog.h"
 #include "scan/uScanFinish.h"
 #include "scan/uScanThread.h"
+#include "scan/uServerUrls.h"
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
-#include "scan/uServerUrls.h"
 
 #include <korvane_text.h>
 #include <windows.h>
 
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -23,8 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// ---- places for the other parts of the tool ----
 
 // System facts the report and a --sysinfo listing need (OsShortName, ProgramVersion).
 void PrepareSystemFacts(TKorvaneState& state) {
@@ -43,28 +43,57 @@ void PrepareSystemFacts(TKorvaneState& state) {
   }
 }
 
+std::string SelfVersion() {
+  try {
+    return FileVersionText("/proc/self/exe");
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
+
+}  // namespace
+
+void UseCheckServers(const TCheckOptions& options) {
+  TServerUrls urls = ReadServerUrls();
+  if (!options.Server.empty()) {
+    urls.UpdateURL = options.Server;
+    urls.SecureUpdateURL = options.Server;
+  }
+  if (!options.SecureServer.empty()) urls.SecureUpdateURL = options.SecureServer;
+  SetServerUrls(urls);
+}
+
+namespace {
+
 // Before an update check: the server addresses, and the settings as the program
 // loads them at start (the stored root certificate becomes "ccc3"; the last scan's
 // figures stay as they were when no answer arrives).
-void BeforeExchange(TKorvaneState& state) {
-  LoadServerUrls();
+void BeforeCheck(TKorvaneState& state, const TCheckOptions& options, std::ostream& err) {
+  UseCheckServers(options);
   try {
     state.LoadSettings();
   } catch (const std::exception& e) {
     // Without "ccc3" the exchange finds no certificate and says so itself.
-    std::cerr << "korvane-check: " << e.what() << std::endl;
+    err << "korvane-check: " << e.what() << std::endl;
   }
 }
 
-// After the scan: what the scan page's completion does. Only a scan that ran the
-// update check touches the stored figures; a device listing leaves them alone.
-void AfterScan(TKorvaneState& state, TScanThread& scan, TCheckResult& result) {
-  if (!scan.RunExchange) return;
-  result.Checked = scan.End == TScanEnd::Checked;
-  const TScanOutcome outcome = ApplyScanOutcome(state, scan.End, result.ErrCode);
-  if (outcome.ShowServerError)
-    std::cerr << "korvane-check: Korvane error notice: " << AnsiToUtf8(result.ErrMsg) << std::endl;
-}
+// The console page, remembering how the exchange ended for the error kind.
+class TCheckScanPage : public TConsoleScanPage {
+ public:
+  using TConsoleScanPage::TConsoleScanPage;
+  int ShowConnectivityPrompt(const std::string& text) override {
+    const int answer = TConsoleScanPage::ShowConnectivityPrompt(text);
+    if (answer != 1) PromptCancelled = true;
+    return answer;
+  }
+  void ShowNoAnswer(const std::string& text) override {
+    NoAnswer = true;
+    TConsoleScanPage::ShowNoAnswer(text);
+  }
+  bool PromptCancelled = false;
+  bool NoAnswer = false;
+};
 
 std::string Field(const std::string& ansi) { return TsvEscape(AnsiToUtf8(ansi)); }
 std::string Field(const std::u16string& wide) { return TsvEscape(WideToUtf8(wide)); }
@@ -73,38 +102,162 @@ std::string Field(bool b) { return b ? "1" : "0"; }
 
 std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : AnsiToUtf8(ansi); }
 
+void Fail(TCheckResult& result, TCheckError kind, const std::string& text) {
+  result.Error = kind;
+  result.ErrorText = text;
+}
+
 }  // namespace
 
 std::string CheckUsage() {
-  return "usage: korvane-check [--tsv] [--exchange] [--sysinfo]\n"
+  return "usage: korvane-check [--tsv | --json] [--exchange] [--server URL] [--secure-server URL]\n"
+         "       korvane-check --sysinfo [--json]\n"
+         "       korvane-check --export FILE\n"
+         "       korvane-check --submit FILE --answer-out ANSWER [--server URL] [--secure-server URL]\n"
+         "       korvane-check --import ANSWER [--tsv | --json]\n"
+         "       korvane-check --version | --help\n"
          "  Scans this machine's devices (KORVANE_MACHINE chooses the machine) and prints\n"
-         "  the driver list on stdout, progress on stderr.\n"
-         "  --tsv       tab-separated class, driver and summary records\n"
-         "  --exchange  also run the update check against the update server\n"
-         "  --sysinfo   print the start page's system facts instead, key<TAB>value\n";
+         "  the driver list on stdout, progress and errors on stderr.\n"
+         "  --tsv                tab-separated class, driver and summary records\n"
+         "  --json               one JSON document (the README gives its schema)\n"
+         "  --exchange           also run the update check against the update server\n"
+         "  --server URL         this run's update server (http:// or https://), for the\n"
+         "                       probe, the certificate and, unless --secure-server, the upload\n"
+         "  --secure-server URL  this run's server for the upload; the registry is not changed\n"
+         "  --sysinfo            print the start page's system facts instead, key<TAB>value\n"
+         "  Offline check, for a machine without a network:\n"
+         "  --export FILE        scan and write the packed report the check would upload;\n"
+         "                       nothing leaves the machine\n"
+         "  --submit FILE --answer-out ANSWER\n"
+         "                       on any machine with a network: post the packed report as the\n"
+         "                       check does and write the server's answer\n"
+         "  --import ANSWER      back on the scanned machine: scan again and merge the answer\n"
+         "                       as the check does (refused when the devices have changed)\n"
+         "Exit status: 0 checked and nothing out of date (without --exchange or --import:\n"
+         "listed); 100 checked and at least one driver out of date; 1 failure, no verdict\n"
+         "(server unreachable, a server error code above 1, a machine that cannot be read,\n"
+         "an answer for another report, a write error on stdout); 2 usage error.\n";
+}
+
+bool IsServerUrl(const std::string& url) {
+  std::string lower;
+  for (char c : url) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::size_t hostStart = 0;
+  if (lower.rfind("http://", 0) == 0)
+    hostStart = 7;
+  else if (lower.rfind("https://", 0) == 0)
+    hostStart = 8;
+  else
+    return false;
+  if (hostStart >= url.size()) return false;
+  const char first = url[hostStart];
+  if (first == '/' || first == ':' || first == '?' || first == '#') return false;
+  for (char c : url)
+    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return false;
+  return true;
 }
 
 bool ParseCheckArgs(const std::vector<std::string>& args, TCheckOptions& options,
                     std::string& error) {
-  for (const std::string& a : args) {
+  bool listingFormat = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
+    std::string value;
+    bool hasInlineValue = false;
+    if (a.rfind("--", 0) == 0) {
+      const std::size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        a.resize(eq);
+        hasInlineValue = true;
+      }
+    }
+    // An option that takes a value: the next argument, or the text after "=".
+    auto takeValue = [&](std::string& into) {
+      if (hasInlineValue) {
+        into = value;
+      } else if (i + 1 < args.size()) {
+        into = args[++i];
+      } else {
+        error = a + " needs a value";
+        return false;
+      }
+      if (into.empty()) {
+        error = a + " needs a value";
+        return false;
+      }
+      return true;
+    };
+    const bool takesValue = a == "--server" || a == "--secure-server" || a == "--export" ||
+                            a == "--submit" || a == "--answer-out" || a == "--import";
+    if (hasInlineValue && !takesValue) {
+      error = a + " takes no value";
+      return false;
+    }
     if (a == "--tsv") {
       options.Tsv = true;
+      listingFormat = true;
+    } else if (a == "--json") {
+      options.Json = true;
+      listingFormat = true;
     } else if (a == "--exchange") {
       options.Exchange = true;
     } else if (a == "--sysinfo") {
       options.Sysinfo = true;
     } else if (a == "--help" || a == "-h") {
       options.Help = true;
+    } else if (a == "--version") {
+      options.Version = true;
+    } else if (a == "--server" || a == "--secure-server") {
+      std::string& into = a == "--server" ? options.Server : options.SecureServer;
+      if (!takeValue(into)) return false;
+      if (!IsServerUrl(into)) {
+        error = a + " needs an http:// or https:// URL, not \"" + into + "\"";
+        return false;
+      }
+    } else if (a == "--export") {
+      if (!takeValue(options.ExportFile)) return false;
+    } else if (a == "--submit") {
+      if (!takeValue(options.SubmitFile)) return false;
+    } else if (a == "--answer-out") {
+      if (!takeValue(options.AnswerOut)) return false;
+    } else if (a == "--import") {
+      if (!takeValue(options.ImportFile)) return false;
     } else {
-      error = "unknown argument: " + a;
+      error = "unknown argument: " + args[i];
       return false;
     }
   }
+  if (options.Help || options.Version) return true;
+  if (options.Tsv && options.Json) {
+    error = "--tsv and --json exclude each other";
+    return false;
+  }
+  const int modes = (options.Exchange ? 1 : 0) + (options.Sysinfo ? 1 : 0) +
+                    (options.ExportFile.empty() ? 0 : 1) + (options.SubmitFile.empty() ? 0 : 1) +
+                    (options.ImportFile.empty() ? 0 : 1);
+  if (modes > 1) {
+    error = "--exchange, --sysinfo, --export, --submit and --import exclude each other";
+    return false;
+  }
+  if (options.SubmitFile.empty() != options.AnswerOut.empty()) {
+    error = "--submit and --answer-out go together";
+    return false;
+  }
+  if ((!options.Server.empty() || !options.SecureServer.empty()) && !options.Exchange &&
+      options.SubmitFile.empty()) {
+    error = "--server and --secure-server go with --exchange or --submit";
+    return false;
+  }
+  if (listingFormat && (!options.ExportFile.empty() || !options.SubmitFile.empty())) {
+    error = "--export and --submit print no listing (no --tsv or --json)";
+    return false;
+  }
+  if (options.Sysinfo && options.Tsv) options.Tsv = false;  // --sysinfo is tab-separated anyway
   return true;
 }
 
 std::string ResolveKorvaneExe(const std::string& selfExe) {
-  std::error_code ec;
   const fs::path self = fs::path(selfExe);
   const fs::path dir = self.parent_path();
   if (dir.filename() == "korvane-check" && dir.parent_path().filename() == "tools") {
@@ -125,12 +278,12 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
   TCheckResult result;
   TPumpedUiQueue queue;
   InstallUiQueue(&queue);
-  if (options.Exchange) BeforeExchange(state);
+  if (options.Checks()) BeforeCheck(state, options, err);
   {
     // Progress goes where the caller's errors go; live progress only on a terminal.
     const bool onStderr = &err == &std::cerr;
-    TConsoleScanPage page(err, &std::cin, onStderr && ::isatty(STDIN_FILENO) == 1,
-                          onStderr && ::isatty(STDERR_FILENO) == 1);
+    TCheckScanPage page(err, &std::cin, onStderr && ::isatty(STDIN_FILENO) == 1,
+                        onStderr && ::isatty(STDERR_FILENO) == 1);
     TScanThread scan(state, page);
     scan.RunExchange = options.Exchange;
     TWaitHandle done = scan.Handle();
@@ -139,18 +292,62 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
       result.Cause = scan.Cause;
       result.ErrCode = scan.ErrCode;
       result.ErrMsg = scan.ErrMsg;
-      AfterScan(state, scan, result);
+      // What the scan page's completion does; only a check touches the stored figures.
+      if (options.Exchange) ConcludeCheck(state, result);
     };
     scan.Start();
     queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
+    result.ProbeFailed = page.PromptCancelled && result.End == TScanEnd::Cancelled;
   }
   InstallUiQueue(nullptr);
-  // A check without an answer has told its cause through the page already.
-  if (result.End == TScanEnd::Cancelled)
-    err << "korvane-check: scan stopped: " << AnsiToUtf8(result.Cause.Text) << std::endl;
-  else if (result.End == TScanEnd::Failed)
-    err << "korvane-check: scan failed: " << AnsiToUtf8(result.Cause.Text) << std::endl;
+  if (!result.Completed() && result.Error == TCheckError::None) {
+    Fail(result, TCheckError::Scan,
+         result.ProbeFailed ? "The update server " + UpdateURL() + " could not be reached."
+                            : AnsiToUtf8(result.Cause.Text));
+    // A check without an answer has told its cause through the page already.
+    if (result.End == TScanEnd::Cancelled)
+      err << "korvane-check: scan stopped: " << result.ErrorText << std::endl;
+    else if (result.End == TScanEnd::Failed)
+      err << "korvane-check: scan failed: " << result.ErrorText << std::endl;
+  }
   return result;
+}
+
+void ConcludeCheck(TKorvaneState& state, TCheckResult& result) {
+  const TScanOutcome outcome = ApplyScanOutcome(state, result.End, result.ErrCode);
+  result.Checked = result.End == TScanEnd::Checked && !outcome.ShowServerError;
+  if (outcome.ShowServerError && result.Error == TCheckError::None) {
+    // The server's own words; the drivers then have no verdict.
+    Fail(result, TCheckError::ServerError, AnsiToUtf8(result.ErrMsg));
+  }
+}
+
+std::string CheckErrorKind(const TCheckResult& result) {
+  switch (result.Error) {
+    case TCheckError::None: return std::string();
+    case TCheckError::ServerError: return "server-error";
+    case TCheckError::AnswerMismatch: return "answer-mismatch";
+    case TCheckError::File: return "file";
+    case TCheckError::Machine: return "machine";
+    case TCheckError::Scan: break;
+  }
+  if (result.ProbeFailed) return "unreachable";
+  return CauseKindName(result.Cause.Kind);
+}
+
+int32_t OutOfDateCount(const TKorvaneState& state) {
+  int32_t n = 0;
+  for (int32_t i = 1; i <= state.DrvCount; ++i)
+    if (state.DrvList[i].IsOutOfDate()) ++n;
+  return n;
+}
+
+int CheckExitStatus(const TKorvaneState& state, const TCheckResult& result,
+                    const TCheckOptions& options) {
+  if (!result.Completed() || result.Error != TCheckError::None) return kExitFailed;
+  if (!options.Checks()) return kExitOk;
+  if (!result.Checked) return kExitFailed;
+  return OutOfDateCount(state) > 0 ? kExitOutOfDate : kExitOk;
 }
 
 std::string WideToUtf8(const std::u16string& text) {
@@ -190,13 +387,14 @@ void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std
     for (int32_t d = 1; d <= state.DrvCount; ++d) {
       const TDrvRec& r = state.DrvList[d];
       if (r.ClassGUID != cls.GUIDStr) continue;
-      const char* mark = !result.Checked ? "    " : (r.IsOutOfDate() ? "  ! " : "  + ");
+      const bool outOfDate = result.Checked && r.IsOutOfDate();
+      const char* mark = !result.Checked ? "    " : (outOfDate ? "  ! " : "  + ");
       out << mark << OrDash(r.DevName);
-      if (result.Checked) out << (r.IsOutOfDate() ? "  [out of date]" : "  [up to date]");
+      if (result.Checked) out << (outOfDate ? "  [out of date]" : "  [up to date]");
       out << "\n"
           << "        provider " << OrDash(r.ProviderName) << ", date " << OrDash(r.DriverDate)
           << ", version " << OrDash(r.DriverVersion) << "\n";
-      if (r.IsOutOfDate()) {
+      if (outOfDate) {
         out << "        newer driver: date " << OrDash(r.NewDate) << ", version "
             << OrDash(r.NewVersion) << ", vendor " << OrDash(r.NewVendor) << "\n"
             << "        download " << OrDash(r.NewURL) << "\n";
@@ -205,9 +403,12 @@ void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std
   }
   out << state.DrvCount << (state.DrvCount == 1 ? " device" : " devices") << " in "
       << state.GUIDCount << (state.GUIDCount == 1 ? " class" : " classes");
-  if (result.End == TScanEnd::Failed) out << " (scan failed)";
-  if (result.End == TScanEnd::Cancelled) out << " (scan stopped)";
-  if (result.End == TScanEnd::NoAnswer) out << " (drivers not checked)";
+  if (result.End == TScanEnd::Failed)
+    out << " (scan failed)";
+  else if (result.End == TScanEnd::Cancelled)
+    out << " (scan stopped)";
+  else if (result.End == TScanEnd::NoAnswer || result.Error != TCheckError::None)
+    out << " (drivers not checked)";
   out << "\n";
   if (result.Checked && state.Settings.tDrivers > 0) {
     // The diagram's figures, computed as the results page computes them.
@@ -238,6 +439,20 @@ void PrintTsv(const TKorvaneState& state, const TCheckResult& result, std::ostre
       << '\t' << Field(result.ErrMsg) << '\t' << Field(result.Completed()) << '\n';
 }
 
+namespace {
+
+// stdout is the result: a listing that could not be written all is a failure.
+int Finish(std::ostream& out, std::ostream& err, int status) {
+  out.flush();
+  if (!out) {
+    err << "korvane-check: cannot write the output" << std::endl;
+    return kExitFailed;
+  }
+  return status;
+}
+
+}  // namespace
+
 int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   TCheckOptions options;
   std::string error;
@@ -247,22 +462,49 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
   }
   if (options.Help) {
     out << CheckUsage();
-    return kExitOk;
+    return Finish(out, err, kExitOk);
   }
+  if (options.Version) {
+    const std::string version = SelfVersion();
+    out << "korvane-check " << (version.empty() ? std::string("(unknown)") : version) << "\n";
+    return Finish(out, err, kExitOk);
+  }
+  if (!options.SubmitFile.empty()) return SubmitReport(options, err);
+
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   TKorvaneState state;
   PrepareCheckState(state, ec ? std::string("korvane-check") : self.string());
   if (options.Sysinfo) {
-    PrintSystemFacts(out, &GetProcessorSummary, state.ProgramVersion);
-    out.flush();
-    return kExitOk;
+    const auto facts = CurrentSystemFacts(&GetProcessorSummary, state.ProgramVersion);
+    if (options.Json) {
+      TCheckResult none;
+      none.End = TScanEnd::DevicesOnly;
+      PrintJson(state, none, options, facts, out);
+    } else {
+      for (const auto& [key, value] : facts) out << key << '\t' << TsvEscape(AnsiToUtf8(value)) << '\n';
+    }
+    return Finish(out, err, kExitOk);
   }
-  const TCheckResult result = RunCheckScan(state, options, err);
-  if (options.Tsv)
+
+  TCheckResult result = RunCheckScan(state, options, err);
+  if (result.Completed() && !options.ExportFile.empty()) {
+    ExportReport(state, options.ExportFile, result, err);
+    return result.Error == TCheckError::None ? kExitOk : kExitFailed;
+  }
+  if (!options.ExportFile.empty()) return kExitFailed;
+  if (result.Completed() && !options.ImportFile.empty())
+    ImportAnswer(state, options.ImportFile, result, err);
+  if (result.Error == TCheckError::ServerError)
+    err << "korvane-check: Korvane error notice: " << result.ErrorText << std::endl;
+
+  if (options.Json) {
+    PrintJson(state, result, options,
+              CurrentSystemFacts(&GetProcessorSummary, state.ProgramVersion), out);
+  } else if (options.Tsv) {
     PrintTsv(state, result, out);
-  else
+  } else {
     PrintDriverList(state, result, out);
-  out.flush();
-  return result.Completed() ? kExitOk : kExitFailed;
+  }
+  return Finish(out, err, CheckExitStatus(state, result, options));
 }

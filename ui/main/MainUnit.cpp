@@ -176,6 +176,8 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
 
   SetRoundWindowRegion(this, 750, 550, 20, 20);
 
+  // Only the window program writes every setting and the autorun entry.
+  State.OwnsSettings = true;
   try {
     State.LoadSettings();
   } catch (const std::exception& e) {
