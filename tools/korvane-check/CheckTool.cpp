@@ -11,6 +11,7 @@
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
 
+#include <korvane_machine.h>
 #include <korvane_text.h>
 #include <windows.h>
 
@@ -470,6 +471,20 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
     return Finish(out, err, kExitOk);
   }
   if (!options.SubmitFile.empty()) return SubmitReport(options, err);
+
+  // A machine folder that is not there cannot be scanned; say so rather than list
+  // an empty machine.
+  if (!KorvaneMachineIsHost() && !fs::is_directory(KorvaneMachineRoot())) {
+    TCheckResult result;
+    Fail(result, TCheckError::Machine,
+         "The machine folder " + KorvaneMachineRoot() + " cannot be read.");
+    err << "korvane-check: " << result.ErrorText << std::endl;
+    if (options.Json) {
+      TKorvaneState none;
+      PrintJson(none, result, options, {}, out);
+    }
+    return Finish(out, err, kExitFailed);
+  }
 
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);

@@ -75,7 +75,7 @@ std::string CheckUsage();
 // True for "http://HOST..." or "https://HOST..." (scheme in any case, a host after it).
 bool IsServerUrl(const std::string& url);
 
-// The korvane executable for this build: <build>/shell/korvane when selfExe lies in
+// The korvane executable for this build: <build>/app/korvane when selfExe lies in
 // <build>/tools/korvane-check/, else "korvane" beside selfExe.
 std::string ResolveKorvaneExe(const std::string& selfExe);
 
