@@ -75,8 +75,11 @@ https="$(sed -n 's/^https=//p' "$work/ports")"
 key='HKCU\Software\Brantholm\Korvane'
 "$root/usr/bin/korvane-reg" add "$key" /v UpdateURL /t REG_SZ /d "http://127.0.0.1:$http" /f >/dev/null
 "$root/usr/bin/korvane-reg" add "$key" /v SecureUpdateURL /t REG_SZ /d "https://127.0.0.1:$https" /f >/dev/null
-"$root/usr/bin/korvane-check" --exchange </dev/null >"$work/check.out" 2>"$work/check.err" ||
-  { cat "$work/check.out" "$work/check.err" >&2; fail "installed korvane-check --exchange"; }
+# Status 100: checked, and the demo catalogue finds drivers out of date.
+status=0
+"$root/usr/bin/korvane-check" --exchange </dev/null >"$work/check.out" 2>"$work/check.err" || status=$?
+[[ "$status" == 100 ]] ||
+  { cat "$work/check.out" "$work/check.err" >&2; fail "installed korvane-check --exchange: status $status"; }
 grep -q "NVIDIA" "$work/check.out" || { cat "$work/check.out" >&2; fail "check output"; }
 grep -q "6.14.11.7813" "$work/check.out" || { cat "$work/check.out" >&2; fail "no newer driver named"; }
 
