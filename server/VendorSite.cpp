@@ -101,9 +101,9 @@ PROGRAM
 chmod 755 "$tmp" && mv -f "$tmp" "$dest/Sweepline.exe" || exit 1
 
 "$reg" add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{5C2E8A41-7D3B-4F96-A1E0-93B7C46D2F18}' \
-  /v InstallLocation /t REG_SZ /d "$dest" >/dev/null || exit 1
+  /v InstallLocation /t REG_SZ /d "$dest" /f >/dev/null || exit 1
 "$reg" add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{5C2E8A41-7D3B-4F96-A1E0-93B7C46D2F18}' \
-  /v DisplayName /t REG_SZ /d "Sweepline" >/dev/null || exit 1
+  /v DisplayName /t REG_SZ /d "Sweepline" /f >/dev/null || exit 1
 exit 0
 )SH";
   const std::string marker = "@FALLBACK@";

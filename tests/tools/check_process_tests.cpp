@@ -51,9 +51,10 @@ struct TRun {
 
 // Runs korvane-check on the machine KORVANE_MACHINE names now. stdoutPath: where
 // stdout goes (a scratch file when empty; "/dev/full" for a write error).
-TRun RunCheck(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
+TRun RunTool(const std::string& tool, const std::vector<std::string>& args,
+             const std::string& stdoutPath = "") {
   const char* bin = std::getenv("KORVANE_BINARY_DIR");
-  const std::string exe = std::string(bin ? bin : ".") + "/tools/korvane-check/korvane-check";
+  const std::string exe = std::string(bin ? bin : ".") + "/tools/" + tool + "/" + tool;
   static int serial = 0;
   const std::string base = fs::temp_directory_path().string() + "/kv-check-run-" +
                            std::to_string(::getpid()) + "-" + std::to_string(++serial);
@@ -83,6 +84,10 @@ TRun RunCheck(const std::vector<std::string>& args, const std::string& stdoutPat
   run.Err = ReadAll(errPath);
   ::unlink(errPath.c_str());
   return run;
+}
+
+TRun RunCheck(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
+  return RunTool("korvane-check", args, stdoutPath);
 }
 
 // A value of the current machine's HKEY_CURRENT_USER, as the machine's files hold it now.
@@ -380,6 +385,25 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
   EXPECT_TRUE(Stored() == before);
   EXPECT_EQ(Stored().LastScan, before.LastScan);
   korvane::testing::RemoveFolder(dir);
+}
+
+// korvane-reg as scripts meet it: stdin is no terminal here, so a question is
+// answered no.
+TEST(RegToolProcessTest, VersionUnansweredQuestionAndAFullDisk) {
+  TTestMachine m;
+  const std::string key = "HKCU\\Software\\Brantholm\\Korvane";
+  TRun r = RunTool("korvane-reg", {"--version"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out.rfind("korvane-reg ", 0), 0u) << r.Out;
+  EXPECT_EQ(RunTool("korvane-reg", {"add", key, "/v", "N", "/t", "REG_DWORD", "/d", "1"}).Status, 0);
+  r = RunTool("korvane-reg", {"add", key, "/v", "N", "/t", "REG_DWORD", "/d", "2"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Out.find("canceled"), std::string::npos) << r.Out;
+  EXPECT_EQ(RunTool("korvane-reg", {"delete", key}).Status, 1);
+  EXPECT_EQ(UserValue(SettingsKeyName, "N").value_or(""), "1");
+  EXPECT_EQ(RunTool("korvane-reg", {"query", key}, "/dev/full").Status, 1);
+  EXPECT_EQ(RunTool("korvane-reg", {"query", key}).Status, 0);
+  EXPECT_EQ(RunTool("korvane-reg", {"--version"}, "/dev/full").Status, 1);
 }
 
 }  // namespace

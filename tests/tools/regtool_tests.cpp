@@ -47,6 +47,11 @@ TEST(RegTool, AddQueryDelete) {
   // An existing value needs /f or a yes.
   RegRun a = Reg({"add", key, "/v", "Count", "/t", "REG_DWORD", "/d", "5"}, "no\n");
   EXPECT_NE(a.out.find("canceled"), std::string::npos);
+  EXPECT_EQ(a.rc, 1);  // as reg.exe: a question answered no is a failure
+  EXPECT_EQ(Reg({"add", key, "/v", "Count", "/t", "REG_DWORD", "/d", "5"}, "").rc, 1);  // unanswered
+  EXPECT_EQ(Reg({"delete", key, "/v", "Count"}, "n\n").rc, 1);
+  EXPECT_EQ(Reg({"delete", key}, "").rc, 1);
+  EXPECT_NE(Reg({"query", key, "/v", "Count"}).out.find("0x1f"), std::string::npos);
   a = Reg({"add", key, "/v", "Count", "/t", "REG_DWORD", "/d", "5"}, "yes\n");
   EXPECT_NE(a.out.find("The operation completed successfully."), std::string::npos);
   EXPECT_NE(Reg({"query", key, "/v", "Count"}).out.find("0x5"), std::string::npos);

@@ -293,7 +293,7 @@ int Add(const Options& o, std::istream& in, std::ostream& out, std::ostream& err
         !Confirm(in, out, "Value " + (o.ve ? std::string("(Default)") : o.v) + " exists, overwrite")) {
       out << "The operation was canceled by the user.\n";
       RegCloseKey(h);
-      return 0;
+      return 1;
     }
     r = RegSetValueExA(h, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
   }
@@ -337,7 +337,7 @@ int Delete(const Options& o, std::istream& in, std::ostream& out, std::ostream& 
       if (!o.force && !Confirm(in, out, "Delete the registry value " + (o.ve ? std::string("(Default)") : o.v))) {
         out << "The operation was canceled by the user.\n";
         RegCloseKey(h);
-        return 0;
+        return 1;
       }
       r = RegDeleteValueA(h, name.c_str());
       RegCloseKey(h);
@@ -346,7 +346,7 @@ int Delete(const Options& o, std::istream& in, std::ostream& out, std::ostream& 
     if (k.sub.empty()) return Syntax(err, "delete");
     if (!o.force && !Confirm(in, out, "Permanently delete the registry key " + FullName(k))) {
       out << "The operation was canceled by the user.\n";
-      return 0;
+      return 1;
     }
     r = DeleteTree(k.root, k.sub);
   }

@@ -6,5 +6,6 @@
 #include <string>
 #include <vector>
 
-// args excludes the program name. Returns the exit status: 0 success, 1 failure.
+// args excludes the program name. Returns the exit status: 0 success, 1 failure (a
+// question answered no, or not answered at the end of `in`, included, as reg.exe).
 int KorvaneRegMain(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
