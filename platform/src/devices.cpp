@@ -385,6 +385,7 @@ DevSet* FindSet(HDEVINFO h) {
 
 std::mutex g_iconMu;
 std::vector<GUID> g_icons;
+std::map<std::string, size_t> g_iconOf;  // GuidString -> position in g_icons
 constexpr uintptr_t kIconBase = 0x4B560010;
 
 }  // namespace
@@ -564,8 +565,8 @@ BOOL WINAPI SetupDiLoadClassIcon(const GUID* ClassGuid, HICON* LargeIcon, PINT M
   size_t idx;
   {
     std::lock_guard<std::mutex> lock(g_iconMu);
-    for (idx = 0; idx < g_icons.size(); ++idx)
-      if (g_icons[idx] == *ClassGuid) break;
+    auto it = g_iconOf.emplace(GuidString(*ClassGuid), g_icons.size()).first;
+    idx = it->second;
     if (idx == g_icons.size()) g_icons.push_back(*ClassGuid);
   }
   if (LargeIcon) *LargeIcon = reinterpret_cast<HICON>(kIconBase + idx * 4);

@@ -5,6 +5,7 @@
 
 #include "internal.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -80,30 +81,81 @@ void Units(unsigned char c, std::vector<Unit>& out) {
 
 int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
+// Each byte's sort units (at most two), worked out once: comparisons run without
+// allocating, so a catalogue of thousands of classes sorts quickly.
+struct UnitTable {
+  uint8_t count[256];
+  Unit unit[256][2];
+  UnitTable() {
+    for (int c = 0; c < 256; ++c) {
+      std::vector<Unit> u;
+      Units(static_cast<unsigned char>(c), u);
+      count[c] = static_cast<uint8_t>(u.size());
+      for (size_t i = 0; i < u.size() && i < 2; ++i) unit[c][i] = u[i];
+    }
+  }
+};
+
+const UnitTable& Table() {
+  static const UnitTable table;
+  return table;
+}
+
+// Walks the sort units of a text in order.
+class UnitStream {
+ public:
+  UnitStream(const UnitTable& t, std::string_view s) : t_(t), s_(s) { Skip(); }
+  bool Done() const { return pos_ >= s_.size(); }
+  const Unit& Get() const { return t_.unit[Byte()][sub_]; }
+  void Next() {
+    ++sub_;
+    Skip();
+  }
+
+ private:
+  unsigned char Byte() const { return static_cast<unsigned char>(s_[pos_]); }
+  void Skip() {
+    while (pos_ < s_.size() && sub_ >= t_.count[Byte()]) {
+      ++pos_;
+      sub_ = 0;
+    }
+  }
+  const UnitTable& t_;
+  std::string_view s_;
+  size_t pos_ = 0;
+  unsigned sub_ = 0;
+};
+
+// Compares one field of the two unit streams; 2 when the streams differ in length.
+template <typename Field>
+int ComparePass(const UnitTable& t, std::string_view a, std::string_view b, Field field) {
+  UnitStream x(t, a), y(t, b);
+  for (; !x.Done() && !y.Done(); x.Next(), y.Next()) {
+    int d = field(x.Get()) - field(y.Get());
+    if (d) return Sign(d);
+  }
+  if (x.Done() != y.Done()) return x.Done() ? -2 : 2;
+  return 0;
+}
+
 }  // namespace
 
 int KorvaneCompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) {
-  std::vector<Unit> ua, ub;
-  for (char c : a) Units(static_cast<unsigned char>(c), ua);
-  for (char c : b) Units(static_cast<unsigned char>(c), ub);
-  size_t n = std::min(ua.size(), ub.size());
-  for (size_t i = 0; i < n; ++i)
-    if (ua[i].primary != ub[i].primary) return Sign(ua[i].primary - ub[i].primary);
-  if (ua.size() != ub.size()) return ua.size() < ub.size() ? -1 : 1;
-  for (size_t i = 0; i < n; ++i)
-    if (ua[i].accent != ub[i].accent) return Sign(ua[i].accent - ub[i].accent);
-  if (!ignoreCase)
-    for (size_t i = 0; i < n; ++i)
-      if (ua[i].upper != ub[i].upper) return Sign(ua[i].upper - ub[i].upper);
+  const UnitTable& t = Table();
+  int r = ComparePass(t, a, b, [](const Unit& u) { return u.primary; });
+  if (r) return r < -1 ? -1 : r > 1 ? 1 : r;
+  r = ComparePass(t, a, b, [](const Unit& u) { return u.accent; });
+  if (r) return Sign(r);
+  if (!ignoreCase) {
+    r = ComparePass(t, a, b, [](const Unit& u) { return u.upper; });
+    if (r) return Sign(r);
+  }
   // Equal but for hyphens, apostrophes and controls: the shorter text first, then bytes.
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   if (ignoreCase) {
     for (size_t i = 0; i < a.size(); ++i) {
-      std::vector<Unit> x, y;
-      Units(static_cast<unsigned char>(a[i]), x);
-      Units(static_cast<unsigned char>(b[i]), y);
-      if (x.empty() && y.empty() && a[i] != b[i])
-        return Sign(static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]));
+      const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+      if (t.count[x] == 0 && t.count[y] == 0 && x != y) return Sign(x - y);
     }
     return 0;
   }
