@@ -4,6 +4,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <korvane_machine.h>
 #include <korvane_text.h>
 
 #include "devices.h"
@@ -278,6 +279,14 @@ std::shared_ptr<const Inventory> g_hostInv;
 
 // The machine folder's inventory, re-read when devices.json changes.
 std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
+  if (DWORD bad = CheckMachine(true)) {
+    // A folder that is no machine shows as an unreadable inventory, so a scan fails.
+    auto inv = std::make_shared<Inventory>();
+    inv->broken = true;
+    inv->fault = KorvaneFaultText(bad);
+    inv->code = bad;
+    return inv;
+  }
   std::lock_guard<std::mutex> lock(g_mu);
   std::string path = root + "/devices.json";
   FileStamp now;
@@ -302,6 +311,7 @@ std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
       inv = std::make_shared<Inventory>();
       inv->broken = true;
       inv->fault = err;
+      inv->code = ERROR_INVALID_DATA;
     } else {
       g_lastError.clear();
     }
@@ -359,7 +369,7 @@ Classes CurrentClasses(bool& broken) {
   if (m.host) return out;
   out.inv = FolderInventory(m.root);
   broken = out.inv->broken;
-  if (broken) SetFault(ERROR_INVALID_DATA, out.inv->fault);
+  if (broken) SetFault(out.inv->code, out.inv->fault);
   return out;
 }
 
@@ -443,7 +453,7 @@ BOOL WINAPI SetupDiGetClassDescriptionA(const GUID* ClassGuid, PSTR ClassDescrip
     std::memcpy(ClassDescription, description.c_str(), need);
     return TRUE;
   }
-  SetLastError(broken ? ERROR_INVALID_DATA : ERROR_INVALID_CLASS);
+  SetLastError(broken ? classes.inv->code : ERROR_INVALID_CLASS);
   return FALSE;
 }
 
@@ -456,8 +466,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
   }
   auto inv = CurrentInventory(true);
   if (inv->broken) {
-    SetFault(ERROR_INVALID_DATA, inv->fault);
-    SetLastError(ERROR_INVALID_DATA);
+    SetFault(inv->code, inv->fault);
+    SetLastError(inv->code);
     return INVALID_HANDLE_VALUE;
   }
   auto* set = new DevSet;

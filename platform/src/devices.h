@@ -34,6 +34,7 @@ struct Inventory {
   std::map<std::string, size_t> byGuid;  // GuidString -> position in classes
   bool broken = false;  // the inventory file could not be read; every call fails
   std::string fault;    // why, naming the file
+  DWORD code = 0;       // the error calls fail with
   // The class of a GUID, or nullptr.
   const DevClass* Find(const GUID& guid) const;
 };

@@ -21,6 +21,11 @@ struct MachineInfo {
   bool host = false;
 };
 MachineInfo CurrentMachine();
+// A machine folder must exist and be a folder, and the device inventory needs its
+// system.reg (the driver keys): otherwise the code the call fails with (the reason is
+// reported once and kept for KorvaneFaultText). ERROR_SUCCESS for the live host and a
+// sound folder. The registry alone takes a missing system.reg as an empty hive.
+DWORD CheckMachine(bool needSystemHive);
 // Creates a folder and its parents (mode for the ones created); false on failure.
 bool MakeDirs(const std::string& path, unsigned mode);
 // One line on stderr, prefixed "korvane: ".

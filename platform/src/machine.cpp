@@ -2,6 +2,8 @@
 // is the live host, whose hives live in a private folder of the user.
 #include <korvane_machine.h>
 
+#include <winerror.h>
+
 #include "internal.h"
 
 #include <cerrno>
@@ -17,6 +19,9 @@ namespace {
 std::mutex g_mutex;
 bool g_known = false;
 MachineInfo g_machine;
+bool g_folderFound = false;  // the folder exists
+bool g_usable = false;       // ... and holds system.reg: no more checks
+std::string g_refusedReported;
 
 MachineInfo Resolve() {
   MachineInfo m;
@@ -49,6 +54,38 @@ MachineInfo CurrentMachine() {
     g_known = true;
   }
   return g_machine;
+}
+
+DWORD CheckMachine(bool needSystemHive) {
+  MachineInfo m = CurrentMachine();
+  if (m.host) return ERROR_SUCCESS;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_usable || (!needSystemHive && g_folderFound)) return ERROR_SUCCESS;
+  }
+  struct stat st;
+  DWORD code = ERROR_SUCCESS;
+  std::string why;
+  if (stat(m.root.c_str(), &st) != 0) {
+    code = ERROR_PATH_NOT_FOUND;
+    why = "the machine folder " + m.root + " (KORVANE_MACHINE) does not exist";
+  } else if (!S_ISDIR(st.st_mode)) {
+    code = ERROR_PATH_NOT_FOUND;
+    why = "the machine " + m.root + " (KORVANE_MACHINE) is not a folder";
+  } else if (needSystemHive && (stat((m.root + "/system.reg").c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
+    code = ERROR_FILE_NOT_FOUND;
+    why = "the machine folder " + m.root + " (KORVANE_MACHINE) has no system.reg";
+  }
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (code == ERROR_SUCCESS) {
+    g_folderFound = true;
+    if (needSystemHive) g_usable = true;
+    return code;
+  }
+  SetFault(code, why);
+  if (why != g_refusedReported) ReportError(why);
+  g_refusedReported = why;
+  return code;
 }
 
 bool MakeDirs(const std::string& path, unsigned mode) {
@@ -92,6 +129,9 @@ void KorvaneResetMachine() {
   {
     std::lock_guard<std::mutex> lock(kvp::g_mutex);
     kvp::g_known = false;
+    kvp::g_usable = false;
+    kvp::g_folderFound = false;
+    kvp::g_refusedReported.clear();
   }
   kvp::ResetRegistry();
   kvp::ResetDevices();

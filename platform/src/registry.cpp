@@ -175,6 +175,7 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
 
 // What readers see: the file, on the live host with the synthesised keys laid over it.
 LONG LoadView(int hive, std::shared_ptr<const RegKey>& out) {
+  if (LONG bad = static_cast<LONG>(CheckMachine(false))) return bad;
   if (hive == kHklm) {
     bool need;
     {
@@ -203,6 +204,7 @@ LONG LoadView(int hive, std::shared_ptr<const RegKey>& out) {
 }
 
 LONG CheckWritable(int hive) {
+  if (LONG bad = static_cast<LONG>(CheckMachine(false))) return bad;
   MachineInfo m = CurrentMachine();
   struct stat st;
   if (stat(m.root.c_str(), &st) != 0) {

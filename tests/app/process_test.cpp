@@ -42,6 +42,7 @@ class Desktop : public ::testing::Test {
     char tmpl[] = "/tmp/kvprocXXXXXX";
     root_ = ::mkdtemp(tmpl);
     fs::create_directories(root_ + "/machine");
+    std::ofstream(root_ + "/machine/system.reg");  // a machine folder has its system hive
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);
     ASSERT_TRUE(xvfb_.Start()) << "Xvfb did not start";

@@ -29,6 +29,8 @@ class TTestMachine {
       if (!fs::is_directory(from)) throw std::runtime_error("no machine fixture " + from.string());
       fs::copy(from, root_, fs::copy_options::recursive);
     }
+    // A machine folder always has its HKEY_LOCAL_MACHINE hive.
+    if (!fs::exists(root_ / "system.reg")) std::ofstream(root_ / "system.reg");
     ::setenv("KORVANE_MACHINE", root_.c_str(), 1);
     KorvaneResetMachine();
   }

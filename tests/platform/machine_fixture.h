@@ -14,6 +14,7 @@ class ScratchMachine {
   ScratchMachine() {
     char tmpl[] = "/tmp/kvplatXXXXXX";
     root_ = mkdtemp(tmpl);
+    Write("system.reg", "");  // a machine folder always has its HKEY_LOCAL_MACHINE hive
     setenv("KORVANE_MACHINE", root_.c_str(), 1);
     KorvaneResetMachine();
   }

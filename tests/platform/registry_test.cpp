@@ -1,6 +1,8 @@
 // The registry functions over hive files: the Windows calling protocol, malformed hives,
 // access rights and durable, concurrent writes.
 #include <windows.h>
+#include <cfgmgr32.h>
+#include <setupapi.h>
 
 #include "machine_fixture.h"
 
@@ -104,7 +106,7 @@ TEST(Registry, OpenMissingAndReadOnlyHandles) {
   DWORD v = 1;
   EXPECT_EQ(RegSetValueExA(h, "V", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_ACCESS_DENIED);
   RegCloseKey(h);
-  EXPECT_FALSE(std::filesystem::exists(m.Path("system.reg")));  // reads never create a hive
+  EXPECT_EQ(m.Read("system.reg"), "");  // reads never write a hive
 }
 
 TEST(Registry, EnumAndDeleteKeys) {
@@ -267,4 +269,31 @@ TEST(Registry, KilledWriterLeavesWholeHive) {
   h = Create(HKEY_CURRENT_USER, "Software\\Crash");
   SetText(h, "After", "ok");
   RegCloseKey(h);
+}
+
+// A machine that is no machine folder is refused at the first call, with the reason.
+TEST(Registry, MissingMachineFolderOrSystemHiveIsRefused) {
+  ScratchMachine m;
+  std::filesystem::remove(m.Path("system.reg"));
+  KorvaneResetMachine();
+  testing::internal::CaptureStderr();
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  EXPECT_EQ(set, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_NE(KorvaneFaultText(ERROR_FILE_NOT_FOUND).find("has no system.reg"), std::string::npos);
+  GUID g{};
+  EXPECT_NE(CM_Enumerate_Classes(0, &g, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+
+  for (const std::string& root : {m.Path("nowhere"), m.Path("file")}) {
+    m.Write("file", "x");
+    setenv("KORVANE_MACHINE", root.c_str(), 1);
+    KorvaneResetMachine();
+    HKEY h;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_PATH_NOT_FOUND) << root;
+    EXPECT_NE(KorvaneFaultText(ERROR_PATH_NOT_FOUND).find(root), std::string::npos);
+    EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES), INVALID_HANDLE_VALUE);
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("does not exist"), std::string::npos) << err;
+  EXPECT_NE(err.find("is not a folder"), std::string::npos) << err;
 }
