@@ -168,6 +168,7 @@ TEST(CheckProcessTest, ExitStatuses) {
     const char* OutHas = "";
     const char* ErrHas = "";
     const char* StdoutPath = "";
+    bool Damaged = false;  // the machine's devices.json is no JSON
   };
   const std::vector<TCase> cases = {
       {"a listing", "xp-desktop", {}, 0, "devices in"},
@@ -181,6 +182,7 @@ TEST(CheckProcessTest, ExitStatuses) {
       {"an unreachable server", "xp-desktop", Cat({"--exchange"}, nowhere), 1, "(scan stopped)",
        "could not be reached"},
       {"a machine that cannot be read", nullptr, {"--tsv"}, 1},
+      {"a damaged machine", "scan-tsv", {"--tsv"}, 1, "summary\t", "not valid JSON", "", true},
       {"a write error on stdout", "scan-tsv", {"--tsv"}, 1, "", "cannot write", "/dev/full"},
       {"a write error on stdout, checked", "xp-desktop",
        Cat({"--exchange", "--json"}, Servers(demo)), 1, "", "cannot write", "/dev/full"},
@@ -195,6 +197,7 @@ TEST(CheckProcessTest, ExitStatuses) {
     std::optional<TTestMachine> machine;
     if (c.Fixture) {
       machine.emplace(c.Fixture);
+      if (c.Damaged) korvane::testing::WriteTextFile(machine->Root() + "/devices.json", "{garbage");
     } else {
       ::setenv("KORVANE_MACHINE", "/nonexistent/korvane-machine", 1);
       KorvaneResetMachine();
