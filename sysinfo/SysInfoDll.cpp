@@ -13,6 +13,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #define KV_EXPORT extern "C" __attribute__((visibility("default")))
@@ -35,14 +36,14 @@ bool IsHost(std::string& folder) {
 
 uint64_t Clamp(uint64_t v) { return v > kMaxCount ? kMaxCount : v; }
 
-// A count as given in sysinfo.json; negative or non-numeric values read as 0.
+// A count as given in sysinfo.json: a whole number of at least 0, else the file is
+// refused (a wrong figure shown as a fact is worse than none).
 uint64_t Number(const nlohmann::json& doc, const char* key) {
   auto it = doc.find(key);
-  if (it == doc.end() || !it->is_number()) return 0;
+  if (it == doc.end() || it->is_null()) return 0;
   if (it->is_number_unsigned()) return it->get<uint64_t>();
-  if (it->is_number_integer()) return it->get<int64_t>() < 0 ? 0 : static_cast<uint64_t>(it->get<int64_t>());
-  const double d = it->get<double>();
-  return d <= 0 ? 0 : d >= 1.8e19 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(d);
+  if (it->is_number_integer() && it->get<int64_t>() >= 0) return static_cast<uint64_t>(it->get<int64_t>());
+  throw std::runtime_error(std::string("\"") + key + "\" is not a whole number of at least 0");
 }
 
 TFigures MachineFigures(const std::string& folder) {
@@ -52,11 +53,16 @@ TFigures MachineFigures(const std::string& folder) {
   if (!in) return f;
   try {
     const nlohmann::json doc = nlohmann::json::parse(in);
+    if (!doc.is_object()) throw std::runtime_error("the file is not a JSON object");
     auto name = doc.find("computerName");
-    if (name != doc.end() && name->is_string()) f.computerName = name->get<std::string>();
+    if (name != doc.end() && !name->is_null()) {
+      if (!name->is_string()) throw std::runtime_error("\"computerName\" is not a string");
+      f.computerName = name->get<std::string>();
+    }
     f.ram = Number(doc, "ram");
     f.freeRam = Number(doc, "freeRam");
     f.memoryLoad = Number(doc, "memoryLoad");
+    if (f.memoryLoad > 100) throw std::runtime_error("\"memoryLoad\" is above 100 (a percentage)");
     f.virt = Number(doc, "virtual");
     f.freeVirtual = Number(doc, "freeVirtual");
   } catch (const std::exception& e) {

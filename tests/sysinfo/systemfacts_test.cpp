@@ -54,7 +54,7 @@ TEST(Figures, FillStopsAtTheFirstFailure) {
   EXPECT_EQ(values.Processor, "cpu");
   EXPECT_EQ(values.OsName, "X\n\r ");
   EXPECT_EQ(values.ComputerName, "LAPTOP");
-  EXPECT_EQ(values.MemoryUsed, "42%");  // the fixture's library reports 298
+  EXPECT_EQ(values.MemoryUsed, "42%");
 
   TSystemInfoValues failed;
   EXPECT_FALSE(FillSystemInfoValues(failed, info, []() -> std::string { throw std::runtime_error("x"); }));
@@ -88,16 +88,20 @@ TEST(SysInfoLibrary, ReturnsTheMachineValuesAsGiven) {
     uint32_t ram, freeRam, load, virt, freeVirtual;
   };
   const Case cases[] = {
-      {R"({"computerName": "PC1", "ram": 536870912, "freeRam": 1572864, "memoryLoad": 298,
+      {R"({"computerName": "PC1", "ram": 536870912, "freeRam": 1572864, "memoryLoad": 98,
            "virtual": 2147352576, "freeVirtual": 0})",
-       "PC1", 536870912, 1572864, 298, 2147352576u, 0},
+       "PC1", 536870912, 1572864, 98, 2147352576u, 0},
+      // A memory load above 100 is refused: no figure at all rather than a wrong one.
+      {R"({"computerName": "PC1", "ram": 536870912, "memoryLoad": 298})", "", 0, 0, 0, 0, 0},
       // Counts above 32 bits stay at the largest count rather than wrapping.
       {R"({"computerName": "BIG", "ram": 25769803776, "freeRam": 4294967296, "memoryLoad": 5,
            "virtual": 18446744073709551615, "freeVirtual": 4294967295})",
        "BIG", 4294967295u, 4294967295u, 5, 4294967295u, 4294967295u},
-      // Code-page text for the name; odd values read as 0.
-      {R"({"computerName": "Z\u00fcrich-\u20ac-\u4e2d", "ram": -5, "freeRam": "lots", "memoryLoad": null})",
-       "Z\xFCrich-\x80-?", 0, 0, 0, 0, 0},
+      // Code-page text for the name; an absent or null count reads as 0.
+      {R"({"computerName": "Z\u00fcrich-\u20ac-\u4e2d", "memoryLoad": null})", "Z\xFCrich-\x80-?", 0, 0, 0, 0, 0},
+      // A count of the wrong type is refused.
+      {R"({"computerName": "PC1", "ram": -5})", "", 0, 0, 0, 0, 0},
+      {R"({"computerName": "PC1", "freeRam": "lots"})", "", 0, 0, 0, 0, 0},
       {R"({"ram": 1)", "", 0, 0, 0, 0, 0},  // damaged file
       {"[]", "", 0, 0, 0, 0, 0},
   };
