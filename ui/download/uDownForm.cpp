@@ -92,6 +92,7 @@ void TDownForm::StartDownload() {
 
 bool TDownForm::ChooseDestination() {
   DownSD.FileName = FileNameFromUrl(Url);
+  DownSD.InitialDir = UserDownloadFolder();
   std::string destination;
   for (;;) {
     if (!DownSD.Execute(this)) break;

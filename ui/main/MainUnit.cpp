@@ -1,6 +1,7 @@
 #include "ui/main/MainUnit.h"
 
 #include "ui/main/uAbout.h"
+#include "ui/main/uInfo.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
 #include "ui/widgets/uSkinLabel.h"
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -361,7 +363,14 @@ void TMainForm::ImBtnSettingsClick() {
 
 void TMainForm::ImBtnHelpClick() {
   const std::string help = State.ExeFolder + "help.chm";
-  ShellExecuteA(nullptr, nullptr, help.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  const auto result = reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, nullptr, help.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  // The shell answers 32 or less when it could not open the file.
+  if (result > 32 || !InfoForm) return;
+  if (result == SE_ERR_FNF || result == SE_ERR_PNF)
+    InfoForm->ShowNotice("The help file " + help + " is missing.");
+  else
+    InfoForm->ShowNotice("The help cannot be shown: no program on this computer opens " + help +
+                         ". Install a web browser to read it.");
 }
 
 void TMainForm::ImBtnAboutClick() {
@@ -369,10 +378,12 @@ void TMainForm::ImBtnAboutClick() {
 }
 
 void TMainForm::ImBtnCloseClick() {
-  if (Settings().CloseToTray)
+  if (!Settings().CloseToTray)
+    CloseProgram();
+  else if (TrayIcon && TrayIcon->TrayAvailable())
     HideToTray();
   else
-    CloseProgram();
+    showMinimized();  // hidden without a tray, nothing could bring the window back
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

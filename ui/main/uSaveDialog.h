@@ -12,7 +12,7 @@ class TSaveDialog {
   std::string Title;
   std::string FileName;  // default name in, chosen path out (code-page text)
   std::string Filter;    // Qt filter text, e.g. "All files (*)"
-  std::string InitialDir;
+  std::string InitialDir;  // where a bare FileName starts; empty: the working folder
 
   // Shows the dialog; true when the user chose a file (then FileName is its path).
   bool Execute(QWidget* parent = nullptr);
@@ -22,3 +22,7 @@ class TSaveDialog {
   using THook = std::function<bool(TSaveDialog&)>;
   static void SetTestHook(THook hook);
 };
+
+// The user's download folder (code-page text): XDG_DOWNLOAD_DIR from the
+// environment or from user-dirs.dirs when that folder exists, else the home folder.
+std::string UserDownloadFolder();

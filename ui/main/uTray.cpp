@@ -3,6 +3,7 @@
 #include "scan/uSSLRequest.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
+#include "ui/main/uDesktopNotify.h"
 #include "ui/main/uServerMessage.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uText.h"
@@ -102,6 +103,7 @@ TTrayIcon::TTrayIcon(std::unique_ptr<ITrayBackend> backend, unsigned pollMs, QOb
   };
   connect(FPoll, &QTimer::timeout, this, &TTrayIcon::CheckTray);
   FPoll->start(static_cast<int>(pollMs));
+  SetDesktopNotifier(std::make_unique<TDBusNotifier>());
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -128,11 +130,23 @@ void TTrayIcon::CheckTray() {
   FWasAvailable = now;
 }
 
+bool TTrayIcon::TrayAvailable() const { return FBackend->Available(); }
+
+void TTrayIcon::SetDesktopNotifier(std::unique_ptr<IDesktopNotifier> notifier) {
+  FNotifier = std::move(notifier);
+  if (FNotifier)
+    FNotifier->OnClick = [this] {
+      if (OnBalloonHintClick) OnBalloonHintClick();
+    };
+}
+
 void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
-  if (!FBackend->Available()) return;
   const std::string t = title.substr(0, BalloonTitleMax);
   const std::string m = text.substr(0, BalloonTextMax);
-  FBackend->ShowMessage(AnsiToQ(t), AnsiToQ(m), iconKind, seconds * 1000);
+  if (FBackend->Available())
+    FBackend->ShowMessage(AnsiToQ(t), AnsiToQ(m), iconKind, seconds * 1000);
+  else if (FNotifier)
+    FNotifier->Show(AnsiToQ(t), AnsiToQ(m), iconKind, seconds * 1000);  // no service: nothing shown
 }
 
 // ---- the main window's notification-area part ----------------------------------

@@ -1,7 +1,8 @@
 // TTrayIcon: the program's notification-area icon. The platform side sits
 // behind ITrayBackend (QSystemTrayIcon in the program, a fake in tests).
 // Where the desktop has no tray the icon waits: availability is polled and
-// the icon is added again once a tray appears (also after the tray restarts).
+// the icon is added again once a tray appears (also after the tray restarts);
+// meanwhile balloons go to the desktop's notifications.
 #pragma once
 
 #include <QIcon>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class IDesktopNotifier;
 class QMenu;
 class QTimer;
 class TMainForm;
@@ -79,19 +81,27 @@ class TTrayIcon : public QObject {
   bool IconVisible() const { return FVisible; }
 
   // Replaces any balloon still shown. Title and text are cut at 63 and 255
-  // characters; the platform gets the time in milliseconds. Nothing happens
-  // (and nothing is reported) while no tray exists.
+  // characters; the platform gets the time in milliseconds. While no tray
+  // exists the balloon is a desktop notification whose default action is the
+  // balloon's click; without a notification service nothing is shown (and
+  // nothing reported).
   void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds);
 
   std::function<void()> OnBalloonHintClick;
   std::function<void()> OnDblClick;
 
   ITrayBackend& Backend() { return *FBackend; }
+  // A notification area exists now.
+  bool TrayAvailable() const;
+  // Where balloons go while no tray exists (the session bus's notification
+  // service unless a test sets another; null: nowhere).
+  void SetDesktopNotifier(std::unique_ptr<IDesktopNotifier> notifier);
   // Looks for the tray now (the poll timer calls it).
   void CheckTray();
 
  private:
   std::unique_ptr<ITrayBackend> FBackend;
+  std::unique_ptr<IDesktopNotifier> FNotifier;
   QTimer* FPoll;
   bool FVisible = false;
   bool FWasAvailable = false;
