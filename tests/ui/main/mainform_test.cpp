@@ -1,4 +1,5 @@
 #include "shell_fixture.h"
+#include "tray_fake.h"
 
 #include "ui/main/MainUnit.h"
 #include "ui/main/uAbout.h"
@@ -149,12 +150,21 @@ TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgram) {
 }
 
 TEST_F(MainFormTest, CloseHidesToTrayWhenAsked) {
+  main_.reset();
+  ScopedFakeTray tray;  // a notification area exists
+  main_ = std::make_unique<TMainForm>();
   main_->show();
   main_->Settings().CloseToTray = true;
   main_->ImBtnClose->SimulateClick();
   EXPECT_TRUE(main_->isHidden());
   main_->HandleWindowMessage(WM_KORVANE_RESTORE, 0, 0);
   EXPECT_FALSE(main_->isHidden());
+  // Without one, hidden would be lost: the window is minimised instead.
+  tray.state->available = false;
+  main_->ImBtnClose->SimulateClick();
+  EXPECT_FALSE(main_->isHidden());
+  EXPECT_TRUE(main_->isMinimized());
+  main_.reset();
 }
 
 TEST_F(MainFormTest, MinimiseKeepsItsPressedPicture) {
