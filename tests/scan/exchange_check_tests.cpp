@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -94,6 +95,23 @@ TEST_F(ExchangeCheckTool, SuccessStoresLastScanAndTheFigures) {
   EXPECT_EQ(s.udDrivers, state.DrvCount - 1);
   EXPECT_TRUE(s.IsSysUpdated);
   EXPECT_EQ(s.CACertData, exchangetest::TestCertPem());
+}
+
+// The report carries the partner tag of the korvane executable beside the tool.
+TEST_F(ExchangeCheckTool, ReportCarriesThePartnerTagOfTheProgramBesideIt) {
+  TFakeUpdateServer srv;
+  SetValue(UpdateURLValueName, srv.HttpBase());
+  SetValue(SecureUpdateURLValueName, srv.HttpsBase());
+  {
+    std::ofstream exe(machine_ + "/korvane", std::ios::binary);
+    exe << std::string(4096, '\x7f') << std::string(25, '0') << "#acme2007x";
+  }
+  TKorvaneState state;
+  const TCheckResult r = Run(state);
+  ASSERT_EQ(r.End, TScanEnd::Checked) << r.Cause.Text;
+  EXPECT_EQ(state.PartnerID, "acme2007x");
+  const std::string report = exchangetest::Gunzip(srv.LastUpload().Content);
+  EXPECT_NE(report.find("\r\n<partner>acme2007x</partner>\r\n\r\n"), std::string::npos) << report.substr(0, 80);
 }
 
 TEST_F(ExchangeCheckTool, NoAnswerKeepsTheStoredFiguresAndNamesTheCause) {

@@ -8,6 +8,7 @@
 #include "scan/uScanThread.h"
 #include "scan/uServerUrls.h"
 #include "sysinfo/VersionInfo.h"
+#include "sysinfo/uPartnerTag.h"
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
 
@@ -272,6 +273,8 @@ void PrepareCheckState(TKorvaneState& state, const std::string& selfExe) {
   state.ReadTempFolder();
   state.ExeName = ResolveKorvaneExe(selfExe);
   state.ExeFolder = fs::path(state.ExeName).parent_path().string() + "/";
+  // The report names the window program's partner, so its file is the one read.
+  state.PartnerID = ReadPartnerTag(state.ExeName);
   PrepareSystemFacts(state);
 }
 

@@ -84,7 +84,8 @@ std::string ResolveKorvaneExe(const std::string& selfExe);
 // uploads to the stored one. The registry is not changed.
 void UseCheckServers(const TCheckOptions& options);
 
-// Fills the per-run paths of the state (TempFolder, ExeName, ExeFolder).
+// Fills the per-run paths of the state (TempFolder, ExeName, ExeFolder) and the
+// partner tag of that korvane executable.
 void PrepareCheckState(TKorvaneState& state, const std::string& selfExe);
 
 // Runs the scan headlessly (its UI calls pumped on the calling thread). With

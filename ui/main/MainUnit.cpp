@@ -11,6 +11,7 @@
 #include "ui/pages/uWizardPage.h"
 #include "ui/widgets/uX11.h"
 #include "sysinfo/VersionInfo.h"
+#include "sysinfo/uPartnerTag.h"
 
 #include <fileapi.h>
 #include <shellapi.h>
@@ -52,24 +53,6 @@ const char* const kStepHeads[4] = {"", "ICOSTEP1HEAD", "ICOSTEP2HEAD", "ICOSTEP3
 }  // namespace
 
 // ---- helpers ---------------------------------------------------------------------
-
-std::string ReadPartnerTag(const std::string& exePath) {
-  std::ifstream in(exePath, std::ios::binary);
-  if (!in) return {};
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 35) return {};
-  in.seekg(size - 35);
-  char buf[35];
-  if (!in.read(buf, 35)) return {};
-  for (char c : buf) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '#';
-    if (!ok) return {};
-  }
-  const std::string tail(buf, 35);
-  const size_t hash = tail.find('#');
-  return hash == std::string::npos ? tail : tail.substr(hash + 1);
-}
 
 std::string RunningExeName() {
   char buf[4096];

@@ -137,8 +137,6 @@ extern TMainForm* MainForm;
 void GrayOutMainWindow();
 void UnGrayMainWindow();
 
-// The partner tag in the last 35 bytes of a program file ("" when there is none).
-std::string ReadPartnerTag(const std::string& exePath);
 // Full path of the running program.
 std::string RunningExeName();
 // A picture at half brightness: each channel c becomes c * 128 / 255.
