@@ -234,7 +234,9 @@ int TThread::LiveCount() {
   return static_cast<int>(gLive->size());
 }
 
-void TThread::Synchronize(const std::function<void()>& fn) {
+void TThread::Synchronize(const std::function<void()>& fn) { RunOnUiThread(fn); }
+
+void RunOnUiThread(const std::function<void()>& fn) {
   IUiQueue* q = UiQueue();
   if (QueueClosed()) return;
   if (!q || q->IsUiThread()) {

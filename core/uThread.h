@@ -83,6 +83,10 @@ IUiQueue* UiQueue();
 void CloseUiQueue();   // waiting Synchronize calls return; later ones do not wait
 bool UiQueueClosed();
 
+// TThread::Synchronize for code that is not a thread of its own (a hook that a
+// worker calls): fn runs on the UI thread and the caller waits.
+void RunOnUiThread(const std::function<void()>& fn);
+
 // For tests and headless tools: the constructing thread is the UI thread.
 class TPumpedUiQueue : public IUiQueue {
  public:

@@ -385,13 +385,15 @@ void PaintDialogs(Catalogue& c) {
   const ButtonState st[3] = {ButtonState::Normal, ButtonState::Hover, ButtonState::Down};
   const char* stateText[3] = {"normal", "hover", "pressed"};
   for (int i = 0; i < 3; ++i) {
-    QImage ok = Canvas(91, 32), cancel = Canvas(91, 32), down = Canvas(220, 30);
+    QImage ok = Canvas(91, 32), cancel = Canvas(91, 32), abort = Canvas(91, 32), down = Canvas(220, 30);
     PaintButton(ok, ok.rect(), ButtonStyle::Primary, st[i], QStringLiteral("OK"), Glyph::None, 14);
     PaintButton(cancel, cancel.rect(), ButtonStyle::Secondary, st[i], QStringLiteral("Cancel"), Glyph::None, 14);
+    PaintButton(abort, abort.rect(), ButtonStyle::Secondary, st[i], QStringLiteral("Abort"), Glyph::None, 14);
     PaintButton(down, down.rect(), ButtonStyle::Download, st[i], QStringLiteral("Download Update"), Glyph::ArrowDown, 14);
     const QString s = QLatin1String(stateText[i]);
     c.Add(QStringLiteral("BTNOK") + QLatin1String(states[i]), Format::Jpeg, ok, kDialogs, QStringLiteral("blue \"OK\" button on white, %1").arg(s));
     c.Add(QStringLiteral("BTNCANCEL") + QLatin1String(states[i]), Format::Jpeg, cancel, kDialogs, QStringLiteral("light \"Cancel\" button on white, %1").arg(s));
+    c.Add(QStringLiteral("BTNABORT") + QLatin1String(states[i]), Format::Jpeg, abort, kDialogs, QStringLiteral("light \"Abort\" button on white, %1").arg(s));
     c.Add(QStringLiteral("BTNDOWNLOAD") + QLatin1String(states[i]), Format::Jpeg, down, kDialogs,
           QStringLiteral("orange \"Download Update\" button with a down arrow, %1").arg(s));
   }

@@ -62,6 +62,8 @@ const Expected kPictures[] = {
     {"BTNOK_A", 91, 32, "JPEG"},         {"BTNOK_DN", 91, 32, "JPEG"},
     {"BTNCANCEL_NA", 91, 32, "JPEG"},    {"BTNCANCEL_A", 91, 32, "JPEG"},
     {"BTNCANCEL_DN", 91, 32, "JPEG"},    {"BTNDOWNLOAD_NA", 220, 30, "JPEG"},
+    {"BTNABORT_NA", 91, 32, "JPEG"},     {"BTNABORT_A", 91, 32, "JPEG"},
+    {"BTNABORT_DN", 91, 32, "JPEG"},
     {"BTNDOWNLOAD_A", 220, 30, "JPEG"},  {"BTNDOWNLOAD_DN", 220, 30, "JPEG"},
     {"PROGDOWN_YELLOW", 362, 19, "JPEG"}, {"PROGDOWN_BG", 362, 19, "JPEG"},
     {"BGSCANGRID", 653, 112, "JPEG"},    {"PROG_GREEN", 657, 21, "JPEG"},
@@ -290,7 +292,7 @@ TEST_F(Resources, MainWindowPiecesBlendIntoTheBackground) {
 
 TEST_F(Resources, ButtonStatesDiffer) {
   const char* buttons[] = {"BTNCLOSE", "BTNMIN", "BTNHELP", "BTNABOUT", "BTNSETTINGS", "BTNOK", "BTNCANCEL",
-                           "BTNDOWNLOAD", "BTNSCANNOW", "BTNBACK"};
+                           "BTNABORT", "BTNDOWNLOAD", "BTNSCANNOW", "BTNBACK"};
   for (const char* b : buttons) {
     SCOPED_TRACE(b);
     const QString base = QString::fromLatin1(b);

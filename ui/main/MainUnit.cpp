@@ -13,7 +13,6 @@
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uPartnerTag.h"
 
-#include <fileapi.h>
 #include <shellapi.h>
 #include <winuser.h>
 #include "korvane_window.h"
@@ -146,9 +145,7 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
 
   // The run's state.
   MessageShown = false;
-  char temp[MAX_PATH + 1] = {};
-  const DWORD len = GetTempPathA(MAX_PATH, temp);
-  State.TempFolder = (len > 0 && len < MAX_PATH) ? std::string(temp, len) : std::string();
+  State.ReadTempFolder();  // empty, with the cause, when the folder cannot be used
   State.ExeName = RunningExeName();
   const size_t slash = State.ExeName.rfind('/');
   State.ExeFolder = slash == std::string::npos ? std::string() : State.ExeName.substr(0, slash + 1);

@@ -6,7 +6,12 @@
 #include "ui/widgets/uSkinLabel.h"
 #include "ui/widgets/uText.h"
 
+#include "core/uThread.h"
+#include "net/uGzip.h"
+
 #include <shellapi.h>
+
+#include <cstdio>
 
 #include <QKeyEvent>
 
@@ -33,6 +38,10 @@ TInfoForm::TInfoForm() : TSkinForm(QStringLiteral("TInfoForm"), 405, 162) {
   ImBtnCancel = new TImageButton(this, QStringLiteral("ImBtnCancel"), "BTNCANCEL");
   ImBtnCancel->setGeometry(218, 120, 91, 32);
   ImBtnCancel->OnRelease = [this](Qt::MouseButton) { SetModalResult(mrCancel); };
+  ImBtnAbort = new TImageButton(this, QStringLiteral("ImBtnAbort"), "BTNABORT");
+  ImBtnAbort->setGeometry(OkLeftAlone, 120, 91, 32);
+  ImBtnAbort->OnRelease = [this](Qt::MouseButton) { SetModalResult(mrAbort); };
+  ImBtnAbort->hide();
   ImBtnClose = new TImageButton(this, QStringLiteral("ImBtnClose"), "BTNCLOSE", true);
   ImBtnClose->setGeometry(340, 2, 41, 15);
   ImBtnClose->NormalOnRelease = false;
@@ -41,6 +50,7 @@ TInfoForm::TInfoForm() : TSkinForm(QStringLiteral("TInfoForm"), 405, 162) {
   RunSkinGuarded([&] { LoadJpegResource("BGINFO", Image1); });
   ImBtnOk->ShowNormal();
   ImBtnCancel->ShowNormal();
+  ImBtnAbort->ShowNormal();
   ImBtnClose->ShowNormal();
   SetRoundWindowRegion(this, 406, 163, 19, 19);
   MakeDragSource(Image1);
@@ -60,6 +70,15 @@ void TInfoForm::ShowNotice(const std::string& text) {
   ShowModal();
 }
 
+int TInfoForm::ShowAbortBox(const std::string& text) {
+  MessageText = text;
+  LinkText.clear();
+  ImBtnOk->hide();
+  ImBtnCancel->hide();
+  ImBtnAbort->show();
+  return ShowModal();
+}
+
 void TInfoForm::FormShow() {
   GrayOutMainWindow();
   Label6->SetText(AnsiToQ(MessageText));
@@ -76,6 +95,8 @@ void TInfoForm::FormShow() {
 
 void TInfoForm::FormClose() {
   UnGrayMainWindow();
+  ImBtnAbort->hide();
+  ImBtnOk->show();
   ImBtnCancel->show();
   ImBtnOk->move(OkLeftPair, ImBtnOk->y());
   LinkText.clear();
@@ -89,3 +110,17 @@ void TInfoForm::keyPressEvent(QKeyEvent* event) {
   }
   TSkinForm::keyPressEvent(event);
 }
+
+void InstallGzipErrorBox() {
+  SetDefaultGzipErrorHook([](const std::string& text) {
+    // The packer runs on the scan thread; the box belongs to the UI thread.
+    RunOnUiThread([&text] {
+      if (InfoForm)
+        InfoForm->ShowAbortBox(text);
+      else
+        std::fprintf(stderr, "%s\n", text.c_str());
+    });
+  });
+}
+
+void RemoveGzipErrorBox() { SetDefaultGzipErrorHook(nullptr); }

@@ -1,6 +1,7 @@
 // TInfoForm: the skinned message dialog. A notice with OK (ShowNotice), an
 // OK/Cancel prompt (set MessageText, ShowModal), or a notice with a link (set
-// MessageText and LinkText, ShowModal). The main window is greyed while it is up.
+// MessageText and LinkText, ShowModal), or an error box with Abort alone
+// (ShowAbortBox). The main window is greyed while it is up.
 #pragma once
 
 #include "ui/widgets/uSkinForm.h"
@@ -21,12 +22,16 @@ class TInfoForm : public TSkinForm {
   std::string LinkText;  // cleared each time the dialog closes
 
   void ShowNotice(const std::string& text);
+  // The packer's error box: the text and one Abort button; returns mrAbort
+  // (mrCancel when closed otherwise).
+  int ShowAbortBox(const std::string& text);
 
   TImage* Image1;
   TSkinLabel* Label6;  // the message
   TSkinLabel* Label2;  // the link
   TImageButton* ImBtnOk;
   TImageButton* ImBtnCancel;
+  TImageButton* ImBtnAbort;  // only in the error box
   TImageButton* ImBtnClose;
 
   // Left of OK: centred alone, and in the two-button layout.
@@ -40,3 +45,10 @@ class TInfoForm : public TSkinForm {
 };
 
 extern TInfoForm* InfoForm;
+
+// The program's gzip error hook: "Can't open: <path>" reaches the user as the
+// skinned error box, shown on the UI thread while the packing thread waits
+// (stderr when there is no dialog). The program installs it once its
+// windows exist and removes it before they go.
+void InstallGzipErrorBox();
+void RemoveGzipErrorBox();

@@ -64,6 +64,7 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
     if (hooks.CreateDownForm) windows.emplace_back(hooks.CreateDownForm());
     auto* splash = new TSplashForm;
     windows.emplace_back(splash);
+    InstallGzipErrorBox();
 
     // 4. "-t": hidden in the notification area, and no splash in this run.
     if (startHidden)
@@ -78,6 +79,7 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
     // reverse order; the main window last saves the settings and deletes "ccc3".
     CloseUiQueue();
     TThread::TerminateAll(3000);
+    RemoveGzipErrorBox();
     while (!windows.empty()) windows.pop_back();
     InstallUiQueue(nullptr);
   }

@@ -10,6 +10,7 @@
 constexpr int mrNone = 0;
 constexpr int mrOk = 1;
 constexpr int mrCancel = 2;
+constexpr int mrAbort = 3;
 
 class TSkinForm : public QDialog {
   Q_OBJECT

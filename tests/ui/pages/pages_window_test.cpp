@@ -27,6 +27,8 @@
 #include <windows.h>
 #include <winreg.h>
 
+#include <filesystem>
+
 #include <QLineEdit>
 #include <QPainter>
 
@@ -428,6 +430,35 @@ TEST_F(PagesServerTest, AnUploadWithoutAnswerIsNoCheck) {
   EXPECT_TRUE(main_->State.Settings.IsSysUpdated);  // no answer is no verdict
   EXPECT_EQ(Text(Frame1()->Label22), QStringLiteral("Your drivers are out of date!"));
   EXPECT_TRUE(balloons_.empty());
+}
+
+// A report the packer cannot write: the skinned error box with Abort alone,
+// then the no-answer notice naming the packing as the cause.
+TEST_F(PagesServerTest, ReportThatCannotBePackedShowsTheAbortBoxThenTheCause) {
+  OpenOnFixture();
+  InstallGzipErrorBox();
+  const std::string packed = main_->State.TempFolder + "scanres.log.gz";
+  ASSERT_TRUE(std::filesystem::create_directory(packed));  // the packer cannot create it
+  std::vector<std::string> buttons;
+  answer_ = [&](TSkinForm& form) {
+    auto& info = dynamic_cast<TInfoForm&>(form);
+    buttons.push_back(std::string(info.ImBtnOk->isVisibleTo(&info) ? "ok " : "") +
+                      (info.ImBtnCancel->isVisibleTo(&info) ? "cancel " : "") +
+                      (info.ImBtnAbort->isVisibleTo(&info) ? "abort" : ""));
+    return info.ImBtnAbort->isVisibleTo(&info) ? mrAbort : mrOk;
+  };
+  const bool scanned = ScanNow();
+  RemoveGzipErrorBox();
+  ASSERT_TRUE(scanned);
+  ASSERT_EQ(modalCalls_.size(), 2u);
+  EXPECT_EQ(modalCalls_[0].Form, "TInfoForm");
+  EXPECT_EQ(modalCalls_[0].Message, "Can't open: " + packed);
+  EXPECT_EQ(buttons[0], "abort");
+  EXPECT_EQ(modalCalls_[1].Message,
+            NoAnswerNotice({TCauseKind::LocalFile, "The report could not be packed: Can't open: " + packed + "."}));
+  EXPECT_EQ(buttons[1], "ok ");
+  EXPECT_EQ(main_->CurrentStep, 1);
+  std::filesystem::remove(packed);
 }
 
 TEST_F(PagesTest, ServerErrorCodeTwoShowsBalloonNoticeAndResults) {
