@@ -10,11 +10,31 @@
 #include <sys/types.h>
 #include <vector>
 
+// The longest file name a folder entry can have, in bytes.
+constexpr std::size_t kMaxFileNameBytes = 255;
+
 // True when a new file can be created in the folder of path: a uniquely named
 // probe file holding "0" is created exclusively there, closed and removed
 // again. A file already at path is never opened. A path naming a folder is
-// not a writable file.
+// not a writable file, nor one whose name is longer than kMaxFileNameBytes.
 bool ProbeWritable(const std::string& path);
+
+// The temporary file of a transfer into destination, given its random part:
+// "." + name + ".kv" + random + ".part" in the same folder, the name cut (at a
+// character boundary) so that the whole entry stays within kMaxFileNameBytes.
+std::string PartFilePath(const std::string& destination, const std::string& random);
+
+// A transfer's temporary file not written for this long is a leftover of a
+// killed program: a live transfer writes at least every read time-out (30 s)
+// and a buffer of 256 KiB, and an hour leaves room for the slowest lines.
+constexpr long kStalePartSeconds = 3600;
+
+// True for names this engine gives its temporary and probe files.
+bool IsTransferScratchName(const std::string& name);
+// Removes from folder the temporary and probe files left by killed transfers:
+// ours by name, regular files of this user, unchanged for more than
+// maxAgeSeconds. Anything else is left alone. Returns how many went.
+int RemoveStaleTransferFiles(const std::string& folder, long maxAgeSeconds = kStalePartSeconds);
 
 class TSafeFileWriter : public std::streambuf {
  public:
@@ -24,10 +44,12 @@ class TSafeFileWriter : public std::streambuf {
   TSafeFileWriter(const TSafeFileWriter&) = delete;
   TSafeFileWriter& operator=(const TSafeFileWriter&) = delete;
 
-  // Creates the temporary file; false (errno set) when it cannot be created.
+  // Creates the temporary file (after removing stale ones of killed transfers
+  // from the folder); false (errno set) when it cannot be created.
   bool Open();
   // Flushes, syncs and renames over the destination; false and the temporary
   // file removed when any step failed (a write error on the way included).
+  // A file it replaces keeps its permission bits, plus the execute bits of mode.
   bool Commit();
   // Removes the temporary file; the destination stays as it was.
   void Discard();
