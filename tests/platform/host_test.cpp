@@ -401,7 +401,9 @@ TEST(HostTree, CompositeUsbDeviceAndItsInterfacesAsWindowsShowsThem) {
   // Every bound driver has a date; only the catalogue-excluded HIDClass holds the HID
   // interfaces, so the receiver stays in the scan as the composite device.
   for (const auto& f : all) {
-    if (!f.provider.empty()) EXPECT_FALSE(f.date.empty()) << f.desc;
+    if (!f.provider.empty()) {
+      EXPECT_FALSE(f.date.empty()) << f.desc;
+    }
   }
 }
 
