@@ -1,5 +1,26 @@
 # Shared build conventions of the Korvane folders.
 
+# Sanitizer builds (scripts/test --asan / --tsan): every target of the tree,
+# third-party code excepted, is instrumented. Any report ends the process, so a
+# test cannot pass over one.
+set(KORVANE_SANITIZE "" CACHE STRING "Sanitizers for every target: address,undefined or thread")
+# Fuzz builds (scripts/fuzz, clang only): coverage for libFuzzer everywhere and
+# the fuzz targets linked against libFuzzer instead of the corpus replay main.
+option(KORVANE_FUZZ "Link the fuzz targets with libFuzzer (clang)" OFF)
+if(KORVANE_SANITIZE)
+  add_compile_options(-fsanitize=${KORVANE_SANITIZE} -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=${KORVANE_SANITIZE})
+  if(KORVANE_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()
+if(KORVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KORVANE_FUZZ needs clang (CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 function(korvane_optional_subdirectory dir)
   if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
     add_subdirectory(${dir})
@@ -44,13 +65,55 @@ function(korvane_test)
   endif()
   korvane_warnings(${KT_NAME})
   add_test(NAME ${KT_NAME} COMMAND ${KT_NAME})
-  set(env "KORVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "KORVANE_BINARY_DIR=${CMAKE_BINARY_DIR}" "QT_QPA_PLATFORM=offscreen" ${KT_ENV})
+  set(env "KORVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "KORVANE_BINARY_DIR=${CMAKE_BINARY_DIR}" "QT_QPA_PLATFORM=offscreen")
+  korvane_scratch_env(${KT_NAME} scratch)
+  list(APPEND env ${scratch} ${KT_ENV})
   if(NOT KT_TIMEOUT)
     set(KT_TIMEOUT 120)
+  endif()
+  if(KORVANE_SANITIZE)
+    # Instrumented programs run several times slower.
+    math(EXPR KT_TIMEOUT "${KT_TIMEOUT} * 4")
   endif()
   set_tests_properties(${KT_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${KT_TIMEOUT})
   if(KT_LABELS)
     set_tests_properties(${KT_NAME} PROPERTIES LABELS "${KT_LABELS}")
+    if("threads" IN_LIST KT_LABELS)
+      set_property(GLOBAL APPEND PROPERTY KORVANE_THREAD_TESTS ${KT_NAME})
+    endif()
+  endif()
+endfunction()
+
+# The caller's desktop folders never reach a test: XDG_* and HOME point at a
+# folder of the test's own under the build tree, made afresh at each run.
+function(korvane_scratch_env test out)
+  set(home "${CMAKE_BINARY_DIR}/Testing/home/${test}")
+  set(${out}
+    "HOME=${home}"
+    "XDG_DATA_HOME=${home}/.local/share"
+    "XDG_CONFIG_HOME=${home}/.config"
+    "XDG_CACHE_HOME=${home}/.cache"
+    "XDG_STATE_HOME=${home}/.local/state"
+    "XDG_RUNTIME_DIR=${home}/run"
+    PARENT_SCOPE)
+  set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED korvane_scratch_homes)
+  set_property(GLOBAL APPEND PROPERTY KORVANE_SCRATCH_TESTS ${test})
+endfunction()
+
+# Called once after every test is registered: the fixture that empties the
+# scratch homes before the run, and the target "thread_tests" that builds the
+# programs labelled "threads" (the ThreadSanitizer build builds only those).
+function(korvane_finish_tests)
+  get_property(homes GLOBAL PROPERTY KORVANE_SCRATCH_TESTS)
+  string(REPLACE ";" "," homes "${homes}")
+  add_test(NAME korvane_scratch_homes
+    COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_BINARY_DIR}/Testing/home -DTESTS=${homes}
+            -P ${CMAKE_SOURCE_DIR}/cmake/ScratchHomes.cmake)
+  set_tests_properties(korvane_scratch_homes PROPERTIES FIXTURES_SETUP korvane_scratch_homes)
+  get_property(threaded GLOBAL PROPERTY KORVANE_THREAD_TESTS)
+  add_custom_target(thread_tests)
+  if(threaded)
+    add_dependencies(thread_tests ${threaded})
   endif()
 endfunction()
 

@@ -9,16 +9,16 @@ korvane_test(NAME scan_exchange_net_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exchange_probe_tests.cpp
-  LIBS kv_scan PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
+  LIBS kv_scan PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB LABELS threads)
 korvane_test(NAME scan_exchange_scan_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exchange_scan_tests.cpp
-  LIBS kv_scan kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
+  LIBS kv_scan kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB LABELS threads)
 if(TARGET kv_checktool)
   korvane_test(NAME scan_exchange_check_tests
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
       ${CMAKE_CURRENT_LIST_DIR}/exchange_check_tests.cpp
-    LIBS kv_checktool kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
+    LIBS kv_checktool kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB LABELS threads)
 endif()

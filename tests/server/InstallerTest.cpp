@@ -60,8 +60,8 @@ class Installer : public ::testing::Test {
   }
   // The installer run with a clean environment of our choosing.
   int Install(const std::string& env, const std::string& args) {
-    return RunShell("env -u KORVANE_MACHINE -u SWEEPLINE_DEST -u KORVANE_REG HOME='" + dir_ + "/home' " +
-               env + " '" + installer_ + "' " + args + " >/dev/null 2>&1");
+    return RunShell("env -u KORVANE_MACHINE -u SWEEPLINE_DEST -u KORVANE_REG -u XDG_DATA_HOME HOME='" + dir_ +
+                    "/home' " + env + " '" + installer_ + "' " + args + " >/dev/null 2>&1");
   }
   std::string dir_, installer_, fakeReg_;
   std::unique_ptr<UpdateServerProcess> server_;

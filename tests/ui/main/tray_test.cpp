@@ -261,10 +261,15 @@ TEST_F(TrayTest, CloseToTrayKeepsTheIcon) {
 TEST_F(TrayTest, ExitEndsTheLoopAndTheIconGoesWithTheWindow) {
   bool timedOut = false;
   QTimer::singleShot(0, main_.get(), [this] { Item("Exit1")->trigger(); });
-  QTimer::singleShot(5000, qApp, [&] {
+  // The guard timer goes with the test: a timer on qApp would outlive it and
+  // write into a later test's stack.
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
     timedOut = true;
     QCoreApplication::exit(1);
   });
+  guard.start(5000);
   EXPECT_EQ(QCoreApplication::exec(), 0);
   EXPECT_FALSE(timedOut);
   EXPECT_TRUE(tray_->visible);  // until the window goes at the end
