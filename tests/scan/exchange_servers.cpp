@@ -77,7 +77,7 @@ struct TFakeUpdateServer::TImpl {
 
 TFakeUpdateServer::TFakeUpdateServer() : impl_(std::make_unique<TImpl>()) {
   TImpl& s = *impl_;
-  const auto reply = [&s](httplib::Response& res, const TScripted& what) {
+  const auto reply = [](httplib::Response& res, const TScripted& what) {
     res.status = what.Status;
     res.set_content(what.Body, "text/plain");
   };

@@ -20,7 +20,6 @@ const char* const kDisplay = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
 const char* const kKeyboard = "{4D36E96B-E325-11CE-BFC1-08002BE10318}";
 const char* const kMouse = "{4D36E96F-E325-11CE-BFC1-08002BE10318}";
 const char* const kMedia = "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
-const char* const kSystem = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 
 // Records every UI call with the counters it saw, and whether it ran on the UI thread.
 class TRecordingPage : public IScanPage {
