@@ -1,6 +1,7 @@
 // The real program under Xvfb: single instance across processes, "-t",
 // the settings after a first start, "ccc3" gone after a normal exit, the mask.
 #include "ui/main/XvfbDisplay.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -39,8 +40,7 @@ class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "Xvfb or xwininfo missing: the window-system tests are skipped";
-    char tmpl[] = "/tmp/kvprocXXXXXX";
-    root_ = ::mkdtemp(tmpl);
+    root_ = korvane::testing::MakeScratchFolder("kvproc");
     fs::create_directories(root_ + "/machine");
     std::ofstream(root_ + "/machine/system.reg");  // a machine folder has its system hive
     fs::create_directories(root_ + "/run");

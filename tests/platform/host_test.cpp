@@ -1,5 +1,6 @@
 // The live host on this very machine.
 #include <windows.h>
+#include "support/ScratchFolder.h"
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
@@ -22,8 +23,7 @@ namespace {
 class HostMachine {
  public:
   HostMachine() {
-    char tmpl[] = "/tmp/kvhostXXXXXX";
-    xdg_ = mkdtemp(tmpl);
+    xdg_ = korvane::testing::MakeScratchFolder("kvhost");
     setenv("XDG_DATA_HOME", xdg_.c_str(), 1);
     setenv("KORVANE_MACHINE", "host", 1);
     KorvaneResetMachine();
@@ -186,8 +186,7 @@ namespace fs = std::filesystem;
 class HostTree {
  public:
   HostTree() {
-    char tmpl[] = "/tmp/kvtreeXXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = korvane::testing::MakeScratchFolder("kvtree");
     setenv("KORVANE_HOST_ROOT", root_.c_str(), 1);
   }
   ~HostTree() {

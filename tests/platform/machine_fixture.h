@@ -2,6 +2,7 @@
 #pragma once
 
 #include <korvane_machine.h>
+#include "support/ScratchFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,8 +13,7 @@
 class ScratchMachine {
  public:
   ScratchMachine() {
-    char tmpl[] = "/tmp/kvplatXXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = korvane::testing::MakeScratchFolder("kvplat");
     Write("system.reg", "");  // a machine folder always has its HKEY_LOCAL_MACHINE hive
     setenv("KORVANE_MACHINE", root_.c_str(), 1);
     KorvaneResetMachine();

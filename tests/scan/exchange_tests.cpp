@@ -1,5 +1,6 @@
 // The update check's texts: report, answer merge, log lines and scratch files.
 #include "scan/uExchange.h"
+#include "support/ScratchFolder.h"
 #include "scan/uExchangeLog.h"
 
 #include <gtest/gtest.h>
@@ -60,9 +61,7 @@ struct Machine {
 };
 
 std::string TempDir() {
-  char tmpl[] = "/tmp/kv-exchange-XXXXXX";
-  const char* d = mkdtemp(tmpl);
-  return d ? std::string(d) + "/" : std::string();
+  return korvane::testing::MakeScratchFolder("kv-exchange-") + "/";
 }
 
 std::string ReadAll(const std::string& path) {

@@ -1,5 +1,6 @@
 // The layer's mutex, window table and shell hook, across real processes.
 #include <gtest/gtest.h>
+#include "support/ScratchFolder.h"
 
 #include <windows.h>
 #include "korvane_machine.h"
@@ -35,8 +36,7 @@ std::string RunProbe(const std::string& args) {
 class WindowFunctions : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kvwinXXXXXX";
-    root_ = ::mkdtemp(tmpl);
+    root_ = korvane::testing::MakeScratchFolder("kvwin");
     fs::create_directories(root_ + "/machine");
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);

@@ -1,4 +1,5 @@
 #include "shell_fixture.h"
+#include "support/ScratchFolder.h"
 
 #include "korvane_machine.h"
 #include "resources/kvresources.h"
@@ -12,8 +13,7 @@
 namespace fs = std::filesystem;
 
 void ShellTest::SetUp() {
-  char tmpl[] = "/tmp/kvshellXXXXXX";
-  root_ = ::mkdtemp(tmpl);
+  root_ = korvane::testing::MakeScratchFolder("kvshell");
   fs::create_directories(root_ + "/machine");
   fs::create_directories(root_ + "/run");
   ::chmod((root_ + "/run").c_str(), 0700);

@@ -2,6 +2,7 @@
 // the desktop's autostart folder; machine folders keep it in user.reg only.
 // Every case points XDG_DATA_HOME, XDG_CONFIG_HOME and HOME at a scratch folder.
 #include <windows.h>
+#include "support/ScratchFolder.h"
 
 #include "core/uSettings.h"
 #include "platform/src/autostart.h"
@@ -52,8 +53,7 @@ std::string ReadFile(const std::string& path) {
 class AutorunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kvautorunXXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = korvane::testing::MakeScratchFolder("kvautorun");
     fs::create_directories(root_ + "/data");
     fs::create_directories(root_ + "/home");
     home_.Set(root_ + "/home");

@@ -1,4 +1,5 @@
 #include "pages_fixture.h"
+#include "support/ScratchFolder.h"
 
 #include "ui/pages/uDownloadHook.h"
 #include "ui/pages/uDrvInfo1.h"
@@ -37,8 +38,7 @@ std::string PagesCatalogue() {
 }
 
 void PagesTest::SetUp() {
-  char tmpl[] = "/tmp/kvpagesXXXXXX";
-  root_ = ::mkdtemp(tmpl);
+  root_ = korvane::testing::MakeScratchFolder("kvpages");
   fs::create_directories(root_ + "/run");
   ::chmod((root_ + "/run").c_str(), 0700);
   ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);

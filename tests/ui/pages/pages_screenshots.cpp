@@ -2,6 +2,7 @@
 // detail dialogs to PNG, with a real scan of the XP desktop fixture checked by
 // the reference update server on loopback (the demo catalogue) on screen.
 #include "ui/widgets/cm_LSVGauges.h"
+#include "support/ScratchFolder.h"
 #include "ui/pages/uDrvInfo1.h"
 #include "ui/pages/uDrvInfo2.h"
 #include "ui/pages/uFrame1.h"
@@ -86,8 +87,7 @@ int main(int argc, char** argv) {
   const std::string source = src ? src : ".";
 
   // A private copy of the fixture machine.
-  char tmpl[] = "/tmp/kvshotsXXXXXX";
-  const std::string root = ::mkdtemp(tmpl);
+  const std::string root = korvane::testing::MakeScratchFolder("kvshots");
   const std::string machine = root + "/machine";
   fs::copy(fs::path(source) / "tests" / "machines" / "xp-desktop", machine, fs::copy_options::recursive);
   fs::create_directories(root + "/run");
