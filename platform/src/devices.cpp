@@ -168,6 +168,10 @@ bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inve
       if (text[i] == '\n') ++line;
     *error = fileName + ":" + std::to_string(line) + ": not valid JSON";
     return false;
+  } catch (const json::exception&) {
+    // A number beyond every C++ type (1e999) is refused by the reader itself.
+    *error = fileName + ": not valid JSON (a number out of range)";
+    return false;
   }
   auto fail = [&](const std::string& where, const std::string& why) {
     *error = fileName + ": " + where + ": " + why;

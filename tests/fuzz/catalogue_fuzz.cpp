@@ -12,8 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<std::string> warnings;
   const updsrv::TCatalogue catalogue = updsrv::TCatalogue::Parse(text, &warnings);
   for (const auto& e : catalogue.Entries()) {
-    catalogue.Match({e.Id}, {}, "");
-    catalogue.Match({}, {e.Id}, e.Date);
+    const std::vector<std::string> id{std::string(e.Id)};
+    catalogue.Match(id, {}, "");
+    catalogue.Match({}, id, std::string(e.Date));
   }
   catalogue.Packages();
   return 0;
