@@ -96,6 +96,10 @@ struct TThread::TShared {
   // deleted thread does nothing.
   std::mutex ownerM;
   TThread* owner = nullptr;
+  // Under ownerM: the owner gave the object to its thread (Detach), and the
+  // completion has run (after it nothing of the thread touches the object).
+  bool detached = false;
+  bool completed = false;
 };
 
 namespace {
@@ -196,21 +200,32 @@ void TThread::Finish() {
   std::shared_ptr<TShared> shared = shared_;
   auto complete = [shared](bool runHandler) {
     TThread* self;
+    bool detached;
     {
       std::lock_guard<std::mutex> lk(shared->ownerM);
       self = shared->owner;
+      detached = shared->detached;
     }
-    if (self && runHandler && self->OnTerminate) {
+    if (self && runHandler && !detached && self->OnTerminate) {
+      // A copy: the handler may delete the thread object (its owner's choice).
+      const std::function<void(TThread&)> handler = self->OnTerminate;
       try {
-        self->OnTerminate(*self);
+        handler(*self);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "korvane: completion handler failed: %s\n", e.what());
       } catch (...) {
         std::fprintf(stderr, "korvane: completion handler failed\n");
       }
     }
+    bool free;
+    {
+      std::lock_guard<std::mutex> lk(shared->ownerM);
+      self = shared->owner;  // null when the handler deleted the object
+      free = self && (self->FreeOnTerminate || shared->detached);
+      shared->completed = true;
+    }
     shared->handle->Set();
-    if (self && self->FreeOnTerminate) delete self;
+    if (free) delete self;
   };
   IUiQueue* q = UiQueue();
   if (q && !QueueClosed()) {
@@ -221,6 +236,17 @@ void TThread::Finish() {
   // No UI thread to hand over to: with no queue at all the handler runs here; once the
   // queue is closed the program is ending and the handler is skipped.
   complete(q == nullptr);
+}
+
+void TThread::Detach() {
+  bool deleteNow;
+  {
+    std::lock_guard<std::mutex> lk(shared_->ownerM);
+    deleteNow = shared_->completed || (!shared_->running.load() && !shared_->executeDone.IsSet());
+    if (!deleteNow) shared_->detached = true;
+  }
+  // Completed, or never started: nothing else will ever touch the object.
+  if (deleteNow) delete this;
 }
 
 bool TThread::TerminateAll(unsigned waitMs) {

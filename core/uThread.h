@@ -46,6 +46,10 @@ class TThread {
   TThreadPriority Priority = TThreadPriority::tpNormal;
   TWaitHandle Handle() const;  // signalled once Execute and OnTerminate have both run
   void WaitFor();              // blocks until Execute has returned
+  // The owner lets go: a thread that has completed (or never started) is
+  // deleted now; a running one deletes itself once Execute has returned, and
+  // its OnTerminate no longer runs. The owner must not touch it afterwards.
+  void Detach();
   bool Finished() const;       // Execute has returned
 
   // At exit: ask every live thread to stop and wait at most waitMs for them.

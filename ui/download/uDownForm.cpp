@@ -13,6 +13,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <memory>
 
 TDownForm* DownForm = nullptr;
 
@@ -77,11 +78,14 @@ TDownForm::TDownForm() : TSkinForm(QStringLiteral("TDownForm"), 405, 162) {
 
 TDownForm::~TDownForm() {
   // Neither the handler nor a display call may reach a dialog that is gone.
+  // The dialog owns its threads: each is stopped and handed to its thread,
+  // which frees it at its end (it reads nothing of the dialog once detached).
   for (TDownThread* t : FThreads) {
-    t->OnTerminate = nullptr;
     t->DetachView();
     t->Terminate();
+    t->Detach();
   }
+  FThreads.clear();
   if (DownForm == this) DownForm = nullptr;
 }
 
@@ -109,8 +113,11 @@ bool TDownForm::ChooseDestination() {
   thread->Url = Url;
   thread->FileName = destination;
   thread->ReadTimeout = ReadTimeout;
-  thread->FreeOnTerminate = true;
-  thread->OnTerminate = [this](TThread& t) { DownloadFinished(t); };
+  thread->FreeOnTerminate = false;
+  thread->OnTerminate = [this](TThread& t) {
+    std::unique_ptr<TThread> done(&t);  // deleted once its completion has run
+    DownloadFinished(t);
+  };
   FDownThread = thread;
   FThreads.push_back(thread);
   thread->Start();

@@ -88,6 +88,7 @@ TMainForm::TMainForm(const TShellHooks& hooks)
   MainForm = this;
   setObjectName(QStringLiteral("TMainForm"));
   setWindowTitle(QStringLiteral("Korvane"));
+  setWindowIcon(ProgramIcon());  // what task bars and Alt-Tab show
   setFixedSize(750, 550);
   setFont(SkinFont(QStringLiteral("Tahoma"), 11));
   FormCreate(hooks);
@@ -171,10 +172,7 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
 
   RunSkinGuarded([&] { LoadSkin(); });
 
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect g = screen->availableGeometry();
-    move(g.center() - QPoint(375, 275));
-  }
+  CentreOnScreen(this);
 
   CurrentStep = 1;
   RunSkinGuarded([&] { ShowStep(1, true); });
@@ -196,12 +194,26 @@ void TMainForm::LoadSkin() {
 }
 
 TMainForm::~TMainForm() {
+  EndRun();
+  if (FMessageFetch) FMessageFetch->Detach();  // its completion would find no window
+  FMessageFetch = nullptr;
+  if (MainForm == this) MainForm = nullptr;
+}
+
+void TMainForm::SaveRunState() {
+  State.SaveSettings();
+  if (!State.TempFolder.empty()) std::remove((State.TempFolder + "ccc3").c_str());
+}
+
+void TMainForm::EndRun() {
+  if (FRunEnded) return;
+  FRunEnded = true;
   delete TrayIcon;  // the icon goes with the program
   TrayIcon = nullptr;
   if (FPlatformWindow) KorvaneUnregisterWindow(FPlatformWindow);
-  State.SaveSettings();
-  if (!State.TempFolder.empty()) std::remove((State.TempFolder + "ccc3").c_str());
-  if (MainForm == this) MainForm = nullptr;
+  FPlatformWindow = nullptr;
+  SaveRunState();
+  FlushWindowSystem();  // the icon's removal reaches the tray even if the process ends at once
 }
 
 void TMainForm::RegisterPlatformWindow() {

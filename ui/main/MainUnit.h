@@ -27,12 +27,20 @@ class TWizardPage;
 
 // The restore message a second start posts to the first (WM_APP + 129).
 constexpr UINT WM_KORVANE_RESTORE = 32897;
+// At exit the workers get this long to stop before the process ends without them.
+constexpr unsigned ExitWaitMs = 3000;
 
 class TMainForm : public QWidget {
   Q_OBJECT
  public:
   explicit TMainForm(const TShellHooks& hooks = TShellHooks());
-  ~TMainForm() override;  // SaveSettings, then deletes TempFolder + "ccc3"
+  ~TMainForm() override;  // EndRun, if the program has not run it yet
+
+  // The end of the run, however it comes (once): the tray icon goes, then
+  // SaveRunState. The program calls it when its message loop has ended.
+  void EndRun();
+  // SaveSettings, then deletes TempFolder + "ccc3" (also at the session's end).
+  void SaveRunState();
 
   TKorvaneState State;
   TSettings& Settings() { return State.Settings; }
@@ -129,6 +137,8 @@ class TMainForm : public QWidget {
   std::mutex FRectLock;
   int FRect[4] = {0, 0, 750, 550};
   bool FClosing = false;
+  bool FRunEnded = false;
+  TThread* FMessageFetch = nullptr;  // the running message fetch, owned
 };
 
 extern TMainForm* MainForm;

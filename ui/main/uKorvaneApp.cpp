@@ -8,14 +8,19 @@
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uSplash.h"
+#include "ui/widgets/uX11.h"
 
+#include <consoleapi.h>
 #include <errhandlingapi.h>
 #include <synchapi.h>
 #include <winerror.h>
 #include <winuser.h>
 
 #include <QApplication>
+#include <QSessionManager>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,6 +36,28 @@ const char* KorvaneMutexName() {
   return name.c_str();
 }
 
+namespace {
+
+// SIGINT, SIGHUP and SIGTERM arrive here on the platform layer's thread: the
+// program ends the way the tray's "Exit" ends it, from the event loop.
+BOOL WINAPI OnCtrlEvent(DWORD) {
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+  return TRUE;
+}
+
+}  // namespace
+
+std::string MissingDisplayReason() {
+  if (std::getenv("QT_QPA_PLATFORM")) return {};  // the platform is chosen explicitly
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (wayland && *wayland) return {};
+  const char* x11 = std::getenv("DISPLAY");
+  if (!x11 || !*x11) return "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
+  if (!X11DisplayReachable(x11)) return std::string("cannot open the display \"") + x11 + "\"";
+  return {};
+}
+
 int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
   // 1. Single instance.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, KorvaneMutexName());
@@ -43,6 +70,14 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
   }
   // Only the first argument is looked at, exactly "-t"; before Qt takes its own options out.
   const bool startHidden = argc > 1 && std::strcmp(argv[1], "-t") == 0;
+
+  // Without a window system there is nothing to show: one line, not Qt's abort.
+  const std::string noDisplay = MissingDisplayReason();
+  if (!noDisplay.empty()) {
+    std::fprintf(stderr, "korvane: %s; Korvane needs a desktop session\n", noDisplay.c_str());
+    CloseHandle(mutex);
+    return 1;
+  }
 
   // 3. The application and its windows.
   int exitCode = 0;
@@ -71,14 +106,31 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
       splash->MarkDone();
     else
       MainForm->show();
+    // Every way out ends the message loop: the Close button, the tray's
+    // "Exit", WM_CLOSE, the termination signals and the session's end.
+    TMainForm& main = *MainForm;
+    SetConsoleCtrlHandler(OnCtrlEvent, TRUE);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) {
+      main.SaveRunState();  // the session may end the process before the loop returns
+      main.CloseProgram();
+    });
+
     // 5. The message loop.
-    MainForm->CurrentStep = 1;
+    main.CurrentStep = 1;
     exitCode = app.exec();
 
-    // The end: no worker outlives the data it reads, then the windows go in
-    // reverse order; the main window last saves the settings and deletes "ccc3".
+    // The one end of the run, however it came.
+    SetConsoleCtrlHandler(OnCtrlEvent, FALSE);
+    main.EndRun();  // settings saved, "ccc3" deleted, the tray icon gone
+    // From here no worker reaches a window: a waiting call returns, completions are skipped.
     CloseUiQueue();
-    TThread::TerminateAll(3000);
+    if (!TThread::TerminateAll(ExitWaitMs)) {
+      // A worker still blocked in the network reads the run's state: the
+      // windows stay standing and the process ends here, its work done.
+      CloseHandle(mutex);
+      std::fflush(nullptr);
+      std::_Exit(exitCode);
+    }
     RemoveGzipErrorBox();
     while (!windows.empty()) windows.pop_back();
     InstallUiQueue(nullptr);

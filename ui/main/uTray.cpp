@@ -20,6 +20,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <memory>
 #include <vector>
 
 ITrayBackend::~ITrayBackend() = default;
@@ -29,10 +30,23 @@ namespace {
 class TQtTrayBackend : public ITrayBackend {
  public:
   explicit TQtTrayBackend(QObject* parent) : FIcon(new QSystemTrayIcon(parent)) {
-    QObject::connect(FIcon, &QSystemTrayIcon::messageClicked, [this] {
-      if (OnBalloonClick) OnBalloonClick();
+    // Qt reports any press on the icon while a balloon shows as a balloon
+    // click, followed at once by the press's own activation. Only a click on
+    // the balloon itself counts: the click is decided once the press's
+    // events are through, and an activation in between cancels it.
+    QObject::connect(FIcon, &QSystemTrayIcon::messageClicked, FIcon, [this] {
+      FBalloonClickPending = true;
+      QMetaObject::invokeMethod(
+          FIcon,
+          [this] {
+            if (!FBalloonClickPending) return;
+            FBalloonClickPending = false;
+            if (OnBalloonClick) OnBalloonClick();
+          },
+          Qt::QueuedConnection);
     });
-    QObject::connect(FIcon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason r) {
+    QObject::connect(FIcon, &QSystemTrayIcon::activated, FIcon, [this](QSystemTrayIcon::ActivationReason r) {
+      FBalloonClickPending = false;  // a press on the icon, not on the balloon
       if (r == QSystemTrayIcon::DoubleClick && OnDoubleClick) OnDoubleClick();
     });
   }
@@ -54,6 +68,7 @@ class TQtTrayBackend : public ITrayBackend {
 
  private:
   QSystemTrayIcon* FIcon;
+  bool FBalloonClickPending = false;
 };
 
 TTrayBackendFactory& BackendFactory() {
@@ -218,15 +233,21 @@ void TMainForm::UInfoTimerTimer() {
 }
 
 TWaitHandle TMainForm::FetchServerMessage() {
-  auto* thread = new TSSLRequestThread(true);  // lower priority, frees itself
+  auto* thread = new TSSLRequestThread(true);  // lower priority
+  // The window owns the fetch: it deletes it once the answer is processed;
+  // going first, it hands it to its thread (Detach), which frees it at its end.
+  thread->FreeOnTerminate = false;
   thread->UseTLS = false;
   thread->URL = UserMessageAddress();
   thread->ReadTimeout = MessageReadTimeoutMs;
-  QPointer<TMainForm> self(this);
-  thread->OnTerminate = [self](TThread& t) {
-    if (self) self->ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer);
+  thread->OnTerminate = [this](TThread& t) {
+    std::unique_ptr<TThread> done(&t);
+    if (FMessageFetch == &t) FMessageFetch = nullptr;
+    ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer);
   };
   TWaitHandle done = thread->Handle();
+  if (FMessageFetch) FMessageFetch->Detach();  // one fetch at a time; an older one is let go
+  FMessageFetch = thread;
   thread->Start();
   return done;
 }

@@ -79,9 +79,17 @@ TFrame2::TFrame2(TMainForm& main)
 }
 
 TFrame2::~TFrame2() {
-  // A scan still running must not report to a page that is gone.
+  // The page owns the running scan, which reads the page and the window's
+  // state: it is asked to stop and waited for, then given to its thread to
+  // free. (The program closes the UI queue first, so the scan cannot be
+  // waiting for this thread meanwhile.)
   *FAlive = false;
-  if (ScanThread) ScanThread->Terminate();
+  if (ScanThread) {
+    ScanThread->Terminate();
+    ScanThread->WaitFor();
+    ScanThread->Detach();
+    ScanThread = nullptr;
+  }
 }
 
 int TFrame2::SectionCount() const { return sgGuidList->Tag; }
@@ -105,13 +113,14 @@ void TFrame2::PreparePage() {
 
   auto* scan = new TScanThread(Main().State, *this);
   scan->Priority = TThreadPriority::tpNormal;
-  scan->FreeOnTerminate = true;
+  // Owned by the page: deleted once ScanFinished has run (the page's
+  // destructor hands over a scan that never finished).
+  scan->FreeOnTerminate = false;
   scan->CertWaitMs = CertWaitMs;
   scan->ReadTimeoutMs = ReadTimeoutMs;
-  std::weak_ptr<bool> alive = FAlive;
-  scan->OnTerminate = [this, alive](TThread& t) {
-    if (alive.expired() || !*alive.lock()) return;
-    ScanFinished(static_cast<TScanThread&>(t));
+  scan->OnTerminate = [this](TThread& t) {
+    std::unique_ptr<TScanThread> done(static_cast<TScanThread*>(&t));
+    ScanFinished(*done);
   };
   ScanThread = scan;
   scan->Start();

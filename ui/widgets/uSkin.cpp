@@ -3,6 +3,11 @@
 #include "ui/widgets/uSkinControls.h"
 
 #include <QBitmap>
+#include <QBuffer>
+#include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
+#include <QScreen>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -290,4 +295,28 @@ void RunSkinGuarded(const std::function<void()>& handler) {
   } catch (const ESkinError& e) {
     ShowSkinError(e.what());
   }
+}
+
+void CentreOnScreen(QWidget* window) {
+  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect g = screen->availableGeometry();
+  // QRect::center() rounds the far edge down, which put windows a pixel up and left.
+  window->move(g.x() + (g.width() - window->width()) / 2, g.y() + (g.height() - window->height()) / 2);
+}
+
+QIcon ProgramIcon() {
+  QFile file(QStringLiteral(":/rcdata/MAINICON"));
+  if (!file.open(QIODevice::ReadOnly)) return QIcon();
+  QByteArray data = file.readAll();
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer, "ico");
+  QIcon icon;
+  // Every size the icon file carries (16 and 32 pixels).
+  for (int i = 0; i < std::max(reader.imageCount(), 1); ++i) {
+    if (i > 0 && !reader.jumpToImage(i)) break;
+    const QImage image = reader.read();
+    if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+  }
+  return icon;
 }

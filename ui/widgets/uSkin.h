@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIcon>
 #include <QImage>
 #include <QRegion>
 
@@ -42,6 +43,11 @@ void RoundCloseButtonCorners(QImage& bitmap);
 QRegion RoundRectRegion(int width, int height, int ew, int eh);
 // Shapes a top-level window once, at creation.
 void SetRoundWindowRegion(QWidget* window, int width, int height, int ew, int eh);
+
+// Places a window exactly in the middle of its screen's available area.
+void CentreOnScreen(QWidget* window);
+// The program's icon "MAINICON" (16 and 32 pixels) for every window.
+QIcon ProgramIcon();
 
 // Makes `source` drag its top-level window with the left button (the window
 // system's move; a manual move where the platform has none). Other buttons

@@ -1,5 +1,7 @@
 #include "ui/widgets/uSkinForm.h"
 
+#include "ui/widgets/uSkin.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -19,6 +21,7 @@ TSkinForm::TSkinForm(const QString& name, int clientWidth, int clientHeight, boo
   if (!plainBorderless) flags |= Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
   setWindowFlags(flags);
   setWindowTitle(QStringLiteral("Korvane"));
+  setWindowIcon(ProgramIcon());  // what task bars and Alt-Tab show
   setFixedSize(clientWidth, clientHeight);
   setModal(true);
 }
@@ -34,10 +37,7 @@ int TSkinForm::ShowModal() {
   if (FInModalRun) return mrCancel;  // already up: a second run of the same dialog cannot nest
   FModalResult = mrNone;
   FInModalRun = true;
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect g = screen->availableGeometry();
-    move(g.center() - QPoint(width() / 2, height() / 2));
-  }
+  CentreOnScreen(this);
   FormShow();
   TModalHook hook = ModalHook ? ModalHook : GlobalHook();
   if (hook) {

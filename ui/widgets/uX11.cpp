@@ -27,3 +27,23 @@ void SetX11WindowClass(QWidget* window, const char* instance, const char* classN
   (void)className;
 #endif
 }
+
+bool X11DisplayReachable(const char* display) {
+#ifdef KORVANE_HAVE_XCB
+  xcb_connection_t* c = xcb_connect(display, nullptr);
+  const bool ok = c && xcb_connection_has_error(c) == 0;
+  if (c) xcb_disconnect(c);
+  return ok;
+#else
+  (void)display;
+  return true;  // Qt finds out for itself
+#endif
+}
+
+void FlushWindowSystem() {
+#ifdef KORVANE_HAVE_XCB
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 && x11->connection()) xcb_flush(x11->connection());
+#endif
+}

@@ -1,0 +1,346 @@
+// The program's end while work runs, in the real program under Xvfb: a scan
+// in its device phase, in its exchange and in its certificate wait, and the
+// companion download, each ended by the Close button, the tray's "Exit",
+// WM_CLOSE or SIGTERM. Every way ends with status 0, the settings saved and
+// "ccc3" gone. The update server is a loopback server that holds the request
+// of the phase under test unanswered, so the work is still running at exit.
+// Skipped with a message where Xvfb or xdotool is missing.
+#include "net/NetTestServers.h"
+#include "ui/main/XvfbDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Bin(const std::string& rel) { return std::string(std::getenv("KORVANE_BINARY_DIR")) + "/" + rel; }
+
+std::string Capture(const std::string& cmd) {
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return {};
+  std::string out;
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p)) out += buf;
+  ::pclose(p);
+  return out;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return done();
+}
+
+// A machine whose device phase lasts: many devices over a few classes.
+void WriteLargeMachine(const std::string& dir, int devices) {
+  static const char* const kGuids[] = {"{4D36E968-E325-11CE-BFC1-08002BE10318}",
+                                       "{4D36E972-E325-11CE-BFC1-08002BE10318}",
+                                       "{4D36E97D-E325-11CE-BFC1-08002BE10318}"};
+  static const char* const kNames[] = {"Display adapters", "Network adapters", "System devices"};
+  std::ostringstream json, reg;
+  json << "{\n \"classes\": [\n";
+  reg << "Windows Registry Editor Version 5.00\r\n\r\n";
+  int made = 0;
+  for (int c = 0; c < 3; ++c) {
+    json << (c ? ",\n" : "") << "  {\"guid\": \"" << kGuids[c] << "\", \"description\": \"" << kNames[c]
+         << "\", \"devices\": [\n";
+    for (int d = 0; d < devices / 3; ++d, ++made) {
+      char key[8];
+      std::snprintf(key, sizeof key, "%04d", d);
+      json << (d ? ",\n" : "") << "   {\"properties\": {\"DEVICEDESC\": \"Device " << made
+           << "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" << made << "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"],"
+           << " \"DRIVER\": \"" << kGuids[c] << "\\\\" << key << "\"}}";
+      reg << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" << kGuids[c] << "\\" << key
+          << "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1\"\r\n\r\n";
+    }
+    json << "\n  ]}";
+  }
+  json << "\n ]\n}\n";
+  std::ofstream(dir + "/devices.json") << json.str();
+  std::ofstream(dir + "/system.reg") << reg.str();
+}
+
+// What is running when the program is told to end.
+enum class Work { DevicePhase, Exchange, CertificateWait, CompanionDownload };
+// How it is told.
+enum class Way { CloseButton, TrayExit, WmClose, Sigterm };
+
+struct ExitCase {
+  const char* name;
+  Work work;
+  Way way;
+};
+
+class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
+ protected:
+  void SetUp() override {
+    for (const char* prog : {"Xvfb", "xwininfo", "xdotool"})
+      if (!TXvfbDisplay::OnPath(prog)) GTEST_SKIP() << prog << " missing (scripts/bootstrap installs it)";
+    if (GetParam().way == Way::TrayExit && !TXvfbDisplay::OnPath("trayer")) GTEST_SKIP() << "trayer missing";
+    char tmpl[] = "/tmp/kvexitXXXXXX";
+    root_ = ::mkdtemp(tmpl);
+    machine_ = root_ + "/machine";
+    fs::create_directories(machine_);
+    fs::create_directories(root_ + "/run");
+    ::chmod((root_ + "/run").c_str(), 0700);
+    // On a loaded shared machine Xvfb now and then fails all its tries.
+    if (!xvfb_.Start()) GTEST_SKIP() << "Xvfb did not start";
+    display_ = xvfb_.Display();
+    env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + machine_ + " XDG_RUNTIME_DIR=" +
+           root_ + "/run ";
+  }
+  void TearDown() override {
+    server_stopping_ = true;  // releases a held request
+    for (pid_t p : started_) {
+      ::kill(p, SIGKILL);
+      ::waitpid(p, nullptr, 0);
+    }
+    server_.reset();
+    xvfb_.Stop();
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+
+  // The update server and the vendor site: the request of the work under
+  // test is held until the server stops; everything before it is answered.
+  void StartServer(Work work) {
+    server_ = std::make_unique<nettest::RawServer>([this, work](int fd, const std::string& request) {
+      const auto hold = [this] {
+        while (!server_stopping_) std::this_thread::sleep_for(20ms);
+      };
+      const std::string line = request.substr(0, request.find("\r\n"));
+      if (line.find("/isavail.txt") != std::string::npos) {
+        if (work == Work::Exchange) return hold();
+        nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+      } else if (line.find("/cacert.txt") != std::string::npos) {
+        hold();  // the certificate wait
+      } else if (line.find("Sweepline.exe") != std::string::npos) {
+        // The installer's first bytes, then nothing more.
+        nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 50000000\r\n\r\n" + std::string(65536, 'x'));
+        hold();
+      } else {
+        hold();  // the message of the day, the upload: never answered here
+      }
+    });
+    ASSERT_TRUE(server_->Ok());
+  }
+
+  void WriteSettings(bool closeToTray) {
+    const std::string base = server_->Base();
+    std::ofstream reg(machine_ + "/user.reg");
+    reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]\n"
+        << "\"CACertData\"=\"-----BEGIN CERTIFICATE-----\"\n"
+        << "\"CloseToTray\"=dword:0000000" << (closeToTray ? 1 : 0) << "\n"
+        << "\"UpdateURL\"=\"" << base << "\"\n"
+        << "\"SecureUpdateURL\"=\"" << base << "\"\n"
+        << "\"VendorURL\"=\"" << base << "\"\n";
+  }
+
+  pid_t Start() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c", ("exec " + env_ + Bin("app/korvane") + " >" + root_ + "/stderr.txt 2>&1").c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    started_.push_back(pid);
+    return pid;
+  }
+  int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        started_.erase(std::remove(started_.begin(), started_.end(), pid), started_.end());
+        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return -1;
+  }
+
+  // Top-left corner of the window of a class, from the window system ("" when not mapped).
+  bool WindowOrigin(const std::string& className, int& x, int& y) {
+    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
+    const size_t at = tree.find("\"" + className + "\")");
+    if (at == std::string::npos) return false;
+    const size_t lineStart = tree.rfind('\n', at) + 1;
+    const size_t idStart = tree.find("0x", lineStart);
+    const std::string id = tree.substr(idStart, tree.find(' ', idStart) - idStart);
+    const std::string info = Capture("DISPLAY=" + display_ + " xwininfo -id " + id + " 2>/dev/null");
+    if (info.find("IsViewable") == std::string::npos) return false;
+    const size_t ax = info.find("Absolute upper-left X:"), ay = info.find("Absolute upper-left Y:");
+    if (ax == std::string::npos || ay == std::string::npos) return false;
+    x = std::atoi(info.c_str() + ax + 22);
+    y = std::atoi(info.c_str() + ay + 22);
+    return true;
+  }
+  void Click(int x, int y, int button = 1) {
+    Capture("DISPLAY=" + display_ + " xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+            " sleep 0.2 click " + std::to_string(button));
+  }
+  bool Requested(const std::string& path) {
+    for (const std::string& r : server_->Requests())
+      if (r.substr(0, r.find("\r\n")).find(path) != std::string::npos) return true;
+    return false;
+  }
+  // The program's tray icon inside trayer's panel: its centre on the screen.
+  bool TrayIconCentre(int& x, int& y) {
+    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
+    const size_t panel = tree.find("(\"panel\" \"trayer\")");
+    if (panel == std::string::npos) return false;
+    const size_t at = tree.find("\"Korvane\": (\"korvane\"", panel);
+    if (at == std::string::npos) return false;
+    const size_t lineStart = tree.rfind('\n', at) + 1;
+    const size_t idStart = tree.find("0x", lineStart);
+    const std::string id = tree.substr(idStart, tree.find(' ', idStart) - idStart);
+    const std::string info = Capture("DISPLAY=" + display_ + " xwininfo -id " + id + " 2>/dev/null");
+    const size_t ax = info.find("Absolute upper-left X:"), ay = info.find("Absolute upper-left Y:");
+    const size_t w = info.find("Width:"), h = info.find("Height:");
+    if (ax == std::string::npos || ay == std::string::npos || w == std::string::npos || h == std::string::npos)
+      return false;
+    x = std::atoi(info.c_str() + ax + 22) + std::atoi(info.c_str() + w + 6) / 2;
+    y = std::atoi(info.c_str() + ay + 22) + std::atoi(info.c_str() + h + 7) / 2;
+    return true;
+  }
+  void StartTrayer() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("DISPLAY", display_.c_str(), 1);
+      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+               "--height", "24", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    started_.push_back(pid);
+  }
+  fs::path FindCertificate() {
+    for (const auto& e : fs::recursive_directory_iterator(machine_))
+      if (e.path().filename() == "ccc3") return e.path();
+    return {};
+  }
+
+  std::string root_, machine_, display_, env_;
+  TXvfbDisplay xvfb_;
+  std::unique_ptr<nettest::RawServer> server_;
+  std::atomic<bool> server_stopping_{false};
+  std::vector<pid_t> started_;
+};
+
+TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
+  const ExitCase c = GetParam();
+  if (c.work == Work::DevicePhase) WriteLargeMachine(machine_, 9000);
+  StartServer(c.work);
+  WriteSettings(false);
+  if (c.way == Way::TrayExit) StartTrayer();
+
+  const pid_t pid = Start();
+  int wx = 0, wy = 0;
+  ASSERT_TRUE(WaitUntil([&] { return WindowOrigin("TMainForm", wx, wy); }, 30s))
+      << "no window: status " << WaitExit(pid, 100ms) << "\n" << ReadFile(root_ + "/stderr.txt");
+  std::this_thread::sleep_for(3s);  // the splash (modal, two seconds from the start) is gone
+  ASSERT_TRUE(WindowOrigin("TMainForm", wx, wy)) << "the window went: status " << WaitExit(pid, 100ms) << "\n"
+                                                 << ReadFile(root_ + "/stderr.txt");
+  const fs::path ccc3 = FindCertificate();
+  ASSERT_FALSE(ccc3.empty()) << "ccc3 written at start";
+
+  // The work under test, started as the user starts it.
+  if (c.work == Work::CompanionDownload) {
+    Click(wx + 13 + 292 + 20, wy + 145 + 343 + 6);  // "Install Now"
+    ASSERT_TRUE(WaitUntil([&] { return Requested("Sweepline.exe"); }, 20s)) << "the download did not start";
+  } else {
+    Click(wx + 13 + 471 + 75, wy + 145 + 328 + 16);  // "Scan Now"
+    if (c.work == Work::DevicePhase) {
+      std::this_thread::sleep_for(1500ms);
+      ASSERT_FALSE(Requested("/isavail.txt")) << "the device phase was over before the exit";
+    } else if (c.work == Work::Exchange) {
+      ASSERT_TRUE(WaitUntil([&] { return Requested("/isavail.txt"); }, 30s)) << "the exchange did not begin";
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return Requested("/cacert.txt"); }, 30s)) << "the certificate fetch did not begin";
+    }
+  }
+
+  // What the program saves at exit is written afresh: the hive goes now.
+  fs::remove(machine_ + "/user.reg");
+
+  switch (c.way) {
+    case Way::CloseButton:
+      Click(wx + 694 + 20, wy + 7);
+      break;
+    case Way::TrayExit: {
+      int ix = 0, iy = 0;
+      ASSERT_TRUE(WaitUntil([&] { return TrayIconCentre(ix, iy); }, 15s)) << "the icon did not dock";
+      // The menu on a right-click; its last item is "Exit". Under load the
+      // menu may open late: the keys are tried again while the program runs.
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        Click(ix, iy, 3);
+        std::this_thread::sleep_for(1500ms);
+        Capture("DISPLAY=" + display_ + " xdotool key Up sleep 0.3 key Return");
+        const auto ended = [pid] {
+          siginfo_t info{};
+          return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+        };
+        if (WaitUntil(ended, 5s)) break;
+      }
+      break;
+    }
+    case Way::WmClose:
+      Capture(env_ + Bin("tests/ui/main/shell_platform_probe") + " post TMainForm Korvane 16");
+      break;
+    case Way::Sigterm:
+      ::kill(pid, SIGTERM);
+      break;
+  }
+  EXPECT_EQ(WaitExit(pid, 20s), 0) << ReadFile(root_ + "/stderr.txt");
+  server_stopping_ = true;
+
+  const std::string hive = ReadFile(machine_ + "/user.reg");
+  EXPECT_NE(hive.find("[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]"), std::string::npos)
+      << "the settings were not saved at exit:\n" << hive;
+  EXPECT_NE(hive.find("\"AutoRun\""), std::string::npos) << hive;
+  EXPECT_FALSE(fs::exists(ccc3)) << "ccc3 left behind";
+  EXPECT_EQ(ReadFile(root_ + "/stderr.txt").find("ERROR: AddressSanitizer"), std::string::npos)
+      << ReadFile(root_ + "/stderr.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnyWork, ExitWhileWorking,
+    ::testing::Values(ExitCase{"DevicePhaseByClose", Work::DevicePhase, Way::CloseButton},
+                      ExitCase{"DevicePhaseBySigterm", Work::DevicePhase, Way::Sigterm},
+                      ExitCase{"ExchangeByTrayExit", Work::Exchange, Way::TrayExit},
+                      ExitCase{"ExchangeBySigterm", Work::Exchange, Way::Sigterm},
+                      ExitCase{"CertificateWaitByWmClose", Work::CertificateWait, Way::WmClose},
+                      ExitCase{"CertificateWaitByClose", Work::CertificateWait, Way::CloseButton},
+                      ExitCase{"CompanionDownloadBySigterm", Work::CompanionDownload, Way::Sigterm},
+                      ExitCase{"CompanionDownloadByTrayExit", Work::CompanionDownload, Way::TrayExit}),
+    [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
