@@ -1,6 +1,6 @@
 // An Xvfb server for the tests that need a real window system. Under load (or
-// beside another X server) Xvfb now and then dies while announcing its
-// display, so a start is tried again until the display answers.
+// beside another X server) Xvfb now and then dies while starting, so a start
+// is tried again, on another display number, until the display answers.
 #pragma once
 
 #include <chrono>
@@ -39,24 +39,23 @@ class TXvfbDisplay {
   }
 
  private:
+  // An explicit display number, different for each test process and try:
+  // with -displayfd every server starts its search at :0, and a server that
+  // loses that race removes the socket of the one that won it.
   void TryOnce() {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
+    static int next = 100 + static_cast<int>(::getpid() % 400) * 2;
+    const std::string d = ":" + std::to_string(next++);
     pid_ = ::fork();
     if (pid_ == 0) {
-      ::close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br",
+      ::execlp("Xvfb", "Xvfb", d.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br",
                static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::close(fds[1]);
-    char buf[32] = {};
-    const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
-    ::close(fds[0]);
-    std::string d = n > 0 ? ":" + std::string(buf, static_cast<size_t>(n)) : std::string();
-    while (!d.empty() && d.back() == '\n') d.pop_back();
-    for (int i = 0; !d.empty() && i < 50; ++i) {
+    for (int i = 0; i < 100; ++i) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {  // the number was taken: next try
+        pid_ = -1;
+        return;
+      }
       if (std::system(("DISPLAY=" + d + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
         display_ = d;
         return;
