@@ -127,8 +127,12 @@ TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1
     LoadJpegResource("PROGTOOL_BG", ts1DownProg->TextureOnBack());
     LoadJpegResource("ICODOWNTOOL", ts1ImIcoDown);
   });
-  ts1Label30->hide();
-  ts1Label31->hide();
+  // The area starts empty: the offer appears only when PreparePage finds the
+  // tool not installed.
+  for (QWidget* w : {static_cast<QWidget*>(ts1Label30), static_cast<QWidget*>(ts1Label31),
+                     static_cast<QWidget*>(ts1Label32), static_cast<QWidget*>(ts1Label33),
+                     static_cast<QWidget*>(ts1ImIcoDown)})
+    w->hide();
   SetCompanionArea(this);
 }
 

@@ -143,8 +143,12 @@ void TFrame4::ImBtnOKClick() {
 void TFrame4::ImBtnCancelMouseUp() { Leave(); }
 
 void TFrame4::Leave() {
-  if (Main().ResultsMark() > 0)
+  if (Main().ResultsMark() > 0) {
+    // Back to the list as it was; the header names the results page again
+    // (the page is not prepared, so its header is set here).
     Main().ShowStep(3, false);
-  else
+    Main().SetStepHeader(3);
+  } else {
     Main().ShowStep(1, true);
+  }
 }

@@ -7,8 +7,10 @@
 #include "ui/widgets/uSkinLabel.h"
 
 #include <QPainter>
+#include <QFontMetrics>
 #include <QPalette>
 
+#include <algorithm>
 #include <string>
 
 TDiagramPanel::TDiagramPanel(QWidget* parent, int left, int top) : QWidget(parent) {
@@ -50,8 +52,19 @@ void TDiagramPanel::ShowCounts(int percent, int32_t odDrivers, int32_t udDrivers
     p.drawImage((box.width() - pie.width()) / 2, (box.height() - pie.height()) / 2, pie);
   }
   ImDiag->SetPicture(box);
-  Label24->SetText(QStringLiteral(" - %1 (%2%)").arg(odDrivers).arg(percent));
-  Label25->SetText(QStringLiteral(" - %1 (%2%)").arg(udDrivers).arg(100 - percent));
+  const QString od = QStringLiteral(" - %1 (%2%)").arg(odDrivers).arg(percent);
+  const QString ud = QStringLiteral(" - %1 (%2%)").arg(udDrivers).arg(100 - percent);
+  // Counts of four and five digits still fit beside the legend: both labels
+  // step down together (13 to 11 pixels), as the start page's date does.
+  const int room = width() - Label24->x();
+  int px = 13;
+  for (; px > 11; --px) {
+    const QFontMetrics fm(SkinFont(QStringLiteral("Arial"), px));
+    if (std::max(fm.horizontalAdvance(od), fm.horizontalAdvance(ud)) <= room) break;
+  }
+  for (TSkinLabel* l : {Label24, Label25}) l->setFont(SkinFont(QStringLiteral("Arial"), px));
+  Label24->SetText(od);
+  Label25->SetText(ud);
 }
 
 void UpdateDiagrams(const TKorvaneState& state, TDiagramPanel* start, TDiagramPanel* results) {

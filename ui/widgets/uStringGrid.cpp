@@ -1,6 +1,8 @@
 #include "ui/widgets/uStringGrid.h"
 
+#include <QApplication>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -214,3 +216,16 @@ void TStringGrid::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TStringGrid::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TStringGrid::wheelEvent(QWheelEvent* event) {
+  // The wheel moves the list by whole rows (rows differ in height), so the top
+  // row is never cut: each notch moves the top by the desktop's wheel lines.
+  FWheelAngle += event->angleDelta().y();
+  const int notches = FWheelAngle / 120;
+  FWheelAngle -= notches * 120;
+  event->accept();
+  if (notches == 0) return;
+  QScrollBar* bar = verticalScrollBar();
+  const int top = std::clamp(TopRow() - notches * QApplication::wheelScrollLines(), 0, RowCount() - 1);
+  bar->setValue(std::min(RowTop(top), bar->maximum()));
+}

@@ -59,6 +59,7 @@ class TStringGrid : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   struct TRow {
@@ -76,4 +77,5 @@ class TStringGrid : public QAbstractScrollArea {
   int FDefaultRowHeight = 24;
   int FRow = 0;
   int FCol = 0;
+  int FWheelAngle = 0;  // wheel turn not yet worth a notch
 };

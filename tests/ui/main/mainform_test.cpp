@@ -14,6 +14,9 @@
 #include "korvane_window.h"
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -78,6 +81,29 @@ TEST_F(MainFormTest, CreationPreparesStepOneAndKnowsItsPaths) {
   EXPECT_TRUE(skinErrors_.empty());
   // The platform layer finds the window by class and caption.
   EXPECT_NE(FindWindowA("TMainForm", "Korvane"), nullptr);
+}
+
+// Task bars and Alt-Tab show the program's icon on every window, and the
+// windows sit exactly in the middle of the screen.
+TEST_F(MainFormTest, WindowsCarryTheProgramIconAndAreCentredExactly) {
+  const QIcon icon = main_->windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.availableSizes().size(), 2);
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32)));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const auto centred = [&](const QWidget& w) {
+    return w.pos() == QPoint(screen.x() + (screen.width() - w.width()) / 2,
+                             screen.y() + (screen.height() - w.height()) / 2);
+  };
+  EXPECT_TRUE(centred(*main_)) << main_->x() << "," << main_->y();
+  TInfoForm info;
+  EXPECT_FALSE(info.windowIcon().isNull());
+  info.ModalHook = [&](TSkinForm& f) {
+    EXPECT_TRUE(centred(f)) << f.x() << "," << f.y() << " on " << screen.width() << "x" << screen.height();
+    return mrOk;
+  };
+  info.ShowNotice("centred");
 }
 
 TEST_F(MainFormTest, ShowStepSwitchesPagesHeadersAndButtons) {

@@ -9,6 +9,8 @@
 #include "ui/main/uTray.h"
 #include "ui/pages/uWizardPage.h"
 
+#include <korvane_window.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -195,6 +197,44 @@ TEST_F(RealTrayTest, RightClickOpensTheTrayMenu) {
   QTest::mousePress(IconWidget(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
   EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
   main_->TrayMenu->close();
+}
+
+// Qt reports a press on the icon while a balloon shows as a balloon click;
+// only a click on the balloon itself (or a double-click on the icon) is one.
+TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
+  StartTray();
+  main_ = std::make_unique<TMainForm>();
+  ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
+  main_->hide();
+  int opened = 0;
+  KorvaneSetShellExecuteHook([&](const std::string&, const std::string&, const std::string&) {
+    ++opened;
+    return true;
+  });
+  main_->MessageShown = true;
+  main_->MessageUrl = "http://news.example/";
+  QWidget* tip = nullptr;
+  const auto balloon = [&] {
+    main_->ShowBalloon("Information", "News", 1, 60);
+    return WaitFor([&] { return (tip = TopLevelOfClass("QBalloonTip", true)) != nullptr; }, 5000);
+  };
+  for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+    ASSERT_TRUE(balloon());
+    QTest::mousePress(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
+    QTest::mouseRelease(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
+    if (button == Qt::RightButton) EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
+    QTest::qWait(300);
+    main_->TrayMenu->close();
+    EXPECT_EQ(opened, 0) << "a press on the icon opened the message's link";
+    EXPECT_FALSE(main_->isVisible()) << "a press on the icon showed the window";
+    EXPECT_EQ(main_->MessageUrl, "http://news.example/");
+  }
+  // The balloon itself: the pending link opens, once.
+  ASSERT_TRUE(balloon());
+  QTest::mouseClick(tip, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+  EXPECT_TRUE(WaitFor([&] { return opened == 1; }, 3000));
+  EXPECT_TRUE(main_->MessageUrl.empty());
+  KorvaneSetShellExecuteHook({});
 }
 
 TEST_F(RealTrayTest, IconAppearsWhenATrayAppearsAndAfterItRestarts) {

@@ -320,6 +320,10 @@ TEST_F(PagesServerTest, BackShowsTheSummaryAndSettingsRoundTrips) {
   EXPECT_EQ(main_->State.Settings.AutoRun, autoRun0);
   EXPECT_EQ(main_->State.Settings.ProxyHost, "");
   EXPECT_TRUE(f3->isVisibleTo(main_.get()));
+  // The header names the results page again, not the settings page.
+  EXPECT_EQ(Text(main_->Label1), QStringLiteral("Scanning of your system is completed"));
+  EXPECT_EQ(Text(main_->Label2), QStringLiteral("Now you can update out of date drivers..."));
+  EXPECT_EQ(main_->ResultsMark(), 1);
   EXPECT_EQ(f3->sgDrvList->Cell(7, 0), QStringLiteral("marker"));
 
   main_->ImBtnSettingsClick();
@@ -341,6 +345,7 @@ TEST_F(PagesServerTest, BackShowsTheSummaryAndSettingsRoundTrips) {
   EXPECT_EQ(s.ProxyLogin, "me");
   EXPECT_EQ(s.ProxyPassw, "s3cr");
   EXPECT_TRUE(f3->isVisibleTo(main_.get()));
+  EXPECT_EQ(Text(main_->Label1), QStringLiteral("Scanning of your system is completed"));
   EXPECT_EQ(f3->sgDrvList->RowCount(), rows);
   EXPECT_EQ(f3->sgDrvList->Cell(7, 0), QStringLiteral("marker"));
   main_->ImBtnSettingsClick();
@@ -574,4 +579,47 @@ TEST_F(PagesTest, StartPageSummaryDatesDiagramAndCompanionOffer) {
   EXPECT_EQ(Text(f->ts1Label31), QStringLiteral("(12%)..."));
   EXPECT_EQ(f->ts1DownProg->y(), TFrame1::kBarTop);
   EXPECT_TRUE(f->ToolDownloadRunning());
+}
+
+// The companion tool installed before the start: its area on the start page
+// stays empty from the first showing on (the offer never flashes up).
+TEST_F(PagesTest, InstalledCompanionLeavesTheAreaEmpty) {
+  UseMachine("xp-desktop");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  OpenWindow();
+  TFrame1* f = Frame1();
+  for (QWidget* w : {static_cast<QWidget*>(f->ts1ImIcoDown), static_cast<QWidget*>(f->ts1Label30),
+                     static_cast<QWidget*>(f->ts1Label31), static_cast<QWidget*>(f->ts1Label32),
+                     static_cast<QWidget*>(f->ts1Label33)})
+    EXPECT_FALSE(w->isVisibleTo(f)) << w->objectName().toStdString();
+  EXPECT_GE(f->ts1DownProg->y(), 371);  // the bar is parked below the page
+}
+
+// Counts of four and five digits fit beside the legend: the labels step down
+// a pixel size at a time, and their text ends inside the panel.
+TEST_F(PagesTest, DiagramCountLabelsFitLargeCounts) {
+  UseMachine("xp-desktop");
+  OpenWindow();
+  TDiagramPanel* panel = Frame1()->PanDiag;
+  struct Case { int32_t od, ud; };
+  for (const Case c : {Case{3, 7}, Case{2100, 9567}, Case{54321, 12345}}) {
+    TSettings& s = main_->State.Settings;
+    s.tDrivers = c.od + c.ud;
+    s.odDrivers = c.od;
+    s.udDrivers = c.ud;
+    s.LastScan = "7/23/2007 4:19:00 PM";
+    main_->ShowStep(1, true);
+    for (TSkinLabel* l : {panel->Label24, panel->Label25}) {
+      const QString text = Text(l);
+      EXPECT_TRUE(text.endsWith(QStringLiteral("%)"))) << text.toStdString();
+      const int right = l->x() + QFontMetrics(l->font()).horizontalAdvance(text);
+      EXPECT_LE(right, panel->width()) << text.toStdString() << " at " << l->font().pixelSize() << " px";
+      EXPECT_GE(l->width(), QFontMetrics(l->font()).horizontalAdvance(text)) << "the label cuts its text";
+    }
+    if (c.od < 10) EXPECT_EQ(panel->Label24->font().pixelSize(), 13);  // small counts keep the design's size
+  }
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 TEST(StringGrid, CellsRowsAndHitTesting) {
   TStringGrid g(nullptr, QStringLiteral("g"));
@@ -47,4 +49,37 @@ TEST(StringGrid, CellsRowsAndHitTesting) {
   EXPECT_EQ(g.RowCount(), 1);
   g.ClearRowCells(0);
   EXPECT_EQ(g.Cell(0, 0), QString());
+}
+
+// The wheel moves the list by whole rows, whatever their heights: after any
+// number of notches the top row starts at the list's top edge.
+TEST(StringGrid, WheelScrollsByWholeRows) {
+  TStringGrid g(nullptr, QStringLiteral("g"));
+  g.resize(200, 300);
+  g.SetDefaultRowHeight(20);
+  g.SetRowCount(60);
+  for (int r = 0; r < 60; r += 4) g.SetRowHeight(r, 32);  // class rows among driver rows
+  const auto wheel = [&](int angle) {
+    QWheelEvent e(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, angle), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(g.viewport(), &e);
+  };
+  const int lines = QApplication::wheelScrollLines();
+  wheel(-120);  // one notch down
+  EXPECT_EQ(g.TopRow(), lines);
+  EXPECT_EQ(g.CellRect(0, g.TopRow()).top(), 0) << "the top row is cut";
+  for (int i = 0; i < 5; ++i) wheel(-120);
+  EXPECT_EQ(g.CellRect(0, g.TopRow()).top(), 0);
+  EXPECT_GT(g.ScrollOffset(), 0);
+  wheel(-60);  // half a notch moves nothing yet
+  const int top = g.TopRow();
+  EXPECT_EQ(g.TopRow(), top);
+  wheel(-60);
+  EXPECT_GE(g.TopRow(), top);
+  EXPECT_EQ(g.CellRect(0, g.TopRow()).top(), 0);
+  for (int i = 0; i < 40; ++i) wheel(-120);  // to the end: the last row shows whole
+  EXPECT_EQ(g.CellRect(0, g.TopRow()).top(), 0);
+  EXPECT_LE(g.CellRect(0, 59).bottom(), g.viewport()->height());
+  for (int i = 0; i < 40; ++i) wheel(120);
+  EXPECT_EQ(g.ScrollOffset(), 0);
 }
