@@ -222,7 +222,9 @@ TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
     ASSERT_TRUE(balloon());
     QTest::mousePress(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
     QTest::mouseRelease(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
-    if (button == Qt::RightButton) EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
+    if (button == Qt::RightButton) {
+      EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
+    }
     QTest::qWait(300);
     main_->TrayMenu->close();
     EXPECT_EQ(opened, 0) << "a press on the icon opened the message's link";
