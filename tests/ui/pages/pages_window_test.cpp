@@ -620,6 +620,8 @@ TEST_F(PagesTest, DiagramCountLabelsFitLargeCounts) {
       EXPECT_LE(right, panel->width()) << text.toStdString() << " at " << l->font().pixelSize() << " px";
       EXPECT_GE(l->width(), QFontMetrics(l->font()).horizontalAdvance(text)) << "the label cuts its text";
     }
-    if (c.od < 10) EXPECT_EQ(panel->Label24->font().pixelSize(), 13);  // small counts keep the design's size
+    if (c.od < 10) {
+      EXPECT_EQ(panel->Label24->font().pixelSize(), 13);  // small counts keep the design's size
+    }
   }
 }
