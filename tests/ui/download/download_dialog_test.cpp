@@ -323,7 +323,7 @@ TEST_F(DownFormTest, CloseButtonStopsLikeCancel) {
 class StalledServer {
  public:
   StalledServer()
-      : srv_([this](int fd, const std::string&) {
+      : srv_([](int fd, const std::string&) {
           nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(1000, 's'));
           nettest::WaitPeerClose(fd, 10000);
         }) {}
