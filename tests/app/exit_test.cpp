@@ -5,6 +5,7 @@
 // "ccc3" gone. The update server is a loopback server that holds the request
 // of the phase under test unanswered, so the work is still running at exit.
 // Skipped with a message where Xvfb or xdotool is missing.
+#include "support/CommandOutput.h"
 #include "net/NetTestServers.h"
 #include "ui/main/XvfbDisplay.h"
 
@@ -34,16 +35,6 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string Bin(const std::string& rel) { return std::string(std::getenv("KORVANE_BINARY_DIR")) + "/" + rel; }
-
-std::string Capture(const std::string& cmd) {
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return {};
-  std::string out;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) out += buf;
-  ::pclose(p);
-  return out;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);

@@ -1,5 +1,6 @@
 // The real program under Xvfb: single instance across processes, "-t",
 // the settings after a first start, "ccc3" gone after a normal exit, the mask.
+#include "support/CommandOutput.h"
 #include "ui/main/XvfbDisplay.h"
 #include "support/ScratchFolder.h"
 
@@ -23,16 +24,6 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string Bin(const std::string& rel) { return std::string(std::getenv("KORVANE_BINARY_DIR")) + "/" + rel; }
-
-std::string Capture(const std::string& cmd) {
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return {};
-  std::string out;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) out += buf;
-  ::pclose(p);
-  return out;
-}
 
 bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
 

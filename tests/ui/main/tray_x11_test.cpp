@@ -2,6 +2,7 @@
 // trayer as the tray host. The icon, its menu on a right-click, the reminder
 // balloon and its click, the double-click, a tray that appears late or
 // restarts. Skipped with a message where Xvfb or trayer is missing.
+#include "support/CommandOutput.h"
 #include "XvfbDisplay.h"
 #include "shell_fixture.h"
 
@@ -86,16 +87,6 @@ class Trayer {
  private:
   pid_t pid_ = -1;
 };
-
-std::string Capture(const std::string& cmd) {
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return {};
-  std::string out;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) out += buf;
-  ::pclose(p);
-  return out;
-}
 
 bool WaitFor(const std::function<bool()>& done, int ms) {
   QElapsedTimer t;
