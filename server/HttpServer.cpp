@@ -92,9 +92,9 @@ bool ParseRange(const std::string& value, uint64_t size, uint64_t& first, uint64
                 bool& unsatisfiable) {
   unsatisfiable = false;
   if (value.rfind("bytes=", 0) != 0) return false;
-  std::string spec = value.substr(6);
-  if (spec.find(',') != std::string::npos) return false;
-  size_t dash = spec.find('-');
+  std::string byteRange = value.substr(6);
+  if (byteRange.find(',') != std::string::npos) return false;
+  size_t dash = byteRange.find('-');
   if (dash == std::string::npos) return false;
   auto number = [](const std::string& t, uint64_t& v) {
     if (t.empty() || t.size() > 19) return false;
@@ -105,7 +105,7 @@ bool ParseRange(const std::string& value, uint64_t size, uint64_t& first, uint64
     }
     return true;
   };
-  std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+  std::string a = byteRange.substr(0, dash), b = byteRange.substr(dash + 1);
   uint64_t x = 0, y = 0;
   if (a.empty()) {
     if (!number(b, y) || y == 0) return false;
