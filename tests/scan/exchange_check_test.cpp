@@ -40,17 +40,16 @@ class ExchangeCheckTool : public ::testing::Test {
 
   void SetValue(const char* name, const std::string& text) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   DWORD(text.size() + 1));
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
     RegCloseKey(key);
   }
   void SetNumber(const char* name, DWORD n) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&n), sizeof n);
     RegCloseKey(key);
@@ -79,9 +78,10 @@ TEST_F(ExchangeCheckTool, SuccessStoresLastScanAndTheFigures) {
   TFakeUpdateServer srv;
   SetValue(UpdateURLValueName, srv.HttpBase());
   SetValue(SecureUpdateURLValueName, srv.HttpsBase());
-  srv.SetAnswer("<dev><id>1</id><date>1-1-2010</date><vers>2</vers><vendor>V</vendor>"
-                "<url>http://127.0.0.1:1/a.zip</url></dev><errcode>2</errcode>"
-                "<errmsg>Heads up</errmsg>");
+  srv.SetAnswer(
+      "<dev><id>1</id><date>1-1-2010</date><vers>2</vers><vendor>V</vendor>"
+      "<url>http://127.0.0.1:1/a.zip</url></dev><errcode>2</errcode>"
+      "<errmsg>Heads up</errmsg>");
   TKorvaneState state;
   const TCheckResult r = Run(state);
   ASSERT_EQ(r.End, TScanEnd::Checked) << r.Cause.Text;
@@ -111,7 +111,8 @@ TEST_F(ExchangeCheckTool, ReportCarriesThePartnerTagOfTheProgramBesideIt) {
   ASSERT_EQ(r.End, TScanEnd::Checked) << r.Cause.Text;
   EXPECT_EQ(state.PartnerID, "acme2007x");
   const std::string report = exchangetest::Gunzip(srv.LastUpload().Content);
-  EXPECT_NE(report.find("\r\n<partner>acme2007x</partner>\r\n\r\n"), std::string::npos) << report.substr(0, 80);
+  EXPECT_NE(report.find("\r\n<partner>acme2007x</partner>\r\n\r\n"), std::string::npos)
+      << report.substr(0, 80);
 }
 
 TEST_F(ExchangeCheckTool, NoAnswerKeepsTheStoredFiguresAndNamesTheCause) {

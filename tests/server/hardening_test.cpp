@@ -70,7 +70,8 @@ std::string ReadUntilClosed(int fd, int ms, bool* closed = nullptr) {
   const auto end = Clock::now() + std::chrono::milliseconds(ms);
   if (closed) *closed = false;
   for (;;) {
-    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+    int left =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
     if (left <= 0) return out;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, left) <= 0) continue;
@@ -122,15 +123,18 @@ long RssKiB(pid_t pid) {
 const std::string kB = "--------120926072235123";
 
 std::string CheckBody(const std::string& packed) {
-  return "--" + kB + "\r\nContent-Disposition: form-data; name=\"drvlist\"; filename=\"/tmp/scanres.log.gz\"\r\n"
-         "Content-Type: application/x-www-form-urlencoded\r\n\r\n" + packed + "\r\n--" + kB + "--\r\n";
+  return "--" + kB +
+         "\r\nContent-Disposition: form-data; name=\"drvlist\"; filename=\"/tmp/scanres.log.gz\"\r\n"
+         "Content-Type: application/x-www-form-urlencoded\r\n\r\n" +
+         packed + "\r\n--" + kB + "--\r\n";
 }
 
 std::string CheckRequest(const std::string& body, const std::string& host = "127.0.0.1:443") {
   return "POST /remote/check_upd.php HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kB +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nHost: " + host +
          "\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
-         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n" + body;
+         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n" +
+         body;
 }
 
 const char* kCatalogue = "PCI\\VEN_8086&DEV_100E | 6-1-2024 | 8.4.13.0 | Intel | e1000.zip\n";
@@ -144,8 +148,8 @@ std::string TlsCheck(const UpdateServerProcess& s, double* seconds = nullptr) {
   c.enable_server_certificate_verification(false);
   c.set_read_timeout(10, 0);
   c.set_connection_timeout(10, 0);
-  auto res = c.Post("/remote/check_upd.php", CheckBody(Report()),
-                    ("multipart/form-data; boundary=" + kB).c_str());
+  auto res =
+      c.Post("/remote/check_upd.php", CheckBody(Report()), ("multipart/form-data; boundary=" + kB).c_str());
   if (seconds) *seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   return res ? res->body : "<no response>";
 }
@@ -216,25 +220,27 @@ TEST_F(Hardening, NoRequestRidesInAnUnreadBody) {
     std::string request;
   } cases[] = {
       // A body on a route that takes none.
-      {"body on a GET route",
-       "POST /isavail.txt HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(inner.size()) +
-           "\r\n\r\n" + inner},
+      {"body on a GET route", "POST /isavail.txt HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                  std::to_string(inner.size()) + "\r\n\r\n" + inner},
       // A refused upload: over the size limit, its bytes a request.
       {"oversize upload",
-       "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" +
-           kB + "\r\nContent-Length: 100000000\r\n\r\n" + inner},
+       "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + kB +
+           "\r\nContent-Length: 100000000\r\n\r\n" + inner},
       // A malformed form: refused, but its whole body is read first.
       {"broken multipart",
        "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=XX"
-       "\r\nContent-Length: " + std::to_string(broken.size() + inner.size()) + "\r\n\r\n" + broken + inner},
+       "\r\nContent-Length: " +
+           std::to_string(broken.size() + inner.size()) + "\r\n\r\n" + broken + inner},
       // A broken chunked body.
       {"broken chunks",
        "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-       "zz\r\n" + inner},
+       "zz\r\n" +
+           inner},
       // Both framings at once.
       {"length and chunked",
        "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n"
-       "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + inner},
+       "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" +
+           inner},
   };
   for (const auto& c : cases) {
     int fd = Connect(s.HttpPort());
@@ -416,9 +422,9 @@ TEST_F(Hardening, VersionAndHelp) {
   EXPECT_TRUE(std::regex_match(v.Out, std::regex("korvane-updsrv [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << v.Out;
   TRun h = RunProgram({"--help"}, dir_);
   EXPECT_TRUE(WIFEXITED(h.Status) && WEXITSTATUS(h.Status) == 0);
-  for (const char* flag : {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key",
-                           "--ca", "--public-base", "--log", "--threads", "--head-timeout",
-                           "--idle-timeout", "--version", "--help"})
+  for (const char* flag :
+       {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key", "--ca",
+        "--public-base", "--log", "--threads", "--head-timeout", "--idle-timeout", "--version", "--help"})
     EXPECT_NE(h.Out.find(flag), std::string::npos) << flag;
 }
 
@@ -484,8 +490,8 @@ TEST_F(Hardening, VendorCertificateAndFilesAreLeftAlone) {
     EXPECT_EQ(TlsCheck(s).rfind("<errcode>0</errcode>", 0), 0u);
   }
   {
-    UpdateServerProcess s(Options({"--cert", data + "/vendor.pem", "--key", data + "/vendor.key", "--ca",
-                                   data + "/chain.pem"}));
+    UpdateServerProcess s(Options(
+        {"--cert", data + "/vendor.pem", "--key", data + "/vendor.key", "--ca", data + "/chain.pem"}));
     auto r = httplib::Client("127.0.0.1", s.HttpPort()).Get("/cacert.txt");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, "the vendor's chain\n");
@@ -554,7 +560,8 @@ TEST_F(Hardening, AccessLogStartupLineAndReload) {
   EXPECT_EQ(TlsCheck(s).rfind("<errcode>0</errcode>", 0), 0u);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const std::string text = ReadAll(log);
-  const std::regex clf(R"re(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "([^"]*)" (\d{3}) (\d+|-))re");
+  const std::regex clf(
+      R"re(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "([^"]*)" (\d{3}) (\d+|-))re");
   std::vector<std::string> lines;
   for (size_t p = 0, nl; (nl = text.find('\n', p)) != std::string::npos; p = nl + 1)
     lines.push_back(text.substr(p, nl - p));

@@ -14,11 +14,10 @@ const std::string kB = "--------120926072235123";
 const std::string kType = "multipart/form-data; boundary=" + kB;
 
 // The client's upload layout, byte for byte.
-std::string ClientBody(const std::string& data, const std::string& path =
-                                                    "C:\\Documents and Settings\\u\\Temp\\scanres.log.gz") {
+std::string ClientBody(const std::string& data,
+                       const std::string& path = "C:\\Documents and Settings\\u\\Temp\\scanres.log.gz") {
   return "--" + kB + "\r\nContent-Disposition: form-data; name=\"drvlist\"; filename=\"" + path +
-         "\"\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + data + "\r\n--" + kB +
-         "--\r\n";
+         "\"\r\nContent-Type: application/x-www-form-urlencoded\r\n\r\n" + data + "\r\n--" + kB + "--\r\n";
 }
 
 }  // namespace
@@ -40,9 +39,10 @@ TEST(ServerMultipart, TheClientsUpload) {
 }
 
 TEST(ServerMultipart, SeveralPartsPreambleAndEmptyData) {
-  const std::string body = "preamble\r\n--XX\r\nContent-Disposition: form-data; name=a\r\n\r\n"
-                           "\r\n--XX  \r\ncontent-disposition: FORM-DATA; name=\"b\"\r\n\r\nbee\r\n"
-                           "--XX--\r\nepilogue";
+  const std::string body =
+      "preamble\r\n--XX\r\nContent-Disposition: form-data; name=a\r\n\r\n"
+      "\r\n--XX  \r\ncontent-disposition: FORM-DATA; name=\"b\"\r\n\r\nbee\r\n"
+      "--XX--\r\nepilogue";
   std::vector<TFormPart> parts;
   std::string err;
   ASSERT_TRUE(ParseMultipartForm("multipart/form-data; boundary=XX", body, parts, err)) << err;
@@ -103,7 +103,6 @@ TEST(ServerMultipart, WholeCheckRequest) {
            {"multipart/form-data; boundary=XX",
             "--XX\r\nContent-Disposition: form-data; name=\"other\"\r\n\r\nx\r\n--XX--\r\n"},
            {kType, ClientBody("not gzip")}}) {
-    EXPECT_EQ(AnswerCheckRequest(type, body, cat, o).rfind("<errcode>2</errcode><errmsg>", 0), 0u)
-        << body;
+    EXPECT_EQ(AnswerCheckRequest(type, body, cat, o).rfind("<errcode>2</errcode><errmsg>", 0), 0u) << body;
   }
 }

@@ -32,10 +32,17 @@ TEST(ServerArguments, Defaults) {
 TEST(ServerArguments, Options) {
   TServerOptions o;
   std::string err;
-  ASSERT_TRUE(Parse({"--http", "127.0.0.2:8080", "--https", "[::1]:8443", "--data", "/d",
-                     "--catalogue", "/c", "--messages", "/m", "--package-base", "http://x/p",
-                     "--force-errcode", "-4", "--force-errmsg", "Down", "--max-report", "1M",
-                     "--threads", "3", "--log", "--exit-with-parent"},
+  ASSERT_TRUE(Parse({"--http",          "127.0.0.2:8080",
+                     "--https",         "[::1]:8443",
+                     "--data",          "/d",
+                     "--catalogue",     "/c",
+                     "--messages",      "/m",
+                     "--package-base",  "http://x/p",
+                     "--force-errcode", "-4",
+                     "--force-errmsg",  "Down",
+                     "--max-report",    "1M",
+                     "--threads",       "3",
+                     "--log",           "--exit-with-parent"},
                     o, err))
       << err;
   EXPECT_EQ(o.HttpHost, "127.0.0.2");
@@ -105,14 +112,22 @@ TEST(ServerArguments, Refused) {
   std::string out;
   EXPECT_FALSE(Parse({"--version"}, o, err));
   EXPECT_TRUE(err.empty());
-  EXPECT_FALSE(ParseArguments(2, std::vector<const char*>{"korvane-updsrv", "--version"}.data(), o, err, &out));
+  EXPECT_FALSE(
+      ParseArguments(2, std::vector<const char*>{"korvane-updsrv", "--version"}.data(), o, err, &out));
   EXPECT_EQ(out, VersionLine() + "\n");
   EXPECT_EQ(VersionLine().rfind("korvane-updsrv ", 0), 0u);
   // --help names every option the parser takes.
-  for (const char* flag : {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key",
-                           "--ca", "--public-base", "--package-base", "--korvane-reg", "--force-errcode",
-                           "--force-errmsg", "--max-report", "--threads", "--head-timeout", "--idle-timeout",
-                           "--io-timeout", "--grace", "--log", "--no-log", "--exit-with-parent", "--version",
-                           "--help"})
+  for (const char* flag : {"--http",         "--https",
+                           "--data",         "--catalogue",
+                           "--messages",     "--cert",
+                           "--key",          "--ca",
+                           "--public-base",  "--package-base",
+                           "--korvane-reg",  "--force-errcode",
+                           "--force-errmsg", "--max-report",
+                           "--threads",      "--head-timeout",
+                           "--idle-timeout", "--io-timeout",
+                           "--grace",        "--log",
+                           "--no-log",       "--exit-with-parent",
+                           "--version",      "--help"})
     EXPECT_NE(Usage().find(std::string(flag) + " "), std::string::npos) << flag;
 }

@@ -50,8 +50,8 @@ class Installer : public ::testing::Test {
     ::chmod(installer_.c_str(), 0755);
     // A stand-in korvane-reg that notes its arguments, one a line.
     fakeReg_ = dir_ + "/fake-reg";
-    WriteTextFile(fakeReg_, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"" +
-                                dir_ + "/reg-calls\"\nexit ${FAKE_REG_EXIT:-0}\n");
+    WriteTextFile(fakeReg_, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"" + dir_ +
+                                "/reg-calls\"\nexit ${FAKE_REG_EXIT:-0}\n");
     ::chmod(fakeReg_.c_str(), 0755);
   }
   void TearDown() override {
@@ -83,8 +83,7 @@ TEST_F(Installer, SilentInstallIntoTheMachineFolder) {
   const std::string dest = machine + "/Program Files/Sweepline";
   ASSERT_TRUE(IsExecutableFile(dest + "/Sweepline.exe"));
   const std::string calls = ReadAll(dir_ + "/reg-calls");
-  EXPECT_NE(calls.find(std::string("add\n") + kKey + "\n/v\nInstallLocation\n/t\nREG_SZ\n/d\n" +
-                       dest + "\n"),
+  EXPECT_NE(calls.find(std::string("add\n") + kKey + "\n/v\nInstallLocation\n/t\nREG_SZ\n/d\n" + dest + "\n"),
             std::string::npos)
       << calls;
   // The installed program runs and notes its start beside itself.
@@ -109,10 +108,8 @@ TEST_F(Installer, KorvaneRegBesideTheInstallerAndFailures) {
   EXPECT_TRUE(IsExecutableFile(dir_ + "/dest/Sweepline.exe"));
   EXPECT_NE(ReadAll(dir_ + "/reg-calls").find("InstallLocation"), std::string::npos);
   // A failing registry tool fails the setup.
-  EXPECT_EQ(Install("KORVANE_REG='" + fakeReg_ + "' FAKE_REG_EXIT=1 SWEEPLINE_DEST='" + dir_ +
-                        "/dest2'",
-                    "/s"),
-            1);
+  EXPECT_EQ(
+      Install("KORVANE_REG='" + fakeReg_ + "' FAKE_REG_EXIT=1 SWEEPLINE_DEST='" + dir_ + "/dest2'", "/s"), 1);
   // No registry tool at all fails too.
   ::unlink((dir_ + "/Temp/korvane-reg").c_str());
   EXPECT_EQ(Install("KORVANE_REG='" + dir_ + "/none' SWEEPLINE_DEST='" + dir_ + "/dest3'", "/s"), 1);
@@ -133,6 +130,5 @@ TEST_F(Installer, RecordsInstallLocationWithTheRealKorvaneReg) {
                      "' /v InstallLocation > '" + out + "' 2>&1"),
             0)
       << ReadAll(out);
-  EXPECT_NE(ReadAll(out).find(machine + "/Program Files/Sweepline"), std::string::npos)
-      << ReadAll(out);
+  EXPECT_NE(ReadAll(out).find(machine + "/Program Files/Sweepline"), std::string::npos) << ReadAll(out);
 }

@@ -70,9 +70,11 @@ TEST(ExchangeProbe, OkAnywhereInTheTextCountsOthersDoNot) {
     int status;
     bool expected;
   } cases[] = {
-      {"ok", 200, true},       {"server is ok today", 200, true}, {"bookkeeping", 200, true},
-      {"OK", 200, false},      {"Ok", 200, false},                {"", 200, false},
-      {"ok", 404, false},      {"ok", 500, false},                {"ok", 302, false},
+      {"ok", 200, true},          {"server is ok today", 200, true},
+      {"bookkeeping", 200, true}, {"OK", 200, false},
+      {"Ok", 200, false},         {"", 200, false},
+      {"ok", 404, false},         {"ok", 500, false},
+      {"ok", 302, false},
   };
   for (const Case& c : cases) {
     srv.SetProbe(c.body, c.status);
@@ -81,9 +83,7 @@ TEST(ExchangeProbe, OkAnywhereInTheTextCountsOthersDoNot) {
 }
 
 TEST(ExchangeProbe, RefusedConnectionAndSilentServerMeanUnavailable) {
-  EXPECT_FALSE(IsInternetAvailableAt("http://127.0.0.1:" + std::to_string(DeadPort()) +
-                                         "/isavail.txt",
-                                     500));
+  EXPECT_FALSE(IsInternetAvailableAt("http://127.0.0.1:" + std::to_string(DeadPort()) + "/isavail.txt", 500));
   TFakeUpdateServer srv;
   srv.SetProbeDelayMs(3000);
   const auto t0 = std::chrono::steady_clock::now();

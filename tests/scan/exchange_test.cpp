@@ -42,12 +42,12 @@ struct Machine {
   int32_t guidCount = 3;
   Machine() {
     drv.resize(1);
-    drv.push_back(Rec("Display adapters", "{4D36E968-E325-11CE-BFC1-08002BE10318}", "VGA",
-                      u"PCI\\VEN_1", u"PCI\\CC_0300", "7-1-2001"));
-    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC",
-                      u"PCI\\VEN_2", u"PCI\\CC_0200", "1-2-2003"));
-    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC2",
-                      u"PCI\\VEN_3", u"PCI\\CC_0200", ""));
+    drv.push_back(Rec("Display adapters", "{4D36E968-E325-11CE-BFC1-08002BE10318}", "VGA", u"PCI\\VEN_1",
+                      u"PCI\\CC_0300", "7-1-2001"));
+    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC", u"PCI\\VEN_2",
+                      u"PCI\\CC_0200", "1-2-2003"));
+    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC2", u"PCI\\VEN_3",
+                      u"PCI\\CC_0200", ""));
     guid.resize(4);
     guid[1].Description = "Display adapters";
     guid[2].Description = "Network adapters";
@@ -60,9 +60,7 @@ struct Machine {
   }
 };
 
-std::string TempDir() {
-  return korvane::testing::MakeScratchFolder("kv-exchange-") + "/";
-}
+std::string TempDir() { return korvane::testing::MakeScratchFolder("kv-exchange-") + "/"; }
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -93,11 +91,9 @@ TEST(ExchangeReport, ExactTextWithHeaderBlocksAndEmptyDate) {
 
 TEST(ExchangeReport, NoRecordsIsTheHeaderOnlyAndCountNeverReadsPastTheList) {
   TDrvList empty(1);
-  EXPECT_EQ(Narrow(ComposeScanReport("7-64", "", empty, 0)),
-            "<os>7-64</os>\r\n<partner></partner>\r\n\r\n");
+  EXPECT_EQ(Narrow(ComposeScanReport("7-64", "", empty, 0)), "<os>7-64</os>\r\n<partner></partner>\r\n\r\n");
   // A count larger than the list is limited to the records that exist.
-  EXPECT_EQ(Narrow(ComposeScanReport("7-64", "", empty, 5)),
-            "<os>7-64</os>\r\n<partner></partner>\r\n\r\n");
+  EXPECT_EQ(Narrow(ComposeScanReport("7-64", "", empty, 5)), "<os>7-64</os>\r\n<partner></partner>\r\n\r\n");
 }
 
 TEST(ExchangeReport, ValuesAreInsertedUnescapedAndWideIdsKeptWhole) {
@@ -114,17 +110,13 @@ TEST(ExchangeAnswer, ExtractionRule) {
     std::u16string text;
     std::u16string expected;
   } cases[] = {
-      {u"<a>x</a>", u"x"},
-      {u"zz<a>hello</a><a>second</a>", u"hello"},
-      {u"<a></a>", u""},
-      {u"no tag", u""},
-      {u"<a>unclosed", u""},
-      {u"</a><a>closed first", u""},
+      {u"<a>x</a>", u"x"},     {u"zz<a>hello</a><a>second</a>", u"hello"},
+      {u"<a></a>", u""},       {u"no tag", u""},
+      {u"<a>unclosed", u""},   {u"</a><a>closed first", u""},
       {u"</a>x<a>y</a>", u""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(std::u16string(ExtractElement(c.text, u"<a>", u"</a>")), c.expected)
-        << Narrow(c.text);
+    EXPECT_EQ(std::u16string(ExtractElement(c.text, u"<a>", u"</a>")), c.expected) << Narrow(c.text);
   }
 }
 
@@ -134,15 +126,21 @@ TEST(ExchangeAnswer, DecimalReading) {
     TDecimalKind kind;
     int32_t value;
   } cases[] = {
-      {u"0", TDecimalKind::Ok, 0},           {u"42", TDecimalKind::Ok, 42},
-      {u"-7", TDecimalKind::Ok, -7},         {u"+3", TDecimalKind::Ok, 3},
-      {u"  12", TDecimalKind::Ok, 12},       {u"2147483647", TDecimalKind::Ok, 2147483647},
+      {u"0", TDecimalKind::Ok, 0},
+      {u"42", TDecimalKind::Ok, 42},
+      {u"-7", TDecimalKind::Ok, -7},
+      {u"+3", TDecimalKind::Ok, 3},
+      {u"  12", TDecimalKind::Ok, 12},
+      {u"2147483647", TDecimalKind::Ok, 2147483647},
       {u"-2147483648", TDecimalKind::Ok, INT32_MIN},
       {u"2147483648", TDecimalKind::OutOfRange, 0},
       {u"99999999999999999999", TDecimalKind::OutOfRange, 0},
-      {u"", TDecimalKind::NotDecimal, 0},    {u"-", TDecimalKind::NotDecimal, 0},
-      {u"12abc", TDecimalKind::NotDecimal, 0}, {u"0x10", TDecimalKind::NotDecimal, 0},
-      {u"1 ", TDecimalKind::NotDecimal, 0},  {u"one", TDecimalKind::NotDecimal, 0},
+      {u"", TDecimalKind::NotDecimal, 0},
+      {u"-", TDecimalKind::NotDecimal, 0},
+      {u"12abc", TDecimalKind::NotDecimal, 0},
+      {u"0x10", TDecimalKind::NotDecimal, 0},
+      {u"1 ", TDecimalKind::NotDecimal, 0},
+      {u"one", TDecimalKind::NotDecimal, 0},
   };
   for (const Case& c : cases) {
     int32_t v = -99;
@@ -263,7 +261,8 @@ TEST(ExchangeMerge, NonDecimalErrorCodeOrIdFails) {
 TEST(ExchangeMerge, IdsOutsideTheListNameNoRecordAndTheMergeGoesOn) {
   for (const std::u16string id : {u"0", u"4", u"-1", u"2147483647", u"99999999999"}) {
     Machine m;
-    const TAnswerMerge r = m.Merge(u"<dev><id>" + id + u"</id><date>x</date></dev>"
+    const TAnswerMerge r = m.Merge(u"<dev><id>" + id +
+                                   u"</id><date>x</date></dev>"
                                    u"<dev><id>2</id><date>y</date><url>u</url></dev>");
     EXPECT_EQ(r.odDrivers, 1) << Narrow(id);
     EXPECT_EQ(r.udDrivers, 2) << Narrow(id);
@@ -276,9 +275,10 @@ TEST(ExchangeMerge, IdsOutsideTheListNameNoRecordAndTheMergeGoesOn) {
 
 TEST(ExchangeMerge, UnclosedBlockIsTheLastOneRead) {
   Machine m;
-  const TAnswerMerge r = m.Merge(u"<dev><id>1</id><date>a</date><url>u</url></dev>"
-                                 u"<dev><id>2</id><date>b</date><url>v</url>"
-                                 u"<dev><id>3</id><date>c</date><url>w</url>");
+  const TAnswerMerge r = m.Merge(
+      u"<dev><id>1</id><date>a</date><url>u</url></dev>"
+      u"<dev><id>2</id><date>b</date><url>v</url>"
+      u"<dev><id>3</id><date>c</date><url>w</url>");
   EXPECT_EQ(m.drv[1].NewDate, "a");
   EXPECT_EQ(m.drv[2].NewDate, "b");
   EXPECT_EQ(m.drv[3].NewDate, "");

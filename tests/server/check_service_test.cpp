@@ -24,8 +24,8 @@ TCheckOptions Options() {
 }  // namespace
 
 TEST(ServerReport, ParsesTheClientsReport) {
-  std::string text = MakeReport({{"PCI\\A, PCI\\B", "PCI\\CC_0200", "6-21-2006", "Net card"},
-                                 {"", "", "", "Empty"}});
+  std::string text =
+      MakeReport({{"PCI\\A, PCI\\B", "PCI\\CC_0200", "6-21-2006", "Net card"}, {"", "", "", "Empty"}});
   TReport r;
   std::string err;
   ASSERT_TRUE(ParseReport(text, r, err)) << err;
@@ -47,7 +47,8 @@ TEST(ServerReport, HeaderOnlyReportHasNoDevices) {
   ASSERT_TRUE(ParseReport(MakeReport({}), r, err)) << err;
   EXPECT_TRUE(r.Devices.empty());
   // Plain "\n" line ends and values with '<' are fine too.
-  ASSERT_TRUE(ParseReport("<os>xp-32</os>\n<dev>\n<id>1</id>\n<devname><unknown></devname>\n</dev>\n", r, err))
+  ASSERT_TRUE(
+      ParseReport("<os>xp-32</os>\n<dev>\n<id>1</id>\n<devname><unknown></devname>\n</dev>\n", r, err))
       << err;
   EXPECT_EQ(r.Devices.at(0).DevName, "<unknown>");
 }
@@ -87,9 +88,9 @@ TEST(ServerCheck, AnswersOutOfDateDevicesInTheTaggedFormat) {
   TCatalogue cat = TCatalogue::Parse(kCatalogue);
   std::string report = MakeReport({
       {"PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086, PCI\\VEN_8086&DEV_100E", "PCI\\CC_0200", "6-1-2020"},
-      {"PCI\\VEN_8086&DEV_100E", "", "6-1-2024"},       // same date: up to date
-      {"PCI\\VEN_1AF4&DEV_1041", "", ""},               // empty date: out of date
-      {"ACPI\\PNP0303", "*PNP0303", "1-1-2020"},         // no package: empty URL
+      {"PCI\\VEN_8086&DEV_100E", "", "6-1-2024"},  // same date: up to date
+      {"PCI\\VEN_1AF4&DEV_1041", "", ""},          // empty date: out of date
+      {"ACPI\\PNP0303", "*PNP0303", "1-1-2020"},   // no package: empty URL
       {"USB\\UNKNOWN", "USB\\Class_03", "1-1-2000"},
   });
   std::string answer = AnswerUpload(GzipPack(report), cat, Options());
@@ -160,6 +161,5 @@ TEST(ServerCheck, ForcedErrors) {
   TCheckOptions o = Options();
   o.ForceErrCode = 3;
   o.ForceErrMsg = "Server maintenance";
-  EXPECT_EQ(AnswerUpload(report, cat, o),
-            "<errcode>3</errcode><errmsg>Server maintenance</errmsg>\r\n");
+  EXPECT_EQ(AnswerUpload(report, cat, o), "<errcode>3</errcode><errmsg>Server maintenance</errmsg>\r\n");
 }

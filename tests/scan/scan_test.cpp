@@ -111,9 +111,10 @@ TEST(ScanTest, CatalogueLeavesOutExcludedAndUnqualifiedClassesAndSortsLikeTheLoc
   ASSERT_TRUE(run.Run()) << run.failure;
   const TKorvaneState& s = run.state;
   // Word sort: "keyboards" sorts among the K's whatever its case.
-  std::vector<std::string> want = {"Display adapters", "Imaging devices", "keyboards",
-                                   "Mice and other pointing devices", "Printers",
-                                   "Sound, video and game controllers", "System devices"};
+  std::vector<std::string> want = {"Display adapters", "Imaging devices",
+                                   "keyboards",        "Mice and other pointing devices",
+                                   "Printers",         "Sound, video and game controllers",
+                                   "System devices"};
   ASSERT_EQ(s.GUIDCount, static_cast<int>(want.size()));
   ASSERT_EQ(s.GUIDList.size(), want.size() + 1);
   for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(s.GUIDList[i + 1].Description, want[i]);
@@ -205,7 +206,7 @@ TEST(ScanTest, TheLengthRule) {
   // Hardware IDs are not shortened, even beyond 255 characters.
   EXPECT_GT(longName->HardwareIDs.size(), 255u);
   EXPECT_EQ(longName->HardwareIDs.substr(0, 48), u"ACPI\\VEN_LONG&DEV_0000&SUBSYS_0000000000000000, ");
-  EXPECT_NE(run.Find(std::string(250, 'B')), nullptr);        // 250: whole
+  EXPECT_NE(run.Find(std::string(250, 'B')), nullptr);         // 250: whole
   EXPECT_NE(run.Find(std::string(20, 'C') + "..."), nullptr);  // 251: cut
   EXPECT_EQ(run.Find(std::string(251, 'C')), nullptr);
 }
@@ -320,7 +321,8 @@ TEST(ScanTest, DamagedMachineFilesEndTheScanNamingFileAndLine) {
   EXPECT_FALSE(run.Run());
   EXPECT_NE(run.failure.find("Code: 1009."), std::string::npos) << run.failure;
   const int line = static_cast<int>(std::count(good.begin(), good.end(), '\n')) + 1;
-  EXPECT_NE(run.failure.find(reg + ":" + std::to_string(line) + ": bad hex byte"), std::string::npos) << run.failure;
+  EXPECT_NE(run.failure.find(reg + ":" + std::to_string(line) + ": bad hex byte"), std::string::npos)
+      << run.failure;
   EXPECT_EQ(run.machine.ReadFile(reg), bad);
 
   // One class listed twice, in another letter case.
@@ -331,7 +333,8 @@ TEST(ScanTest, DamagedMachineFilesEndTheScanNamingFileAndLine) {
          " {\"guid\": \"{4d36e968-e325-11ce-bfc1-08002be10318}\", \"devices\": []}]}";
   KorvaneResetMachine();
   EXPECT_FALSE(run.Run());
-  EXPECT_NE(run.failure.find(json + ": classes[1].guid: class {4D36E968-E325-11CE-BFC1-08002BE10318} is listed twice"),
+  EXPECT_NE(run.failure.find(
+                json + ": classes[1].guid: class {4D36E968-E325-11CE-BFC1-08002BE10318} is listed twice"),
             std::string::npos)
       << run.failure;
 }
@@ -400,8 +403,8 @@ TEST(DeviceHelperTest, GuidText) {
   EXPECT_EQ(GUIDToString(g), "{4D36E979-E325-11CE-BFC1-08002BE10318}");
   ASSERT_TRUE(StringToGUID("6BDD1FC6-810F-11D0-BEC7-08002BE2092F", g));
   EXPECT_EQ(GUIDToString(g), "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-  for (const char* bad : {"", "{}", "{4D36E979-E325-11CE-BFC1-08002BE1031}", "{4D36E979XE325-11CE-BFC1-08002BE10318}",
-                          "{4D36E979-E325-11CE-BFC1-08002BE1031G}"})
+  for (const char* bad : {"", "{}", "{4D36E979-E325-11CE-BFC1-08002BE1031}",
+                          "{4D36E979XE325-11CE-BFC1-08002BE10318}", "{4D36E979-E325-11CE-BFC1-08002BE1031G}"})
     EXPECT_FALSE(StringToGUID(bad, g)) << bad;
 }
 

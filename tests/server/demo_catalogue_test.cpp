@@ -39,7 +39,8 @@ std::map<std::string, std::string> DriverDates(const std::string& hive) {
       continue;
     }
     const std::string tag = "\"DriverDate\"=\"";
-    if (!key.empty() && line.rfind(tag, 0) == 0) dates[key] = line.substr(tag.size(), line.size() - tag.size() - 1);
+    if (!key.empty() && line.rfind(tag, 0) == 0)
+      dates[key] = line.substr(tag.size(), line.size() - tag.size() - 1);
   }
   return dates;
 }

@@ -65,8 +65,7 @@ TEST(ServerCatalogue, BadLinesAreSkippedWithAWarning) {
 TEST(ServerCatalogue, MatchOrderHardwareIdsFirstThenCompatible) {
   TCatalogue cat = TCatalogue::Parse(kCatalogue);
   const std::vector<std::string> hw = {"PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02",
-                                       "PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086",
-                                       "PCI\\VEN_8086&DEV_100E"};
+                                       "PCI\\VEN_8086&DEV_100E&SUBSYS_001E8086", "PCI\\VEN_8086&DEV_100E"};
   const std::vector<std::string> compat = {"PCI\\VEN_8086&CC_020000"};
   struct Case {
     const char* name;
@@ -84,8 +83,7 @@ TEST(ServerCatalogue, MatchOrderHardwareIdsFirstThenCompatible) {
       {"unreadable installed date is out of date", hw, compat, "garbage", "8.4.13.0"},
       {"IDs compare without ASCII case", {"pci\\ven_8086&dev_100e"}, {}, "1-1-2000", "8.3.0.0"},
       {"catalogue ID in lower case", {"PCI\\VEN_10EC&DEV_8139"}, {}, "1-1-2000", "5.7.0.0"},
-      {"several entries for one ID: the latest", {"USB\\VID_046D&PID_C077"}, {}, "1-1-2020",
-       "2.0"},
+      {"several entries for one ID: the latest", {"USB\\VID_046D&PID_C077"}, {}, "1-1-2020", "2.0"},
       {"unknown device", {"PCI\\VEN_1234&DEV_0001"}, {"PCI\\CC_0300"}, "", nullptr},
       {"no IDs at all", {}, {}, "", nullptr},
       {"date with leading zeros", hw, compat, "06-01-2024", nullptr},

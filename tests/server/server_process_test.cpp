@@ -131,8 +131,8 @@ TEST_F(ServerProcess, PlainEndpoints) {
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->body.rfind("#!/bin/sh\n", 0), 0u);
 
-  for (const char* missing : {"/nothing", "/packages/none.zip", "/packages/..%2Fca.key",
-                              "/packages/.hidden", "/packages/"}) {
+  for (const char* missing :
+       {"/nothing", "/packages/none.zip", "/packages/..%2Fca.key", "/packages/.hidden", "/packages/"}) {
     r = c.Get(missing);
     ASSERT_TRUE(r) << missing;
     EXPECT_EQ(r->status, 404) << missing;
@@ -183,9 +183,10 @@ TEST_F(ServerProcess, UpdateCheckAnswersOverHttps) {
   EXPECT_EQ(answer,
             "<errcode>0</errcode>\r\n"
             "<dev><id>1</id><date>6-1-2024</date><vers>8.4.13.0</vers><vendor>Intel</vendor><url>" +
-                url + "</url></dev>\r\n"
-                      "<dev><id>2</id><date>2-2-2025</date><vers>100.9.0</vers><vendor>Red Hat</vendor>"
-                      "<url></url></dev>\r\n");
+                url +
+                "</url></dev>\r\n"
+                "<dev><id>2</id><date>2-2-2025</date><vers>100.9.0</vers><vendor>Red Hat</vendor>"
+                "<url></url></dev>\r\n");
   // The URL handed out downloads the package.
   auto c = Plain(s);
   auto r = c.Get("/packages/e1000.zip");
@@ -194,11 +195,12 @@ TEST_F(ServerProcess, UpdateCheckAnswersOverHttps) {
 
   // The catalogue is read again when it changes.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  WriteTextFile(dir_ + "/catalogue.txt",
-                "ACPI\\PNP0303 | 2-1-2000 | 9.9 | Keys | keys.zip\n");
+  WriteTextFile(dir_ + "/catalogue.txt", "ACPI\\PNP0303 | 2-1-2000 | 9.9 | Keys | keys.zip\n");
   answer = Post(s, GzipPack(report));
-  EXPECT_EQ(answer, "<errcode>0</errcode>\r\n<dev><id>3</id><date>2-1-2000</date><vers>9.9</vers>"
-                    "<vendor>Keys</vendor><url>" + s.HttpBase() + "/packages/keys.zip</url></dev>\r\n");
+  EXPECT_EQ(answer,
+            "<errcode>0</errcode>\r\n<dev><id>3</id><date>2-1-2000</date><vers>9.9</vers>"
+            "<vendor>Keys</vendor><url>" +
+                s.HttpBase() + "/packages/keys.zip</url></dev>\r\n");
   EXPECT_EQ(ReadAll(s.PackagesDir() + "/keys.zip").size(), 300u * 1024);
 }
 

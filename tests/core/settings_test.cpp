@@ -15,8 +15,7 @@ namespace {
 
 std::optional<DWORD> UserDword(const char* keyPath, const char* name) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return std::nullopt;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, value = 0, size = sizeof value;
   LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(key);
@@ -26,8 +25,7 @@ std::optional<DWORD> UserDword(const char* keyPath, const char* name) {
 
 std::optional<std::string> UserText(const char* keyPath, const char* name) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return std::nullopt;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, size = 0;
   LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
   std::vector<char> buf(size + 1, '\0');
@@ -40,19 +38,18 @@ std::optional<std::string> UserText(const char* keyPath, const char* name) {
 
 void SetUserDword(const char* keyPath, const char* name, DWORD value) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
   RegCloseKey(key);
 }
 
 void SetUserText(const char* keyPath, const char* name, const std::string& value) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
@@ -117,7 +114,9 @@ TEST(SettingsTest, RoundTripOfEveryField) {
   out.ProxyHost = "proxy.local";
   out.ProxyPort = "3128";
   out.ProxyLogin = "me";
-  out.ProxyPassw = "s\xE9" "cret";  // code-page text
+  out.ProxyPassw =
+      "s\xE9"
+      "cret";  // code-page text
   out.CACertData = "-----BEGIN CERTIFICATE-----\r\nMIIB\r\n-----END CERTIFICATE-----";
   out.udDrivers = 30;
   out.odDrivers = 4;
@@ -211,10 +210,10 @@ TEST(SettingsTest, AbsentTextValuesLeaveTheFieldsAsTheyWere) {
 
 TEST(SettingsTest, ValueOfAnotherTypeIsSkippedAndTheLoadGoesOn) {
   TTestMachine m;
-  SetUserText(kKey, "AutoRun", "0");          // text where a number belongs
-  SetUserDword(kKey, "ProxyHost", 7);         // number where text belongs
+  SetUserText(kKey, "AutoRun", "0");   // text where a number belongs
+  SetUserDword(kKey, "ProxyHost", 7);  // number where text belongs
   SetUserText(kKey, "tDrivers", "12");
-  SetUserDword(kKey, "UseProxy", 1);          // read after the bad ones
+  SetUserDword(kKey, "UseProxy", 1);  // read after the bad ones
   SetUserText(kKey, "ProxyPassw", "pw");
   SetUserDword(kKey, "odDrivers", 3);
   TSettings s;

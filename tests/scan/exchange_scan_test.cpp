@@ -56,7 +56,7 @@ class TRecordingPage : public IScanPage {
   std::vector<std::string> Calls;
   std::vector<std::string> Prompts;
   std::vector<std::string> NoAnswers;
-  std::deque<int> PromptResults;        // empty: Cancel (2)
+  std::deque<int> PromptResults;  // empty: Cancel (2)
   std::function<void()> BeforePromptReturns;
 
   void ResetPage(TScanThread&) override { Calls.push_back("ResetPage"); }
@@ -184,13 +184,13 @@ class ExchangeScan : public ::testing::Test {
 
   void SetUrls(const std::string& http, const std::string& https) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(http.c_str()), DWORD(http.size() + 1));
-    RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(https.c_str()), DWORD(https.size() + 1));
+    RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
+                   DWORD(http.size() + 1));
+    RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(https.c_str()),
+                   DWORD(https.size() + 1));
     RegCloseKey(key);
     LoadServerUrls();
   }
@@ -242,8 +242,7 @@ TEST_F(ExchangeScan, AnswerIsMergedAndEveryFileIsWritten) {
   EXPECT_EQ(rec.NewVersion, "2.0.0.1");
   EXPECT_EQ(rec.NewVendor, "Acme");
   EXPECT_EQ(rec.NewURL, "http://127.0.0.1:1/p.zip");
-  for (int32_t n = 1; n <= state_.DrvCount; ++n)
-    EXPECT_EQ(state_.DrvList[n].IsOutOfDate(), n == 2) << n;
+  for (int32_t n = 1; n <= state_.DrvCount; ++n) EXPECT_EQ(state_.DrvList[n].IsOutOfDate(), n == 2) << n;
   for (int32_t i = 1; i <= state_.GUIDCount; ++i)
     EXPECT_EQ(state_.GUIDList[i].HasUpdates, state_.GUIDList[i].Description == rec.ClassDesc) << i;
   EXPECT_EQ(state_.Settings.tDrivers, state_.DrvCount);
@@ -264,10 +263,9 @@ TEST_F(ExchangeScan, AnswerIsMergedAndEveryFileIsWritten) {
   EXPECT_EQ(up.FileName, Temp(PackedReportFileName));
   EXPECT_EQ(up.ContentType, "application/x-www-form-urlencoded");
   const std::string report = exchangetest::Gunzip(up.Content);
-  EXPECT_EQ(report, WideToAnsi(ComposeScanReport("xp-32", "TESTPARTNER", state_.DrvList,
-                                                 state_.DrvCount)));
-  EXPECT_EQ(report.rfind("<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n\r\n<dev>\r\n<id>1</id>\r\n", 0),
-            0u);
+  EXPECT_EQ(report, WideToAnsi(ComposeScanReport("xp-32", "TESTPARTNER", state_.DrvList, state_.DrvCount)));
+  EXPECT_EQ(
+      report.rfind("<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n\r\n<dev>\r\n<id>1</id>\r\n", 0), 0u);
   EXPECT_EQ(up.Content.substr(0, 10), std::string("\x1F\x8B\x08\x08\0\0\0\0\0\0", 10));
   EXPECT_EQ(up.Content.substr(10, 12), std::string("scanres.log\0", 12));
 
@@ -385,7 +383,7 @@ TEST_F(ExchangeScan, LaterRunKeepsTheCertificateOfAnEarlierFetch) {
   TFakeUpdateServer srv;
   PointAt(srv);
   ASSERT_EQ(Scan().End, TScanEnd::Checked);  // stores the certificate
-  srv.SetCert("", 500);           // this run's fetch fails
+  srv.SetCert("", 500);                      // this run's fetch fails
   srv.SetAnswer("<errcode>0</errcode>");
   state_.Settings.CACertData.clear();
   std::remove(Temp(CACertFileName).c_str());
@@ -411,8 +409,8 @@ TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
   EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_EQ(srv.UploadCount(), 2);  // sent with the earlier certificate
   // The late completion still stores the new text and rewrites "ccc3".
-  EXPECT_TRUE(queue_.PumpUntil(
-      [&] { return state_.Settings.CACertData == "a newer certificate text"; }, 10000));
+  EXPECT_TRUE(
+      queue_.PumpUntil([&] { return state_.Settings.CACertData == "a newer certificate text"; }, 10000));
   EXPECT_EQ(ReadAll(Temp(CACertFileName)), "a newer certificate text");
 }
 
@@ -647,8 +645,7 @@ TEST_F(ExchangeScan, ServerAddressesComeFromTheSettingsKeyOrDefaults) {
 
   SetUrls("http://127.0.0.1:8080/", "https://127.0.0.1:8443");
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, KEY_ALL_ACCESS, &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   const DWORD number = 5;
   RegSetValueExA(key, VendorURLValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                  sizeof number);
@@ -671,9 +668,8 @@ TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
   if (!korvane::testing::UpdateServerProcess::Available()) GTEST_SKIP() << "no korvane-updsrv";
   // The display adapter of the fixture has an older driver than this entry.
   const std::string dir = korvane::testing::MakeTempFolder("kv-exchange-ref");
-  korvane::testing::WriteTextFile(
-      dir + "/catalogue.txt",
-      "PCI\\VEN_10DE&DEV_0181 | 1-15-2009 | 9.9.9.9 | NVIDIA | nv.zip\n");
+  korvane::testing::WriteTextFile(dir + "/catalogue.txt",
+                                  "PCI\\VEN_10DE&DEV_0181 | 1-15-2009 | 9.9.9.9 | NVIDIA | nv.zip\n");
   korvane::testing::UpdateServerOptions opt;
   opt.Catalogue = dir + "/catalogue.txt";
   korvane::testing::UpdateServerProcess ref(opt);

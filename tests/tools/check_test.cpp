@@ -24,14 +24,22 @@ TEST(CheckToolTest, TsvOfASmallMachineIsExact) {
   PrintTsv(state, result, out);
   const std::string d = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
   const std::string p = "{4D36E979-E325-11CE-BFC1-08002BE10318}";
-  const std::string want =
-      "class\t1\t" + d + "\tDisplay adapters\t2\t0\n"
-      "class\t2\t" + p + "\tPrinters\t1\t0\n"
-      "driver\t1\t" + d + "\tVideo\\\\Card\\tOne\t" + d + "\\\\0000\tCaf\xC3\xA9 Inc.\t3-10-2004\t6.1\t"
-      "PCI\\\\VEN_1, PCI\\\\VEN_1&DEV_2\tPCI\\\\CC_0300\t\t\t\t\n"
-      "driver\t2\t" + d + "\tLine1\\nLine2\\rEnd\t\t\t\t\t\tPCI\\\\CC_0300\t\t\t\t\n"
-      "driver\t3\t" + p + "\tPrinter \xC3\xA9\t\t\t\t\tUSBPRINT\\\\X\t\t\t\t\t\n"
-      "summary\t0\t0\t0\t0\t0\t\t1\n";
+  const std::string want = "class\t1\t" + d +
+                           "\tDisplay adapters\t2\t0\n"
+                           "class\t2\t" +
+                           p +
+                           "\tPrinters\t1\t0\n"
+                           "driver\t1\t" +
+                           d + "\tVideo\\\\Card\\tOne\t" + d +
+                           "\\\\0000\tCaf\xC3\xA9 Inc.\t3-10-2004\t6.1\t"
+                           "PCI\\\\VEN_1, PCI\\\\VEN_1&DEV_2\tPCI\\\\CC_0300\t\t\t\t\n"
+                           "driver\t2\t" +
+                           d +
+                           "\tLine1\\nLine2\\rEnd\t\t\t\t\t\tPCI\\\\CC_0300\t\t\t\t\n"
+                           "driver\t3\t" +
+                           p +
+                           "\tPrinter \xC3\xA9\t\t\t\t\tUSBPRINT\\\\X\t\t\t\t\t\n"
+                           "summary\t0\t0\t0\t0\t0\t\t1\n";
   EXPECT_EQ(out.str(), want);
 }
 
@@ -134,11 +142,11 @@ TEST(CheckToolTest, UsageErrors) {
       {"--exchange", "--server", "update.example"},  // no scheme
       {"--exchange", "--server", "http://"},         // no host
       {"--exchange", "--secure-server=https:///p"},
-      {"--server", "http://x"},                      // nothing that talks to a server
+      {"--server", "http://x"},  // nothing that talks to a server
       {"--tsv", "--json"},
       {"--export", "r.gz", "--import", "a.txt"},
       {"--exchange", "--import", "a.txt"},
-      {"--submit", "r.gz"},                          // no --answer-out
+      {"--submit", "r.gz"},  // no --answer-out
       {"--answer-out", "a.txt"},
       {"--export", "r.gz", "--json"},
       {"--tsv=1"},
@@ -151,15 +159,14 @@ TEST(CheckToolTest, UsageErrors) {
   }
   TCheckOptions o;
   std::string e;
-  ASSERT_TRUE(ParseCheckArgs({"--exchange", "--json", "--server=HTTP://127.0.0.1:8080/",
-                              "--secure-server", "https://127.0.0.1:8443"},
+  ASSERT_TRUE(ParseCheckArgs({"--exchange", "--json", "--server=HTTP://127.0.0.1:8080/", "--secure-server",
+                              "https://127.0.0.1:8443"},
                              o, e))
       << e;
   EXPECT_EQ(o.Server, "HTTP://127.0.0.1:8080/");
   EXPECT_EQ(o.SecureServer, "https://127.0.0.1:8443");
   TCheckOptions s;
-  ASSERT_TRUE(ParseCheckArgs({"--submit", "r.gz", "--answer-out", "a.txt", "--server", "http://h"},
-                             s, e));
+  ASSERT_TRUE(ParseCheckArgs({"--submit", "r.gz", "--answer-out", "a.txt", "--server", "http://h"}, s, e));
   EXPECT_EQ(s.SubmitFile, "r.gz");
   EXPECT_EQ(s.AnswerOut, "a.txt");
 }
@@ -206,8 +213,8 @@ TEST(CheckToolTest, KorvaneExecutableBesideTheBuild) {
 // The executable itself: exit status and streams.
 int RunTool(const std::string& args, std::string& out) {
   const char* bin = std::getenv("KORVANE_BINARY_DIR");
-  std::string cmd = std::string(bin ? bin : ".") + "/tools/korvane-check/korvane-check " + args +
-                    " 2>/dev/null";
+  std::string cmd =
+      std::string(bin ? bin : ".") + "/tools/korvane-check/korvane-check " + args + " 2>/dev/null";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return -1;
   char buf[4096];

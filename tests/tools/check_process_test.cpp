@@ -94,8 +94,7 @@ TRun RunCheck(const std::vector<std::string>& args, const std::string& stdoutPat
 std::optional<std::string> UserValue(const char* keyPath, const char* name) {
   KorvaneResetMachine();
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return std::nullopt;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, size = 0;
   LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
   std::vector<BYTE> data(size + 1, 0);
@@ -173,8 +172,7 @@ TEST(CheckProcessTest, ExitStatuses) {
   const std::vector<TCase> cases = {
       {"a listing", "xp-desktop", {}, 0, "devices in"},
       {"a listing whose scan fails", "scan-badvalue", {"--tsv"}, 1, "summary\t"},
-      {"out of date drivers", "xp-desktop", Cat({"--exchange"}, Servers(demo)), 100,
-       "[out of date]"},
+      {"out of date drivers", "xp-desktop", Cat({"--exchange"}, Servers(demo)), 100, "[out of date]"},
       {"nothing out of date", "xp-desktop", Cat({"--exchange", "--tsv"}, Servers(allCurrent)), 0,
        "summary\t"},
       {"a server error code above 1", "xp-desktop", Cat({"--exchange"}, Servers(maintenance)), 1,
@@ -184,14 +182,13 @@ TEST(CheckProcessTest, ExitStatuses) {
       {"a machine that cannot be read", nullptr, {"--tsv"}, 1},
       {"a damaged machine", "scan-tsv", {"--tsv"}, 1, "summary\t", "not valid JSON", "", true},
       {"a write error on stdout", "scan-tsv", {"--tsv"}, 1, "", "cannot write", "/dev/full"},
-      {"a write error on stdout, checked", "xp-desktop",
-       Cat({"--exchange", "--json"}, Servers(demo)), 1, "", "cannot write", "/dev/full"},
+      {"a write error on stdout, checked", "xp-desktop", Cat({"--exchange", "--json"}, Servers(demo)), 1, "",
+       "cannot write", "/dev/full"},
       {"--help", "scan-tsv", {"--help"}, 0, "Exit status: 0 checked"},
       {"--help on a full disk", "scan-tsv", {"--help"}, 1, "", "", "/dev/full"},
       {"--version", "scan-tsv", {"--version"}, 0, "korvane-check "},
       {"an unknown option", "scan-tsv", {"--nonsense"}, 2, "", "unknown argument"},
-      {"a server that is no URL", "scan-tsv", {"--exchange", "--server", "update.example"}, 2, "",
-       "http://"},
+      {"a server that is no URL", "scan-tsv", {"--exchange", "--server", "update.example"}, 2, "", "http://"},
   };
   for (const TCase& c : cases) {
     std::optional<TTestMachine> machine;
@@ -344,7 +341,7 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
   TRun r = RunCheck({"--export", report});
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
-  EXPECT_EQ(ReadAll(report), uploaded);  // the exact bytes the online check uploaded
+  EXPECT_EQ(ReadAll(report), uploaded);         // the exact bytes the online check uploaded
   EXPECT_FALSE(Stored().LastScan.has_value());  // an export stores nothing
   {
     TTestMachine other;  // the machine with the network
