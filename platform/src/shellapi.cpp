@@ -4,6 +4,7 @@
 
 #include <fileapi.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -68,7 +69,7 @@ HINSTANCE StartDetached(const std::string& program, const std::string& params) {
 // How long the desktop's opener is given to refuse a document before it counts as
 // opened: xdg-open fails at once when nothing here opens the type, but may keep a
 // browser it started in the foreground for as long as that runs.
-constexpr int kOpenVerdictMs = 1500;
+std::atomic<int> g_openVerdictMs{1500};
 
 bool EndsWithNoCase(const std::string& s, const std::string& tail) {
   if (s.size() < tail.size()) return false;
@@ -117,7 +118,8 @@ HINSTANCE OpenWithDesktop(const std::string& file) {
     }
     if (opener < 0) ::_exit(1);
     const struct timespec step = {0, 20 * 1000 * 1000};
-    for (int waited = 0; waited < kOpenVerdictMs; waited += 20) {
+    const int verdictMs = g_openVerdictMs.load();
+    for (int waited = 0; waited < verdictMs; waited += 20) {
       int status = 0;
       if (::waitpid(opener, &status, WNOHANG) == opener)
         ::_exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1);
@@ -131,6 +133,8 @@ HINSTANCE OpenWithDesktop(const std::string& file) {
 }
 
 }  // namespace
+
+int KorvaneSetOpenVerdictMs(int ms) { return g_openVerdictMs.exchange(ms); }
 
 void KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook) {
   std::lock_guard<std::mutex> g(HookLock());

@@ -187,6 +187,9 @@ class DesktopTest : public ShellTest {
   void SetUp() override {
     if (!TheDesktop().missing.empty()) GTEST_SKIP() << TheDesktop().missing << ": the desktop tests are skipped";
     ShellTest::SetUp();
+    // xdg-open is a shell script: on a loaded machine its refusal can take
+    // longer than the program's verdict time, which would count as opened.
+    oldVerdictMs_ = KorvaneSetOpenVerdictMs(20000);
     std::system("dunstctl close-all >/dev/null 2>&1; dunstctl history-clear >/dev/null 2>&1");
     info_ = std::make_unique<TInfoForm>();
     info_->ModalHook = [this](TSkinForm&) {
@@ -197,6 +200,7 @@ class DesktopTest : public ShellTest {
   void TearDown() override {
     if (!TheDesktop().missing.empty()) return;
     KorvaneSetShellExecuteHook({});
+    KorvaneSetOpenVerdictMs(oldVerdictMs_);
     main_.reset();
     trayer_.reset();
     info_.reset();
@@ -234,6 +238,7 @@ class DesktopTest : public ShellTest {
     main_->State.ExeFolder = exe;
   }
 
+  int oldVerdictMs_ = 0;
   std::unique_ptr<TInfoForm> info_;
   std::vector<std::string> notices_;
   std::unique_ptr<Trayer> trayer_;
