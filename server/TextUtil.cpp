@@ -1,22 +1,16 @@
 #include "server/TextUtil.h"
 
+#include <korvane_cp1252.h>
+
 #include <cstdint>
 
 namespace updsrv {
 
 namespace {
 
-// Code points of 1252 bytes 0x80..0x9F (0 where the code page has no character).
-constexpr uint16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 char ToCp1252(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kHigh[i] != 0 && kHigh[i] == cp) return static_cast<char>(0x80 + i);
-  return '?';
+  const int b = korvane_cp1252::FromWide(cp);
+  return b < 0 ? '?' : static_cast<char>(b);
 }
 
 }  // namespace

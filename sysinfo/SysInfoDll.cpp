@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <korvane_cp1252.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -108,10 +109,6 @@ TFigures Figures() {
 
 // UTF-8 to code page 1252, '?' for what the code page cannot hold.
 std::string ToCodePage(const std::string& utf8) {
-  static const char16_t k80[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::string out;
   for (size_t i = 0; i < utf8.size();) {
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
@@ -131,11 +128,8 @@ std::string ToCodePage(const std::string& utf8) {
     }
     i += ok ? n : 1;
     if (!ok) { out += '?'; continue; }
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) { out += static_cast<char>(cp); continue; }
-    char mapped = '?';
-    for (int k = 0; k < 32; ++k)
-      if (k80[k] && k80[k] == cp) mapped = static_cast<char>(0x80 + k);
-    out += mapped;
+    const int mapped = korvane_cp1252::FromWide(cp);
+    out += mapped < 0 ? '?' : static_cast<char>(mapped);
   }
   return out;
 }

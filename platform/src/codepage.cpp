@@ -9,35 +9,11 @@
 
 namespace {
 
-// 0x80-0x9F of Windows-1252; 0 marks the five undefined bytes.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 bool IsAnsiPage(UINT cp) { return cp == CP_ACP || cp == CP_THREAD_ACP || cp == 1252 || cp == CP_OEMCP; }
 
 }  // namespace
 
 namespace kvp {
-
-char16_t Cp1252ToWide(unsigned char c) {
-  if (c >= 0x80 && c <= 0x9F) {
-    char16_t w = kHigh[c - 0x80];
-    // Windows maps the undefined bytes to the matching C1 controls.
-    return w ? w : static_cast<char16_t>(c);
-  }
-  return static_cast<char16_t>(c);
-}
-
-int WideToCp1252(char16_t w) {
-  if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) return w;
-  for (int i = 0; i < 32; ++i)
-    if (kHigh[i] == w) return 0x80 + i;
-  if (w == 0x81 || w == 0x8D || w == 0x8F || w == 0x90 || w == 0x9D) return w;
-  return -1;
-}
 
 std::u16string Utf8ToWide(std::string_view s, bool* bad) {
   std::u16string out;
@@ -88,6 +64,24 @@ std::u16string Utf8ToWide(std::string_view s, bool* bad) {
   return out;
 }
 
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
 std::string WideToUtf8(std::u16string_view w) {
   std::string out;
   out.reserve(w.size());
@@ -99,21 +93,7 @@ std::string WideToUtf8(std::u16string_view w) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }

@@ -3,6 +3,8 @@
 
 #include <minwindef.h>
 
+#include <korvane_cp1252.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,10 +12,11 @@
 namespace kvp {
 
 // Code pages.
-char16_t Cp1252ToWide(unsigned char c);
-int WideToCp1252(char16_t w);  // -1 when 1252 has no such character
+inline char16_t Cp1252ToWide(unsigned char c) { return korvane_cp1252::ToWide(c); }
+inline int WideToCp1252(char16_t w) { return korvane_cp1252::FromWide(w); }  // -1: none
 std::u16string Utf8ToWide(std::string_view s, bool* bad);
 std::string WideToUtf8(std::u16string_view w);
+void AppendUtf8(std::string& out, char32_t cp);
 
 // Machine selection (machine.cpp).
 struct MachineInfo {
