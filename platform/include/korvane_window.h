@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 struct KorvaneWindowCallbacks {
   // A message posted to the window. Called on a thread of the layer (not the
@@ -38,9 +39,23 @@ std::string KorvaneSessionFolder();
 // for success. An empty hook restores the desktop's handler.
 using KorvaneShellExecuteHook =
     std::function<bool(const std::string& operation, const std::string& file, const std::string& parameters)>;
-void KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook);
+// Returns the hook it replaced; tests set it through KorvaneScopedShellExecuteHook.
+KorvaneShellExecuteHook KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook);
 
 // How long ShellExecuteA gives the desktop's opener to refuse a document before
 // the document counts as opened (default 1500 ms); returns the previous value.
 // Tests on a loaded machine raise it: a refusal still ends the wait at once.
 int KorvaneSetOpenVerdictMs(int ms);
+
+// The shell hook for one scope: the previous one comes back at its end.
+class KorvaneScopedShellExecuteHook {
+ public:
+  explicit KorvaneScopedShellExecuteHook(KorvaneShellExecuteHook hook)
+      : previous_(KorvaneSetShellExecuteHook(std::move(hook))) {}
+  ~KorvaneScopedShellExecuteHook() { KorvaneSetShellExecuteHook(std::move(previous_)); }
+  KorvaneScopedShellExecuteHook(const KorvaneScopedShellExecuteHook&) = delete;
+  KorvaneScopedShellExecuteHook& operator=(const KorvaneScopedShellExecuteHook&) = delete;
+
+ private:
+  KorvaneShellExecuteHook previous_;
+};

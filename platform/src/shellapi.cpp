@@ -136,9 +136,11 @@ HINSTANCE OpenWithDesktop(const std::string& file) {
 
 int KorvaneSetOpenVerdictMs(int ms) { return g_openVerdictMs.exchange(ms); }
 
-void KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook) {
+KorvaneShellExecuteHook KorvaneSetShellExecuteHook(KorvaneShellExecuteHook hook) {
   std::lock_guard<std::mutex> g(HookLock());
+  KorvaneShellExecuteHook previous = std::move(Hook());
   Hook() = std::move(hook);
+  return previous;
 }
 
 HINSTANCE WINAPI ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR, INT) {

@@ -78,7 +78,6 @@ class ToolThreadTest : public ::testing::Test {
     temp_ = std::string(buf, n);
   }
   void TearDown() override {
-    KorvaneSetShellExecuteHook({});
     unsetenv("KORVANE_MACHINE");
     unsetenv("SWEEPLINE_DEST");
     KorvaneResetMachine();

@@ -4,6 +4,7 @@
 #include "download/uDownText.h"
 #include "ui/widgets/cm_LSVGauges.h"
 #include "scan/uServerUrls.h"
+#include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
@@ -14,8 +15,6 @@
 
 #include <algorithm>
 #include <memory>
-
-TDownForm* DownForm = nullptr;
 
 namespace {
 
@@ -31,7 +30,7 @@ TSkinLabel* MakeLabel(QWidget* parent, const char* name, int left, int top, int 
 
 }  // namespace
 
-TDownForm::TDownForm() : TSkinForm(QStringLiteral("TDownForm"), 405, 162) {
+TDownForm::TDownForm(TMainForm& main) : TSkinForm(QStringLiteral("TDownForm"), 405, 162), FMain(main) {
   Image1 = new TImage(this, QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, 405, 162);
   ImBtnClose = new TImageButton(this, QStringLiteral("ImBtnClose"), "BTNCLOSE", true);
@@ -73,7 +72,6 @@ TDownForm::TDownForm() : TSkinForm(QStringLiteral("TDownForm"), 405, 162) {
                      static_cast<QWidget*>(Label4)})
     MakeDragSource(w);
   SetUserDecimalSeparator(QLocale::system().decimalPoint().at(0).toLatin1());
-  DownForm = this;
 }
 
 TDownForm::~TDownForm() {
@@ -86,12 +84,16 @@ TDownForm::~TDownForm() {
     t->Detach();
   }
   FThreads.clear();
-  if (DownForm == this) DownForm = nullptr;
 }
 
 void TDownForm::StartDownload() {
   if (!ChooseDestination()) return;
   ShowModal();
+}
+
+void TDownForm::DownloadPackage(const std::string& url) {
+  Url = url;
+  StartDownload();
 }
 
 bool TDownForm::ChooseDestination() {
@@ -105,7 +107,7 @@ bool TDownForm::ChooseDestination() {
       break;
     }
     // The dialog opens again on the path chosen last.
-    if (InfoForm) InfoForm->ShowNotice(NotWriteableText);
+    if (TInfoForm* info = FMain.Dialogs.Info) info->ShowNotice(NotWriteableText);
   }
   if (destination.empty()) return false;
 
@@ -150,10 +152,10 @@ void TDownForm::DownloadFinished(TThread& t) {
   // stood at the path before proves nothing.
   if (thread.Saved() && ModalResult() != mrCancel) {
     FLastSaved = thread.FileName;
-    if (InfoForm) {
-      InfoForm->MessageText = DownloadCompletedText(thread.FileName);
-      InfoForm->LinkText = VendorURL() + FaqPath;
-      InfoForm->ShowModal();
+    if (TInfoForm* info = FMain.Dialogs.Info) {
+      info->MessageText = DownloadCompletedText(thread.FileName);
+      info->LinkText = VendorURL() + FaqPath;
+      info->ShowModal();
     }
   }
   SetModalResult(mrOk);

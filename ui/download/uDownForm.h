@@ -5,6 +5,7 @@
 
 #include "download/uDownThread.h"
 #include "ui/main/uSaveDialog.h"
+#include "ui/pages/uPackageDownload.h"
 #include "ui/widgets/uSkinForm.h"
 
 #include <string>
@@ -14,11 +15,14 @@ class TImage;
 class TImageButton;
 class TSkinLabel;
 class TLSVGauge;
+class TMainForm;
 
-class TDownForm : public TSkinForm, public IDownView {
+class TDownForm : public TSkinForm, public IDownView, public IPackageDownload {
   Q_OBJECT
  public:
-  TDownForm();
+  // The main window's message dialog tells of a completed download and of
+  // a folder that cannot be written.
+  explicit TDownForm(TMainForm& main);
   ~TDownForm() override;
 
   std::string Url;  // set by the caller before StartDownload
@@ -26,6 +30,8 @@ class TDownForm : public TSkinForm, public IDownView {
 
   // Destination, then the modal progress run; returns when the dialog closes.
   void StartDownload();
+  // IPackageDownload: Url := url, then StartDownload.
+  void DownloadPackage(const std::string& url) override;
   // Save dialog and writability check; creates and starts the thread.
   bool ChooseDestination();
   // The thread's termination handler (UI thread).
@@ -57,11 +63,10 @@ class TDownForm : public TSkinForm, public IDownView {
  private:
   void StopThread();
   void CancelClick();
+  TMainForm& FMain;
   TDownThread* FDownThread = nullptr;
   // Every thread whose termination handler has not run yet: a cancelled one
   // may still be ending while a later download runs.
   std::vector<TDownThread*> FThreads;
   std::string FLastSaved;
 };
-
-extern TDownForm* DownForm;

@@ -1,48 +1,50 @@
 #include "ui/download/uDownloads.h"
 
-#include "ui/download/uDownForm.h"
 #include "download/uDownToolThread.h"
-#include "ui/pages/uCompanionArea.h"
-#include "ui/pages/uDownloadHook.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
-#include "ui/main/uShellHooks.h"
+#include "ui/pages/uCompanionArea.h"
 
 #include <fileapi.h>
 
 #include <memory>
 
-namespace {
-
-// The start page's companion area as the thread's display; the information
-// dialog asks for the connection.
-class TCompanionView : public IToolView {
+// The start page's companion area as the thread's display; the message
+// dialog asks for the connection. Every call runs on the UI thread; once the
+// owner has let the thread go, the calls do nothing.
+class TCompanionDownload::TView : public IToolView {
  public:
-  explicit TCompanionView(ICompanionArea* area) : FArea(area) {}
+  TView(ICompanionArea& area, TMainForm& main) : FArea(&area), FMain(&main) {}
+  void Disconnect() {
+    FArea = nullptr;
+    FMain = nullptr;
+  }
   int AskForConnection(const std::string& text) override {
-    if (!InfoForm) return mrCancel;
-    InfoForm->MessageText = text;
-    return InfoForm->ShowModal();
+    TInfoForm* info = FMain ? FMain->Dialogs.Info : nullptr;
+    if (!info) return mrCancel;
+    info->MessageText = text;
+    return info->ShowModal();
   }
   void ResetToolProgress() override {
-    if (Area()) Area()->ResetToolProgress();
+    if (FArea) FArea->ResetToolProgress();
   }
   void ShowToolProgress(int32_t current, int32_t total) override {
-    if (Area()) Area()->ShowToolProgress(current, total);
+    if (FArea) FArea->ShowToolProgress(current, total);
   }
   void ShowInstalling() override {
-    if (Area()) Area()->ShowInstalling();
+    if (FArea) FArea->ShowInstalling();
   }
-  // The page may be gone at exit; the registered area is the live one.
-  ICompanionArea* Area() const { return CompanionArea() == FArea ? FArea : nullptr; }
 
  private:
   ICompanionArea* FArea;
+  TMainForm* FMain;
 };
 
-std::string TempFolderNow() {
-  if (MainForm && !MainForm->State.TempFolder.empty()) return MainForm->State.TempFolder;
+namespace {
+
+std::string TempFolderOf(const TMainForm& main) {
+  if (!main.State.TempFolder.empty()) return main.State.TempFolder;
   char buf[MAX_PATH + 1] = {};
   const DWORD n = GetTempPathA(sizeof buf, buf);
   return (n > 0 && n < sizeof buf) ? std::string(buf, n) : std::string();
@@ -58,35 +60,45 @@ TCompanionTimings& CompanionTimings() {
   return timings;
 }
 
-TDownToolThread* StartCompanionDownload(ICompanionArea* area, const std::string& url, const std::string& fileName) {
-  if (!area) return nullptr;
+TCompanionDownload::TCompanionDownload(ICompanionArea& area, TMainForm& main) : FArea(area), FMain(main) {}
+
+TCompanionDownload::~TCompanionDownload() { LetGo(); }
+
+void TCompanionDownload::LetGo() {
+  if (FView) FView->Disconnect();
+  FView.reset();
+  if (FThread) {
+    FThread->Terminate();
+    FThread->Detach();  // its completion no longer runs; it frees itself at its end
+  }
+  FThread = nullptr;
+}
+
+TDownToolThread* TCompanionDownload::Start(const std::string& url, const std::string& fileName) {
+  LetGo();  // one download at a time
   std::string target = fileName;
   if (target.empty()) {
-    const std::string temp = TempFolderNow();
+    const std::string temp = TempFolderOf(FMain);
     if (temp.empty()) {
-      area->ToolDownloadFinished();
+      FArea.ToolDownloadFinished();
       return nullptr;
     }
     target = temp + CompanionInstallerName;
   }
-  auto view = std::make_shared<TCompanionView>(area);
+  // The display lives as long as the thread (its completion handler holds it).
+  auto view = std::make_shared<TView>(FArea, FMain);
   auto* thread = new TDownToolThread(view.get(), url.empty() ? VendorURL() + CompanionInstallerPath : url, target);
   thread->ReadTimeout = CompanionTimings().ReadTimeoutMs;
   thread->WindowWaitMs = CompanionTimings().WindowWaitMs;
-  thread->FreeOnTerminate = true;
-  thread->OnTerminate = [view](TThread&) {
-    if (ICompanionArea* a = view->Area()) a->ToolDownloadFinished();
+  thread->FreeOnTerminate = false;
+  thread->OnTerminate = [this, view](TThread& t) {
+    std::unique_ptr<TThread> done(&t);  // deleted once its completion has run
+    FThread = nullptr;
+    FView.reset();
+    FArea.ToolDownloadFinished();
   };
+  FView = view;
+  FThread = thread;
   thread->Start();
   return thread;
-}
-
-void InstallKorvaneDownloads(TShellHooks& hooks) {
-  hooks.CreateDownForm = [] { return new TDownForm; };
-  StartDownloadHook = [](const std::string& url) {
-    if (!DownForm) return;
-    DownForm->Url = url;
-    DownForm->StartDownload();
-  };
-  InstallCompanionHook = [] { StartCompanionDownload(CompanionArea()); };
 }

@@ -1,15 +1,12 @@
-// Plugs the downloads into the program's start: the download dialog among the
-// windows, the pages' download and "Install Now" hooks, and the companion
-// tool's download driven from the start page.
+// The companion tool's download behind the start page's "Install Now".
 #pragma once
 
+#include <memory>
 #include <string>
 
-struct TShellHooks;
 class ICompanionArea;
 class TDownToolThread;
-
-void InstallKorvaneDownloads(TShellHooks& hooks);
+class TMainForm;
 
 // Time-outs of the companion downloads started from the start page: the
 // program's values unless a test shortens them.
@@ -19,9 +16,29 @@ struct TCompanionTimings {
 };
 TCompanionTimings& CompanionTimings();
 
-// "Install Now" after the start page has shown its busy state: starts the
-// companion download with the area as its display. url and fileName empty:
-// the vendor site's installer into the main window's temporary folder.
-// Returns the started thread (it frees itself), or null without an area.
-TDownToolThread* StartCompanionDownload(ICompanionArea* area, const std::string& url = std::string(),
-                                        const std::string& fileName = std::string());
+// The owner of the start page's companion download: it knows whether its
+// thread still runs. Going first (the page closes, the program ends), it asks
+// the thread to stop and lets it go; from then on the thread reaches neither
+// the area nor the message dialog, and frees itself at its end.
+class TCompanionDownload {
+ public:
+  TCompanionDownload(ICompanionArea& area, TMainForm& main);
+  ~TCompanionDownload();
+  TCompanionDownload(const TCompanionDownload&) = delete;
+  TCompanionDownload& operator=(const TCompanionDownload&) = delete;
+
+  // After the area has shown its busy state. url and fileName empty: the
+  // vendor site's installer into the main window's temporary folder. Returns
+  // the started thread (owned here), or null when none could start (the area
+  // is emptied then).
+  TDownToolThread* Start(const std::string& url = std::string(), const std::string& fileName = std::string());
+  bool Running() const { return FThread != nullptr; }
+
+ private:
+  class TView;
+  void LetGo();
+  ICompanionArea& FArea;
+  TMainForm& FMain;
+  std::shared_ptr<TView> FView;  // the running thread's display
+  TDownToolThread* FThread = nullptr;
+};

@@ -8,7 +8,12 @@
 #include "ui/main/uSplash.h"
 #include "ui/widgets/uText.h"
 #include "ui/main/uTray.h"
+#include "ui/pages/uFrame1.h"
+#include "ui/pages/uFrame2.h"
+#include "ui/pages/uFrame3.h"
+#include "ui/pages/uFrame4.h"
 #include "ui/pages/uWizardPage.h"
+#include "ui/widgets/uDiagram.h"
 #include "ui/widgets/uX11.h"
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uPartnerTag.h"
@@ -29,8 +34,6 @@
 #include <fstream>
 #include <iostream>
 #include <unistd.h>
-
-TMainForm* MainForm = nullptr;
 
 namespace {
 
@@ -72,29 +75,20 @@ QImage HalfBrightness(const QImage& image) {
   return out;
 }
 
-void GrayOutMainWindow() {
-  if (MainForm) MainForm->GrayOutMainWindow();
-}
-
-void UnGrayMainWindow() {
-  if (MainForm) MainForm->UnGrayMainWindow();
-}
-
 // ---- TMainForm ---------------------------------------------------------------------
 
-TMainForm::TMainForm(const TShellHooks& hooks)
+TMainForm::TMainForm()
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint) {
-  MainForm = this;
   setObjectName(QStringLiteral("TMainForm"));
   setWindowTitle(QStringLiteral("Korvane"));
   setWindowIcon(ProgramIcon());  // what task bars and Alt-Tab show
   setFixedSize(750, 550);
   setFont(SkinFont(QStringLiteral("Tahoma"), 11));
-  FormCreate(hooks);
+  FormCreate();
 }
 
-void TMainForm::FormCreate(const TShellHooks& hooks) {
+void TMainForm::FormCreate() {
   // Controls: the grey still behind Panel1, all normal content inside it.
   ImBgMainGray = new TImage(this, QStringLiteral("ImBgMainGray"));
   ImBgMainGray->setGeometry(0, 0, 750, 550);
@@ -136,13 +130,11 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
                      static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2)})
     MakeDragSource(w);
 
-  // The four page slots: placeholders until a page is installed.
-  static const char* const names[5] = {"", "TFrame1", "TFrame2", "TFrame3", "TFrame4"};
-  for (int n = 1; n <= 4; ++n) {
-    TWizardPage* page = hooks.CreatePage[n] ? hooks.CreatePage[n](*this) : nullptr;
-    if (!page) page = new TWizardPage(*this, n, QString::fromLatin1(names[n]));
-    InstallPage(n, page);
-  }
+  // The four pages, one instance each, hidden until their step is shown.
+  InstallPage(1, new TFrame1(*this));
+  InstallPage(2, new TFrame2(*this));
+  InstallPage(3, new TFrame3(*this));
+  InstallPage(4, new TFrame4(*this));
 
   // The run's state.
   MessageShown = false;
@@ -179,7 +171,6 @@ void TMainForm::FormCreate(const TShellHooks& hooks) {
 
   RegisterPlatformWindow();
   CreateTray();
-  if (hooks.MainFormCreated) hooks.MainFormCreated(*this);
 }
 
 void TMainForm::LoadSkin() {
@@ -197,7 +188,11 @@ TMainForm::~TMainForm() {
   EndRun();
   if (FMessageFetch) FMessageFetch->Detach();  // its completion would find no window
   FMessageFetch = nullptr;
-  if (MainForm == this) MainForm = nullptr;
+  // The pages (and the workers they own) read the run's state: they go while it still stands.
+  for (TWizardPage*& page : FPages) {
+    delete page;
+    page = nullptr;
+  }
 }
 
 void TMainForm::SaveRunState() {
@@ -220,12 +215,13 @@ void TMainForm::RegisterPlatformWindow() {
   KorvaneWindowCallbacks cb;
   // Called on the layer's thread: hand the message to the event loop, where
   // it reaches the main window if it still exists.
-  cb.Post = [](UINT msg, WPARAM w, LPARAM l) {
+  const QPointer<TMainForm> self(this);
+  cb.Post = [self](UINT msg, WPARAM w, LPARAM l) {
     if (QCoreApplication* app = QCoreApplication::instance())
       QMetaObject::invokeMethod(
           app,
-          [msg, w, l] {
-            if (MainForm) MainForm->HandleWindowMessage(msg, w, l);
+          [self, msg, w, l] {
+            if (self) self->HandleWindowMessage(msg, w, l);
           },
           Qt::QueuedConnection);
   };
@@ -234,13 +230,13 @@ void TMainForm::RegisterPlatformWindow() {
     rc = RECT{FRect[0], FRect[1], FRect[2], FRect[3]};
     return true;
   };
-  cb.SetPos = [](HWND, int x, int y, int cx, int cy, UINT flags) {
+  cb.SetPos = [self](HWND, int x, int y, int cx, int cy, UINT flags) {
     if (QCoreApplication* app = QCoreApplication::instance())
       QMetaObject::invokeMethod(
           app,
           [=] {
-            if (!MainForm) return;
-            if (!(flags & SWP_NOMOVE)) MainForm->move(x, y);
+            if (!self) return;
+            if (!(flags & SWP_NOMOVE)) self->move(x, y);
             (void)cx;
             (void)cy;  // the window has a fixed size
           },
@@ -339,7 +335,9 @@ void TMainForm::CloseProgram() {
 }
 
 void TMainForm::UpdateDiagram() {
-  if (OnUpdateDiagram) OnUpdateDiagram();
+  auto* start = dynamic_cast<TFrame1*>(Page(1));
+  auto* results = dynamic_cast<TFrame3*>(Page(3));
+  UpdateDiagrams(State, start ? start->PanDiag : nullptr, results ? results->PanDiag : nullptr);
 }
 
 void TMainForm::HandleWindowMessage(UINT msg, WPARAM, LPARAM) {
@@ -357,16 +355,16 @@ void TMainForm::ImBtnHelpClick() {
   const std::string help = State.ExeFolder + "help.chm";
   const auto result = reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, nullptr, help.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   // The shell answers 32 or less when it could not open the file.
-  if (result > 32 || !InfoForm) return;
+  if (result > 32 || !Dialogs.Info) return;
   if (result == SE_ERR_FNF || result == SE_ERR_PNF)
-    InfoForm->ShowNotice("The help file " + help + " is missing.");
+    Dialogs.Info->ShowNotice("The help file " + help + " is missing.");
   else
-    InfoForm->ShowNotice("The help cannot be shown: no program on this computer opens " + help +
-                         ". Install a web browser to read it.");
+    Dialogs.Info->ShowNotice("The help cannot be shown: no program on this computer opens " + help +
+                             ". Install a web browser to read it.");
 }
 
 void TMainForm::ImBtnAboutClick() {
-  if (AboutForm) AboutForm->ShowModal();
+  if (Dialogs.About) Dialogs.About->ShowModal();
 }
 
 void TMainForm::ImBtnCloseClick() {
@@ -383,9 +381,13 @@ void TMainForm::showEvent(QShowEvent* event) {
   SetX11WindowClass(this, "korvane", "TMainForm");
   RememberGeometry();
   // The splash greets the first showing within two seconds of the start.
-  if (SplashForm && SplashForm->Tag == 0 && !SplashForm->InModalRun())
-    QTimer::singleShot(0, this, [] {
-      if (SplashForm && SplashForm->Tag == 0 && !SplashForm->InModalRun()) SplashForm->ShowModal();
+  const auto waiting = [this] {
+    TSplashForm* splash = Dialogs.Splash;
+    return splash && splash->Tag == 0 && !splash->InModalRun();
+  };
+  if (waiting())
+    QTimer::singleShot(0, this, [this, waiting] {
+      if (waiting()) Dialogs.Splash->ShowModal();
     });
 }
 

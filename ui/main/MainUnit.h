@@ -6,7 +6,6 @@
 #include "core/uAppState.h"
 #include "core/uThread.h"
 #include "ui/main/uServerMessage.h"
-#include "ui/main/uShellHooks.h"
 
 #include <minwindef.h>
 
@@ -19,6 +18,12 @@
 class QLabel;
 class QMenu;
 class QTimer;
+class IPackageDownload;
+class TAboutForm;
+class TDrvInfoForm1;
+class TDrvInfoForm2;
+class TInfoForm;
+class TSplashForm;
 class TTrayIcon;
 class TImage;
 class TImageButton;
@@ -30,11 +35,26 @@ constexpr UINT WM_KORVANE_RESTORE = 32897;
 // At exit the workers get this long to stop before the process ends without them.
 constexpr unsigned ExitWaitMs = 3000;
 
+// The windows the main window and its pages open. They are created after the
+// main window and owned by the program's window owner, which sets them here
+// and clears them before it deletes them (tests set the ones they use).
+struct TMainDialogs {
+  TDrvInfoForm1* DrvInfo1 = nullptr;
+  TDrvInfoForm2* DrvInfo2 = nullptr;
+  TAboutForm* About = nullptr;
+  TInfoForm* Info = nullptr;
+  IPackageDownload* Download = nullptr;  // the download dialog
+  TSplashForm* Splash = nullptr;
+};
+
 class TMainForm : public QWidget {
   Q_OBJECT
  public:
-  explicit TMainForm(const TShellHooks& hooks = TShellHooks());
-  ~TMainForm() override;  // EndRun, if the program has not run it yet
+  // Creates the window with its four pages (TFrame1..TFrame4).
+  TMainForm();
+  ~TMainForm() override;  // EndRun, if the program has not run it yet; the pages go first
+
+  TMainDialogs Dialogs;
 
   // The end of the run, however it comes (once): the tray icon goes, then
   // SaveRunState. The program calls it when its message loop has ended.
@@ -105,9 +125,7 @@ class TMainForm : public QWidget {
   void HideToTray();
   // Ends the message loop (Close without CloseToTray, the tray's "Exit").
   void CloseProgram();
-  // Refreshes the out-of-date diagrams of the start and results pages; the
-  // pages install the operation.
-  std::function<void()> OnUpdateDiagram;
+  // Refreshes the out-of-date diagrams of the start and results pages.
   void UpdateDiagram();
 
   // A message posted to the window through the platform layer.
@@ -126,7 +144,7 @@ class TMainForm : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  void FormCreate(const TShellHooks& hooks);
+  void FormCreate();
   void CreateTray();
   void LoadSkin();
   void RegisterPlatformWindow();
@@ -140,12 +158,6 @@ class TMainForm : public QWidget {
   bool FRunEnded = false;
   TThread* FMessageFetch = nullptr;  // the running message fetch, owned
 };
-
-extern TMainForm* MainForm;
-
-// Operations on the program's main window (nothing happens without one).
-void GrayOutMainWindow();
-void UnGrayMainWindow();
 
 // Full path of the running program.
 std::string RunningExeName();

@@ -9,9 +9,7 @@
 
 #include <shellapi.h>
 
-TAboutForm* AboutForm = nullptr;
-
-TAboutForm::TAboutForm() : TSkinForm(QStringLiteral("TAboutForm"), 463, 260) {
+TAboutForm::TAboutForm(TMainForm& main) : TSkinForm(QStringLiteral("TAboutForm"), 463, 260), FMain(main) {
   Image1 = new TImage(this, QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, 463, 260);
   ImBtnClose = new TImageButton(this, QStringLiteral("ImBtnClose"), "BTNCLOSE", true);
@@ -33,16 +31,11 @@ TAboutForm::TAboutForm() : TSkinForm(QStringLiteral("TAboutForm"), 463, 260) {
   ImBtnClose->ShowNormal();
   SetRoundWindowRegion(this, 464, 261, 18, 18);
   MakeDragSource(Image1);
-  AboutForm = this;
-}
-
-TAboutForm::~TAboutForm() {
-  if (AboutForm == this) AboutForm = nullptr;
 }
 
 void TAboutForm::FormShow() {
-  Label3->SetText(MainForm ? AnsiToQ(MainForm->State.ProgramVersion) : QString());
-  GrayOutMainWindow();
+  Label3->SetText(AnsiToQ(FMain.State.ProgramVersion));
+  FMain.GrayOutMainWindow();
 }
 
-void TAboutForm::FormClose() { UnGrayMainWindow(); }
+void TAboutForm::FormClose() { FMain.UnGrayMainWindow(); }

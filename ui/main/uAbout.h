@@ -4,14 +4,15 @@
 #include "ui/widgets/uSkinForm.h"
 
 class TImage;
+class TMainForm;
 class TImageButton;
 class TSkinLabel;
 
 class TAboutForm : public TSkinForm {
   Q_OBJECT
  public:
-  TAboutForm();
-  ~TAboutForm() override;
+  // Shows the main window's program version and greys it while up.
+  explicit TAboutForm(TMainForm& main);
 
   TImage* Image1;
   TImageButton* ImBtnClose;
@@ -21,6 +22,7 @@ class TAboutForm : public TSkinForm {
  protected:
   void FormShow() override;
   void FormClose() override;
-};
 
-extern TAboutForm* AboutForm;
+ private:
+  TMainForm& FMain;
+};

@@ -15,9 +15,7 @@
 
 #include <QKeyEvent>
 
-TInfoForm* InfoForm = nullptr;
-
-TInfoForm::TInfoForm() : TSkinForm(QStringLiteral("TInfoForm"), 405, 162) {
+TInfoForm::TInfoForm(TMainForm& main) : TSkinForm(QStringLiteral("TInfoForm"), 405, 162), FMain(main) {
   Image1 = new TImage(this, QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, 405, 162);
   Label6 = new TSkinLabel(this, QStringLiteral("Label6"), 76, 27, QStringLiteral("Arial"), 13, QColor(55, 55, 55));
@@ -55,11 +53,6 @@ TInfoForm::TInfoForm() : TSkinForm(QStringLiteral("TInfoForm"), 405, 162) {
   SetRoundWindowRegion(this, 406, 163, 19, 19);
   MakeDragSource(Image1);
   MakeDragSource(Label6);
-  InfoForm = this;
-}
-
-TInfoForm::~TInfoForm() {
-  if (InfoForm == this) InfoForm = nullptr;
 }
 
 void TInfoForm::ShowNotice(const std::string& text) {
@@ -80,7 +73,7 @@ int TInfoForm::ShowAbortBox(const std::string& text) {
 }
 
 void TInfoForm::FormShow() {
-  GrayOutMainWindow();
+  FMain.GrayOutMainWindow();
   Label6->SetText(AnsiToQ(MessageText));
   if (LinkText.empty()) {
     Label2->hide();
@@ -94,7 +87,7 @@ void TInfoForm::FormShow() {
 }
 
 void TInfoForm::FormClose() {
-  UnGrayMainWindow();
+  FMain.UnGrayMainWindow();
   ImBtnAbort->hide();
   ImBtnOk->show();
   ImBtnCancel->show();
@@ -111,15 +104,11 @@ void TInfoForm::keyPressEvent(QKeyEvent* event) {
   TSkinForm::keyPressEvent(event);
 }
 
-void InstallGzipErrorBox() {
-  SetDefaultGzipErrorHook([](const std::string& text) {
+void InstallGzipErrorBox(TInfoForm& box) {
+  SetDefaultGzipErrorHook([&box](const std::string& text) {
     // The packer runs on the scan thread; the box belongs to the UI thread.
-    RunOnUiThread([&text] {
-      if (InfoForm)
-        InfoForm->ShowAbortBox(text);
-      else
-        std::fprintf(stderr, "%s\n", text.c_str());
-    });
+    // Once the queue is closed (the program ends) the call returns unshown.
+    RunOnUiThread([&box, &text] { box.ShowAbortBox(text); });
   });
 }
 

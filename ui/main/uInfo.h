@@ -9,14 +9,15 @@
 #include <string>
 
 class TImage;
+class TMainForm;
 class TImageButton;
 class TSkinLabel;
 
 class TInfoForm : public TSkinForm {
   Q_OBJECT
  public:
-  TInfoForm();
-  ~TInfoForm() override;
+  // The main window is greyed while the dialog is up.
+  explicit TInfoForm(TMainForm& main);
 
   std::string MessageText;
   std::string LinkText;  // cleared each time the dialog closes
@@ -42,13 +43,14 @@ class TInfoForm : public TSkinForm {
   void FormShow() override;
   void FormClose() override;
   void keyPressEvent(QKeyEvent* event) override;
-};
 
-extern TInfoForm* InfoForm;
+ private:
+  TMainForm& FMain;
+};
 
 // The program's gzip error hook: "Can't open: <path>" reaches the user as the
 // skinned error box, shown on the UI thread while the packing thread waits
-// (stderr when there is no dialog). The program installs it once its
+// (stderr once the box is removed). The program installs it once its
 // windows exist and removes it before they go.
-void InstallGzipErrorBox();
+void InstallGzipErrorBox(TInfoForm& box);
 void RemoveGzipErrorBox();

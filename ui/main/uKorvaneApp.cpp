@@ -4,8 +4,7 @@
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
-#include "ui/main/uAbout.h"
-#include "ui/main/uInfo.h"
+#include "ui/main/uKorvaneWindows.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uSplash.h"
 #include "ui/widgets/uX11.h"
@@ -58,7 +57,7 @@ std::string MissingDisplayReason() {
   return {};
 }
 
-int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
+int KorvaneMain(int argc, char** argv) {
   // 1. Single instance.
   HANDLE mutex = CreateMutexA(nullptr, FALSE, KorvaneMutexName());
   const bool first = mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
@@ -90,25 +89,16 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
     TQtUiQueue queue;
     InstallUiQueue(&queue);
 
-    std::vector<std::unique_ptr<QWidget>> windows;
-    windows.emplace_back(new TMainForm(hooks));
-    if (hooks.CreateDrvInfoForm1) windows.emplace_back(hooks.CreateDrvInfoForm1());
-    if (hooks.CreateDrvInfoForm2) windows.emplace_back(hooks.CreateDrvInfoForm2());
-    windows.emplace_back(new TAboutForm);
-    windows.emplace_back(new TInfoForm);
-    if (hooks.CreateDownForm) windows.emplace_back(hooks.CreateDownForm());
-    auto* splash = new TSplashForm;
-    windows.emplace_back(splash);
-    InstallGzipErrorBox();
+    auto windows = std::make_unique<TKorvaneWindows>();
+    TMainForm& main = windows->Main();
 
     // 4. "-t": hidden in the notification area, and no splash in this run.
     if (startHidden)
-      splash->MarkDone();
+      windows->Splash().MarkDone();
     else
-      MainForm->show();
+      main.show();
     // Every way out ends the message loop: the Close button, the tray's
     // "Exit", WM_CLOSE, the termination signals and the session's end.
-    TMainForm& main = *MainForm;
     SetConsoleCtrlHandler(OnCtrlEvent, TRUE);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) {
       main.SaveRunState();  // the session may end the process before the loop returns
@@ -131,8 +121,7 @@ int KorvaneMain(int argc, char** argv, const TShellHooks& hooks) {
       std::fflush(nullptr);
       std::_Exit(exitCode);
     }
-    RemoveGzipErrorBox();
-    while (!windows.empty()) windows.pop_back();
+    windows.reset();  // in reverse order of creation
     InstallUiQueue(nullptr);
   }
   CloseHandle(mutex);

@@ -2,8 +2,6 @@
 // message loop, and the orderly end.
 #pragma once
 
-#include "ui/main/uShellHooks.h"
-
 #include <string>
 
 // The name of the single-instance mutex ("\" replaced by "_").
@@ -14,4 +12,4 @@ const char* KorvaneMutexName();
 std::string MissingDisplayReason();
 
 // Runs the program; returns its exit code.
-int KorvaneMain(int argc, char** argv, const TShellHooks& hooks = TShellHooks());
+int KorvaneMain(int argc, char** argv);

@@ -14,7 +14,11 @@ TSaveDialog::THook& Hook() {
 }
 }  // namespace
 
-void TSaveDialog::SetTestHook(THook hook) { Hook() = std::move(hook); }
+TSaveDialog::THook TSaveDialog::SetTestHook(THook hook) {
+  THook previous = std::move(Hook());
+  Hook() = std::move(hook);
+  return previous;
+}
 
 namespace {
 

@@ -2,6 +2,8 @@
 // answers each run without showing the dialog.
 #pragma once
 
+#include "core/uScopedSeam.h"
+
 #include <functional>
 #include <string>
 
@@ -20,8 +22,12 @@ class TSaveDialog {
   // The hook sees the dialog as it would open, may set FileName, and returns
   // true for a choice, false for Cancel. An empty hook shows the real dialog.
   using THook = std::function<bool(TSaveDialog&)>;
-  static void SetTestHook(THook hook);
+  // Returns the hook it replaced; tests set it through TScopedSaveDialogHook.
+  static THook SetTestHook(THook hook);
 };
+
+// The save dialog's hook for one scope (tests).
+using TScopedSaveDialogHook = TScopedSeam<TSaveDialog::THook, &TSaveDialog::SetTestHook>;
 
 // The user's download folder (code-page text): XDG_DOWNLOAD_DIR from the
 // environment or from user-dirs.dirs when that folder exists, else the home folder.

@@ -5,8 +5,6 @@
 
 #include <QTimer>
 
-TSplashForm* SplashForm = nullptr;
-
 TSplashForm::TSplashForm(int intervalMs) : TSkinForm(QStringLiteral("TSplashForm"), 315, 170, true) {
   ImSplashBg = new TImage(this, QStringLiteral("ImSplashBg"));
   ImSplashBg->setGeometry(0, 0, 315, 170);
@@ -16,11 +14,6 @@ TSplashForm::TSplashForm(int intervalMs) : TSkinForm(QStringLiteral("TSplashForm
   Timer1->setInterval(intervalMs);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start();
-  SplashForm = this;
-}
-
-TSplashForm::~TSplashForm() {
-  if (SplashForm == this) SplashForm = nullptr;
 }
 
 void TSplashForm::Timer1Timer() {

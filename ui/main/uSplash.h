@@ -11,7 +11,6 @@ class TSplashForm : public TSkinForm {
   Q_OBJECT
  public:
   explicit TSplashForm(int intervalMs = 2000);
-  ~TSplashForm() override;
 
   TImage* ImSplashBg;
   QTimer* Timer1;
@@ -21,5 +20,3 @@ class TSplashForm : public TSkinForm {
  private:
   void Timer1Timer();
 };
-
-extern TSplashForm* SplashForm;

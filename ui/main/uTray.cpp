@@ -76,24 +76,16 @@ TTrayBackendFactory& BackendFactory() {
   return f;
 }
 
-std::vector<TTrayCreatedHook>& CreatedHooks() {
-  static std::vector<TTrayCreatedHook> hooks;
-  return hooks;
-}
-
 }  // namespace
 
 std::unique_ptr<ITrayBackend> CreateQtTrayBackend(QObject* parent) {
   return std::make_unique<TQtTrayBackend>(parent);
 }
 
-void SetTrayBackendFactory(TTrayBackendFactory factory) { BackendFactory() = std::move(factory); }
-
-void AddTrayCreatedHook(TTrayCreatedHook hook) { CreatedHooks().push_back(std::move(hook)); }
-
-void RunTrayCreatedHooks(TMainForm& main) {
-  for (const auto& hook : CreatedHooks())
-    if (hook) hook(main);
+TTrayBackendFactory SetTrayBackendFactory(TTrayBackendFactory factory) {
+  TTrayBackendFactory previous = std::move(BackendFactory());
+  BackendFactory() = std::move(factory);
+  return previous;
 }
 
 QIcon TrayIconPicture() {
@@ -199,8 +191,6 @@ void TMainForm::CreateTray() {
   UInfoTimer->setObjectName(QStringLiteral("UInfoTimer"));
   connect(UInfoTimer, &QTimer::timeout, this, [this] { UInfoTimerTimer(); });
   UInfoTimer->start(static_cast<int>(MessageFirstFetchMs));
-
-  RunTrayCreatedHooks(*this);
 }
 
 void TMainForm::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {

@@ -5,6 +5,8 @@
 // meanwhile balloons go to the desktop's notifications.
 #pragma once
 
+#include "core/uScopedSeam.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -55,13 +57,9 @@ class ITrayBackend {
 std::unique_ptr<ITrayBackend> CreateQtTrayBackend(QObject* parent);
 // What the main window creates its tray with (tests install a fake); empty: the real one.
 using TTrayBackendFactory = std::function<std::unique_ptr<ITrayBackend>(QObject* parent)>;
-void SetTrayBackendFactory(TTrayBackendFactory factory);
-
-// Runs once the main window's tray exists (the program attaches the pages'
-// balloon hook here: the pages sit above the shell and cannot be called from it).
-using TTrayCreatedHook = std::function<void(TMainForm&)>;
-void AddTrayCreatedHook(TTrayCreatedHook hook);
-void RunTrayCreatedHooks(TMainForm& main);
+// Returns the factory it replaced; tests set it through TScopedTrayBackend.
+TTrayBackendFactory SetTrayBackendFactory(TTrayBackendFactory factory);
+using TScopedTrayBackend = TScopedSeam<TTrayBackendFactory, &SetTrayBackendFactory>;
 
 // The 16 x 16 tray picture from the program's resources (null when missing).
 QIcon TrayIconPicture();

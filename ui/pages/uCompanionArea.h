@@ -1,6 +1,5 @@
-// The start page's companion area as the companion tool download drives it.
-// The start page implements it; the download reaches it through
-// CompanionArea() on the UI thread.
+// The start page's companion area as the companion tool download drives it
+// (on the UI thread). The start page implements it and owns the download.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +15,3 @@ class ICompanionArea {
   virtual void ToolDownloadFinished() = 0;                               // area emptied, bar parked, tag 0
   virtual bool ToolDownloadRunning() const = 0;                          // the bar's tag is 1
 };
-
-// The start page's area, or null before the page exists.
-ICompanionArea* CompanionArea();
-void SetCompanionArea(ICompanionArea* area);

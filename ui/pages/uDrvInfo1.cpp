@@ -7,8 +7,6 @@
 #include "ui/widgets/uSkinLabel.h"
 #include "ui/widgets/uText.h"
 
-TDrvInfoForm1* DrvInfoForm1 = nullptr;
-
 TSkinLabel* MakeDrvInfoValueLabel(QWidget* parent, const QString& name, int top, int pixelHeight) {
   auto* l = new TSkinLabel(parent, name, 182, top, QStringLiteral("Arial"), pixelHeight, QColor(55, 55, 55));
   l->SetFixedBox(350, 15);
@@ -17,15 +15,14 @@ TSkinLabel* MakeDrvInfoValueLabel(QWidget* parent, const QString& name, int top,
 }
 
 // The record a dialog shows; an empty one outside the list.
-const TDrvRec& DrvInfoRecord(int32_t index) {
+const TDrvRec& DrvInfoRecord(const TKorvaneState& s, int32_t index) {
   static const TDrvRec empty;
-  if (!MainForm) return empty;
-  const TKorvaneState& s = MainForm->State;
   if (index < 1 || index > s.DrvCount || static_cast<size_t>(index) >= s.DrvList.size()) return empty;
   return s.DrvList[static_cast<size_t>(index)];
 }
 
-TDrvInfoForm1::TDrvInfoForm1() : TSkinForm(QStringLiteral("TDrvInfoForm1"), 566, 186) {
+TDrvInfoForm1::TDrvInfoForm1(TMainForm& main)
+    : TSkinForm(QStringLiteral("TDrvInfoForm1"), 566, 186), FMain(main) {
   setWindowTitle(QStringLiteral("Driver Information"));
   Image1 = new TImage(this, QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, 566, 186);
@@ -42,15 +39,10 @@ TDrvInfoForm1::TDrvInfoForm1() : TSkinForm(QStringLiteral("TDrvInfoForm1"), 566,
   ImBtnClose->ShowNormal();
   SetRoundWindowRegion(this, 567, 187, 23, 23);
   MakeDragSource(Image1);
-  DrvInfoForm1 = this;
-}
-
-TDrvInfoForm1::~TDrvInfoForm1() {
-  if (DrvInfoForm1 == this) DrvInfoForm1 = nullptr;
 }
 
 void TDrvInfoForm1::FormShow() {
-  const TDrvRec& r = DrvInfoRecord(RecordIndex);
+  const TDrvRec& r = DrvInfoRecord(FMain.State, RecordIndex);
   Label1->SetText(AnsiToQ(r.DevName));
   Label2->SetText(AnsiToQ(r.ProviderName));
   Label3->SetText(AnsiToQ(r.DriverDate));

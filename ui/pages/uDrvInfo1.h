@@ -6,6 +6,8 @@
 #include <cstdint>
 
 struct TDrvRec;
+struct TKorvaneState;
+class TMainForm;
 class TImage;
 class TImageButton;
 class TSkinLabel;
@@ -13,8 +15,8 @@ class TSkinLabel;
 class TDrvInfoForm1 : public TSkinForm {
   Q_OBJECT
  public:
-  TDrvInfoForm1();
-  ~TDrvInfoForm1() override;
+  // Shows records of the main window's driver list.
+  explicit TDrvInfoForm1(TMainForm& main);
 
   int32_t RecordIndex = 0;  // slot in DrvList (1..DrvCount), set by the caller
 
@@ -27,14 +29,15 @@ class TDrvInfoForm1 : public TSkinForm {
 
  protected:
   void FormShow() override;
-};
 
-extern TDrvInfoForm1* DrvInfoForm1;
+ private:
+  TMainForm& FMain;
+};
 
 // A fixed-size value label of the detail dialogs: transparent Arial in
 // RGB(55, 55, 55), cut off at its right edge.
 TSkinLabel* MakeDrvInfoValueLabel(QWidget* parent, const QString& name, int top, int pixelHeight);
 
-// The record in slot `index` of the main window's DrvList; an empty record
-// outside 1..DrvCount.
-const TDrvRec& DrvInfoRecord(int32_t index);
+// The record in slot `index` of the run's DrvList; an empty record outside
+// 1..DrvCount.
+const TDrvRec& DrvInfoRecord(const TKorvaneState& state, int32_t index);

@@ -1,8 +1,8 @@
 #include "ui/pages/uDrvInfo2.h"
 
 #include "core/uAppState.h"
-#include "ui/pages/uDownloadHook.h"
 #include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uPackageDownload.h"
 #include "ui/pages/uPageText.h"
 #include "ui/main/MainUnit.h"
 #include "ui/widgets/uSkin.h"
@@ -10,9 +10,8 @@
 #include "ui/widgets/uSkinLabel.h"
 #include "ui/widgets/uText.h"
 
-TDrvInfoForm2* DrvInfoForm2 = nullptr;
-
-TDrvInfoForm2::TDrvInfoForm2() : TSkinForm(QStringLiteral("TDrvInfoForm2"), 566, 336) {
+TDrvInfoForm2::TDrvInfoForm2(TMainForm& main)
+    : TSkinForm(QStringLiteral("TDrvInfoForm2"), 566, 336), FMain(main) {
   setWindowTitle(QStringLiteral("Driver Infomation"));
   Image1 = new TImage(this, QStringLiteral("Image1"));
   Image1->setGeometry(0, 0, 566, 336);
@@ -38,15 +37,10 @@ TDrvInfoForm2::TDrvInfoForm2() : TSkinForm(QStringLiteral("TDrvInfoForm2"), 566,
   ImBtnClose->ShowNormal();
   SetRoundWindowRegion(this, 567, 337, 23, 23);
   MakeDragSource(Image1);
-  DrvInfoForm2 = this;
-}
-
-TDrvInfoForm2::~TDrvInfoForm2() {
-  if (DrvInfoForm2 == this) DrvInfoForm2 = nullptr;
 }
 
 void TDrvInfoForm2::FormShow() {
-  const TDrvRec& r = DrvInfoRecord(RecordIndex);
+  const TDrvRec& r = DrvInfoRecord(FMain.State, RecordIndex);
   Label1->SetText(AnsiToQ(r.DevName));
   Label2->SetText(AnsiToQ(r.ProviderName));
   Label3->SetText(AnsiToQ(DashesToSlashes(r.DriverDate)));
@@ -58,7 +52,7 @@ void TDrvInfoForm2::FormShow() {
 }
 
 void TDrvInfoForm2::ImBtnDownloadClick() {
-  const std::string url = DrvInfoRecord(RecordIndex).NewURL;
-  StartDownload(url);
+  const std::string url = DrvInfoRecord(FMain.State, RecordIndex).NewURL;
+  if (FMain.Dialogs.Download) FMain.Dialogs.Download->DownloadPackage(url);
   SetModalResult(mrCancel);
 }

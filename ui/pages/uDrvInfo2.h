@@ -7,14 +7,16 @@
 #include <cstdint>
 
 class TImage;
+class TMainForm;
 class TImageButton;
 class TSkinLabel;
 
 class TDrvInfoForm2 : public TSkinForm {
   Q_OBJECT
  public:
-  TDrvInfoForm2();
-  ~TDrvInfoForm2() override;
+  // Shows records of the main window's driver list; Download goes to the
+  // main window's download dialog.
+  explicit TDrvInfoForm2(TMainForm& main);
 
   int32_t RecordIndex = 0;  // slot in DrvList (1..DrvCount), set by the caller
 
@@ -35,6 +37,7 @@ class TDrvInfoForm2 : public TSkinForm {
 
  protected:
   void FormShow() override;
-};
 
-extern TDrvInfoForm2* DrvInfoForm2;
+ private:
+  TMainForm& FMain;
+};

@@ -3,7 +3,6 @@
 #include "core/uAppState.h"
 #include "ui/widgets/cm_LSVGauges.h"
 #include "ui/widgets/uDiagram.h"
-#include "ui/pages/uDownloadHook.h"
 #include "ui/pages/uPageText.h"
 #include "scan/uScanThread.h"
 #include "ui/main/MainUnit.h"
@@ -21,17 +20,13 @@
 
 namespace {
 
-ICompanionArea* g_companionArea = nullptr;
-
 const QColor kTitle(kTitleRed, kTitleGreen, kTitleBlue);
 
 }  // namespace
 
 ICompanionArea::~ICompanionArea() = default;
-ICompanionArea* CompanionArea() { return g_companionArea; }
-void SetCompanionArea(ICompanionArea* area) { g_companionArea = area; }
 
-TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1")) {
+TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1")), Companion(*this, main) {
   const QColor text = palette().color(QPalette::WindowText);
   const QString arial = QStringLiteral("Arial");
   const auto caption = [&](int left, int top, const char* t) {
@@ -133,12 +128,9 @@ TFrame1::TFrame1(TMainForm& main) : TWizardPage(main, 1, QStringLiteral("TFrame1
                      static_cast<QWidget*>(ts1Label32), static_cast<QWidget*>(ts1Label33),
                      static_cast<QWidget*>(ts1ImIcoDown)})
     w->hide();
-  SetCompanionArea(this);
 }
 
-TFrame1::~TFrame1() {
-  if (CompanionArea() == this) SetCompanionArea(nullptr);
-}
+TFrame1::~TFrame1() = default;
 
 void TFrame1::PreparePage() {
   TMainForm& main = Main();
@@ -229,7 +221,7 @@ void TFrame1::ImBtnScanNowRelease() {
 
 void TFrame1::ts1Label33Click() {
   ShowBusy();
-  InstallCompanion();
+  Companion.Start();
 }
 
 void TFrame1::ShowBusy() {

@@ -3,6 +3,7 @@
 // companion tool offer.
 #pragma once
 
+#include "ui/download/uDownloads.h"
 #include "ui/pages/uCompanionArea.h"
 #include "ui/pages/uWizardPage.h"
 
@@ -64,6 +65,8 @@ class TFrame1 : public TWizardPage, public ICompanionArea {
   TSkinLabel* ts1Label31;
   TLSVGauge* ts1DownProg;
   int ts1DownProgTag = 0;  // 1 while a companion download runs
+  // "Install Now"'s download, owned by the page.
+  TCompanionDownload Companion;
 
   static constexpr int kBarTop = 347;     // the companion bar while busy
   static constexpr int kBarParked = 1348; // below the page

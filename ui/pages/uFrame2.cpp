@@ -1,12 +1,12 @@
 #include "ui/pages/uFrame2.h"
 
 #include "ui/widgets/cm_LSVGauges.h"
-#include "ui/pages/uPageHooks.h"
 #include "ui/pages/uPageText.h"
 #include "ui/widgets/uStringGrid.h"
 #include "scan/uScanFinish.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
+#include "ui/main/uTray.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
 #include "ui/widgets/uSkinLabel.h"
@@ -184,9 +184,10 @@ void TFrame2::BeginUpdateCheck() {
 void TFrame2::FinishUpdateCheck() { Timer2->stop(); }
 
 int TFrame2::ShowConnectivityPrompt(const std::string& text) {
-  if (!InfoForm) return mrCancel;
-  InfoForm->MessageText = text;
-  return InfoForm->ShowModal();
+  TInfoForm* info = Main().Dialogs.Info;
+  if (!info) return mrCancel;
+  info->MessageText = text;
+  return info->ShowModal();
 }
 
 void TFrame2::ShowNoAnswer(const std::string& text) {
@@ -231,11 +232,12 @@ void TFrame2::ScanFinished(TScanThread& scan) {
   main.ShowKorvane1Click();
   const TScanOutcome outcome = ApplyScanOutcome(main.State, scan.End, scan.ErrCode);
   main.CurrentStep = outcome.NextStep;
+  TInfoForm* info = main.Dialogs.Info;
   if (outcome.ShowServerError) {
-    if (ShowBalloonHook) ShowBalloonHook("Korvane error notice", scan.ErrMsg, BalloonIconError, 60);
-    if (InfoForm) InfoForm->ShowNotice(scan.ErrMsg);
+    main.ShowBalloon("Korvane error notice", scan.ErrMsg, bitError, 60);
+    if (info) info->ShowNotice(scan.ErrMsg);
   } else if (!FNoAnswerText.empty()) {
-    if (InfoForm) InfoForm->ShowNotice(FNoAnswerText);
+    if (info) info->ShowNotice(FNoAnswerText);
   }
   FNoAnswerText.clear();
   RunSkinGuarded([&] { main.ShowStep(main.CurrentStep, true); });

@@ -2,7 +2,7 @@
 
 #include "core/uAppState.h"
 #include "ui/widgets/uDiagram.h"
-#include "ui/pages/uDownloadHook.h"
+#include "ui/pages/uPackageDownload.h"
 #include "ui/pages/uDrvInfo1.h"
 #include "ui/pages/uDrvInfo2.h"
 #include "ui/pages/uPageText.h"
@@ -263,17 +263,18 @@ void TFrame3::sgDrvListMouseDown(Qt::MouseButton, int x, int y) {
   const int rec = RecordOf(row);
   if (rec <= 0) return;
   if (col == 1 && IsOutOfDateRow(row)) {
-    const std::string url = DrvInfoRecord(rec).NewURL;
-    if (!url.empty()) StartDownload(url);
+    const std::string url = DrvInfoRecord(Main().State, rec).NewURL;
+    if (!url.empty() && Main().Dialogs.Download) Main().Dialogs.Download->DownloadPackage(url);
   } else if (col == 3) {
+    const TMainDialogs& d = Main().Dialogs;
     if (IsOutOfDateRow(row)) {
-      if (DrvInfoForm2) {
-        DrvInfoForm2->RecordIndex = rec;
-        DrvInfoForm2->ShowModal();
+      if (d.DrvInfo2) {
+        d.DrvInfo2->RecordIndex = rec;
+        d.DrvInfo2->ShowModal();
       }
-    } else if (DrvInfoForm1) {
-      DrvInfoForm1->RecordIndex = rec;
-      DrvInfoForm1->ShowModal();
+    } else if (d.DrvInfo1) {
+      d.DrvInfo1->RecordIndex = rec;
+      d.DrvInfo1->ShowModal();
     }
   }
 }

@@ -26,7 +26,11 @@ TSkinForm::TSkinForm(const QString& name, int clientWidth, int clientHeight, boo
   setModal(true);
 }
 
-void TSkinForm::SetGlobalModalHook(TModalHook hook) { GlobalHook() = std::move(hook); }
+TSkinForm::TModalHook TSkinForm::SetGlobalModalHook(TModalHook hook) {
+  TModalHook previous = std::move(GlobalHook());
+  GlobalHook() = std::move(hook);
+  return previous;
+}
 
 void TSkinForm::SetModalResult(int result) {
   FModalResult = result;

@@ -3,6 +3,8 @@
 // modal run. A modal run ends with a modal result: 1 OK, 2 Cancel.
 #pragma once
 
+#include "core/uScopedSeam.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -33,7 +35,8 @@ class TSkinForm : public QDialog {
   // own hook is empty.
   using TModalHook = std::function<int(TSkinForm&)>;
   TModalHook ModalHook;
-  static void SetGlobalModalHook(TModalHook hook);
+  // Returns the hook it replaced; tests set it through TScopedModalHook.
+  static TModalHook SetGlobalModalHook(TModalHook hook);
 
  protected:
   virtual void FormShow() {}
@@ -45,3 +48,6 @@ class TSkinForm : public QDialog {
   int FModalResult = mrNone;
   bool FInModalRun = false;
 };
+
+// The global modal hook for one scope (tests).
+using TScopedModalHook = TScopedSeam<TSkinForm::TModalHook, &TSkinForm::SetGlobalModalHook>;

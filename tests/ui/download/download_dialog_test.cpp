@@ -6,12 +6,12 @@
 
 #include "net/NetTestServers.h"
 #include "ui/widgets/cm_LSVGauges.h"
-#include "ui/pages/uDownloadHook.h"
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/tray_fake.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
-#include "ui/main/uShellHooks.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
 #include "ui/widgets/uSkinLabel.h"
@@ -33,6 +33,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,14 +73,16 @@ class DownFormTest : public ::testing::Test {
     SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
     queue_ = std::make_unique<TQtUiQueue>();
     InstallUiQueue(queue_.get());
-    info_ = std::make_unique<TInfoForm>();
+    tray_.emplace();
+    main_ = std::make_unique<TMainForm>();
+    info_ = std::make_unique<TInfoForm>(*main_);
+    main_->Dialogs.Info = info_.get();
     info_->ModalHook = [this](TSkinForm&) {
       notices_.push_back({info_->MessageText, info_->LinkText});
       return mrOk;
     };
-    TShellHooks hooks;
-    InstallKorvaneDownloads(hooks);
-    form_.reset(static_cast<TDownForm*>(hooks.CreateDownForm()));
+    form_ = std::make_unique<TDownForm>(*main_);
+    main_->Dialogs.Download = form_.get();
     form_->ReadTimeout = 5000;
     // The modal run: the event loop turns until the dialog has its result.
     form_->ModalHook = [this](TSkinForm& f) {
@@ -91,7 +94,7 @@ class DownFormTest : public ::testing::Test {
       }
       return f.ModalResult();
     };
-    TSaveDialog::SetTestHook([this](TSaveDialog& d) {
+    saveHook_.emplace([this](TSaveDialog& d) {
       offered_.push_back(d.FileName);
       titles_.push_back(d.Title);
       if (choices_.empty()) return false;
@@ -102,21 +105,23 @@ class DownFormTest : public ::testing::Test {
   }
   void TearDown() override {
     if (form_) WaitFor([this] { return form_->DownThread() == nullptr; });
-    TSaveDialog::SetTestHook({});
+    saveHook_.reset();
+    if (main_) main_->Dialogs = TMainDialogs();
     form_.reset();
     info_.reset();
+    main_.reset();
+    tray_.reset();
     QCoreApplication::processEvents();
     InstallUiQueue(nullptr);
     queue_.reset();
     SetSkinErrorHook({});
-    StartDownloadHook = [](const std::string&) {};
-    InstallCompanionHook = [] {};
     ::unsetenv("KORVANE_MACHINE");
     KorvaneResetMachine();
     LoadServerUrls();
   }
 
-  // "Download" on a driver: the hook the pages call.
+  // "Download" on a driver: what the pages call.
+  void StartDownload(const std::string& url) { main_->Dialogs.Download->DownloadPackage(url); }
   void Download(const std::string& url) {
     StartDownload(url);
     ASSERT_TRUE(WaitFor([this] { return form_->DownThread() == nullptr; }));
@@ -125,8 +130,11 @@ class DownFormTest : public ::testing::Test {
   nettest::TempDir tmp_;
   std::string machine_;
   std::unique_ptr<TQtUiQueue> queue_;
+  std::optional<ScopedFakeTray> tray_;
+  std::unique_ptr<TMainForm> main_;
   std::unique_ptr<TInfoForm> info_;
   std::unique_ptr<TDownForm> form_;
+  std::optional<TScopedSaveDialogHook> saveHook_;
   std::vector<std::string> choices_;  // paths the save dialog answers with in turn; Cancel after
   std::vector<std::string> offered_;  // default names it was opened with
   std::vector<std::string> titles_;
@@ -378,6 +386,7 @@ TEST_F(DownFormTest, DialogGoneWhileACancelledDownloadEnds) {
   StartDownload(stalled.Base() + "/p.exe");
   ASSERT_TRUE(cancelled);
   ASSERT_GT(TThread::LiveCount(), 0);
+  main_->Dialogs.Download = nullptr;
   form_.reset();  // the program ending
   EXPECT_TRUE(WaitFor([] { return TThread::LiveCount() == 0; }, 10000));
   EXPECT_TRUE(notices_.empty());

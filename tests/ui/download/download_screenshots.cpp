@@ -6,11 +6,10 @@
 
 #include "net/NetTestServers.h"
 #include "ui/widgets/cm_LSVGauges.h"
-#include "ui/pages/uDownloadHook.h"
 #include "resources/kvresources.h"
+#include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
-#include "ui/main/uShellHooks.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,11 +51,12 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
       }
     });
-    TInfoForm info;
-    TShellHooks hooks;
-    InstallKorvaneDownloads(hooks);
-    std::unique_ptr<TDownForm> form(static_cast<TDownForm*>(hooks.CreateDownForm()));
-    TSaveDialog::SetTestHook([&](TSaveDialog& d) {
+    TMainForm main;
+    TInfoForm info(main);
+    auto form = std::make_unique<TDownForm>(main);
+    main.Dialogs.Info = &info;
+    main.Dialogs.Download = form.get();
+    TScopedSaveDialogHook saveHook([&](TSaveDialog& d) {
       d.FileName = tmp.File(d.FileName);
       return true;
     });
@@ -75,9 +75,9 @@ int main(int argc, char** argv) {
       Save(&f, out + "/download_completed.png");
       return mrOk;
     };
-    StartDownload(srv.Base() + "/packages/nvidia_nforce_15.23_winxp.exe");
+    form->DownloadPackage(srv.Base() + "/packages/nvidia_nforce_15.23_winxp.exe");
     while (form->DownThread()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    TSaveDialog::SetTestHook({});
+    main.Dialogs = TMainDialogs();
   }
   InstallUiQueue(nullptr);
   return 0;

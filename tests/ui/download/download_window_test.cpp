@@ -15,9 +15,7 @@
 #include "ui/pages/uFrame3.h"
 #include "ui/widgets/uStringGrid.h"
 #include "ui/main/uSaveDialog.h"
-#include "ui/pages/uDownloadHook.h"
 #include "scan/uServerUrls.h"
-#include "ui/main/uShellHooks.h"
 #include "ui/widgets/uSkinLabel.h"
 #include "ui/widgets/cm_LSVGauges.h"
 #include "ui/widgets/uSkinControls.h"
@@ -47,7 +45,6 @@ class WindowDownloadTest : public PagesTest {
   }
   void TearDown() override {
     PagesTest::TearDown();
-    InstallCompanionHook = [] {};
     CompanionTimings() = TCompanionTimings();
   }
 
@@ -62,11 +59,8 @@ class WindowDownloadTest : public PagesTest {
     LoadServerUrls();
   }
 
-  void OpenWithDownloads() {
-    OpenWindow();
-    TShellHooks hooks;
-    InstallKorvaneDownloads(hooks);  // the companion hook
-  }
+  // The start page owns its companion download; nothing more to join.
+  void OpenWithDownloads() { OpenWindow(); }
 
   bool Offered() const {
     TFrame1* f = Frame1();
@@ -156,9 +150,8 @@ TEST_F(WindowDownloadTest, DownloadMarkOnTheResultsPageFetchesThePackage) {
   UseServer(srv.HttpBase(), srv.HttpsBase());
   UseVendor(srv.HttpBase());
   OpenWindow();
-  TShellHooks hooks;
-  InstallKorvaneDownloads(hooks);
-  std::unique_ptr<TDownForm> form(static_cast<TDownForm*>(hooks.CreateDownForm()));
+  auto form = std::make_unique<TDownForm>(*main_);
+  main_->Dialogs.Download = form.get();
   form->ReadTimeout = 5000;
   int progressSeen = 0;
   form->ModalHook = [&](TSkinForm& d) {
@@ -170,7 +163,7 @@ TEST_F(WindowDownloadTest, DownloadMarkOnTheResultsPageFetchesThePackage) {
   };
   const std::string dest = root_ + "/nvidia-forceware-178.13.zip";
   std::string offered;
-  TSaveDialog::SetTestHook([&](TSaveDialog& d) {
+  auto saveHook = std::make_unique<TScopedSaveDialogHook>([&](TSaveDialog& d) {
     offered = d.FileName;
     d.FileName = dest;
     return true;
@@ -186,7 +179,7 @@ TEST_F(WindowDownloadTest, DownloadMarkOnTheResultsPageFetchesThePackage) {
   modalCalls_.clear();
   f->sgDrvListMouseDown(Qt::LeftButton, p.x(), p.y());
   EXPECT_TRUE(WaitFor([&] { return form->DownThread() == nullptr; }, 30000));
-  TSaveDialog::SetTestHook({});
+  saveHook.reset();
 
   EXPECT_EQ(offered, "nvidia-forceware-178.13.zip");
   const std::string served = nettest::ReadFile(srv.PackagesDir() + "/nvidia-forceware-178.13.zip");
@@ -198,6 +191,7 @@ TEST_F(WindowDownloadTest, DownloadMarkOnTheResultsPageFetchesThePackage) {
   EXPECT_EQ(modalCalls_[0].Message, "Downloading completed. File has been saved to \r\n" + dest +
                                         "\r\n\r\nIf you have any questions please read our FAQ:");
   EXPECT_EQ(form->Label1->text(), QStringLiteral("nvidia-forceware-178.13.zip"));
+  main_->Dialogs.Download = &recorder_;
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "ui/download/uDownloads.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
-#include "ui/main/uShellHooks.h"
 #include "ui/main/uTray.h"
 
 #include <QApplication>
@@ -27,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -191,19 +191,15 @@ class DesktopTest : public ShellTest {
     // longer than the program's verdict time, which would count as opened.
     oldVerdictMs_ = KorvaneSetOpenVerdictMs(20000);
     std::system("dunstctl close-all >/dev/null 2>&1; dunstctl history-clear >/dev/null 2>&1");
-    info_ = std::make_unique<TInfoForm>();
-    info_->ModalHook = [this](TSkinForm&) {
-      notices_.push_back(info_->MessageText);
-      return mrOk;
-    };
   }
   void TearDown() override {
     if (!TheDesktop().missing.empty()) return;
-    KorvaneSetShellExecuteHook({});
+    shell_.reset();
     KorvaneSetOpenVerdictMs(oldVerdictMs_);
+    if (main_) main_->Dialogs = TMainDialogs();
+    info_.reset();
     main_.reset();
     trayer_.reset();
-    info_.reset();
     QCoreApplication::processEvents();
     ShellTest::TearDown();
   }
@@ -213,6 +209,12 @@ class DesktopTest : public ShellTest {
   }
   void StartMain() {
     main_ = std::make_unique<TMainForm>();
+    info_ = std::make_unique<TInfoForm>(*main_);
+    main_->Dialogs.Info = info_.get();
+    info_->ModalHook = [this](TSkinForm&) {
+      notices_.push_back(info_->MessageText);
+      return mrOk;
+    };
     ASSERT_TRUE(main_->TrayIcon);
   }
   // A desktop whose only programs are the ones a test registers (no browser of this
@@ -241,6 +243,7 @@ class DesktopTest : public ShellTest {
   int oldVerdictMs_ = 0;
   std::unique_ptr<TInfoForm> info_;
   std::vector<std::string> notices_;
+  std::optional<KorvaneScopedShellExecuteHook> shell_;
   std::unique_ptr<Trayer> trayer_;
   std::unique_ptr<TMainForm> main_;
 };
@@ -265,7 +268,7 @@ TEST_F(DesktopTest, WithoutATrayTheReminderIsADesktopNotificationWhoseClickShows
 TEST_F(DesktopTest, WithoutATrayTheServerMessagesClickOpensItsLink) {
   StartMain();
   std::vector<std::string> opened;
-  KorvaneSetShellExecuteHook([&](const std::string&, const std::string& file, const std::string&) {
+  shell_.emplace([&](const std::string&, const std::string& file, const std::string&) {
     opened.push_back(file);
     return true;
   });
@@ -356,9 +359,8 @@ TEST_F(DesktopTest, TheSaveDialogStartsInTheDownloadFolder) {
   env.Set("HOME", home);
   env.Set("XDG_CONFIG_HOME", home + "/config");
   std::ofstream(home + "/config/user-dirs.dirs") << "# xdg-user-dirs\nXDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n";
-  TShellHooks hooks;
-  InstallKorvaneDownloads(hooks);
-  std::unique_ptr<TDownForm> form(static_cast<TDownForm*>(hooks.CreateDownForm()));
+  StartMain();
+  auto form = std::make_unique<TDownForm>(*main_);
   form->Url = "http://127.0.0.1:9/drivers/pkg.zip";
   // The real dialog: looked at once it is up, then cancelled.
   auto startFolder = [&] {

@@ -42,13 +42,15 @@ class MainFormTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    TShellHooks hooks;
-    for (int n = 1; n <= 4; ++n)
-      hooks.CreatePage[n] = [this, n](TMainForm& m) {
-        pages_[n] = new CountingPage(m, n);
-        return pages_[n];
-      };
-    main_ = std::make_unique<TMainForm>(hooks);
+    main_ = std::make_unique<TMainForm>();
+    // The window made its own four pages; counting ones take their slots,
+    // and the creation's first step is shown again on them.
+    for (int n = 1; n <= 4; ++n) {
+      createdWith_[n] = main_->Page(n)->objectName().toStdString();
+      pages_[n] = new CountingPage(*main_, n);
+      main_->InstallPage(n, pages_[n]);
+    }
+    main_->ShowStep(main_->CurrentStep, true);
   }
   void TearDown() override {
     main_.reset();
@@ -64,9 +66,14 @@ class MainFormTest : public ShellTest {
   }
   std::unique_ptr<TMainForm> main_;
   CountingPage* pages_[5] = {};
+  std::string createdWith_[5];
 };
 
 TEST_F(MainFormTest, CreationPreparesStepOneAndKnowsItsPaths) {
+  EXPECT_EQ(createdWith_[1], "TFrame1");
+  EXPECT_EQ(createdWith_[2], "TFrame2");
+  EXPECT_EQ(createdWith_[3], "TFrame3");
+  EXPECT_EQ(createdWith_[4], "TFrame4");
   EXPECT_EQ(main_->CurrentStep, 1);
   EXPECT_EQ(VisiblePage(), 1);
   EXPECT_EQ(pages_[1]->prepared, 1);
@@ -97,7 +104,7 @@ TEST_F(MainFormTest, WindowsCarryTheProgramIconAndAreCentredExactly) {
                              screen.y() + (screen.height() - w.height()) / 2);
   };
   EXPECT_TRUE(centred(*main_)) << main_->x() << "," << main_->y();
-  TInfoForm info;
+  TInfoForm info(*main_);
   EXPECT_FALSE(info.windowIcon().isNull());
   info.ModalHook = [&](TSkinForm& f) {
     EXPECT_TRUE(centred(f)) << f.x() << "," << f.y() << " on " << screen.width() << "x" << screen.height();
@@ -166,12 +173,13 @@ TEST_F(MainFormTest, SettingsButtonOpensStepFour) {
 
 TEST_F(MainFormTest, HelpOpensTheFileBesideTheProgram) {
   std::string opened;
-  KorvaneSetShellExecuteHook([&](const std::string&, const std::string& f, const std::string&) {
-    opened = f;
-    return true;
-  });
-  main_->ImBtnHelp->SimulateClick();
-  KorvaneSetShellExecuteHook({});
+  {
+    KorvaneScopedShellExecuteHook shell([&](const std::string&, const std::string& f, const std::string&) {
+      opened = f;
+      return true;
+    });
+    main_->ImBtnHelp->SimulateClick();
+  }
   EXPECT_EQ(opened, main_->State.ExeFolder + "help.chm");
 }
 
@@ -256,9 +264,11 @@ class DialogTest : public ShellTest {
   void SetUp() override {
     ShellTest::SetUp();
     main_ = std::make_unique<TMainForm>();
-    info_ = std::make_unique<TInfoForm>();
+    info_ = std::make_unique<TInfoForm>(*main_);
+    main_->Dialogs.Info = info_.get();
   }
   void TearDown() override {
+    main_->Dialogs = TMainDialogs();
     info_.reset();
     main_.reset();
     ShellTest::TearDown();
@@ -358,7 +368,7 @@ TEST_F(DialogTest, EnterAndCloseGiveCancelOkGivesOk) {
 }
 
 TEST_F(DialogTest, RealModalRunEndsOnItsButton) {
-  TSkinForm::SetGlobalModalHook({});
+  TScopedModalHook realRun({});
   info_->MessageText = "Real run";
   QTimer::singleShot(50, info_.get(), [&] { info_->ImBtnOk->SimulateClick(); });
   EXPECT_EQ(info_->ShowModal(), mrOk);
@@ -366,7 +376,8 @@ TEST_F(DialogTest, RealModalRunEndsOnItsButton) {
 }
 
 TEST_F(DialogTest, AboutShowsTheVersionOverAGreyMainWindow) {
-  TAboutForm about;
+  TAboutForm about(*main_);
+  main_->Dialogs.About = &about;
   main_->State.ProgramVersion = "1.0.0.0";
   bool grey = false;
   QString version;
@@ -380,11 +391,13 @@ TEST_F(DialogTest, AboutShowsTheVersionOverAGreyMainWindow) {
   EXPECT_EQ(version, QStringLiteral("1.0.0.0"));
   EXPECT_EQ(main_->Tag, 0);
   EXPECT_FALSE(about.Label2->text().isEmpty());
+  main_->Dialogs.About = nullptr;
 }
 
 TEST_F(DialogTest, SplashEndsTwoSecondsAfterCreationOnce) {
-  TSkinForm::SetGlobalModalHook({});
+  TScopedModalHook realRun({});
   TSplashForm splash(150);
+  main_->Dialogs.Splash = &splash;
   EXPECT_EQ(splash.Tag, 0);
   QElapsedTimer t;
   t.start();
@@ -399,6 +412,7 @@ TEST_F(DialogTest, SplashEndsTwoSecondsAfterCreationOnce) {
   TSplashForm marked(100000);
   marked.MarkDone();
   EXPECT_EQ(marked.Tag, 1);
+  main_->Dialogs.Splash = nullptr;
 }
 
 }  // namespace

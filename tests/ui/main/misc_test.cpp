@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 namespace {
 
@@ -41,7 +42,7 @@ TEST(QtUiQueue, SynchronizeRunsOnTheEventLoop) {
 
 TEST(SaveDialog, HookAnswersWithoutShowing) {
   std::string offered;
-  TSaveDialog::SetTestHook([&](TSaveDialog& d) {
+  auto chosen = std::make_unique<TScopedSaveDialogHook>([&](TSaveDialog& d) {
     offered = d.FileName;
     d.FileName = "/tmp/chosen.zip";
     return true;
@@ -52,9 +53,11 @@ TEST(SaveDialog, HookAnswersWithoutShowing) {
   EXPECT_TRUE(dlg.Execute());
   EXPECT_EQ(offered, "driver.zip");
   EXPECT_EQ(dlg.FileName, "/tmp/chosen.zip");
-  TSaveDialog::SetTestHook([](TSaveDialog&) { return false; });
-  EXPECT_FALSE(dlg.Execute());
-  TSaveDialog::SetTestHook({});
+  {
+    TScopedSaveDialogHook cancelled([](TSaveDialog&) { return false; });
+    EXPECT_FALSE(dlg.Execute());
+  }
+  chosen.reset();
 }
 
 TEST(Text, CodePageConversions) {

@@ -1,10 +1,11 @@
-// The program joins the pages' balloon hook (the scan's error notice) to the
-// main window's tray once the tray exists.
+// The scan page shows the scan's error notice on the main window's tray
+// directly: the balloon is there as soon as the window is.
 #include "shell_fixture.h"
 #include "tray_fake.h"
 
-#include "ui/pages/uPageHooks.h"
 #include "ui/main/MainUnit.h"
+#include "ui/main/uTray.h"
+#include "ui/pages/uFrame2.h"
 
 #include <memory>
 
@@ -12,21 +13,21 @@ namespace {
 
 class PageBalloonTest : public ShellTest {};
 
-TEST_F(PageBalloonTest, HookReachesTheTrayOnceTheWindowExists) {
+TEST_F(PageBalloonTest, ScanPageReachesTheTrayThroughItsWindow) {
   ScopedFakeTray fake;
-  ShowBalloonHook = nullptr;
   auto main = std::make_unique<TMainForm>();
-  ASSERT_TRUE(static_cast<bool>(ShowBalloonHook));
-  ShowBalloonHook("Korvane error notice", std::string(300, 'e'), BalloonIconError, 60);
+  auto* scanPage = dynamic_cast<TFrame2*>(main->Page(2));
+  ASSERT_NE(scanPage, nullptr);
+  ASSERT_EQ(&scanPage->Main(), main.get());
+  scanPage->Main().ShowBalloon("Korvane error notice", std::string(300, 'e'), bitError, 60);
   ASSERT_EQ(fake.state->balloons.size(), 1u);
   EXPECT_EQ(fake.state->balloons[0].title, QStringLiteral("Korvane error notice"));
   EXPECT_EQ(fake.state->balloons[0].text.size(), 255);
   EXPECT_EQ(fake.state->balloons[0].kind, 3);
   EXPECT_EQ(fake.state->balloons[0].msecs, 60000);
-  // After the window has gone the hook does nothing (and does not crash).
+  // The icon goes with the window.
   main.reset();
-  ShowBalloonHook("late", "late", BalloonIconInfo, 60);
-  EXPECT_EQ(fake.state->balloons.size(), 1u);
+  EXPECT_FALSE(fake.state->alive);
 }
 
 }  // namespace

@@ -126,13 +126,17 @@ TEST_F(WindowFunctions, FindAndPostAcrossProcesses) {
 
 TEST_F(WindowFunctions, ShellExecuteHookAndMissingFile) {
   std::string seen;
-  KorvaneSetShellExecuteHook([&](const std::string& op, const std::string& file, const std::string&) {
-    seen = op + "|" + file;
-    return true;
-  });
-  EXPECT_GT(reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, nullptr, "/x/help.chm", nullptr, nullptr, SW_SHOWNORMAL)), 32);
-  EXPECT_EQ(seen, "|/x/help.chm");
-  KorvaneSetShellExecuteHook({});
+  {
+    KorvaneScopedShellExecuteHook shell(
+        [&](const std::string& op, const std::string& file, const std::string&) {
+          seen = op + "|" + file;
+          return true;
+        });
+    EXPECT_GT(reinterpret_cast<intptr_t>(
+                  ShellExecuteA(nullptr, nullptr, "/x/help.chm", nullptr, nullptr, SW_SHOWNORMAL)),
+              32);
+    EXPECT_EQ(seen, "|/x/help.chm");
+  }
   EXPECT_EQ(reinterpret_cast<intptr_t>(ShellExecuteA(nullptr, nullptr, (root_ + "/nothere.chm").c_str(), nullptr,
                                                      nullptr, SW_SHOWNORMAL)),
             SE_ERR_FNF);

@@ -3,12 +3,12 @@
 // The windows are grabbed with their rounded masks (outside the mask is
 // transparent). Step 2 is shown without preparation, so no scan starts.
 #include "core/uThread.h"
-#include "ui/pages/uPages.h"
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uAbout.h"
 #include "ui/main/uInfo.h"
+#include "ui/main/uKorvaneWindows.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/widgets/uSkinForm.h"
 #include "ui/main/uSplash.h"
@@ -24,6 +24,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -48,12 +49,12 @@ void Save(QWidget* w, const QString& name) {
 }
 
 // Grabs a dialog while it is "up": the hook runs in place of the modal run.
-void SaveDialog(TSkinForm* form, const QString& name, const std::function<void()>& run) {
+void SaveDialog(TMainForm* main, TSkinForm* form, const QString& name, const std::function<void()>& run) {
   form->ModalHook = [=](TSkinForm& f) {
     f.show();
     QTest::qWait(50);
     Save(&f, name);
-    if (MainForm) Save(MainForm, name + QStringLiteral("_behind"));
+    Save(main, name + QStringLiteral("_behind"));
     f.hide();
     return mrCancel;
   };
@@ -72,12 +73,11 @@ int main(int argc, char** argv) {
   TQtUiQueue queue;
   InstallUiQueue(&queue);
 
-  TShellHooks hooks;
-  InstallKorvanePages(hooks);
-  auto* main = new TMainForm(hooks);
-  auto* about = new TAboutForm;
-  auto* info = new TInfoForm;
-  auto* splash = new TSplashForm(600000);
+  auto windows = std::make_unique<TKorvaneWindows>();
+  TMainForm* main = &windows->Main();
+  TAboutForm* about = &windows->About();
+  TInfoForm* info = &windows->Info();
+  TSplashForm* splash = &windows->Splash();
   main->State.ProgramVersion = main->State.ProgramVersion.empty() ? "1.0.0.0" : main->State.ProgramVersion;
   splash->MarkDone();
   main->show();
@@ -93,16 +93,16 @@ int main(int argc, char** argv) {
   Save(main, QStringLiteral("main_step4_settings"));
   main->ShowStep(1, true);
 
-  SaveDialog(about, QStringLiteral("about"), [&] { about->ShowModal(); });
-  SaveDialog(info, QStringLiteral("info_notice"),
+  SaveDialog(main, about, QStringLiteral("about"), [&] { about->ShowModal(); });
+  SaveDialog(main, info, QStringLiteral("info_notice"),
              [&] { info->ShowNotice("Selected directory is not writeable. Select another directory."); });
-  SaveDialog(info, QStringLiteral("info_prompt"), [&] {
+  SaveDialog(main, info, QStringLiteral("info_prompt"), [&] {
     info->MessageText =
         "To continue updating drivers, you need to have an active Internet connection. Connect to the Internet and "
         "click OK.";
     info->ShowModal();
   });
-  SaveDialog(info, QStringLiteral("info_link"), [&] {
+  SaveDialog(main, info, QStringLiteral("info_link"), [&] {
     info->MessageText =
         "Downloading completed. File has been saved to \r\n/home/user/Downloads/nvidia-display-6.14.zip\r\n\r\nIf you "
         "have any questions please read our FAQ:";
@@ -137,10 +137,7 @@ int main(int argc, char** argv) {
 
   CloseUiQueue();
   TThread::TerminateAll(2000);
-  delete splash;
-  delete info;
-  delete about;
-  delete main;
+  windows.reset();
   InstallUiQueue(nullptr);
   return 0;
 }

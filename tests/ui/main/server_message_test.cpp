@@ -22,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <memory>
 #include <sstream>
 
@@ -161,7 +162,7 @@ class ServerMessageTest : public ShellTest {
   }
   void TearDown() override {
     if (!server_) return;
-    KorvaneSetShellExecuteHook({});
+    shell_.reset();
     main_.reset();
     TThread::TerminateAll(3000);
     QCoreApplication::processEvents();
@@ -216,6 +217,7 @@ class ServerMessageTest : public ShellTest {
   std::shared_ptr<FakeTrayState> tray_;
   std::unique_ptr<TQtUiQueue> queue_;
   std::unique_ptr<TMainForm> main_;
+  std::optional<KorvaneScopedShellExecuteHook> shell_;
 };
 
 UpdateServerProcess* ServerMessageTest::server_ = nullptr;
@@ -269,7 +271,7 @@ TEST_F(ServerMessageTest, MessageWithoutRangeIsNeverShownButStored) {
 }
 
 TEST_F(ServerMessageTest, OfTwoApplicableOnlyTheFirstIsShownAndLinked) {
-  KorvaneSetShellExecuteHook([](const std::string&, const std::string&, const std::string&) { return true; });
+  shell_.emplace([](const std::string&, const std::string&, const std::string&) { return true; });
   Serve("<msg><sver>1.0.0.0</sver><msgtext>One</msgtext><msgurl>http://one.invalid/</msgurl></msg>\r\n"
         "<msg><fver>9.0.0.0</fver><msgtext>Two</msgtext><msgurl>http://two.invalid/</msgurl></msg>");
   Fetch();
@@ -367,7 +369,7 @@ TEST_F(ServerMessageTest, UnreachableServerRetries) {
 
 TEST_F(ServerMessageTest, BalloonClickOpensTheMessagesLinkOnce) {
   std::vector<std::string> opened;
-  KorvaneSetShellExecuteHook([&](const std::string&, const std::string& f, const std::string&) {
+  shell_.emplace([&](const std::string&, const std::string& f, const std::string&) {
     opened.push_back(f);
     return true;
   });
@@ -386,7 +388,7 @@ TEST_F(ServerMessageTest, BalloonClickOpensTheMessagesLinkOnce) {
 
 TEST_F(ServerMessageTest, SilentAnswerLeavesNoPendingLink) {
   std::vector<std::string> opened;
-  KorvaneSetShellExecuteHook([&](const std::string&, const std::string& f, const std::string&) {
+  shell_.emplace([&](const std::string&, const std::string& f, const std::string&) {
     opened.push_back(f);
     return true;
   });

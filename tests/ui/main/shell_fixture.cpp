@@ -26,12 +26,12 @@ void ShellTest::SetUp() {
     resources = true;
   }
   SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
-  TSkinForm::SetGlobalModalHook([](TSkinForm&) { return mrCancel; });  // never block
+  modal_.emplace([](TSkinForm&) { return mrCancel; });  // never block
 }
 
 void ShellTest::TearDown() {
   SetSkinErrorHook({});
-  TSkinForm::SetGlobalModalHook({});
+  modal_.reset();
   std::error_code ec;
   fs::remove_all(root_, ec);
 }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/widgets/uSkinForm.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,4 +16,5 @@ class ShellTest : public ::testing::Test {
   void TearDown() override;
   std::string root_;
   std::vector<std::string> skinErrors_;
+  std::optional<TScopedModalHook> modal_;  // never block
 };

@@ -61,13 +61,16 @@ class FakeTrayBackend : public ITrayBackend {
   std::shared_ptr<FakeTrayState> s_;
 };
 
-// Installs the fake for every main window created while it lives.
+// Installs the fake for every main window created while it lives; the
+// factory before it comes back at its end.
 class ScopedFakeTray {
  public:
-  ScopedFakeTray() : state(std::make_shared<FakeTrayState>()) {
-    auto s = state;
-    SetTrayBackendFactory([s](QObject*) { return std::make_unique<FakeTrayBackend>(s); });
-  }
-  ~ScopedFakeTray() { SetTrayBackendFactory({}); }
+  ScopedFakeTray() : state(std::make_shared<FakeTrayState>()), seam_(FactoryFor(state)) {}
   std::shared_ptr<FakeTrayState> state;
+
+ private:
+  static TTrayBackendFactory FactoryFor(std::shared_ptr<FakeTrayState> s) {
+    return [s](QObject*) { return std::make_unique<FakeTrayBackend>(s); };
+  }
+  TScopedTrayBackend seam_;
 };

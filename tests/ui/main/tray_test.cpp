@@ -5,7 +5,13 @@
 #include "tray_fake.h"
 
 #include "ui/main/MainUnit.h"
+#include "ui/download/uDownForm.h"
 #include "ui/main/uAbout.h"
+#include "ui/main/uInfo.h"
+#include "ui/main/uKorvaneWindows.h"
+#include "ui/main/uSplash.h"
+#include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uDrvInfo2.h"
 #include "ui/widgets/uSkinForm.h"
 #include "ui/main/uTray.h"
 #include "ui/pages/uWizardPage.h"
@@ -20,6 +26,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -33,7 +40,8 @@ class TrayTest : public ShellTest {
     main_ = std::make_unique<TMainForm>();
   }
   void TearDown() override {
-    KorvaneSetShellExecuteHook({});
+    shell_.reset();
+    if (main_) main_->Dialogs = TMainDialogs();
     main_.reset();
     fake_.reset();
     ShellTest::TearDown();
@@ -41,7 +49,7 @@ class TrayTest : public ShellTest {
   QAction* Item(const char* name) const { return main_->TrayMenu->findChild<QAction*>(QString::fromLatin1(name)); }
   // Records what the shell would open instead of opening it.
   void CaptureShell() {
-    KorvaneSetShellExecuteHook([this](const std::string&, const std::string& file, const std::string&) {
+    shell_.emplace([this](const std::string&, const std::string& file, const std::string&) {
       opened_.push_back(file);
       return true;
     });
@@ -51,6 +59,7 @@ class TrayTest : public ShellTest {
   std::shared_ptr<FakeTrayState> tray_;
   std::unique_ptr<TMainForm> main_;
   std::vector<std::string> opened_;
+  std::optional<KorvaneScopedShellExecuteHook> shell_;
 };
 
 TEST_F(TrayTest, IconIsAddedAtCreationWithHintMenuAndPicture) {
@@ -215,7 +224,7 @@ TEST_F(TrayTest, DoubleClickBehavesLikeABalloonClick) {
 }
 
 TEST_F(TrayTest, LinkTheShellCannotOpenIsIgnored) {
-  KorvaneSetShellExecuteHook([](const std::string&, const std::string&, const std::string&) { return false; });
+  shell_.emplace([](const std::string&, const std::string&, const std::string&) { return false; });
   main_->hide();
   main_->MessageShown = true;
   main_->MessageUrl = "nowhere:at-all";
@@ -239,14 +248,16 @@ TEST_F(TrayTest, SettingsItemShowsTheWindowOnTheSettingsPage) {
 }
 
 TEST_F(TrayTest, AboutItemShowsTheAboutBoxModally) {
-  TAboutForm about;
+  TAboutForm about(*main_);
+  main_->Dialogs.About = &about;
   int modal = 0;
-  TSkinForm::SetGlobalModalHook([&](TSkinForm& f) {
+  TScopedModalHook counting([&](TSkinForm& f) {
     if (&f == &about) ++modal;
     return mrCancel;
   });
   Item("N1")->trigger();
   EXPECT_EQ(modal, 1);
+  main_->Dialogs.About = nullptr;
 }
 
 TEST_F(TrayTest, CloseToTrayKeepsTheIcon) {
@@ -326,16 +337,29 @@ TEST_F(TrayTest, HiddenIconIsNotAddedByATrayAppearing) {
   EXPECT_EQ(s->visibleCalls, 0);
 }
 
-TEST_F(TrayTest, CreatedHooksRunWithTheWindow) {
-  static int runs = 0;
-  static TMainForm* seen = nullptr;
-  AddTrayCreatedHook([](TMainForm& m) {
-    ++runs;
-    seen = &m;
+// The program's window owner: the main window with its tray first, then the
+// dialogs, each joined to the main window; the tray menu reaches them.
+TEST_F(TrayTest, TheWindowOwnerJoinsTheDialogsToTheMainWindow) {
+  main_.reset();
+  auto windows = std::make_unique<TKorvaneWindows>();
+  TMainForm& main = windows->Main();
+  EXPECT_TRUE(tray_->alive);
+  EXPECT_EQ(main.Dialogs.DrvInfo1, &windows->DrvInfo1());
+  EXPECT_EQ(main.Dialogs.DrvInfo2, &windows->DrvInfo2());
+  EXPECT_EQ(main.Dialogs.About, &windows->About());
+  EXPECT_EQ(main.Dialogs.Info, &windows->Info());
+  EXPECT_EQ(main.Dialogs.Download, static_cast<IPackageDownload*>(&windows->Download()));
+  EXPECT_EQ(main.Dialogs.Splash, &windows->Splash());
+  std::vector<std::string> modal;
+  TScopedModalHook counting([&](TSkinForm& f) {
+    modal.push_back(f.objectName().toStdString());
+    return mrCancel;
   });
-  main_ = std::make_unique<TMainForm>();
-  EXPECT_EQ(runs, 1);
-  EXPECT_EQ(seen, main_.get());
+  main.TrayMenu->findChild<QAction*>(QStringLiteral("N1"))->trigger();
+  ASSERT_EQ(modal.size(), 1u);
+  EXPECT_EQ(modal[0], "TAboutForm");
+  windows.reset();
+  EXPECT_FALSE(tray_->alive);
 }
 
 TEST(TrayPicture, IsTheSixteenPixelResource) {

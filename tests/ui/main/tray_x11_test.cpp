@@ -198,7 +198,7 @@ TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
   ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
   main_->hide();
   int opened = 0;
-  KorvaneSetShellExecuteHook([&](const std::string&, const std::string&, const std::string&) {
+  KorvaneScopedShellExecuteHook shell([&](const std::string&, const std::string&, const std::string&) {
     ++opened;
     return true;
   });
@@ -227,7 +227,6 @@ TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
   QTest::mouseClick(tip, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
   EXPECT_TRUE(WaitFor([&] { return opened == 1; }, 3000));
   EXPECT_TRUE(main_->MessageUrl.empty());
-  KorvaneSetShellExecuteHook({});
 }
 
 TEST_F(RealTrayTest, IconAppearsWhenATrayAppearsAndAfterItRestarts) {

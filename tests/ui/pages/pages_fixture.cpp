@@ -1,21 +1,17 @@
 #include "pages_fixture.h"
 #include "support/ScratchFolder.h"
 
-#include "ui/pages/uDownloadHook.h"
 #include "ui/pages/uDrvInfo1.h"
 #include "ui/pages/uDrvInfo2.h"
 #include "ui/pages/uFrame1.h"
 #include "ui/pages/uFrame2.h"
 #include "ui/pages/uFrame3.h"
 #include "ui/pages/uFrame4.h"
-#include "ui/pages/uPageHooks.h"
-#include "ui/pages/uPages.h"
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
-#include "ui/main/uShellHooks.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
 
@@ -49,7 +45,8 @@ void PagesTest::SetUp() {
     resources = true;
   }
   SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
-  TSkinForm::SetGlobalModalHook([this](TSkinForm& form) {
+  tray_.emplace();
+  modalHook_.emplace([this](TSkinForm& form) {
     TModalCall call;
     call.Form = form.objectName().toStdString();
     if (auto* info = dynamic_cast<TInfoForm*>(&form)) call.Message = info->MessageText;
@@ -57,16 +54,13 @@ void PagesTest::SetUp() {
     if (answer_) return answer_(form);
     return mrOk;
   });
-  StartDownloadHook = [this](const std::string& url) { downloads_.push_back(url); };
-  ShowBalloonHook = [this](const std::string& title, const std::string& text, int icon, int seconds) {
-    balloons_.push_back(title + "|" + text + "|" + std::to_string(icon) + "|" + std::to_string(seconds));
-  };
   queue_ = std::make_unique<TQtUiQueue>();
   InstallUiQueue(queue_.get());
 }
 
 void PagesTest::TearDown() {
   if (main_ && Frame2()) WaitFor([this] { return !Frame2()->Scanning(); }, 60000);
+  if (main_) main_->Dialogs = TMainDialogs();
   info1_.reset();
   info2_.reset();
   infoForm_.reset();
@@ -74,10 +68,9 @@ void PagesTest::TearDown() {
   QCoreApplication::processEvents();
   InstallUiQueue(nullptr);
   queue_.reset();
-  StartDownloadHook = [](const std::string&) {};
-  ShowBalloonHook = nullptr;
   SetSkinErrorHook({});
-  TSkinForm::SetGlobalModalHook({});
+  modalHook_.reset();
+  tray_.reset();
   ::unsetenv("KORVANE_MACHINE");
   KorvaneResetMachine();
   std::error_code ec;
@@ -112,14 +105,24 @@ void PagesTest::UseServer(const std::string& httpBase, const std::string& httpsB
 }
 
 void PagesTest::OpenWindow() {
-  TShellHooks hooks;
-  InstallKorvanePages(hooks);
-  main_.reset(new TMainForm(hooks));
-  info1_.reset(static_cast<TDrvInfoForm1*>(hooks.CreateDrvInfoForm1()));
-  info2_.reset(static_cast<TDrvInfoForm2*>(hooks.CreateDrvInfoForm2()));
-  infoForm_ = std::make_unique<TInfoForm>();
+  main_ = std::make_unique<TMainForm>();
+  info1_ = std::make_unique<TDrvInfoForm1>(*main_);
+  info2_ = std::make_unique<TDrvInfoForm2>(*main_);
+  infoForm_ = std::make_unique<TInfoForm>(*main_);
+  main_->Dialogs.DrvInfo1 = info1_.get();
+  main_->Dialogs.DrvInfo2 = info2_.get();
+  main_->Dialogs.Info = infoForm_.get();
+  main_->Dialogs.Download = &recorder_;
   Frame2()->ReadTimeoutMs = 5000;
   Frame2()->CertWaitMs = 5000;
+}
+
+std::vector<std::string> PagesTest::Balloons() const {
+  std::vector<std::string> out;
+  for (const auto& b : tray_->state->balloons)
+    out.push_back(b.title.toStdString() + "|" + b.text.toStdString() + "|" + std::to_string(b.kind) + "|" +
+                  std::to_string(b.msecs / 1000));
+  return out;
 }
 
 bool PagesTest::WaitFor(const std::function<bool()>& pred, int timeoutMs) {

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,21 @@
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
+#include "ui/main/tray_fake.h"
+#include "ui/pages/uPackageDownload.h"
+#include "ui/widgets/uSkinForm.h"
 
 class TFrame1;
 class TFrame2;
 class TFrame3;
 class TFrame4;
+
+// Records the package addresses the pages hand to the download.
+class RecordingDownload : public IPackageDownload {
+ public:
+  void DownloadPackage(const std::string& url) override { urls.push_back(url); }
+  std::vector<std::string> urls;
+};
 
 struct TModalCall {
   std::string Form;     // object name of the dialog
@@ -37,8 +48,11 @@ class PagesTest : public ::testing::Test {
   void UseMachine(const std::string& fixture);
   // Stores the server addresses in the settings key and reloads them.
   void UseServer(const std::string& httpBase, const std::string& httpsBase);
-  // Creates the windows (after UseMachine / UseServer).
+  // Creates the windows (after UseMachine / UseServer); the main window's
+  // download is the recorder (downloads_) unless the test sets another.
   void OpenWindow();
+  // The balloons the tray was asked for: "title|text|icon|seconds".
+  std::vector<std::string> Balloons() const;
   // Processes events until pred() or the time-out; returns pred().
   bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 60000);
   // "Scan Now" on the start page, then waits for the scan to end.
@@ -58,8 +72,10 @@ class PagesTest : public ::testing::Test {
   std::unique_ptr<TInfoForm> infoForm_;
   std::vector<std::string> skinErrors_;
   std::vector<TModalCall> modalCalls_;
-  std::vector<std::string> balloons_;   // "title|text|icon|seconds"
-  std::vector<std::string> downloads_;  // URLs handed to the download
+  std::optional<ScopedFakeTray> tray_;
+  std::optional<TScopedModalHook> modalHook_;
+  RecordingDownload recorder_;
+  std::vector<std::string>& downloads_ = recorder_.urls;  // URLs handed to the download
   // Answers of the modal runs: called with the dialog; default Cancel for the
   // connectivity prompt, OK for everything else.
   std::function<int(TSkinForm&)> answer_;

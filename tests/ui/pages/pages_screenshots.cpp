@@ -9,14 +9,12 @@
 #include "ui/pages/uFrame2.h"
 #include "ui/pages/uFrame3.h"
 #include "ui/pages/uFrame4.h"
-#include "ui/pages/uPages.h"
 #include "ui/widgets/uStringGrid.h"
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
-#include "ui/main/uShellHooks.h"
 #include "ui/widgets/uSkinControls.h"
 #include "support/UpdateServerProcess.h"
 
@@ -115,15 +113,16 @@ int main(int argc, char** argv) {
 
     TQtUiQueue queue;
     InstallUiQueue(&queue);
-    TShellHooks hooks;
-    InstallKorvanePages(hooks);
-    hooks.CreatePage[2] = [](TMainForm& m) -> TWizardPage* { return new TShotFrame2(m); };
-    auto main = std::make_unique<TMainForm>(hooks);
-    std::unique_ptr<TDrvInfoForm1> info1(static_cast<TDrvInfoForm1*>(hooks.CreateDrvInfoForm1()));
-    std::unique_ptr<TDrvInfoForm2> info2(static_cast<TDrvInfoForm2*>(hooks.CreateDrvInfoForm2()));
-    auto infoForm = std::make_unique<TInfoForm>();
+    auto main = std::make_unique<TMainForm>();
+    main->InstallPage(2, new TShotFrame2(*main));
+    auto info1 = std::make_unique<TDrvInfoForm1>(*main);
+    auto info2 = std::make_unique<TDrvInfoForm2>(*main);
+    auto infoForm = std::make_unique<TInfoForm>(*main);
+    main->Dialogs.DrvInfo1 = info1.get();
+    main->Dialogs.DrvInfo2 = info2.get();
+    main->Dialogs.Info = infoForm.get();
     // Dialogs are photographed in place of their modal run.
-    TSkinForm::SetGlobalModalHook([](TSkinForm& form) {
+    auto shots = std::make_unique<TScopedModalHook>([](TSkinForm& form) {
       Save(&form, form.objectName() == QStringLiteral("TDrvInfoForm1") ? "dialog-drvinfo1"
                   : form.objectName() == QStringLiteral("TDrvInfoForm2") ? "dialog-drvinfo2"
                                                                           : "dialog-" + form.objectName().toStdString());
@@ -179,7 +178,8 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     Save(main.get(), "page1-start-summary");
 
-    TSkinForm::SetGlobalModalHook({});
+    shots.reset();
+    main->Dialogs = TMainDialogs();
     info1.reset();
     info2.reset();
     infoForm.reset();

@@ -13,7 +13,6 @@
 #include "ui/pages/uFrame2.h"
 #include "ui/pages/uFrame3.h"
 #include "ui/pages/uFrame4.h"
-#include "ui/pages/uPageHooks.h"
 #include "ui/pages/uPageText.h"
 #include "ui/widgets/uStringGrid.h"
 #include "scan/uExchange.h"
@@ -434,14 +433,14 @@ TEST_F(PagesServerTest, AnUploadWithoutAnswerIsNoCheck) {
   EXPECT_EQ(main_->State.Settings.tDrivers, 0);
   EXPECT_TRUE(main_->State.Settings.IsSysUpdated);  // no answer is no verdict
   EXPECT_EQ(Text(Frame1()->Label22), QStringLiteral("Your drivers are out of date!"));
-  EXPECT_TRUE(balloons_.empty());
+  EXPECT_TRUE(Balloons().empty());
 }
 
 // A report the packer cannot write: the skinned error box with Abort alone,
 // then the no-answer notice naming the packing as the cause.
 TEST_F(PagesServerTest, ReportThatCannotBePackedShowsTheAbortBoxThenTheCause) {
   OpenOnFixture();
-  InstallGzipErrorBox();
+  InstallGzipErrorBox(*infoForm_);
   const std::string packed = main_->State.TempFolder + "scanres.log.gz";
   ASSERT_TRUE(std::filesystem::create_directory(packed));  // the packer cannot create it
   std::vector<std::string> buttons;
@@ -475,9 +474,9 @@ TEST_F(PagesTest, ServerErrorCodeTwoShowsBalloonNoticeAndResults) {
   UseServer(server.HttpBase(), server.HttpsBase());
   OpenWindow();
   ASSERT_TRUE(ScanNow());
-  ASSERT_EQ(balloons_.size(), 1u);
-  EXPECT_EQ(balloons_[0], "Korvane error notice|The update service is down for maintenance.|" +
-                              std::to_string(BalloonIconError) + "|60");
+  ASSERT_EQ(Balloons().size(), 1u);
+  EXPECT_EQ(Balloons()[0], "Korvane error notice|The update service is down for maintenance.|" +
+                               std::to_string(bitError) + "|60");
   ASSERT_EQ(modalCalls_.size(), 1u);
   EXPECT_EQ(modalCalls_[0].Form, "TInfoForm");
   EXPECT_EQ(modalCalls_[0].Message, "The update service is down for maintenance.");

@@ -1,0 +1,40 @@
+#include "ui/main/uKorvaneWindows.h"
+
+#include "ui/download/uDownForm.h"
+#include "ui/main/MainUnit.h"
+#include "ui/main/uAbout.h"
+#include "ui/main/uInfo.h"
+#include "ui/main/uSplash.h"
+#include "ui/pages/uDrvInfo1.h"
+#include "ui/pages/uDrvInfo2.h"
+
+TKorvaneWindows::TKorvaneWindows() {
+  FMain = std::make_unique<TMainForm>();
+  TMainDialogs& d = FMain->Dialogs;
+  FDrvInfo1 = std::make_unique<TDrvInfoForm1>(*FMain);
+  d.DrvInfo1 = FDrvInfo1.get();
+  FDrvInfo2 = std::make_unique<TDrvInfoForm2>(*FMain);
+  d.DrvInfo2 = FDrvInfo2.get();
+  FAbout = std::make_unique<TAboutForm>(*FMain);
+  d.About = FAbout.get();
+  FInfo = std::make_unique<TInfoForm>(*FMain);
+  d.Info = FInfo.get();
+  FDownload = std::make_unique<TDownForm>(*FMain);
+  d.Download = FDownload.get();
+  FSplash = std::make_unique<TSplashForm>();
+  d.Splash = FSplash.get();
+  InstallGzipErrorBox(*FInfo);
+}
+
+TKorvaneWindows::~TKorvaneWindows() {
+  RemoveGzipErrorBox();
+  // The main window is the last to go; nothing of it reaches a deleted dialog meanwhile.
+  FMain->Dialogs = TMainDialogs();
+  FSplash.reset();
+  FDownload.reset();
+  FInfo.reset();
+  FAbout.reset();
+  FDrvInfo2.reset();
+  FDrvInfo1.reset();
+  FMain.reset();
+}

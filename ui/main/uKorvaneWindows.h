@@ -1,0 +1,41 @@
+// The program's windows, created hidden in the start-up order (the main
+// window, the two driver detail dialogs, About, the message dialog, the
+// download dialog, the splash) and owned for the run; deleted in reverse.
+// The main window learns its dialogs here; each dialog gets the main window
+// by reference.
+#pragma once
+
+#include <memory>
+
+class TAboutForm;
+class TDownForm;
+class TDrvInfoForm1;
+class TDrvInfoForm2;
+class TInfoForm;
+class TMainForm;
+class TSplashForm;
+
+class TKorvaneWindows {
+ public:
+  TKorvaneWindows();
+  ~TKorvaneWindows();
+  TKorvaneWindows(const TKorvaneWindows&) = delete;
+  TKorvaneWindows& operator=(const TKorvaneWindows&) = delete;
+
+  TMainForm& Main() const { return *FMain; }
+  TDrvInfoForm1& DrvInfo1() const { return *FDrvInfo1; }
+  TDrvInfoForm2& DrvInfo2() const { return *FDrvInfo2; }
+  TAboutForm& About() const { return *FAbout; }
+  TInfoForm& Info() const { return *FInfo; }
+  TDownForm& Download() const { return *FDownload; }
+  TSplashForm& Splash() const { return *FSplash; }
+
+ private:
+  std::unique_ptr<TMainForm> FMain;
+  std::unique_ptr<TDrvInfoForm1> FDrvInfo1;
+  std::unique_ptr<TDrvInfoForm2> FDrvInfo2;
+  std::unique_ptr<TAboutForm> FAbout;
+  std::unique_ptr<TInfoForm> FInfo;
+  std::unique_ptr<TDownForm> FDownload;
+  std::unique_ptr<TSplashForm> FSplash;
+};
