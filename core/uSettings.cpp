@@ -2,58 +2,39 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <korvane_registry.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <vector>
 
 #include <unistd.h>
 
 namespace {
 
-// Opens a key below HKEY_CURRENT_USER, creating it when missing.
-HKEY OpenUserKey(const char* path) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return nullptr;
+// Opens a key below HKEY_CURRENT_USER, creating it when missing; empty on failure.
+KorvaneRegKey OpenUserKey(const char* path) {
+  KorvaneRegKey key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS)
+    return KorvaneRegKey();
   return key;
 }
 
 // A number stored as REG_DWORD; nullopt when absent or of another type.
 std::optional<int32_t> ReadNumber(HKEY key, const char* name) {
-  DWORD type = REG_NONE;
   DWORD value = 0;
-  DWORD size = sizeof value;
-  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
+  if (RegReadDword(key, name, value) != ERROR_SUCCESS) return std::nullopt;
   return static_cast<int32_t>(value);
 }
 
 // Text stored as REG_SZ (or REG_EXPAND_SZ, read as stored); nullopt when absent or of
 // another type.
 std::optional<std::string> ReadText(HKEY key, const char* name) {
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return std::nullopt;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
-  // The value may change between the two calls; retry with the size reported.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::vector<char> buf(size + 1, '\0');
-    DWORD got = size;
-    rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
-    if (rc == ERROR_MORE_DATA) {
-      size = got;
-      continue;
-    }
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    buf[std::min<std::size_t>(got, size)] = '\0';
-    return std::string(buf.data(), strnlen(buf.data(), got));
-  }
-  return std::nullopt;
+  std::string text;
+  if (RegReadString(key, name, text) != ERROR_SUCCESS) return std::nullopt;
+  return text;
 }
 
 bool WriteNumber(HKEY key, const char* name, int32_t value) {
@@ -95,8 +76,9 @@ std::string WriteCertFile(const std::string& tempFolder, const std::string& text
 }  // namespace
 
 void LoadSettings(TSettings& s, const std::string& tempFolder) {
-  HKEY key = OpenUserKey(SettingsKeyName);
-  if (!key) return;
+  const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
+  if (!settings) return;
+  HKEY key = settings.Get();
   LoadBool(key, "CloseToTray", true, s.CloseToTray);
   LoadBool(key, "AutoRun", true, s.AutoRun);
   LoadBool(key, "IsSysUpdated", false, s.IsSysUpdated);
@@ -114,13 +96,13 @@ void LoadSettings(TSettings& s, const std::string& tempFolder) {
     s.CACertData = *cert;
     fileError = WriteCertFile(tempFolder, s.CACertData);
   }
-  RegCloseKey(key);
   if (!fileError.empty()) throw ESettingsFileError(fileError);
 }
 
 bool SaveSettings(const TSettings& s, const std::string& exeName) {
   bool ok = true;
-  if (HKEY key = OpenUserKey(SettingsKeyName)) {
+  if (const KorvaneRegKey settings = OpenUserKey(SettingsKeyName)) {
+    HKEY key = settings.Get();
     if (!s.CACertData.empty()) ok = WriteText(key, "CACertData", s.CACertData) && ok;
     ok = WriteBool(key, "CloseToTray", s.CloseToTray) && ok;
     ok = WriteBool(key, "AutoRun", s.AutoRun) && ok;
@@ -134,24 +116,24 @@ bool SaveSettings(const TSettings& s, const std::string& exeName) {
     ok = WriteText(key, "ProxyPort", s.ProxyPort) && ok;
     ok = WriteText(key, "ProxyLogin", s.ProxyLogin) && ok;
     ok = WriteText(key, "ProxyPassw", s.ProxyPassw) && ok;
-    RegCloseKey(key);
   } else {
     ok = false;
   }
-  HKEY run = OpenUserKey(RunKeyName);
-  if (!run) return false;
+  const KorvaneRegKey runKey = OpenUserKey(RunKeyName);
+  if (!runKey) return false;
+  HKEY run = runKey.Get();
   if (s.AutoRun) {
     ok = WriteText(run, RunValueName, exeName + " -t") && ok;
   } else {
     RegDeleteValueA(run, RunValueName);  // absent already is fine
   }
-  RegCloseKey(run);
   return ok;
 }
 
 bool SaveCheckFigures(const TSettings& s) {
-  HKEY key = OpenUserKey(SettingsKeyName);
-  if (!key) return false;
+  const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
+  if (!settings) return false;
+  HKEY key = settings.Get();
   bool ok = true;
   if (!s.CACertData.empty()) ok = WriteText(key, "CACertData", s.CACertData) && ok;
   ok = WriteText(key, "LastScan", s.LastScan) && ok;
@@ -159,6 +141,5 @@ bool SaveCheckFigures(const TSettings& s) {
   ok = WriteNumber(key, "udDrivers", s.udDrivers) && ok;
   ok = WriteNumber(key, "odDrivers", s.odDrivers) && ok;
   ok = WriteNumber(key, "tDrivers", s.tDrivers) && ok;
-  RegCloseKey(key);
   return ok;
 }

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <korvane_registry.h>
+
 #include <chrono>
 #include <limits>
 #include <sys/stat.h>
@@ -19,17 +21,13 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A REG_SZ value, or empty.
+// A REG_SZ value, or empty (absent, empty or of another type alike).
 std::string ReadText(HKEY key, const char* name) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ || size == 0)
-    return std::string();
-  std::vector<BYTE> data(size + 1, 0);
-  if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return std::string();
-  std::string s(reinterpret_cast<const char*>(data.data()), size);
-  const size_t nul = s.find('\0');
-  if (nul != std::string::npos) s.resize(nul);
-  return s;
+  KorvaneRegTextRules rules;
+  rules.expandSz = false;
+  std::string text;
+  RegReadString(key, name, text, rules);
+  return text;
 }
 
 }  // namespace
@@ -114,9 +112,11 @@ void TDownToolThread::InstallAndStart() {
 
   // Full access, as the start page asks for it when it decides on the offer:
   // both agree on whether the tool counts as installed.
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallSubKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  std::string folder = ReadText(key, CompanionLocationValue);
+  KorvaneRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallSubKey, 0, KEY_ALL_ACCESS, key.Receive()) !=
+      ERROR_SUCCESS)
+    return;
+  std::string folder = ReadText(key.Get(), CompanionLocationValue);
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
   const std::string program = folder + "/" + CompanionProgramName;
   if (!folder.empty() && FileExists(program)) {
@@ -134,7 +134,6 @@ void TDownToolThread::InstallAndStart() {
     if (GetWindowRect(w, &r))
       FWindowMoved = SetWindowPos(w, HWND_TOP, r.left + 50, r.top - 50, r.right - r.left, r.bottom - r.top, 0) != FALSE;
   }
-  RegCloseKey(key);
 }
 
 void TDownToolThread::Execute() {

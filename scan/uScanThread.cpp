@@ -3,6 +3,7 @@
 #include "core/uOSError.h"
 
 #include <cfgmgr32.h>
+#include <korvane_registry.h>
 #include <korvane_text.h>
 #include <setupapi.h>
 #include <windows.h>
@@ -32,17 +33,6 @@ class TDevSetGuard {
   HDEVINFO set_;
 };
 
-class TKeyGuard {
- public:
-  explicit TKeyGuard(HKEY key) : key_(key) {}
-  ~TKeyGuard() { RegCloseKey(key_); }
-  TKeyGuard(const TKeyGuard&) = delete;
-  TKeyGuard& operator=(const TKeyGuard&) = delete;
-
- private:
-  HKEY key_;
-};
-
 std::string UpperCase(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -65,18 +55,10 @@ HDEVINFO OpenClassSet(const GUID& guid, DWORD flags) {
 // A text value of a driver key. Absent reads as empty; a value of a non-text type is an
 // error that ends the scan.
 std::string ReadDriverText(HKEY key, const char* name) {
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-  if (rc == ERROR_FILE_NOT_FOUND) return std::string();
-  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return std::string();
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
+  std::string text;
+  if (RegReadString(key, name, text) == ERROR_UNSUPPORTED_TYPE)
     throw std::runtime_error(std::string("Invalid data type for '") + name + "'");
-  std::vector<char> buf(size + 1, '\0');
-  DWORD got = size;
-  rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
-  if (rc != ERROR_SUCCESS) return std::string();
-  return std::string(buf.data(), strnlen(buf.data(), std::min<std::size_t>(got, size)));
+  return text;
 }
 
 std::string Shorten(const std::string& platformText) {
@@ -196,16 +178,15 @@ bool TScanThread::ScanDevices() {
       rec.CompatibleIDs = AnsiToWide(compatible);
       // Without a driver key the prefix alone would name the Class key itself.
       if (!driverKey.empty()) {
-        HKEY key = nullptr;
+        KorvaneRegKey key;
         const std::string path = std::string(DriverClassKeyPrefix) + driverKey;
-        const LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+        const LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Receive());
         // A damaged registry is no absent driver key: its data would be reported empty.
         if (rc == ERROR_BADDB) RaiseOSError(rc);
         if (rc == ERROR_SUCCESS) {
-          TKeyGuard keyGuard(key);
-          rec.DriverDate = Shorten(ReadDriverText(key, "DriverDate"));
-          rec.ProviderName = Shorten(ReadDriverText(key, "ProviderName"));
-          rec.DriverVersion = Shorten(ReadDriverText(key, "DriverVersion"));
+          rec.DriverDate = Shorten(ReadDriverText(key.Get(), "DriverDate"));
+          rec.ProviderName = Shorten(ReadDriverText(key.Get(), "ProviderName"));
+          rec.DriverVersion = Shorten(ReadDriverText(key.Get(), "DriverVersion"));
         }
       }
       State.DrvList.push_back(std::move(rec));

@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include <korvane_registry.h>
+
 #include <mutex>
 #include <optional>
-#include <vector>
 
 namespace serverdefaults {
 const char* const kUpdateURL = "http://update.brantholm.com";
@@ -19,19 +20,13 @@ namespace {
 std::mutex g_mutex;
 std::optional<TServerUrls> g_urls;
 
+// A REG_SZ address without its trailing '/' and blanks; fallback when absent, of another
+// type (REG_EXPAND_SZ included) or empty.
 std::string ReadText(HKEY key, const char* name, const char* fallback) {
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return fallback;
-  std::vector<BYTE> data(size + 1u, 0);
-  DWORD got = size;
-  if (RegQueryValueExA(key, name, nullptr, &type, data.data(), &got) != ERROR_SUCCESS ||
-      type != REG_SZ)
-    return fallback;
-  std::string text(reinterpret_cast<const char*>(data.data()), std::min<DWORD>(got, size));
-  if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  KorvaneRegTextRules rules;
+  rules.expandSz = false;
+  std::string text;
+  if (RegReadString(key, name, text, rules) != ERROR_SUCCESS) return fallback;
   while (!text.empty() && (text.back() == '/' || text.back() == ' ')) text.pop_back();
   return text.empty() ? fallback : text;
 }
@@ -41,13 +36,12 @@ std::string ReadText(HKEY key, const char* name, const char* fallback) {
 TServerUrls ReadServerUrls() {
   TServerUrls urls{serverdefaults::kUpdateURL, serverdefaults::kSecureUpdateURL,
                    serverdefaults::kVendorURL};
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  KorvaneRegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
     return urls;
-  urls.UpdateURL = ReadText(key, UpdateURLValueName, serverdefaults::kUpdateURL);
-  urls.SecureUpdateURL = ReadText(key, SecureUpdateURLValueName, serverdefaults::kSecureUpdateURL);
-  urls.VendorURL = ReadText(key, VendorURLValueName, serverdefaults::kVendorURL);
-  RegCloseKey(key);
+  urls.UpdateURL = ReadText(key.Get(), UpdateURLValueName, serverdefaults::kUpdateURL);
+  urls.SecureUpdateURL = ReadText(key.Get(), SecureUpdateURLValueName, serverdefaults::kSecureUpdateURL);
+  urls.VendorURL = ReadText(key.Get(), VendorURLValueName, serverdefaults::kVendorURL);
   return urls;
 }
 

@@ -1,5 +1,7 @@
 #include "sysinfo/uWinVersion.h"
 
+#include <korvane_registry.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -317,27 +319,22 @@ WORD TPlatformWindowsFacts::NativeArchitecture() {
 int TPlatformWindowsFacts::ServerR2Metric() { return GetSystemMetrics(SM_SERVERR2); }
 
 std::string TPlatformWindowsFacts::ProductOptionsType() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0, KEY_QUERY_VALUE,
-                    &key) != ERROR_SUCCESS)
+  KorvaneRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0,
+                    KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
     return "";
+  // The short names fit a small buffer: a longer value reads as none.
+  KorvaneRegTextRules rules;
+  rules.maxBytes = 255;
   std::string result;
-  char buf[256] = {};
-  DWORD type = 0, size = sizeof(buf) - 1;
-  if (RegQueryValueExA(key, "ProductType", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size) == ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    buf[std::min<DWORD>(size, sizeof(buf) - 1)] = '\0';
-    result = buf;
-  }
-  RegCloseKey(key);
+  RegReadString(key.Get(), "ProductType", result, rules);
   return result;
 }
 
 bool TPlatformWindowsFacts::HasQ246009Hotfix() {
-  HKEY key = nullptr;
+  KorvaneRegKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009", 0,
-                    KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+                    KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS)
     return false;
-  RegCloseKey(key);
   return true;
 }

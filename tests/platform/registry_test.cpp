@@ -4,6 +4,8 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <korvane_registry.h>
+
 #include "machine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +15,10 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -296,4 +300,78 @@ TEST(Registry, MissingMachineFolderOrSystemHiveIsRefused) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("does not exist"), std::string::npos) << err;
   EXPECT_NE(err.find("is not a folder"), std::string::npos) << err;
+}
+
+// The typed reads and the key handle of the layer's extras, against a hive holding every
+// case a caller tells apart.
+TEST(Registry, TypedReadsAndTheKeyHandle) {
+  ScratchMachine m;
+  m.Write("user.reg",
+          "Windows Registry Editor Version 5.00\n\n"
+          "[HKEY_CURRENT_USER\\Software\\T]\n"
+          "\"Sz\"=\"plain\"\n"
+          "\"Empty\"=\"\"\n"
+          "\"Expand\"=hex(2):25,00,54,00,25,00,00,00\n"
+          "\"Cut\"=hex(1):61,00,00,00,62,00,00,00\n"
+          "\"Bare\"=hex(1):61,00,62,00\n"
+          "\"Number\"=dword:0000002a\n"
+          "\"Short\"=hex(4):2a,00\n"
+          "\"Bin\"=hex:01,02\n"
+          "\"Long\"=\"" +
+              std::string(1000, 'x') + "\"\n");
+  KorvaneRegKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\T", 0, KEY_READ, key.Receive()), ERROR_SUCCESS);
+  ASSERT_TRUE(key);
+
+  KorvaneRegTextRules szOnly;
+  szOnly.expandSz = false;
+  KorvaneRegTextRules small;
+  small.maxBytes = 255;
+  struct Case {
+    const char* name;
+    KorvaneRegTextRules rules;
+    LSTATUS status;
+    std::string text;
+  } cases[] = {
+      {"Sz", {}, ERROR_SUCCESS, "plain"},
+      {"Empty", {}, ERROR_SUCCESS, ""},
+      {"Expand", {}, ERROR_SUCCESS, "%T%"},  // as stored, not expanded
+      {"Expand", szOnly, ERROR_UNSUPPORTED_TYPE, ""},
+      {"Cut", {}, ERROR_SUCCESS, "a"},    // up to the first NUL
+      {"Bare", {}, ERROR_SUCCESS, "ab"},  // stored without its NUL
+      {"Number", {}, ERROR_UNSUPPORTED_TYPE, ""},
+      {"Missing", {}, ERROR_FILE_NOT_FOUND, ""},
+      {"Long", {}, ERROR_SUCCESS, std::string(1000, 'x')},  // beyond the first buffer
+      {"Long", small, ERROR_MORE_DATA, ""},
+      {"Sz", small, ERROR_SUCCESS, "plain"},
+  };
+  for (const Case& c : cases) {
+    std::string text = "left over";
+    EXPECT_EQ(RegReadString(key.Get(), c.name, text, c.rules), c.status) << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+  DWORD v = 7;
+  EXPECT_EQ(RegReadDword(key.Get(), "Number", v), ERROR_SUCCESS);
+  EXPECT_EQ(v, 42u);
+  for (const char* name : {"Short", "Bin", "Sz"}) {
+    v = 7;
+    EXPECT_EQ(RegReadDword(key.Get(), name, v), ERROR_UNSUPPORTED_TYPE) << name;
+    EXPECT_EQ(v, 0u) << name;
+  }
+  EXPECT_EQ(RegReadDword(key.Get(), "Missing", v), ERROR_FILE_NOT_FOUND);
+
+  // A moved handle is closed once, by its last owner.
+  const HKEY raw = key.Get();
+  KorvaneRegKey moved(std::move(key));
+  EXPECT_FALSE(key);  // NOLINT(bugprone-use-after-move): the moved-from handle is empty
+  EXPECT_EQ(moved.Get(), raw);
+  std::string text;
+  EXPECT_EQ(RegReadString(raw, "Sz", text), ERROR_SUCCESS);
+  moved = KorvaneRegKey();
+  EXPECT_EQ(RegReadString(raw, "Sz", text), ERROR_INVALID_HANDLE);
+  // A predefined root is held without being closed.
+  { KorvaneRegKey root(HKEY_CURRENT_USER); }
+  KorvaneRegKey again;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\T", 0, KEY_READ, again.Receive()), ERROR_SUCCESS);
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, "Missing", text), ERROR_FILE_NOT_FOUND);
 }
