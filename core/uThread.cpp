@@ -262,6 +262,21 @@ int TThread::LiveCount() {
 
 void TThread::Synchronize(const std::function<void()>& fn) { RunOnUiThread(fn); }
 
+void TThread::Queue(std::function<void()> fn) {
+  IUiQueue* q = UiQueue();
+  if (QueueClosed()) return;
+  if (!q || q->IsUiThread()) {
+    fn();
+    return;
+  }
+  std::shared_ptr<TShared> shared = shared_;
+  q->Post([shared, fn = std::move(fn)] {
+    // Held while fn runs, so the object cannot be deleted under it.
+    std::lock_guard<std::mutex> lk(shared->ownerM);
+    if (shared->owner && !shared->detached && !QueueClosed()) fn();
+  });
+}
+
 void RunOnUiThread(const std::function<void()>& fn) {
   IUiQueue* q = UiQueue();
   if (QueueClosed()) return;

@@ -63,6 +63,11 @@ class TThread {
   // raised again here). Returns without running fn once the queue is closed.
   // On the UI thread itself fn runs at once; with no queue installed, too.
   void Synchronize(const std::function<void()>& fn);
+  // Hands fn to the UI thread without waiting for it; it runs in order with the
+  // thread's Synchronize calls. Dropped once the queue is closed, the object is gone or
+  // its owner has let go (Detach). On the UI thread itself, or with no queue installed,
+  // fn runs at once.
+  void Queue(std::function<void()> fn);
 
  public:
   struct TShared;  // state that outlives the object (wait handle, flags)

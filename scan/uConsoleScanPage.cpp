@@ -41,10 +41,10 @@ void TConsoleScanPage::ShowClassStarted(TScanThread& t) {
   err_ << AnsiToUtf8(t.CurClassDesc) << " driver scanning in progress" << std::endl;
 }
 
-void TConsoleScanPage::ShowProgress(TScanThread& t) {
+void TConsoleScanPage::ShowProgress(const TScanProgress& p) {
   if (!liveProgress_) return;
-  err_ << "\r  " << t.FoundInClass << " found, all sections "
-       << GaugePercent(t.Processed, t.TotalDevices) << "%" << std::flush;
+  err_ << "\r  " << p.FoundInClass << " found, all sections " << GaugePercent(p.Processed, p.TotalDevices)
+       << "%" << std::flush;
   liveLineOpen_ = true;
 }
 

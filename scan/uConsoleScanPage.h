@@ -17,7 +17,7 @@ class TConsoleScanPage : public IScanPage {
   void ResetPage(TScanThread&) override;
   void ClearPage(TScanThread&) override;
   void ShowClassStarted(TScanThread&) override;
-  void ShowProgress(TScanThread&) override;
+  void ShowProgress(const TScanProgress& progress) override;
   void AddClassIcon(HICON icon) override;
   void ShowSearching(const std::string& text) override;
   void BeginUpdateCheck() override;

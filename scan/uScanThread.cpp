@@ -135,7 +135,20 @@ bool TScanThread::ScanDevices() {
   State.ClearDrivers();
   TotalDevices = 0;
   for (int32_t i = 1; i <= State.GUIDCount; ++i) TotalDevices += State.GUIDList[i].DevCount;
+  State.DrvList.reserve(static_cast<std::size_t>(TotalDevices) + 1);
   Processed = 0;
+  // However the device phase ends, the page shows its last device (before the UI call
+  // that follows, which keeps the order).
+  struct TFlushProgress {
+    TScanThread& scan;
+    ~TFlushProgress() {
+      try {
+        scan.PostProgress(true);
+      } catch (...) {
+        // Only the display of the last count is lost.
+      }
+    }
+  } flushAtEnd{*this};
 
   for (int32_t i = 1; i <= State.GUIDCount; ++i) {
     TGUIDRec& entry = State.GUIDList[i];
@@ -194,11 +207,39 @@ bool TScanThread::ScanDevices() {
 
       ++FoundInClass;
       ++Processed;
-      Synchronize([this] { Page.ShowProgress(*this); });
+      PostProgress(false);
       if (Terminated()) return false;
     }
+    PostProgress(true);  // the class's own count, before the next class's row
   }
   return true;
+}
+
+void TScanThread::PostProgress(bool flush) {
+  {
+    std::lock_guard<std::mutex> lock(ProgressM);
+    if (!flush) {
+      LatestProgress = TScanProgress{FoundInClass, ClassDevCount, Processed, TotalDevices};
+      ProgressShown = false;
+    }
+    // The call on its way shows the latest counters when it runs: one call at a time, so
+    // the scan never waits for the page and the queue never fills.
+    if (ProgressPosted || ProgressShown) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!flush && now - ProgressPostedAt < std::chrono::milliseconds(ProgressIntervalMs)) return;
+    ProgressPosted = true;
+    ProgressPostedAt = now;
+  }
+  Queue([this] {
+    TScanProgress shown;
+    {
+      std::lock_guard<std::mutex> lock(ProgressM);
+      shown = LatestProgress;
+      ProgressPosted = false;
+      ProgressShown = true;
+    }
+    Page.ShowProgress(shown);
+  });
 }
 
 void TScanThread::EndAs(TScanEnd end, TCauseKind kind, std::string text) {

@@ -8,19 +8,33 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class TScanThread;
 
-// The scan page's UI calls; every call runs on the UI thread (Synchronize).
+// The device counters as they stood at one device.
+struct TScanProgress {
+  int32_t FoundInClass = 0;
+  int32_t ClassDevCount = 0;
+  int32_t Processed = 0;
+  int32_t TotalDevices = 0;
+};
+
+// The scan page's UI calls; every call runs on the UI thread, in the order the scan made
+// them. All but ShowProgress wait for the page (Synchronize). ShowProgress is posted: the
+// scan goes on meanwhile, so it gets the counters of a device rather than the thread.
+// It comes at most about every ProgressIntervalMs with the latest counters, and always
+// with a class's last device before the next class starts and with the scan's last one.
 class IScanPage {
  public:
   virtual ~IScanPage();
   virtual void ResetPage(TScanThread&) = 0;
   virtual void ClearPage(TScanThread&) = 0;
   virtual void ShowClassStarted(TScanThread&) = 0;
-  virtual void ShowProgress(TScanThread&) = 0;
+  virtual void ShowProgress(const TScanProgress&) = 0;
   virtual void AddClassIcon(HICON icon) = 0;                 // ilGUIDPics
   virtual void ShowSearching(const std::string& text) = 0;   // lbCurType before the exchange
   virtual void BeginUpdateCheck() = 0;
@@ -78,8 +92,20 @@ class TScanThread : public TThread {
   void EndAs(TScanEnd end, TCauseKind kind, std::string text);
 
  private:
+  // ShowProgress with the counters as they stand, unless one is on its way or the last
+  // went out less than ProgressIntervalMs ago (flush: unless the latest is shown).
+  void PostProgress(bool flush);
+
   TDeviceHelper Helper;
+  std::mutex ProgressM;
+  TScanProgress LatestProgress;                            // under ProgressM
+  bool ProgressPosted = false;                             // under ProgressM: a ShowProgress is on its way
+  bool ProgressShown = true;                               // under ProgressM: LatestProgress has been shown
+  std::chrono::steady_clock::time_point ProgressPostedAt;  // under ProgressM
 };
+
+// A display refresh needs no more progress calls than this.
+constexpr int ProgressIntervalMs = 15;
 
 // The start page's processor line; raises on failure.
 std::string GetProcessorSummary();

@@ -105,7 +105,7 @@ class TQuietPage : public IScanPage {
   void ResetPage(TScanThread&) override {}
   void ClearPage(TScanThread&) override {}
   void ShowClassStarted(TScanThread&) override {}
-  void ShowProgress(TScanThread&) override {}
+  void ShowProgress(const TScanProgress&) override {}
   void AddClassIcon(HICON) override {}
   void ShowSearching(const std::string&) override {}
   void BeginUpdateCheck() override {}

@@ -62,7 +62,7 @@ class TRecordingPage : public IScanPage {
   void ResetPage(TScanThread&) override { Calls.push_back("ResetPage"); }
   void ClearPage(TScanThread&) override { Calls.push_back("ClearPage"); }
   void ShowClassStarted(TScanThread&) override {}
-  void ShowProgress(TScanThread&) override {}
+  void ShowProgress(const TScanProgress&) override {}
   void AddClassIcon(HICON) override {}
   void ShowSearching(const std::string& text) override { Calls.push_back("ShowSearching:" + text); }
   void BeginUpdateCheck() override { Calls.push_back("BeginUpdateCheck"); }

@@ -139,7 +139,7 @@ void TFrame2::ResetPage(TScanThread& scan) {
   Label20->SetText(QStringLiteral("Initializing scan..."));
   scan.TotalDevices = 0;
   scan.Processed = 0;
-  ShowProgress(scan);
+  ShowProgress(TScanProgress{scan.FoundInClass, scan.ClassDevCount, 0, 0});
 }
 
 void TFrame2::ClearPage(TScanThread&) {
@@ -161,11 +161,11 @@ void TFrame2::ShowClassStarted(TScanThread& scan) {
   Label20->SetText(AnsiToQ(scan.CurClassDesc + " driver scanning in progress"));
 }
 
-void TFrame2::ShowProgress(TScanThread& scan) {
-  ggCurProg->SetProgress(RoundedPercent(scan.FoundInClass, scan.ClassDevCount));
-  ggTotProg->SetProgress(RoundedPercent(scan.Processed, scan.TotalDevices));
-  if (scan.TotalDevices != 0)
-    sgGuidList->SetCell(2, sgGuidList->RowCount() - 1, QString::number(scan.FoundInClass));
+void TFrame2::ShowProgress(const TScanProgress& progress) {
+  ggCurProg->SetProgress(RoundedPercent(progress.FoundInClass, progress.ClassDevCount));
+  ggTotProg->SetProgress(RoundedPercent(progress.Processed, progress.TotalDevices));
+  if (progress.TotalDevices != 0)
+    sgGuidList->SetCell(2, sgGuidList->RowCount() - 1, QString::number(progress.FoundInClass));
 }
 
 void TFrame2::AddClassIcon(HICON icon) { ilGUIDPics.push_back(icon); }

@@ -31,7 +31,7 @@ class TFrame2 : public TWizardPage, public IScanPage {
   void ResetPage(TScanThread& scan) override;
   void ClearPage(TScanThread& scan) override;
   void ShowClassStarted(TScanThread& scan) override;
-  void ShowProgress(TScanThread& scan) override;
+  void ShowProgress(const TScanProgress& progress) override;
   void AddClassIcon(HICON icon) override;
   void ShowSearching(const std::string& text) override;
   void BeginUpdateCheck() override;

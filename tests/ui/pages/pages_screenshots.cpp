@@ -51,9 +51,10 @@ class TShotFrame2 : public TFrame2 {
  public:
   using TFrame2::TFrame2;
   bool Taken = false;
-  void ShowProgress(TScanThread& scan) override {
-    TFrame2::ShowProgress(scan);
-    if (!Taken && scan.Processed == 24) {
+  void ShowProgress(const TScanProgress& progress) override {
+    TFrame2::ShowProgress(progress);
+    // Progress calls may be skipped while the page is busy: the first one past 24.
+    if (!Taken && progress.Processed >= 24) {
       Taken = true;
       AnimFrame = 2;
       Timer1Timer();
