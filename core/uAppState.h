@@ -3,6 +3,7 @@
 
 #include "core/uDrvTypes.h"
 #include "core/uSettings.h"
+#include "core/uThread.h"
 
 #include <cstdint>
 #include <string>
@@ -42,4 +43,8 @@ class TKorvaneState {
   // else ::SaveCheckFigures.
   void LoadSettings();
   bool SaveSettings();
+
+  // The root-certificate fetch of the last update check: its completion
+  // stores the certificate here, and it goes with the state.
+  TWorkerOwner CertFetch;
 };

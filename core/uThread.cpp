@@ -249,6 +249,42 @@ void TThread::Detach() {
   if (deleteNow) delete this;
 }
 
+TWorkerOwner::~TWorkerOwner() { LetGo(); }
+
+void TWorkerOwner::Start(TThread* thread, std::function<void(TThread&)> done) {
+  thread->FreeOnTerminate = false;
+  thread->OnTerminate = [this, done = std::move(done)](TThread& t) {
+    // Only the owner's current worker still has its completion (an older one
+    // was let go), and the owner still stands (its end lets the worker go).
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      if (FThread == &t) FThread = nullptr;
+    }
+    std::unique_ptr<TThread> finished(&t);
+    if (done) done(t);
+  };
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    if (FThread) FThread->Detach();  // one at a time: the older one is let go
+    FThread = thread;
+    // Started under the lock: the completion cannot run before FThread is set.
+    thread->Start();
+  }
+}
+
+void TWorkerOwner::LetGo() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FThread) return;
+  FThread->Terminate();
+  FThread->Detach();
+  FThread = nullptr;
+}
+
+bool TWorkerOwner::Running() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FThread != nullptr;
+}
+
 bool TThread::TerminateAll(unsigned waitMs) {
   std::unique_lock<std::mutex> lk(gLiveM);
   for (TShared* s : *gLive) s->terminated = true;

@@ -80,6 +80,38 @@ class TThread {
   std::once_flag started_;
 };
 
+// The one owner of a worker that is started now and then (the certificate
+// fetch, the message fetch): it holds the running one and knows when it ends.
+// Its completion runs `done` on the UI thread and then deletes it; a new
+// worker lets an older one go. Going first, the owner asks its worker to stop
+// and lets it go: the completion no longer runs, and the worker frees itself
+// at its end, so no pointer to it outlives it. Start may be called from any
+// thread; the completion and the destructor run on the UI thread.
+class TWorkerOwner {
+ public:
+  TWorkerOwner() = default;
+  ~TWorkerOwner();
+  TWorkerOwner(const TWorkerOwner&) = delete;
+  TWorkerOwner& operator=(const TWorkerOwner&) = delete;
+  // An owner given a new value (its holder starts afresh) lets its worker go;
+  // the worker of the other stays with the other.
+  TWorkerOwner& operator=(TWorkerOwner&&) noexcept {
+    LetGo();
+    return *this;
+  }
+
+  // Takes a thread that has not started (its FreeOnTerminate is cleared and
+  // its OnTerminate replaced) and starts it.
+  void Start(TThread* thread, std::function<void(TThread&)> done);
+  // Asks the running worker to stop and lets it go (nothing when none runs).
+  void LetGo();
+  bool Running() const;
+
+ private:
+  mutable std::mutex FLock;
+  TThread* FThread = nullptr;
+};
+
 class IUiQueue {
  public:
   virtual ~IUiQueue();

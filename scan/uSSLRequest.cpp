@@ -55,10 +55,11 @@ TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs) {
   thread->UseTLS = false;
   thread->URL = CACertAddress();
   thread->ReadTimeout = readTimeoutMs;
-  thread->OnTerminate = [&state](TThread& t) {
-    CACertFetchCompleted(state, static_cast<TSSLRequestThread&>(t).Answer);
-  };
   TWaitHandle handle = thread->Handle();
-  thread->Start();
+  // Owned by the state whose certificate it fetches: gone with it, the fetch
+  // touches nothing of it again.
+  state.CertFetch.Start(thread, [&state](TThread& t) {
+    CACertFetchCompleted(state, static_cast<TSSLRequestThread&>(t).Answer);
+  });
   return handle;
 }

@@ -36,10 +36,11 @@ class TSSLRequestThread : public TThread {
   void Execute() override;
 };
 
-// Starts the fetch of the root certificate from the update server. The handle is
+// Starts the fetch of the root certificate from the update server, owned by
+// state.CertFetch (a fetch still running from before is let go). The handle is
 // signalled once the fetch and its completion (CACertData, SaveSettings, then
 // LoadSettings, which rewrites "ccc3") have run on the UI thread; it stays valid
-// after the thread has freed itself.
+// after the thread has gone.
 TWaitHandle StartCACertFetch(TKorvaneState& state,
                              unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs);
 

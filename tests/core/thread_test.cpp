@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -258,6 +259,47 @@ TEST(ThreadTest, PumpUntilTimesOut) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(queue.PumpUntil([] { return false; }, 20));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+}
+
+}  // namespace
+
+namespace {
+
+// The owner of a worker started now and then: its completion runs once and
+// the worker is deleted; a later worker lets the earlier go; the owner's end
+// stops the running one, whose completion then never runs, and the worker
+// still frees itself.
+TEST_F(QueueTest, WorkerOwnerKnowsWhenItsWorkerEnds) {
+  std::atomic<bool> release{false};
+  const auto blocked = [&](TLambdaThread& self) {
+    while (!release && !self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
+  std::vector<std::string> done;
+  bool firstGone = false, secondGone = false, thirdGone = false;
+  auto owner = std::make_unique<TWorkerOwner>();
+
+  owner->Start(new TLambdaThread(blocked, &firstGone), [&](TThread&) { done.push_back("first"); });
+  EXPECT_TRUE(owner->Running());
+  owner->Start(new TLambdaThread(blocked, &secondGone), [&](TThread&) { done.push_back("second"); });
+  release = true;
+  ASSERT_TRUE(queue.PumpUntil([&] { return firstGone && secondGone; }, 5000));
+  EXPECT_EQ(done, std::vector<std::string>{"second"});  // the first was let go
+  EXPECT_FALSE(owner->Running());
+
+  release = false;
+  bool stopped = false;
+  owner->Start(new TLambdaThread(
+                   [&](TLambdaThread& self) {
+                     blocked(self);
+                     stopped = self.Terminated();
+                   },
+                   &thirdGone),
+               [&](TThread&) { done.push_back("third"); });
+  owner.reset();  // the window goes while the worker runs
+  ASSERT_TRUE(queue.PumpUntil([&] { return thirdGone; }, 5000));
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(done, std::vector<std::string>{"second"});
+  EXPECT_EQ(TThread::LiveCount(), 0);
 }
 
 }  // namespace

@@ -186,8 +186,7 @@ void TMainForm::LoadSkin() {
 
 TMainForm::~TMainForm() {
   EndRun();
-  if (FMessageFetch) FMessageFetch->Detach();  // its completion would find no window
-  FMessageFetch = nullptr;
+  FMessageFetch.LetGo();  // its completion would find no window
   // The pages (and the workers they own) read the run's state: they go while it still stands.
   for (TWizardPage*& page : FPages) {
     delete page;

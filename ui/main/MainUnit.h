@@ -156,7 +156,7 @@ class TMainForm : public QWidget {
   int FRect[4] = {0, 0, 750, 550};
   bool FClosing = false;
   bool FRunEnded = false;
-  TThread* FMessageFetch = nullptr;  // the running message fetch, owned
+  TWorkerOwner FMessageFetch;  // the running message fetch
 };
 
 // Full path of the running program.

@@ -224,21 +224,13 @@ void TMainForm::UInfoTimerTimer() {
 
 TWaitHandle TMainForm::FetchServerMessage() {
   auto* thread = new TSSLRequestThread(true);  // lower priority
-  // The window owns the fetch: it deletes it once the answer is processed;
-  // going first, it hands it to its thread (Detach), which frees it at its end.
-  thread->FreeOnTerminate = false;
   thread->UseTLS = false;
   thread->URL = UserMessageAddress();
   thread->ReadTimeout = MessageReadTimeoutMs;
-  thread->OnTerminate = [this](TThread& t) {
-    std::unique_ptr<TThread> done(&t);
-    if (FMessageFetch == &t) FMessageFetch = nullptr;
-    ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer);
-  };
   TWaitHandle done = thread->Handle();
-  if (FMessageFetch) FMessageFetch->Detach();  // one fetch at a time; an older one is let go
-  FMessageFetch = thread;
-  thread->Start();
+  // The window owns the fetch (one at a time; an older one is let go).
+  FMessageFetch.Start(
+      thread, [this](TThread& t) { ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer); });
   return done;
 }
 
