@@ -55,6 +55,8 @@ function(korvane_test)
   cmake_parse_arguments(KT "QT;NOMAIN" "NAME;TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${KT_NAME} ${KT_SOURCES})
   target_include_directories(${KT_NAME} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  # Every test may use the scratch folders of tests/support.
+  target_link_libraries(${KT_NAME} PRIVATE kv_testsupport)
   if(KT_QT)
     set_target_properties(${KT_NAME} PROPERTIES AUTOMOC ON)
     target_link_libraries(${KT_NAME} PRIVATE ${KT_LIBS} kv_qt_test_main Qt6::Test GTest::gtest)

@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
   const ssize_t n = readlink("/proc/self/exe", selfBuf, sizeof selfBuf - 1);
   const std::string self = n > 0 ? std::string(selfBuf, static_cast<std::size_t>(n)) : argv[0];
 
-  const std::string root = korvane::testing::MakeTempFolder("kv-bench-scan");
+  const std::string root = korvane::testing::MakeScratchFolder("kv-bench-scan");
   std::vector<std::string> machines;
   std::string catalogue;
   for (int size : sizes) {

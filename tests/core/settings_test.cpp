@@ -1,7 +1,7 @@
 #include "core/uAppState.h"
 #include "core/uSettings.h"
 
-#include "core/TestMachine.h"
+#include "support/ScratchMachine.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 
@@ -67,7 +69,7 @@ const char* const kKey = SettingsKeyName;
 const char* const kExe = "/opt/korvane/korvane";
 
 TEST(SettingsTest, FirstStartWritesDefaultsAndTheRunEntry) {
-  TTestMachine m;
+  ScratchMachine m;
   TSettings s;
   LoadSettings(s, m.Temp());
   EXPECT_TRUE(s.CloseToTray);
@@ -87,7 +89,7 @@ TEST(SettingsTest, FirstStartWritesDefaultsAndTheRunEntry) {
 }
 
 TEST(SettingsTest, BooleansAreTrueOnlyForOne) {
-  TTestMachine m;
+  ScratchMachine m;
   SetUserDword(kKey, "CloseToTray", 2);
   SetUserDword(kKey, "AutoRun", 0xFFFFFFFFu);
   SetUserDword(kKey, "IsSysUpdated", 1);
@@ -104,7 +106,7 @@ TEST(SettingsTest, BooleansAreTrueOnlyForOne) {
 }
 
 TEST(SettingsTest, RoundTripOfEveryField) {
-  TTestMachine m;
+  ScratchMachine m;
   TSettings out;
   out.AutoRun = false;
   out.CloseToTray = true;
@@ -140,7 +142,7 @@ TEST(SettingsTest, RoundTripOfEveryField) {
 }
 
 TEST(SettingsTest, CertificateFileHoldsExactlyTheStoredText) {
-  TTestMachine m;
+  ScratchMachine m;
   // Line breaks inside, none at the end, bytes above 0x7F: all kept as they are.
   const std::string cert = "-----BEGIN CERTIFICATE-----\r\nAB\xC0\xFF\ncd\r\n-----END CERTIFICATE-----";
   SetUserText(kKey, "CACertData", cert);
@@ -154,22 +156,22 @@ TEST(SettingsTest, CertificateFileHoldsExactlyTheStoredText) {
   TSettings s;
   LoadSettings(s, m.Temp());
   EXPECT_EQ(s.CACertData, cert);
-  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), cert);
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), cert);
 }
 
 TEST(SettingsTest, EmptyCertificateInMemoryNeverErasesTheStoredOne) {
-  TTestMachine m;
+  ScratchMachine m;
   SetUserText(kKey, "CACertData", "STORED");
   TSettings s;  // CACertData empty
   SaveSettings(s, kExe);
   EXPECT_EQ(UserText(kKey, "CACertData"), "STORED");
   LoadSettings(s, m.Temp());
   EXPECT_EQ(s.CACertData, "STORED");
-  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), "STORED");
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), "STORED");
 }
 
 TEST(SettingsTest, SwitchingAutoRunOffRemovesTheRunValueAtSave) {
-  TTestMachine m;
+  ScratchMachine m;
   TSettings s;
   LoadSettings(s, m.Temp());
   SaveSettings(s, kExe);
@@ -186,7 +188,7 @@ TEST(SettingsTest, SwitchingAutoRunOffRemovesTheRunValueAtSave) {
 }
 
 TEST(SettingsTest, AbsentTextValuesLeaveTheFieldsAsTheyWere) {
-  TTestMachine m;
+  ScratchMachine m;
   TSettings s;
   s.ProxyHost = "in-memory";
   s.LastScan = "1/2/2007";
@@ -209,7 +211,7 @@ TEST(SettingsTest, AbsentTextValuesLeaveTheFieldsAsTheyWere) {
 }
 
 TEST(SettingsTest, ValueOfAnotherTypeIsSkippedAndTheLoadGoesOn) {
-  TTestMachine m;
+  ScratchMachine m;
   SetUserText(kKey, "AutoRun", "0");   // text where a number belongs
   SetUserDword(kKey, "ProxyHost", 7);  // number where text belongs
   SetUserText(kKey, "tDrivers", "12");
@@ -229,7 +231,7 @@ TEST(SettingsTest, ValueOfAnotherTypeIsSkippedAndTheLoadGoesOn) {
 }
 
 TEST(SettingsTest, CertificateFileFailureIsReportedAfterEverythingIsLoaded) {
-  TTestMachine m;
+  ScratchMachine m;
   SetUserText(kKey, "CACertData", "CERT");
   SetUserDword(kKey, "tDrivers", 11);
   SetUserText(kKey, "ProxyHost", "h");
@@ -247,20 +249,20 @@ TEST(SettingsTest, CertificateFileFailureIsReportedAfterEverythingIsLoaded) {
 }
 
 TEST(SettingsTest, StateMembersUseTheirOwnFolderAndName) {
-  TTestMachine m;
+  ScratchMachine m;
   SetUserText(kKey, "CACertData", "X");
   TKorvaneState st;
   st.OwnsSettings = true;  // as the window program's
   st.TempFolder = m.Temp();
   st.ExeName = "/usr/bin/korvane";
   st.LoadSettings();
-  EXPECT_EQ(m.ReadFile(m.Temp() + "ccc3"), "X");
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), "X");
   st.SaveSettings();
   EXPECT_EQ(UserText(RunKeyName, "Korvane"), "/usr/bin/korvane -t");
 }
 
 TEST(SettingsTest, AStateOutsideTheWindowStoresOnlyTheCheckFigures) {
-  TTestMachine m;
+  ScratchMachine m;
   TKorvaneState st;
   st.TempFolder = m.Temp();
   st.ExeName = "/usr/bin/korvane";

@@ -1,32 +1,24 @@
-// A machine folder of the fuzz target's own under $TMPDIR, chosen through
-// KORVANE_MACHINE before the platform layer first looks; each input is written
-// into it as one of the machine's files.
+// The fuzz target's own scratch machine, chosen before the platform layer first
+// looks; each input is written into it as one of the machine's files. The
+// machine lives for the whole process (never destroyed, so no static's
+// tear-down reaches the layer after its own).
 #pragma once
+
+#include "support/ScratchMachine.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 namespace korvane::fuzz {
 
-inline const std::string& MachineFolder() {
-  static const std::string folder = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/korvane-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    ::setenv("KORVANE_MACHINE", pattern.c_str(), 1);
-    return pattern;
-  }();
-  return folder;
+inline const korvane::testing::ScratchMachine& Machine() {
+  static const korvane::testing::ScratchMachine* machine = new korvane::testing::ScratchMachine();
+  return *machine;
 }
 
 inline void WriteMachineFile(const char* name, const uint8_t* data, std::size_t size) {
-  std::ofstream out(MachineFolder() + "/" + name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  Machine().Write(name, std::string(reinterpret_cast<const char*>(data), size));
 }
 
 }  // namespace korvane::fuzz

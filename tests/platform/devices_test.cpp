@@ -3,12 +3,16 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include "machine_fixture.h"
+#include "support/ScratchMachine.h"
 #include "platform/src/devices.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <set>
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 

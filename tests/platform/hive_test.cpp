@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using kvp::ParseHive;
 using kvp::RegKey;
 using kvp::SerializeHive;
@@ -139,7 +141,9 @@ TEST(Hive, DeletionLinesAndEmptyFile) {
 
 #include <windows.h>
 
-#include "machine_fixture.h"
+#include "support/ScratchMachine.h"
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include "machine_fixture.h"
+#include "support/ScratchMachine.h"
 #include "platform/src/devices.h"
 
 #include <gtest/gtest.h>
@@ -18,24 +18,9 @@
 #include <map>
 #include <set>
 
-namespace {
+using korvane::testing::ScratchMachine;
 
-class HostMachine {
- public:
-  HostMachine() {
-    xdg_ = korvane::testing::MakeScratchFolder("kvhost");
-    setenv("XDG_DATA_HOME", xdg_.c_str(), 1);
-    setenv("KORVANE_MACHINE", "host", 1);
-    KorvaneResetMachine();
-  }
-  ~HostMachine() {
-    std::error_code ec;
-    std::filesystem::remove_all(xdg_, ec);
-    unsetenv("KORVANE_MACHINE");
-    KorvaneResetMachine();
-  }
-  std::string xdg_;
-};
+namespace {
 
 std::string Text(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD prop) {
   DWORD type = REG_SZ, need = 0;
@@ -52,17 +37,17 @@ std::string Text(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD prop) {
 }  // namespace
 
 TEST(Host, MachineRootFollowsXdg) {
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   EXPECT_TRUE(KorvaneMachineIsHost());
-  EXPECT_EQ(KorvaneMachineRoot(), h.xdg_ + "/korvane/host");
-  EXPECT_EQ(KorvaneMachineFile("os.json"), h.xdg_ + "/korvane/host/os.json");
+  EXPECT_EQ(KorvaneMachineRoot(), h.Root() + "/korvane/host");
+  EXPECT_EQ(KorvaneMachineFile("os.json"), h.Root() + "/korvane/host/os.json");
   char buf[MAX_PATH];
   DWORD n = GetTempPathA(sizeof buf, buf);
-  EXPECT_EQ(std::string(buf, n), h.xdg_ + "/korvane/host/Temp/");
+  EXPECT_EQ(std::string(buf, n), h.Root() + "/korvane/host/Temp/");
 }
 
 TEST(Host, ClassesAreTheStandardTableIncludingExcludedOnes) {
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   std::vector<std::string> got;
   for (ULONG i = 0;; ++i) {
     GUID g;
@@ -101,7 +86,7 @@ TEST(Host, FindsEveryPciDeviceLspciLists) {
   }
   if (want.empty()) GTEST_SKIP() << "lspci is not available here (or lists no device)";
 
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   std::vector<std::string> hwids;
   bool sawDriverKey = false;
   for (ULONG i = 0;; ++i) {
@@ -148,7 +133,7 @@ TEST(Host, FindsEveryPciDeviceLspciLists) {
 }
 
 TEST(Host, UserValuesSurviveDriverKeyRefresh) {
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   HKEY k;
   // The synthesised class keys are there before any enumeration, also after a reset.
   for (int i = 0; i < 2; ++i) {
@@ -349,7 +334,7 @@ void DesktopTree(const HostTree& t) {
 TEST(HostTree, CompositeUsbDeviceAndItsInterfacesAsWindowsShowsThem) {
   HostTree tree;
   DesktopTree(tree);
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   std::vector<Found> all = AllDevices();
 
   const Found* composite = ByHardwareId(all, "USB\\VID_046D&PID_C52B&REV_1211");
@@ -415,7 +400,7 @@ TEST(HostTree, KernelBuildDateInEachFormKernelsCarry) {
     HostTree tree;
     tree.File("proc/sys/kernel/osrelease", "6.1.0");
     tree.File("proc/sys/kernel/version", version);
-    HostMachine h;
+    ScratchMachine h(ScratchMachine::Host::Live);
     std::vector<Found> all = AllDevices();
     const Found* pc = nullptr;
     for (const auto& f : all)
@@ -426,7 +411,7 @@ TEST(HostTree, KernelBuildDateInEachFormKernelsCarry) {
 }
 
 TEST(Host, EveryBoundDriverOfThisComputerHasADate) {
-  HostMachine h;
+  ScratchMachine h(ScratchMachine::Host::Live);
   std::vector<Found> all = AllDevices();
   int bound = 0;
   for (const auto& f : all) {

@@ -6,9 +6,11 @@
 
 #include <korvane_registry.h>
 
-#include "machine_fixture.h"
+#include "support/ScratchMachine.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <csignal>
 #include <cstring>
@@ -19,6 +21,8 @@
 #include <thread>
 #include <unistd.h>
 #include <utility>
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 

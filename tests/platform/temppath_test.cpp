@@ -1,12 +1,16 @@
 // GetTempPathA: the machine's private Temp/ folder and the folders it refuses.
 #include <windows.h>
 
-#include "machine_fixture.h"
+#include "support/ScratchMachine.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+using korvane::testing::ScratchMachine;
 
 TEST(TempPath, CreatesPrivateFolderWithTrailingSlash) {
   ScratchMachine m;

@@ -20,5 +20,5 @@ if(TARGET kv_checktool)
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/exchange_servers.cpp
       ${CMAKE_CURRENT_LIST_DIR}/exchange_check_test.cpp
-    LIBS kv_checktool kv_testsupport PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB LABELS threads)
+    LIBS kv_checktool kv_test_machine PkgConfig::KV_EXCHANGE_HTTPLIB OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB LABELS threads)
 endif()

@@ -4,6 +4,7 @@
 #include "core/uSettings.h"
 #include "exchange_servers.h"
 #include "scan/uServerUrls.h"
+#include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,18 +26,10 @@ namespace {
 
 class ExchangeCheckTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    machine_ = korvane::testing::MakeTempFolder("kv-exchange-check");
-    fs::copy(std::string(std::getenv("KORVANE_SOURCE_DIR")) + "/tests/machines/scan-edge", machine_,
-             fs::copy_options::recursive);
-    setenv("KORVANE_MACHINE", machine_.c_str(), 1);
-    KorvaneResetMachine();
-  }
+  void SetUp() override { machine_.emplace("scan-edge"); }
   void TearDown() override {
-    unsetenv("KORVANE_MACHINE");
-    KorvaneResetMachine();
+    machine_.reset();
     LoadServerUrls();
-    korvane::testing::RemoveFolder(machine_);
   }
 
   void SetValue(const char* name, const std::string& text) {
@@ -62,13 +56,13 @@ class ExchangeCheckTool : public ::testing::Test {
     return s;
   }
   TCheckResult Run(TKorvaneState& state) {
-    PrepareCheckState(state, machine_ + "/korvane-check");
+    PrepareCheckState(state, machine_->Path("korvane-check"));
     TCheckOptions options;
     options.Exchange = true;
     return RunCheckScan(state, options, err_);
   }
 
-  std::string machine_;
+  std::optional<korvane::testing::ScratchMachine> machine_;
   std::ostringstream err_;
 };
 
@@ -103,7 +97,7 @@ TEST_F(ExchangeCheckTool, ReportCarriesThePartnerTagOfTheProgramBesideIt) {
   SetValue(UpdateURLValueName, srv.HttpBase());
   SetValue(SecureUpdateURLValueName, srv.HttpsBase());
   {
-    std::ofstream exe(machine_ + "/korvane", std::ios::binary);
+    std::ofstream exe(machine_->Path("korvane"), std::ios::binary);
     exe << std::string(4096, '\x7f') << std::string(25, '0') << "#acme2007x";
   }
   TKorvaneState state;

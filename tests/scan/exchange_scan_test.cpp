@@ -163,7 +163,7 @@ class ExchangeScan : public ::testing::Test {
       std::error_code ec;
       fs::remove_all(machineRoot_, ec);
     }
-    machineRoot_ = machine_ = korvane::testing::MakeTempFolder("kv-exchange-machine");
+    machineRoot_ = machine_ = korvane::testing::MakeScratchFolder("kv-exchange-machine");
     while (machine_.size() < minLength)
       machine_ += "/" + std::string(std::min<std::size_t>(60, minLength - machine_.size() + 1), 'm');
     fs::create_directories(machine_);
@@ -506,7 +506,7 @@ TEST_F(ExchangeScan, EveryUploadFailureIsNoAnswerNamingItsCause) {
 // whose Temp path does not fit the 260-character buffer.
 TEST_F(ExchangeScan, UnusableTempFolderFailsTheCheckBeforeAnythingIsWritten) {
   TFakeUpdateServer srv;
-  const std::string cwd = korvane::testing::MakeTempFolder("kv-exchange-cwd");
+  const std::string cwd = korvane::testing::MakeScratchFolder("kv-exchange-cwd");
   char old[4096] = {};
   ASSERT_NE(::getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(::chdir(cwd.c_str()), 0);
@@ -667,7 +667,7 @@ TEST_F(ExchangeScan, ServerAddressesComeFromTheSettingsKeyOrDefaults) {
 TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
   if (!korvane::testing::UpdateServerProcess::Available()) GTEST_SKIP() << "no korvane-updsrv";
   // The display adapter of the fixture has an older driver than this entry.
-  const std::string dir = korvane::testing::MakeTempFolder("kv-exchange-ref");
+  const std::string dir = korvane::testing::MakeScratchFolder("kv-exchange-ref");
   korvane::testing::WriteTextFile(dir + "/catalogue.txt",
                                   "PCI\\VEN_10DE&DEV_0181 | 1-15-2009 | 9.9.9.9 | NVIDIA | nv.zip\n");
   korvane::testing::UpdateServerOptions opt;

@@ -2,7 +2,7 @@
 #include "scan/uConsoleScanPage.h"
 #include "scan/uScanThread.h"
 
-#include "core/TestMachine.h"
+#include "support/ScratchMachine.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 
@@ -111,7 +113,7 @@ struct TScanRun {
       if (state.DrvList[i].DevName == devName) return &state.DrvList[i];
     return nullptr;
   }
-  TTestMachine machine;
+  ScratchMachine machine;
   TPumpedUiQueue queue;
   TKorvaneState state;
   TRecordingPage page;
@@ -348,7 +350,7 @@ TEST(ScanTest, NonTextDriverValueEndsTheScanAsFailed) {
 TEST(ScanTest, DamagedMachineFilesEndTheScanNamingFileAndLine) {
   TScanRun run("scan-tsv");
   const std::string reg = run.machine.Root() + "/system.reg";
-  const std::string good = run.machine.ReadFile(reg);
+  const std::string good = run.machine.Read(reg);
   const std::string bad = good + "\"Oops\"=hex:zz\n";
   std::ofstream(reg, std::ios::binary | std::ios::trunc) << bad;
   KorvaneResetMachine();
@@ -357,7 +359,7 @@ TEST(ScanTest, DamagedMachineFilesEndTheScanNamingFileAndLine) {
   const int line = static_cast<int>(std::count(good.begin(), good.end(), '\n')) + 1;
   EXPECT_NE(run.failure.find(reg + ":" + std::to_string(line) + ": bad hex byte"), std::string::npos)
       << run.failure;
-  EXPECT_EQ(run.machine.ReadFile(reg), bad);
+  EXPECT_EQ(run.machine.Read(reg), bad);
 
   // One class listed twice, in another letter case.
   std::ofstream(reg, std::ios::binary | std::ios::trunc) << good;
@@ -401,15 +403,15 @@ TEST(ProcessorSummaryTest, Table) {
       {"scan-cpu-mixed", "AMDAthlon(tm)\n\rx86 Family 6 Model 8\n\rAMDAthlon(tm)\n\rIntel Core\n\r"},
   };
   for (const auto& c : cases) {
-    TTestMachine m(c.fixture);
+    ScratchMachine m(c.fixture);
     EXPECT_EQ(GetProcessorSummary(), c.want) << c.fixture;
   }
-  TTestMachine blank;
+  ScratchMachine blank;
   EXPECT_EQ(GetProcessorSummary(), "");
 }
 
 TEST(DeviceHelperTest, ReadersOnAFixtureDevice) {
-  TTestMachine m("scan-edge");
+  ScratchMachine m("scan-edge");
   GUID g{};
   ASSERT_TRUE(StringToGUID(kDisplay, g));
   HDEVINFO set = SetupDiGetClassDevsA(&g, nullptr, nullptr, DIGCF_PRESENT);

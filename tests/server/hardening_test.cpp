@@ -193,7 +193,7 @@ class Hardening : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
-    dir_ = MakeTempFolder("updsrv-hard");
+    dir_ = MakeScratchFolder("updsrv-hard");
     WriteTextFile(dir_ + "/catalogue.txt", kCatalogue);
   }
   void TearDown() override {

@@ -39,7 +39,7 @@ class Installer : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
-    dir_ = MakeTempFolder("updsrv-installer");
+    dir_ = MakeScratchFolder("updsrv-installer");
     server_ = std::make_unique<UpdateServerProcess>();
     httplib::Client c("127.0.0.1", server_->HttpPort());
     auto r = c.Get("/downloads/swx/fromkvn/Sweepline.exe");

@@ -17,7 +17,7 @@ class MessageFile : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
-    dir_ = MakeTempFolder("updsrv-msg");
+    dir_ = MakeScratchFolder("updsrv-msg");
   }
   void TearDown() override {
     if (!dir_.empty()) RemoveFolder(dir_);

@@ -70,7 +70,7 @@ class ServerProcess : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
-    dir_ = MakeTempFolder("updsrv-test");
+    dir_ = MakeScratchFolder("updsrv-test");
     WriteTextFile(dir_ + "/catalogue.txt", kCatalogue);
   }
   void TearDown() override {

@@ -1,5 +1,7 @@
 #include "support/UpdateServerProcess.h"
 
+#include "support/ScratchFolder.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -43,30 +45,6 @@ int ParsePort(const std::string& line, const char* key) {
 }
 
 }  // namespace
-
-void WriteTextFile(const std::string& path, const std::string& text) {
-  fs::path p(path);
-  if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string MakeTempFolder(const std::string& prefix) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string base = (tmp && *tmp) ? tmp : "/tmp";
-  std::string templ = base + "/" + prefix + "-XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + templ);
-  return std::string(buf.data());
-}
-
-void RemoveFolder(const std::string& path) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
 
 std::string UpdateServerProcess::BinaryPath() {
   if (const char* p = std::getenv("KORVANE_UPDSRV"); p && *p) return p;
@@ -113,7 +91,7 @@ void UpdateServerProcess::Start(const UpdateServerOptions& options) {
     throw std::runtime_error("update server not built: " + exe);
 
   if (options.DataDir.empty()) {
-    dataDir_ = MakeTempFolder("korvane-updsrv");
+    dataDir_ = MakeScratchFolder("korvane-updsrv");
     ownDataDir_ = true;
   } else {
     dataDir_ = options.DataDir;

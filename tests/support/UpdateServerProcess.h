@@ -14,6 +14,8 @@
 // crashed test leaves no server behind): construct it on a long-lived thread.
 #pragma once
 
+#include "support/ScratchFolder.h"
+
 #include <sys/types.h>
 
 #include <string>
@@ -77,12 +79,5 @@ class UpdateServerProcess {
   std::string dataDir_;
   bool ownDataDir_ = false;
 };
-
-// Writes text to a file (creating folders as needed); throws on failure.
-void WriteTextFile(const std::string& path, const std::string& text);
-// A fresh empty folder under $TMPDIR (or /tmp) named after prefix.
-std::string MakeTempFolder(const std::string& prefix);
-// rm -r of a folder made by MakeTempFolder (or any folder); errors ignored.
-void RemoveFolder(const std::string& path);
 
 }  // namespace korvane::testing

@@ -1,6 +1,6 @@
 // The korvane-check executable against the reference update server: exit statuses,
 // the JSON document and its README schema, and the offline check's round trip.
-#include "core/TestMachine.h"
+#include "support/ScratchMachine.h"
 #include "core/uSettings.h"
 #include "support/UpdateServerProcess.h"
 
@@ -21,6 +21,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using korvane::testing::ScratchMachine;
 
 extern char** environ;
 
@@ -191,7 +193,7 @@ TEST(CheckProcessTest, ExitStatuses) {
       {"a server that is no URL", "scan-tsv", {"--exchange", "--server", "update.example"}, 2, "", "http://"},
   };
   for (const TCase& c : cases) {
-    std::optional<TTestMachine> machine;
+    std::optional<ScratchMachine> machine;
     if (c.Fixture) {
       machine.emplace(c.Fixture);
       if (c.Damaged) korvane::testing::WriteTextFile(machine->Root() + "/devices.json", "{garbage");
@@ -218,7 +220,7 @@ TEST(CheckProcessTest, ExitStatuses) {
     }
   }
   // A server error in the JSON: the kind, and no verdict on any device.
-  TTestMachine m("xp-desktop");
+  ScratchMachine m("xp-desktop");
   const TRun r = RunCheck(Cat({"--exchange", "--json"}, Servers(maintenance)));
   EXPECT_EQ(r.Status, 1);
   const Json doc = Json::parse(r.Out);
@@ -269,7 +271,7 @@ TEST(CheckProcessTest, JsonFollowsTheReadmeSchema) {
   const Json example = ReadmeExample();
   ASSERT_TRUE(example.is_object()) << "README.md has no JSON example";
   UpdateServerProcess demo(DemoServer());
-  TTestMachine m("xp-desktop");
+  ScratchMachine m("xp-desktop");
   const TRun r = RunCheck(Cat({"--exchange", "--json"}, Servers(demo)));
   ASSERT_EQ(r.Status, 100) << r.Err;
   const Json doc = Json::parse(r.Out);
@@ -324,7 +326,7 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
   TStored onlineStored;
   std::string uploaded;
   {
-    TTestMachine m("xp-desktop");
+    ScratchMachine m("xp-desktop");
     const TRun r = RunCheck(Cat({"--exchange", "--json"}, Servers(demo)));
     ASSERT_EQ(r.Status, 100) << r.Err;
     online = Json::parse(r.Out);
@@ -334,8 +336,8 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
   ASSERT_TRUE(onlineStored.LastScan.has_value());
 
   // The same machine without a network: export, submit elsewhere, import.
-  TTestMachine offline("xp-desktop");
-  const std::string dir = korvane::testing::MakeTempFolder("kv-offline");
+  ScratchMachine offline("xp-desktop");
+  const std::string dir = korvane::testing::MakeScratchFolder("kv-offline");
   const std::string report = dir + "/report.gz";
   const std::string answer = dir + "/answer.txt";
   TRun r = RunCheck({"--export", report});
@@ -344,7 +346,7 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
   EXPECT_EQ(ReadAll(report), uploaded);         // the exact bytes the online check uploaded
   EXPECT_FALSE(Stored().LastScan.has_value());  // an export stores nothing
   {
-    TTestMachine other;  // the machine with the network
+    ScratchMachine other;  // the machine with the network
     r = RunCheck(Cat({"--submit", report, "--answer-out", answer}, Servers(demo)));
     ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_FALSE(Stored().LastScan.has_value());  // nor does a submit
@@ -390,7 +392,7 @@ TEST(CheckProcessTest, OfflineCheckGivesWhatAnOnlineCheckGives) {
 // korvane-reg as scripts meet it: stdin is no terminal here, so a question is
 // answered no.
 TEST(RegToolProcessTest, VersionUnansweredQuestionAndAFullDisk) {
-  TTestMachine m;
+  ScratchMachine m;
   const std::string key = "HKCU\\Software\\Brantholm\\Korvane";
   TRun r = RunTool("korvane-reg", {"--version"});
   EXPECT_EQ(r.Status, 0);

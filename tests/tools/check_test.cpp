@@ -1,6 +1,6 @@
 #include "tools/korvane-check/CheckTool.h"
 
-#include "core/TestMachine.h"
+#include "support/ScratchMachine.h"
 #include "sysinfo/uSystemFacts.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +11,12 @@
 #include <string>
 #include <sys/wait.h>
 
+using korvane::testing::ScratchMachine;
+
 namespace {
 
 TEST(CheckToolTest, TsvOfASmallMachineIsExact) {
-  TTestMachine m("scan-tsv");
+  ScratchMachine m("scan-tsv");
   TKorvaneState state;
   PrepareCheckState(state, "/b/tools/korvane-check/korvane-check");
   std::ostringstream err;
@@ -44,7 +46,7 @@ TEST(CheckToolTest, TsvOfASmallMachineIsExact) {
 }
 
 TEST(CheckToolTest, TwoLevelList) {
-  TTestMachine m("scan-tsv");
+  ScratchMachine m("scan-tsv");
   TKorvaneState state;
   std::ostringstream err;
   TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
@@ -66,7 +68,7 @@ TEST(CheckToolTest, TwoLevelList) {
 }
 
 TEST(CheckToolTest, CheckedListMarksEachDriverAndGivesTheDiagramFigures) {
-  TTestMachine m("scan-tsv");
+  ScratchMachine m("scan-tsv");
   TKorvaneState state;
   std::ostringstream err;
   TCheckResult result = RunCheckScan(state, TCheckOptions{}, err);
@@ -203,7 +205,7 @@ TEST(CheckToolTest, KorvaneExecutableBesideTheBuild) {
   EXPECT_EQ(ResolveKorvaneExe("/w/build/tools/korvane-check/korvane-check"), "/w/build/app/korvane");
   EXPECT_EQ(ResolveKorvaneExe("/opt/korvane/bin/korvane-check"), "/opt/korvane/bin/korvane");
   TKorvaneState s;
-  TTestMachine m;
+  ScratchMachine m;
   PrepareCheckState(s, "/w/build/tools/korvane-check/korvane-check");
   EXPECT_EQ(s.ExeName, "/w/build/app/korvane");
   EXPECT_EQ(s.ExeFolder, "/w/build/app/");
@@ -227,13 +229,13 @@ int RunTool(const std::string& args, std::string& out) {
 TEST(CheckToolProcessTest, ExitStatus) {
   std::string out;
   {
-    TTestMachine m("scan-tsv");
+    ScratchMachine m("scan-tsv");
     EXPECT_EQ(RunTool("--tsv", out), 0);
     EXPECT_EQ(out.substr(0, 6), "class\t");
     EXPECT_NE(out.find("summary\t0\t0\t0\t0\t0\t\t1\n"), std::string::npos);
   }
   {
-    TTestMachine m("scan-badvalue");
+    ScratchMachine m("scan-badvalue");
     EXPECT_EQ(RunTool("--tsv", out), 1);
     EXPECT_NE(out.find("\t0\n"), std::string::npos);  // not completed
   }
@@ -241,21 +243,13 @@ TEST(CheckToolProcessTest, ExitStatus) {
 }
 
 TEST(CheckToolProcessTest, ScansTheLiveHost) {
-  // The host keeps its hives and Temp/ under XDG_DATA_HOME: point that at a scratch folder.
-  TTestMachine scratch;
-  ::unsetenv("KORVANE_MACHINE");
-  const char* old = std::getenv("XDG_DATA_HOME");
-  const std::string saved = old ? old : "";
-  ::setenv("XDG_DATA_HOME", scratch.Root().c_str(), 1);
+  // The host keeps its hives and Temp/ under XDG_DATA_HOME: a scratch folder while it lives.
+  ScratchMachine host(ScratchMachine::Host::Live);
   std::string out;
   EXPECT_EQ(RunTool("--tsv", out), 0);
   EXPECT_NE(out.find("summary\t"), std::string::npos);
   ASSERT_GE(out.size(), 3u);
   EXPECT_EQ(out.substr(out.size() - 3), "\t1\n");
-  if (old)
-    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  else
-    ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // korvane-reg: reg.exe's query/add/delete and its output.
 #include "tools/korvane-reg/RegTool.h"
 
-#include "platform/machine_fixture.h"
+#include "support/ScratchMachine.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sstream>
+
+using korvane::testing::ScratchMachine;
 
 namespace {
 

@@ -111,7 +111,7 @@ TEST(ServerMessageDecision, HalfPairsGiveEmptyValues) {
 }
 
 TEST(ServerMessageCopy, WrittenExactlyAndLeftAloneWithoutMessages) {
-  const std::string dir = korvane::testing::MakeTempFolder("kvmsgcopy") + "/";
+  const std::string dir = korvane::testing::MakeScratchFolder("kvmsgcopy") + "/";
   const std::string answer = "<msg><sver>1.0.0.0</sver>\n<msgtext>Hi</msgtext></msg>\nend";
   auto d = ProcessServerAnswer("\r\n " + answer + " \r\n", dir, "1.2.0.0");
   EXPECT_TRUE(d.Show);
@@ -137,7 +137,7 @@ class ServerMessageTest : public ShellTest {
  protected:
   static void SetUpTestSuite() {
     if (!UpdateServerProcess::Available()) return;
-    folder_ = korvane::testing::MakeTempFolder("kvmsgsrv");
+    folder_ = korvane::testing::MakeScratchFolder("kvmsgsrv");
     UpdateServerOptions o;
     o.Messages = folder_ + "/messages.txt";
     o.Https = false;
