@@ -1,6 +1,8 @@
 // The update server's answer, merged into a scan of three devices in two
 // classes: any bytes end in merged records or EExchangeError, never a crash,
-// and the counts always add up.
+// and the counts always add up. A record named by several blocks counts once
+// per block, so the out-of-date count is the number of blocks that named a
+// record, not bounded by the number of devices.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   } catch (const EExchangeError&) {
     return 0;
   }
-  if (out.odDrivers < 0 || out.odDrivers > 3 || out.udDrivers + out.odDrivers != out.tDrivers) std::abort();
-  for (int i = 1; i <= 3; ++i)
+  if (out.tDrivers != 3 || out.odDrivers != out.DevBlocks || out.odDrivers < 0 ||
+      out.udDrivers + out.odDrivers != out.tDrivers)
+    std::abort();
+  for (int i = 1; i <= 3; ++i) {
     if (drv[i].NewDate.size() > 255 || drv[i].NewURL.size() > 255) std::abort();
+  }
   return 0;
 }
