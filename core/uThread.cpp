@@ -327,13 +327,15 @@ void RunOnUiThread(const std::function<void()>& fn) {
       if (st->abandoned) return;
       st->started = true;
     }
+    std::exception_ptr error;
     try {
       fn();
     } catch (...) {
-      st->error = std::current_exception();
+      error = std::current_exception();
     }
     {
       std::lock_guard<std::mutex> lk(gSyncM);
+      st->error = std::move(error);
       st->done = true;
     }
     gSyncCv.notify_all();
@@ -347,7 +349,11 @@ void RunOnUiThread(const std::function<void()>& fn) {
     return;
   }
   if (st->error) {
-    std::exception_ptr e = st->error;
+    // The caller takes the error over: the UI thread's copy goes here, under the
+    // lock, so the exception is freed by the thread that catches it and never
+    // on the UI thread while the caller may still be reading it.
+    std::exception_ptr e = std::move(st->error);
+    st->error = nullptr;
     lk.unlock();
     std::rethrow_exception(e);
   }
