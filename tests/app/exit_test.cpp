@@ -80,7 +80,7 @@ void WriteLargeMachine(const std::string& dir, int devices) {
 }
 
 // What is running when the program is told to end.
-enum class Work { DevicePhase, Exchange, CertificateWait, CompanionDownload };
+enum class Work { DevicePhase, Exchange, CertificateWait, CompanionDownload, MessageFetch };
 // How it is told.
 enum class Way { CloseButton, TrayExit, WmClose, Sigterm };
 
@@ -119,8 +119,8 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
         continue;
       }
       display_ = xvfb_.Display();
-      env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + machine_ + " XDG_RUNTIME_DIR=" +
-             root_ + "/run ";
+      env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + machine_ +
+             " XDG_RUNTIME_DIR=" + root_ + "/run " + extraEnv_;
       if (tray) StartTrayer();
       pid = Start();
       if (!WaitUntil([&] { return WindowOrigin("TMainForm", wx, wy); }, 30s)) {
@@ -265,6 +265,7 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
   }
 
   std::string root_, machine_, display_, env_;
+  std::string extraEnv_;  // more of the program's environment ("NAME=value ")
   TXvfbDisplay xvfb_;
   std::unique_ptr<nettest::RawServer> server_;
   std::atomic<bool> server_stopping_{false};
@@ -279,6 +280,8 @@ TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
     std::ofstream(machine_ + "/system.reg") << "Windows Registry Editor Version 5.00\r\n\r\n";  // a machine without devices
   StartServer(c.work);
   WriteSettings(false);
+  // The message of the day is fetched a second after the start instead of half a minute.
+  if (c.work == Work::MessageFetch) extraEnv_ = "KORVANE_MESSAGE_FIRST_FETCH_MS=1000 ";
   pid_t pid = -1;
   int wx = 0, wy = 0;
   std::string why;
@@ -298,6 +301,9 @@ TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
   };
   if (c.work == Work::CompanionDownload) {
     ASSERT_TRUE(clickUntil(wx + 13 + 292 + 20, wy + 145 + 343 + 6, "Sweepline.exe")) << "the download did not start";
+  } else if (c.work == Work::MessageFetch) {
+    ASSERT_TRUE(WaitUntil([&] { return Requested("/usermsg.txt"); }, 20s))
+        << "the message was never asked for";
   } else if (c.work == Work::DevicePhase) {
     Click(wx + 13 + 471 + 75, wy + 145 + 328 + 16);  // "Scan Now"
     std::this_thread::sleep_for(500ms);
@@ -359,7 +365,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"CertificateWaitByWmClose", Work::CertificateWait, Way::WmClose},
                       ExitCase{"CertificateWaitByClose", Work::CertificateWait, Way::CloseButton},
                       ExitCase{"CompanionDownloadBySigterm", Work::CompanionDownload, Way::Sigterm},
-                      ExitCase{"CompanionDownloadByTrayExit", Work::CompanionDownload, Way::TrayExit}),
+                      ExitCase{"CompanionDownloadByTrayExit", Work::CompanionDownload, Way::TrayExit},
+                      ExitCase{"MessageFetchBySigterm", Work::MessageFetch, Way::Sigterm},
+                      ExitCase{"MessageFetchByClose", Work::MessageFetch, Way::CloseButton}),
     [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "sysinfo/VersionInfo.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -83,4 +84,14 @@ TServerMessageDecision ProcessServerAnswer(const std::string& body, const std::s
     if (out) out << answer;
   }
   return d;
+}
+
+unsigned MessageFirstFetchDelayMs() {
+  const char* text = std::getenv("KORVANE_MESSAGE_FIRST_FETCH_MS");
+  if (!text || !*text) return MessageFirstFetchMs;
+  char* end = nullptr;
+  const unsigned long ms = std::strtoul(text, &end, 10);
+  // Anything but a plain number of at most a day keeps the program's wait.
+  if (*end != '\0' || ms > 86400000UL) return MessageFirstFetchMs;
+  return static_cast<unsigned>(ms);
 }

@@ -10,6 +10,10 @@ constexpr const char* LocalMessageFileName = "kvnlmsg.txt";
 // The UInfoTimer intervals: first fetch, and the retry after an answer without a message.
 constexpr unsigned MessageFirstFetchMs = 30000;
 constexpr unsigned MessageRetryMs = 300000;
+// The wait before the first fetch of a run: MessageFirstFetchMs, unless the
+// environment's KORVANE_MESSAGE_FIRST_FETCH_MS gives another (whole-program
+// tests end the program during the fetch without waiting half a minute).
+unsigned MessageFirstFetchDelayMs();
 // The fetch's read time-out.
 constexpr unsigned MessageReadTimeout = 30000;
 

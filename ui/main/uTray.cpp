@@ -190,7 +190,7 @@ void TMainForm::CreateTray() {
   UInfoTimer = new QTimer(this);
   UInfoTimer->setObjectName(QStringLiteral("UInfoTimer"));
   connect(UInfoTimer, &QTimer::timeout, this, [this] { UInfoTimerTimer(); });
-  UInfoTimer->start(static_cast<int>(MessageFirstFetchMs));
+  UInfoTimer->start(static_cast<int>(MessageFirstFetchDelayMs()));
 }
 
 void TMainForm::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
