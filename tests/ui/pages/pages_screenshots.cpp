@@ -174,10 +174,44 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     Save(main.get(), "page4-settings");
     f4->ImBtnCancel->SimulateClick();
+    QApplication::processEvents();
+    // Back on the results without preparation: the header names the results step.
+    Save(main.get(), "page3-after-settings-cancel");
 
     f3->ImBtnBack->SimulateClick();
     QApplication::processEvents();
     Save(main.get(), "page1-start-summary");
+
+    // Counts of four and five digits in the diagram's labels.
+    main->Settings().tDrivers = 99999;
+    main->Settings().udDrivers = 88888;
+    main->Settings().odDrivers = 11111;
+    main->UpdateDiagram();
+    QApplication::processEvents();
+    Save(main.get(), "page1-diagram-five-digits");
+    main->Settings().tDrivers = 11700;
+    main->Settings().udDrivers = 9600;
+    main->Settings().odDrivers = 2100;
+    main->UpdateDiagram();
+    QApplication::processEvents();
+    Save(main.get(), "page1-diagram-four-digits");
+
+    // The companion tool installed: the start page's bottom-left area stays empty.
+    {
+      HKEY tool = nullptr;
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &tool, nullptr);
+      if (tool) RegCloseKey(tool);
+      auto fresh = std::make_unique<TMainForm>();
+      fresh->show();
+      QApplication::processEvents();
+      Save(fresh.get(), "page1-companion-installed");
+    }
+
+    // The program's icon, as task bars and Alt-Tab show it.
+    main->windowIcon().pixmap(32, 32).save(QString::fromStdString(g_out + "/icon-32.png"));
+    main->windowIcon().pixmap(16, 16).save(QString::fromStdString(g_out + "/icon-16.png"));
+    std::cout << g_out << "/icon-32.png\n" << g_out << "/icon-16.png\n";
 
     shots.reset();
     main->Dialogs = TMainDialogs();
