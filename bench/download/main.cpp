@@ -6,7 +6,7 @@
 #include "download/uDownText.h"
 #include "download/uDownThread.h"
 
-#include "bench/BodyServer.h"
+#include "support/BodyServer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

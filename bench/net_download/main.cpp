@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BodyServer.h"
+#include "support/BodyServer.h"
 #include "net/uHttpClient.h"
 
 namespace {

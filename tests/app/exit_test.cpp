@@ -6,7 +6,7 @@
 // of the phase under test unanswered, so the work is still running at exit.
 // Skipped with a message where Xvfb or xdotool is missing.
 #include "support/CommandOutput.h"
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "ui/main/XvfbDisplay.h"
 
 #include <gtest/gtest.h>

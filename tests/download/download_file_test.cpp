@@ -2,7 +2,7 @@
 // changes until a complete file is committed, and nothing is left behind.
 #include "download/uDownFile.h"
 
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "net/uHttpClient.h"
 #include "download/download_test_support.h"
 

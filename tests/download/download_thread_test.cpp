@@ -2,7 +2,7 @@
 // the reference server and loopback servers for the vendor's.
 #include "download/uDownThread.h"
 
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "support/UpdateServerProcess.h"
 #include "download/download_test_support.h"
 

@@ -3,7 +3,7 @@
 // the launch and the window nudge.
 #include "download/uDownToolThread.h"
 
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "support/UpdateServerProcess.h"
 
 #include <fileapi.h>

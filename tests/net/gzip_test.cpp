@@ -8,7 +8,7 @@
 #include <csignal>
 #include <random>
 
-#include "NetTestServers.h"
+#include "support/RawServer.h"
 #include "net/uGzip.h"
 
 using nettest::ReadFile;

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "NetTestServers.h"
+#include "support/RawServer.h"
 #include "net/uHttpClient.h"
 #include "net/uHttpWire.h"
 

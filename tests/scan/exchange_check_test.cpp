@@ -2,7 +2,7 @@
 #include "tools/korvane-check/CheckTool.h"
 
 #include "core/uSettings.h"
-#include "exchange_servers.h"
+#include "support/FakeUpdateServer.h"
 #include "scan/uServerUrls.h"
 #include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"

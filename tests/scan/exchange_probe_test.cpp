@@ -2,7 +2,7 @@
 #include "scan/uSSLRequest.h"
 
 #include "core/uThread.h"
-#include "exchange_servers.h"
+#include "support/FakeUpdateServer.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "core/uAppState.h"
 #include "core/uSettings.h"
 #include "core/uThread.h"
-#include "exchange_servers.h"
+#include "support/FakeUpdateServer.h"
 #include "scan/uExchange.h"
 #include "scan/uExchangeLog.h"
 #include "scan/uSSLRequest.h"

@@ -4,7 +4,7 @@
 #include "ui/download/uDownForm.h"
 #include "ui/download/uDownloads.h"
 
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "ui/widgets/cm_LSVGauges.h"
 #include "resources/kvresources.h"
 #include "ui/main/MainUnit.h"

@@ -7,7 +7,7 @@
 
 #include "core/uSettings.h"
 #include "download/uDownToolThread.h"
-#include "net/NetTestServers.h"
+#include "support/RawServer.h"
 #include "ui/download/uDownloads.h"
 #include "ui/pages/uCompanionArea.h"
 #include "ui/download/uDownForm.h"

@@ -1,7 +1,7 @@
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #endif
-#include "exchange_servers.h"
+#include "support/FakeUpdateServer.h"
 
 #include <httplib.h>
 #include <openssl/evp.h>
@@ -33,8 +33,8 @@ const TCertPair& CertPair() {
     X509_gmtime_adj(X509_getm_notAfter(p.Cert), 3600L * 24 * 30);
     X509_set_pubkey(p.Cert, p.Key);
     X509_NAME* name = X509_get_subject_name(p.Cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
+                               -1, -1, 0);
     X509_set_issuer_name(p.Cert, name);
     if (X509_sign(p.Cert, p.Key, EVP_sha256()) == 0) throw std::runtime_error("sign failed");
     BIO* bio = BIO_new(BIO_s_mem());

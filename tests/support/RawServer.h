@@ -1,5 +1,8 @@
-// Small loopback servers and a throw-away certificate for the client tests.
+// A small raw loopback HTTP server and a throw-away certificate for the client
+// tests (library kv_test_servers).
 #pragma once
+
+#include "support/ScratchFolder.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -138,24 +141,8 @@ class RawServer {
   std::vector<std::string> requests_;
 };
 
-// A fresh scratch folder under the build tree, removed by the destructor.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("KORVANE_BINARY_DIR");
-    std::string tmpl = std::string(base ? base : "/tmp") + "/net-test-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = buf.data();
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// A scratch folder under $TMPDIR, removed by the destructor.
+using TempDir = korvane::testing::ScratchFolder;
 
 // A self-signed certificate for "localhost" and its key, written as PEM.
 inline void MakeSelfSignedCert(const std::string& certPath, const std::string& keyPath) {
@@ -181,21 +168,9 @@ inline void MakeSelfSignedCert(const std::string& certPath, const std::string& k
 }
 
 inline void WriteFile(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
+  korvane::testing::WriteTextFile(path, data);
 }
 
-inline std::string ReadFile(const std::string& path) {
-  std::string data;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return data;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-  std::fclose(f);
-  return data;
-}
+inline std::string ReadFile(const std::string& path) { return korvane::testing::ReadTextFile(path); }
 
 }  // namespace nettest
