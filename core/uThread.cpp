@@ -6,9 +6,7 @@
 #include <exception>
 #include <set>
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <windows.h>
 
 // ---- TEvent ----
 
@@ -109,14 +107,12 @@ std::condition_variable gLiveCv;
 std::set<TThread::TShared*>* gLive = new std::set<TThread::TShared*>();  // never freed: used at exit
 
 void ApplyPriority(TThreadPriority p) {
-  // Best effort: an unprivileged thread can only lower its own priority.
-  int nice = 0;
+  // Best effort: the system may refuse a rise, and a thread starts at normal.
   switch (p) {
-    case TThreadPriority::tpLowest: nice = 10; break;
-    case TThreadPriority::tpLower: nice = 5; break;
+    case TThreadPriority::tpLowest: SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST); break;
+    case TThreadPriority::tpLower: SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); break;
     default: return;
   }
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), nice);
 }
 
 }  // namespace

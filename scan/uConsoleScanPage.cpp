@@ -1,12 +1,20 @@
 #include "scan/uConsoleScanPage.h"
 
+#include <consoleapi.h>
 #include <korvane_text.h>
 
 #include <cctype>
 #include <cmath>
 #include <iostream>
 
-#include <unistd.h>
+namespace {
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
+}
+
+}  // namespace
 
 int GaugePercent(int value, int total) {
   if (total == 0) return 0;
@@ -14,8 +22,7 @@ int GaugePercent(int value, int total) {
 }
 
 TConsoleScanPage::TConsoleScanPage()
-    : TConsoleScanPage(std::cerr, &std::cin, ::isatty(STDIN_FILENO) == 1,
-                       ::isatty(STDERR_FILENO) == 1) {}
+    : TConsoleScanPage(std::cerr, &std::cin, IsConsole(STD_INPUT_HANDLE), IsConsole(STD_ERROR_HANDLE)) {}
 
 TConsoleScanPage::TConsoleScanPage(std::ostream& err, std::istream* in, bool interactive,
                                    bool liveProgress)

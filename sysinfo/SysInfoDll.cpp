@@ -3,7 +3,7 @@
 // so a process that switches machines sees the new one at the next call.
 #include "sysinfo/SysInfoDll.h"
 
-#include <unistd.h>
+#include <windows.h>
 
 #include <korvane_cp1252.h>
 #include <nlohmann/json.hpp>
@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -76,29 +75,17 @@ TFigures MachineFigures(const std::string& folder) {
 TFigures HostFigures() {
   TFigures f;
   char host[256] = {};
-  if (gethostname(host, sizeof(host) - 1) == 0) f.computerName = host;
-  std::ifstream in("/proc/meminfo");
-  std::string line;
-  uint64_t total = 0, free = 0, available = 0, swapTotal = 0, swapFree = 0;
-  bool haveAvailable = false;
-  while (std::getline(in, line)) {
-    std::istringstream s(line);
-    std::string key;
-    uint64_t kib = 0;
-    if (!(s >> key >> kib)) continue;
-    if (key == "MemTotal:") total = kib;
-    else if (key == "MemFree:") free = kib;
-    else if (key == "MemAvailable:") { available = kib; haveAvailable = true; }
-    else if (key == "SwapTotal:") swapTotal = kib;
-    else if (key == "SwapFree:") swapFree = kib;
+  DWORD size = sizeof host;
+  if (GetComputerNameA(host, &size)) f.computerName.assign(host, size);
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof memory;
+  if (GlobalMemoryStatusEx(&memory)) {
+    f.ram = memory.ullTotalPhys;
+    f.freeRam = memory.ullAvailPhys;
+    f.memoryLoad = memory.dwMemoryLoad;
+    f.virt = memory.ullTotalPageFile;
+    f.freeVirtual = memory.ullAvailPageFile;
   }
-  if (!haveAvailable) available = free;
-  if (available > total) available = total;
-  f.ram = total * 1024;
-  f.freeRam = available * 1024;
-  f.memoryLoad = total ? ((total - available) * 100 + total / 2) / total : 0;
-  f.virt = (total + swapTotal) * 1024;
-  f.freeVirtual = (available + swapFree) * 1024;
   return f;
 }
 

@@ -22,3 +22,20 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD dwCtrlType);
 // Adds (bAdd TRUE) or removes a handler. FALSE when the signals cannot be
 // caught (GetLastError then tells why).
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL bAdd);
+
+// ---- Standard handles and console modes -------------------------------------------
+#define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
+#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
+#define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
+
+#define ENABLE_PROCESSED_INPUT 0x0001
+#define ENABLE_LINE_INPUT 0x0002
+#define ENABLE_ECHO_INPUT 0x0004
+#define ENABLE_PROCESSED_OUTPUT 0x0001
+
+// The process's standard input, output or error as a file handle (never closed by
+// the program: CloseHandle on it fails). INVALID_HANDLE_VALUE for another number.
+HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
+// TRUE with the console's mode when the handle is a console (a terminal); FALSE
+// with ERROR_INVALID_HANDLE for a file or a pipe.
+BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);

@@ -48,6 +48,7 @@ typedef unsigned int UINT;
 typedef UINT* PUINT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef uint64_t DWORDLONG;
 typedef uint64_t DWORD64;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;

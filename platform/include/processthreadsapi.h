@@ -66,3 +66,20 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 // The exit code of a process that has ended, or STILL_ACTIVE.
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 DWORD WINAPI GetCurrentProcessId(void);
+
+// ---- Thread priorities ---------------------------------------------------------
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
+
+// The pseudo handle that stands for the calling thread (closing it does nothing).
+HANDLE WINAPI GetCurrentThread(void);
+// Sets the calling thread's priority (hThread must be GetCurrentThread()); any other
+// handle fails with ERROR_INVALID_HANDLE, a level outside LOWEST..HIGHEST with
+// ERROR_INVALID_PARAMETER. The system may refuse a rise (ERROR_ACCESS_DENIED).
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+// The calling thread's priority level, or THREAD_PRIORITY_ERROR_RETURN.
+int WINAPI GetThreadPriority(HANDLE hThread);

@@ -89,3 +89,21 @@ typedef void(WINAPI* PGNSI)(LPSYSTEM_INFO lpSystemInfo);
 #define PRODUCT_STANDARD_SERVER 0x00000007
 #define PRODUCT_DATACENTER_SERVER 0x00000008
 #define PRODUCT_ENTERPRISE_SERVER 0x0000000A
+
+typedef struct _MEMORYSTATUSEX {
+  DWORD dwLength;  // sizeof(MEMORYSTATUSEX), set by the caller
+  DWORD dwMemoryLoad;
+  DWORDLONG ullTotalPhys;
+  DWORDLONG ullAvailPhys;
+  DWORDLONG ullTotalPageFile;
+  DWORDLONG ullAvailPageFile;
+  DWORDLONG ullTotalVirtual;
+  DWORDLONG ullAvailVirtual;
+  DWORDLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
+
+// The live host's memory: physical memory (available = what can be given to
+// programs without swapping), the commit limit as the page file (memory plus swap)
+// and the load in percent of physical memory in use. dwLength other than the
+// record's size fails with ERROR_INVALID_PARAMETER.
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);

@@ -2,6 +2,7 @@
 
 #include "errhandlingapi.h"
 #include "kv_handles.h"
+#include "processthreadsapi.h"
 
 #include <mutex>
 #include <unordered_set>
@@ -32,11 +33,12 @@ KvHandleObject* KvHandleLookup(HANDLE h) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
+  if (hObject == GetCurrentThread()) return TRUE;  // a pseudo handle: nothing to close
   KvHandleObject* obj = nullptr;
   {
     std::lock_guard<std::mutex> g(TableLock());
     auto it = Table().find(static_cast<KvHandleObject*>(hObject));
-    if (it != Table().end()) {
+    if (it != Table().end() && (*it)->Closable()) {
       obj = *it;
       Table().erase(it);
     }

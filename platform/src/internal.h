@@ -31,6 +31,11 @@ MachineInfo CurrentMachine();
 DWORD CheckMachine(bool needSystemHive);
 // Creates a folder and its parents (mode for the ones created); false on failure.
 bool MakeDirs(const std::string& path, unsigned mode);
+// Files (fileapi.cpp): the Windows code for an errno value; the descriptor behind a
+// file handle (-1 for anything else); fsync of the folder holding path.
+DWORD ErrnoToWinError(int e);
+int FileDescriptor(HANDLE h);
+bool FlushFolderOf(const std::string& path);
 // One line on stderr, prefixed "korvane: ".
 void ReportError(const std::string& message);
 

@@ -5,6 +5,8 @@
 
 struct KvHandleObject {
   virtual ~KvHandleObject() = default;
+  // False for objects that live for the whole run (the standard streams).
+  virtual bool Closable() const { return true; }
 };
 
 // Hands out a handle that owns obj; CloseHandle deletes it.

@@ -4,7 +4,10 @@
 #include "osfacts.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 extern "C" BOOL WINAPI KvGetProductInfo(DWORD, DWORD, DWORD, DWORD, PDWORD);
 extern "C" void WINAPI KvGetNativeSystemInfo(LPSYSTEM_INFO);
@@ -53,4 +56,37 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  if (hModule) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  std::string path(4096, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return 0;
+    }
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  if (!lpFilename || nSize == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() >= nSize) {
+    std::memcpy(lpFilename, path.data(), nSize - 1);
+    lpFilename[nSize - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(path.size());
 }

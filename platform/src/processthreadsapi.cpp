@@ -11,6 +11,8 @@
 #include <mutex>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <thread>
@@ -248,3 +250,52 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
+
+// ---- thread priorities ----
+//
+// A thread's priority is its own nice value (Linux schedules threads one by one):
+// the levels below normal are gentler to the rest of the desktop, as on Windows.
+
+namespace {
+
+int NiceOf(int level) { return -5 * level; }
+
+pid_t ThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+}  // namespace
+
+HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
+
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
+  if (hThread != GetCurrentThread()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (nPriority < THREAD_PRIORITY_LOWEST || nPriority > THREAD_PRIORITY_HIGHEST) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), NiceOf(nPriority)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int WINAPI GetThreadPriority(HANDLE hThread) {
+  if (hThread != GetCurrentThread()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return THREAD_PRIORITY_ERROR_RETURN;
+  }
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()));
+  if (nice == -1 && errno != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return THREAD_PRIORITY_ERROR_RETURN;
+  }
+  if (nice >= 10) return THREAD_PRIORITY_LOWEST;
+  if (nice >= 5) return THREAD_PRIORITY_BELOW_NORMAL;
+  if (nice > -5) return THREAD_PRIORITY_NORMAL;
+  if (nice > -10) return THREAD_PRIORITY_ABOVE_NORMAL;
+  return THREAD_PRIORITY_HIGHEST;
+}

@@ -18,6 +18,8 @@
 #include "sysinfo/VersionInfo.h"
 #include "sysinfo/uPartnerTag.h"
 
+#include <fileapi.h>
+#include <libloaderapi.h>
 #include <shellapi.h>
 #include <winuser.h>
 #include "korvane_window.h"
@@ -33,7 +35,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <unistd.h>
 
 namespace {
 
@@ -57,10 +58,13 @@ const char* const kStepHeads[4] = {"", "ICOSTEP1HEAD", "ICOSTEP2HEAD", "ICOSTEP3
 // ---- helpers ---------------------------------------------------------------------
 
 std::string RunningExeName() {
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  return std::string(buf, static_cast<size_t>(n));
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(path.size() * 2);  // cut short: the path is longer than the buffer
+  }
 }
 
 QImage HalfBrightness(const QImage& image) {
@@ -196,7 +200,7 @@ TMainForm::~TMainForm() {
 
 void TMainForm::SaveRunState() {
   State.SaveSettings();
-  if (!State.TempFolder.empty()) std::remove((State.TempFolder + "ccc3").c_str());
+  if (!State.TempFolder.empty()) DeleteFileA((State.TempFolder + CACertFileName).c_str());
 }
 
 void TMainForm::EndRun() {
