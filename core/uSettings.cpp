@@ -1,15 +1,14 @@
 #include "core/uSettings.h"
 
+#include "core/uOSError.h"
+#include "core/uScratchFile.h"
+
 #include <windows.h>
 
 #include <korvane_registry.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
-
-#include <unistd.h>
 
 namespace {
 
@@ -63,13 +62,8 @@ void LoadText(HKEY key, const char* name, std::string& field) {
 std::string WriteCertFile(const std::string& tempFolder, const std::string& text) {
   if (tempFolder.empty()) return "No temporary folder for the root certificate file";
   const std::string path = tempFolder + CACertFileName;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return "Cannot create file \"" + path + "\". " + std::strerror(errno);
-  bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = (std::fflush(f) == 0) && ok;
-  int err = errno;
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) return "Cannot write file \"" + path + "\". " + std::strerror(err ? err : errno);
+  const DWORD error = WriteScratchBytes(path, text);
+  if (error != ERROR_SUCCESS) return "Cannot write file \"" + path + "\". " + OSErrorText(error) + ".";
   return std::string();
 }
 

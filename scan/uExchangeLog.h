@@ -1,6 +1,8 @@
 // The update check's time-stamped log and its scratch files in the temporary folder.
 #pragma once
 
+#include "core/uScratchFile.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -27,16 +29,10 @@ class TExchangeLog {
   std::u16string text_;
 };
 
-// Creates or overwrites path with bytes (mode 0600). The file is opened without
-// following a symbolic link, so a link planted in the temporary folder is refused
-// rather than written through. Throws EExchangeError on any failure.
+// Creates or overwrites path with bytes (WriteScratchBytes: a link planted in the
+// temporary folder is replaced, never written through). Throws EExchangeError on any
+// failure.
 void WriteScratchFile(const std::string& path, std::string_view bytes);
 // Wide text converted to the system code page.
 void WriteScratchText(const std::string& path, std::u16string_view text);
 
-// Removes a file or symbolic link at path (never a link's target); true when
-// nothing is left there.
-bool RemoveScratchFile(const std::string& path);
-
-// True when path names an existing regular file (a link is not followed).
-bool ScratchFileExists(const std::string& path);

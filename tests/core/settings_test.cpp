@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using korvane::testing::ScratchMachine;
 
@@ -157,6 +160,25 @@ TEST(SettingsTest, CertificateFileHoldsExactlyTheStoredText) {
   LoadSettings(s, m.Temp());
   EXPECT_EQ(s.CACertData, cert);
   EXPECT_EQ(m.Read(m.Temp() + "ccc3"), cert);
+}
+
+// A link planted at "ccc3" in the temporary folder: the certificate replaces the link,
+// and the file it points at keeps its bytes.
+TEST(SettingsTest, CertificateFileNeverWritesThroughAPlantedLink) {
+  ScratchMachine m;
+  SetUserText(kKey, "CACertData", "CERT");
+  const std::string victim = m.Temp() + "victim";
+  {
+    std::FILE* f = std::fopen(victim.c_str(), "wb");
+    std::fputs("precious", f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(::symlink(victim.c_str(), (m.Temp() + "ccc3").c_str()), 0);
+  TSettings s;
+  LoadSettings(s, m.Temp());
+  EXPECT_EQ(m.Read(victim), "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(m.Temp() + "ccc3"));
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), "CERT");
 }
 
 TEST(SettingsTest, EmptyCertificateInMemoryNeverErasesTheStoredOne) {

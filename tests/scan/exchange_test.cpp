@@ -334,7 +334,7 @@ TEST(ExchangeLog, DefaultStampIsShortDateBlankLongTime) {
       << line;
 }
 
-TEST(ExchangeFiles, WriteOverwritesAndRefusesSymlinks) {
+TEST(ExchangeFiles, WriteOverwritesAndReplacesPlantedLinks) {
   const std::string dir = TempDir();
   ASSERT_FALSE(dir.empty());
   const std::string file = dir + "answ.log";
@@ -347,9 +347,11 @@ TEST(ExchangeFiles, WriteOverwritesAndRefusesSymlinks) {
   WriteScratchFile(target, "keep");
   const std::string link = dir + "https.log";
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_THROW(WriteScratchFile(link, "evil"), EExchangeError);
-  EXPECT_EQ(ReadAll(target), "keep");
   EXPECT_FALSE(ScratchFileExists(link));
+  WriteScratchFile(link, "log");  // the link itself is replaced, its target untouched
+  EXPECT_EQ(ReadAll(target), "keep");
+  EXPECT_TRUE(ScratchFileExists(link));
+  EXPECT_EQ(ReadAll(link), "log");
 
   EXPECT_TRUE(RemoveScratchFile(link));
   EXPECT_EQ(ReadAll(target), "keep");

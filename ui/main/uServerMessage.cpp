@@ -1,9 +1,9 @@
 #include "ui/main/uServerMessage.h"
 
+#include "core/uScratchFile.h"
 #include "sysinfo/VersionInfo.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 
 std::string TrimBlanks(const std::string& text) {
@@ -74,15 +74,9 @@ TServerMessageDecision ProcessServerAnswer(const std::string& body, const std::s
   // The copy is compared as it was written: reading it as lines would turn
   // LF line ends into CR LF and show an unchanged message again every run.
   std::string previous;
-  {
-    std::ifstream in(path, std::ios::binary);
-    if (in) previous.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  ReadScratchBytes(path, previous);  // none yet: empty
   TServerMessageDecision d = DecideServerMessage(answer, TrimBlanks(previous), programVersion);
-  if (!tempFolder.empty()) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out << answer;
-  }
+  if (!tempFolder.empty()) WriteScratchBytes(path, answer);
   return d;
 }
 

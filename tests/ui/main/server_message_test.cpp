@@ -26,6 +26,8 @@
 #include <memory>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using korvane::testing::UpdateServerOptions;
 using korvane::testing::UpdateServerProcess;
@@ -127,6 +129,25 @@ TEST(ServerMessageCopy, WrittenExactlyAndLeftAloneWithoutMessages) {
   std::ifstream again(dir + "kvnlmsg.txt", std::ios::binary);
   std::stringstream ss2;
   ss2 << again.rdbuf();
+  EXPECT_EQ(ss2.str(), answer);
+  korvane::testing::RemoveFolder(dir);
+}
+
+// A link planted at "kvnlmsg.txt": the copy replaces the link, its target keeps its bytes.
+TEST(ServerMessageCopy, NeverWrittenThroughAPlantedLink) {
+  const std::string dir = korvane::testing::MakeTempFolder("kvmsglink") + "/";
+  { std::ofstream(dir + "victim", std::ios::binary) << "precious"; }
+  ASSERT_EQ(::symlink((dir + "victim").c_str(), (dir + "kvnlmsg.txt").c_str()), 0);
+  const std::string answer = "<msg><sver>1.0.0.0</sver><msgtext>Hi</msgtext></msg>";
+  EXPECT_TRUE(ProcessServerAnswer(answer, dir, "1.2.0.0").Show);
+  std::ifstream victim(dir + "victim", std::ios::binary);
+  std::stringstream ss;
+  ss << victim.rdbuf();
+  EXPECT_EQ(ss.str(), "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "kvnlmsg.txt"));
+  std::ifstream copy(dir + "kvnlmsg.txt", std::ios::binary);
+  std::stringstream ss2;
+  ss2 << copy.rdbuf();
   EXPECT_EQ(ss2.str(), answer);
   korvane::testing::RemoveFolder(dir);
 }
