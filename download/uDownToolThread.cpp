@@ -10,15 +10,14 @@
 
 #include <chrono>
 #include <limits>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 namespace {
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A REG_SZ value, or empty (absent, empty or of another type alike).
@@ -50,10 +49,29 @@ bool RunAndWait(const std::string& commandLine, uint32_t* exitCode) {
   return true;
 }
 
+std::string QuoteCommandLineWord(const std::string& word) {
+  // Backslashes count only before a quote: there they are doubled, and the quote
+  // itself escaped, so that the word reads back exactly as it is.
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(2 * backslashes, '\\');  // before the closing quote
+  return out + "\"";
+}
+
 std::string InstallerCommandLine(const std::string& installerPath) {
-  // Quoted as one argument: a temporary path with blanks must never name
-  // another program ("C:\Program.exe" for "C:\Program Files\...").
-  return "\"" + installerPath + "\" /s";
+  // Quoted as one word: a temporary path with blanks must never name another
+  // program ("C:\Program.exe" for "C:\Program Files\..."), nor a quote in a
+  // folder name end the program's name early.
+  return QuoteCommandLineWord(installerPath) + " /s";
 }
 
 TDownToolThread::TDownToolThread(IToolView* view, std::string url, std::string fileName, bool CreateSuspended)
@@ -101,7 +119,7 @@ void TDownToolThread::Download() {
     http.OnWorkEnd = [this] { StopRequested(); };
     // The installer must be executable here; it lives in the user's private
     // temporary folder.
-    FDownloaded = GetIntoFile(http, FHttp, Url, FileName, 0700, [this] { return !Terminated() && !FTooLarge; });
+    FDownloaded = GetIntoFile(http, FHttp, Url, FileName, TFileKind::Program, [this] { return !Terminated() && !FTooLarge; });
   } catch (const std::exception&) {
     // Swallowed: an installer left by an earlier run still gets its chance.
   }

@@ -36,7 +36,9 @@ class IToolView {
 // could not be started.
 bool RunAndWait(const std::string& commandLine, uint32_t* exitCode = nullptr);
 
-// The installer's command line: the path quoted as one argument, then " /s".
+// One word of a Windows command line, quoted so that it splits back to exactly word.
+std::string QuoteCommandLineWord(const std::string& word);
+// The installer's command line: the path quoted as one word, then " /s".
 std::string InstallerCommandLine(const std::string& installerPath);
 
 class TDownToolThread : public TThread {

@@ -1,9 +1,12 @@
 // Processes: start a program from a command line, wait for it, read its exit code.
 //
-// The command line is split the way Windows programs split theirs: the first
-// token is the program (a quoted token may hold blanks), the rest are its
-// arguments, with "..." grouping and backslash-quote escapes. The program is
-// started directly (no shell), so nothing in the line is interpreted further.
+// The command line is split the way Windows programs split theirs
+// (CommandLineToArgvW): words apart by blanks outside quotes; 2n backslashes before
+// a quote give n backslashes and the quote opens or closes a quoted part, 2n+1 give
+// n backslashes and a literal quote; "" inside quotes is one quote. The first word
+// is the program and follows the same rules, so a quote in a folder name (written
+// \") cannot end a quoted program name early. The program is started directly (no
+// shell), so nothing in the line is interpreted further.
 #pragma once
 
 #include "handleapi.h"

@@ -1,5 +1,6 @@
 #include "processthreadsapi.h"
 
+#include "cmdline.h"
 #include "errhandlingapi.h"
 #include "kv_handles.h"
 #include "synchapi.h"
@@ -72,63 +73,6 @@ struct ProcessHandle : KvHandleObject {
 
 ProcessHandle* Lookup(HANDLE h) { return dynamic_cast<ProcessHandle*>(KvHandleLookup(h)); }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The program token: quoted up to the next quote (no escapes), else up to a blank.
-std::string ProgramToken(const std::string& line, size_t& pos) {
-  std::string out;
-  while (pos < line.size() && IsBlank(line[pos])) ++pos;
-  if (pos < line.size() && line[pos] == '"') {
-    ++pos;
-    while (pos < line.size() && line[pos] != '"') out += line[pos++];
-    if (pos < line.size()) ++pos;
-  } else {
-    while (pos < line.size() && !IsBlank(line[pos])) out += line[pos++];
-  }
-  return out;
-}
-
-// The arguments after the program, as the C runtime of Windows splits them.
-std::vector<std::string> ArgumentTokens(const std::string& line, size_t pos) {
-  std::vector<std::string> args;
-  for (;;) {
-    while (pos < line.size() && IsBlank(line[pos])) ++pos;
-    if (pos >= line.size()) break;
-    std::string arg;
-    bool quoted = false;
-    while (pos < line.size() && (quoted || !IsBlank(line[pos]))) {
-      if (line[pos] == '\\') {
-        size_t n = 0;
-        while (pos < line.size() && line[pos] == '\\') {
-          ++n;
-          ++pos;
-        }
-        if (pos < line.size() && line[pos] == '"') {
-          arg.append(n / 2, '\\');
-          if (n % 2) {
-            arg += '"';
-            ++pos;
-          }
-        } else {
-          arg.append(n, '\\');
-        }
-      } else if (line[pos] == '"') {
-        if (quoted && pos + 1 < line.size() && line[pos + 1] == '"') {
-          arg += '"';  // "" inside quotes is a literal quote
-          pos += 2;
-        } else {
-          quoted = !quoted;
-          ++pos;
-        }
-      } else {
-        arg += line[pos++];
-      }
-    }
-    args.push_back(arg);
-  }
-  return args;
-}
-
 DWORD SpawnError(int err) {
   switch (err) {
     case ENOENT:
@@ -151,17 +95,18 @@ DWORD SpawnError(int err) {
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
                            LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                            LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation) {
-  const std::string line = lpCommandLine ? lpCommandLine : "";
-  size_t pos = 0;
-  std::string first = ProgramToken(line, pos);
-  const std::string program = lpApplicationName && *lpApplicationName ? std::string(lpApplicationName) : first;
+  std::vector<std::string> args = kvp::SplitCommandLine(lpCommandLine ? lpCommandLine : "");
+  const std::string program = lpApplicationName && *lpApplicationName ? std::string(lpApplicationName)
+                              : args.empty()                          ? std::string()
+                                                                      : args.front();
   if (program.empty() || !lpProcessInformation) {
     SetLastError(program.empty() ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::vector<std::string> args;
-  args.push_back(first.empty() ? program : first);
-  for (auto& a : ArgumentTokens(line, pos)) args.push_back(std::move(a));
+  if (args.empty())
+    args.push_back(program);
+  else if (args.front().empty())
+    args.front() = program;
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -253,14 +198,22 @@ DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); 
 
 // ---- thread priorities ----
 //
-// A thread's priority is its own nice value (Linux schedules threads one by one):
-// the levels below normal are gentler to the rest of the desktop, as on Windows.
+// A thread's priority is its own nice value (Linux schedules threads one by one),
+// counted from the process's (its main thread's) as Windows counts a thread's level
+// from its process's priority class: the levels below normal are gentler to the rest
+// of the desktop.
 
 namespace {
 
-int NiceOf(int level) { return -5 * level; }
+constexpr int kNiceStep = 5;
 
 pid_t ThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+int ProcessNice() {
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+  return nice == -1 && errno != 0 ? 0 : nice;
+}
 
 }  // namespace
 
@@ -275,7 +228,9 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), NiceOf(nPriority)) != 0) {
+  int nice = ProcessNice() - kNiceStep * nPriority;
+  nice = nice < -20 ? -20 : nice > 19 ? 19 : nice;
+  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), nice) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -293,9 +248,10 @@ int WINAPI GetThreadPriority(HANDLE hThread) {
     SetLastError(ERROR_ACCESS_DENIED);
     return THREAD_PRIORITY_ERROR_RETURN;
   }
-  if (nice >= 10) return THREAD_PRIORITY_LOWEST;
-  if (nice >= 5) return THREAD_PRIORITY_BELOW_NORMAL;
-  if (nice > -5) return THREAD_PRIORITY_NORMAL;
-  if (nice > -10) return THREAD_PRIORITY_ABOVE_NORMAL;
+  const int above = ProcessNice() - nice;  // positive: more urgent than the process
+  if (above <= -2 * kNiceStep + 2) return THREAD_PRIORITY_LOWEST;
+  if (above <= -kNiceStep + 2) return THREAD_PRIORITY_BELOW_NORMAL;
+  if (above < kNiceStep - 2) return THREAD_PRIORITY_NORMAL;
+  if (above < 2 * kNiceStep - 2) return THREAD_PRIORITY_ABOVE_NORMAL;
   return THREAD_PRIORITY_HIGHEST;
 }

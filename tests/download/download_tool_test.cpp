@@ -233,6 +233,26 @@ TEST_F(ToolThreadTest, ABlankInTheInstallerPathNamesNoOtherProgram) {
   EXPECT_FALSE(RunAndWait("\"" + tmp_.File("nothere") + "\" /s"));
 }
 
+TEST_F(ToolThreadTest, AQuoteInTheFolderNameCannotEndTheProgramName) {
+  // "<dir>/q\"x\\/Sweepline.exe": a quote (and a backslash before the slash) in the
+  // folder's name; read as plain quoting, "<dir>/q" would run with the rest as arguments.
+  const std::string dir = tmp_.File("q\"x\\");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  WriteScript(tmp_.File("q"), "echo planted > \"" + tmp_.File("planted.txt") + "\"\n");
+  const std::string file = dir + "/" + CompanionInstallerName;
+  WriteScript(file, "echo \"$0|$@\" > \"" + tmp_.File("ran.txt") + "\"\n");
+  uint32_t code = 99;
+  EXPECT_TRUE(RunAndWait(InstallerCommandLine(file), &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(nettest::ReadFile(tmp_.File("ran.txt")), file + "|/s\n");
+  EXPECT_NE(::access(tmp_.File("planted.txt").c_str(), F_OK), 0);
+  // Every word reads back as it was quoted, whatever it holds.
+  EXPECT_EQ(QuoteCommandLineWord("a\\b"), "\"a\\b\"");
+  EXPECT_EQ(QuoteCommandLineWord("a\\\"b"), "\"a\\\\\\\"b\"");
+  EXPECT_EQ(QuoteCommandLineWord("end\\"), "\"end\\\\\"");
+  EXPECT_EQ(QuoteCommandLineWord(""), "\"\"");
+}
+
 TEST_F(ToolThreadTest, InstalledToolWithoutItsProgramStillWaitsAndLooks) {
   nettest::RawServer srv([](int fd, const std::string&) {
     nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");  // the "installer" is two bytes
