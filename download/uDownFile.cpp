@@ -2,15 +2,12 @@
 
 #include "net/uHttpClient.h"
 
-#include <cerrno>
+#include <windows.h>
+
+#include <chrono>
 #include <functional>
-#include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
 #include <ostream>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,7 +32,7 @@ constexpr const char* kProbeSuffix = ".tmp";
 
 std::string RandomSuffix() {
   static thread_local std::mt19937_64 gen{std::random_device{}() ^
-                                          (static_cast<uint64_t>(::getpid()) << 32)};
+                                          (static_cast<uint64_t>(GetCurrentProcessId()) << 32)};
   std::string s;
   for (std::size_t i = 0; i < kRandomLength; ++i) s += kRandomDigits[gen() % 36];
   return s;
@@ -52,16 +49,10 @@ bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-// Creates the path make(random) gives exclusively; the descriptor, or -1.
-int CreateUnique(const std::function<std::string(const std::string&)>& make, mode_t mode, std::string& path) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path = make(RandomSuffix());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
-  }
-  errno = EEXIST;
-  return -1;
+// A FILETIME (100 ns steps since 1601) as seconds since 1970.
+long long UnixSeconds(const FILETIME& t) {
+  const unsigned long long v = (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  return static_cast<long long>(v / 10000000ull) - 11644473600ll;
 }
 
 }  // namespace
@@ -92,42 +83,49 @@ bool IsTransferScratchName(const std::string& name) {
 }
 
 int RemoveStaleTransferFiles(const std::string& folder, long maxAgeSeconds) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return 0;
-  const std::time_t now = std::time(nullptr);
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((folder + "/*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  const long long now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
   int removed = 0;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (!IsTransferScratchName(name)) continue;
-    const std::string path = folder + "/" + name;
-    struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0) continue;
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-    if (now - st.st_mtime <= maxAgeSeconds) continue;  // a transfer that may still be running
-    if (::unlink(path.c_str()) == 0) ++removed;
-  }
-  ::closedir(dir);
+  do {
+    if (!IsTransferScratchName(entry.cFileName) || (entry.dwFileAttributes & kNotPlain)) continue;
+    if (now - UnixSeconds(entry.ftLastWriteTime) <= maxAgeSeconds) continue;  // a transfer that may still run
+    if (DeleteFileA((folder + "/" + entry.cFileName).c_str())) ++removed;
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
   return removed;
 }
 
 bool ProbeWritable(const std::string& path) {
   if (path.empty() || path.back() == '/') return false;
   if (BaseOf(path).size() > kMaxFileNameBytes) return false;  // no folder can hold that name
-  struct stat st{};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-  std::string probe;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   const std::string folder = FolderOf(path);
-  const int fd = CreateUnique([&](const std::string& r) { return folder + "/" + kProbePrefix + r + kProbeSuffix; },
-                              0600, probe);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, "0", 1) == 1;
-  ok = (::close(fd) == 0) && ok;
-  ok = (::unlink(probe.c_str()) == 0) && ok;
-  return ok;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string probe = folder + "/" + kProbePrefix + RandomSuffix() + kProbeSuffix;
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(file, "0", 1, &written, nullptr) && written == 1;
+    ok = CloseHandle(file) && ok;
+    ok = DeleteFileA(probe.c_str()) && ok;
+    return ok;
+  }
+  return false;
 }
 
-TSafeFileWriter::TSafeFileWriter(std::string destination, mode_t mode, std::size_t bufferSize)
-    : FDest(std::move(destination)), FMode(mode), FBuffer(bufferSize ? bufferSize : 1) {}
+TSafeFileWriter::TSafeFileWriter(std::string destination, TFileKind kind, std::size_t bufferSize)
+    : FDest(std::move(destination)),
+      FFile(FDest, kind == TFileKind::Program ? KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE : 0),
+      FBuffer(bufferSize ? bufferSize : 1) {}
 
 TSafeFileWriter::~TSafeFileWriter() { Discard(); }
 
@@ -135,45 +133,28 @@ bool TSafeFileWriter::Open() {
   Discard();
   FFailed = false;
   FWritten = 0;
-  FOnDisk = 0;
-  FWritebackFrom = 0;
   RemoveStaleTransferFiles(FolderOf(FDest));
-  FFd = CreateUnique([this](const std::string& r) { return PartFilePath(FDest, r); }, FMode, FTemp);
-  if (FFd < 0) {
-    FTemp.clear();
-    FFailed = true;
-    return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (FFile.Create(PartFilePath(FDest, RandomSuffix()))) {
+      setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
-  return true;
+  FFailed = true;
+  return false;
 }
 
 bool TSafeFileWriter::WriteAll(const char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(FFd, data, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      FFailed = true;
-      return false;
-    }
-    data += w;
-    n -= static_cast<std::size_t>(w);
-    FOnDisk += w;
+  if (!FFile.Write(data, n)) {
+    FFailed = true;
+    return false;
   }
-#ifdef __linux__
-  // Start the disk writes as the body arrives, so the sync at the end has
-  // little left to do; the call only queues the pages and does not wait.
-  constexpr long long kWritebackStep = 8 << 20;
-  if (FOnDisk - FWritebackFrom >= kWritebackStep) {
-    ::sync_file_range(FFd, FWritebackFrom, FOnDisk - FWritebackFrom, SYNC_FILE_RANGE_WRITE);
-    FWritebackFrom = FOnDisk;
-  }
-#endif
   return true;
 }
 
 bool TSafeFileWriter::FlushBuffer() {
-  if (FFd < 0 || FFailed) return false;
+  if (!IsOpen() || FFailed) return false;
   const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
   const bool ok = WriteAll(pbase(), n);
   setp(FBuffer.data(), FBuffer.data() + FBuffer.size());
@@ -191,7 +172,7 @@ TSafeFileWriter::int_type TSafeFileWriter::overflow(int_type ch) {
 }
 
 std::streamsize TSafeFileWriter::xsputn(const char* s, std::streamsize n) {
-  if (FFd < 0 || FFailed) return 0;
+  if (!IsOpen() || FFailed) return 0;
   const std::size_t room = static_cast<std::size_t>(epptr() - pptr());
   const std::size_t count = static_cast<std::size_t>(n);
   if (count <= room) {
@@ -208,48 +189,22 @@ std::streamsize TSafeFileWriter::xsputn(const char* s, std::streamsize n) {
 int TSafeFileWriter::sync() { return FlushBuffer() ? 0 : -1; }
 
 bool TSafeFileWriter::Commit() {
-  if (FFd < 0) return false;
-  bool ok = FlushBuffer() && !FFailed;
-  // A file being replaced keeps its permission bits (a 0600 file stays
-  // private); execute bits the caller asks for (an installer) are added.
-  struct stat old{};
-  if (ok && ::stat(FDest.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-    ok = ::fchmod(FFd, (old.st_mode & 07777) | (FMode & 0111)) == 0;
-  ok = ok && ::fsync(FFd) == 0;
-  ok = (::close(FFd) == 0) && ok;
-  FFd = -1;
-  ok = ok && ::rename(FTemp.c_str(), FDest.c_str()) == 0;
-  if (!ok) {
-    ::unlink(FTemp.c_str());
-    FTemp.clear();
-    FFailed = true;
-    return false;
-  }
-  FTemp.clear();
-  // The new name is durable once the folder's entry is on disk too.
-  const int dir = ::open(FolderOf(FDest).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  if (!IsOpen()) return false;
+  const bool ok = FlushBuffer() && !FFailed && FFile.Commit();
+  FFile.Discard();  // nothing is left of a failed commit either
+  setp(nullptr, nullptr);
+  if (!ok) FFailed = true;
+  return ok;
 }
 
 void TSafeFileWriter::Discard() {
-  if (FFd >= 0) {
-    ::close(FFd);
-    FFd = -1;
-  }
-  if (!FTemp.empty()) {
-    ::unlink(FTemp.c_str());
-    FTemp.clear();
-  }
+  FFile.Discard();
   setp(nullptr, nullptr);
 }
 
 bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
-                 mode_t mode, const std::function<bool()>& keep) {
-  TSafeFileWriter file(destination, mode);
+                 TFileKind kind, const std::function<bool()>& keep) {
+  TSafeFileWriter file(destination, kind);
   if (!file.Open()) return false;
   std::ostream out(&file);
   struct TActive {

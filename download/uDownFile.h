@@ -4,10 +4,11 @@
 // existing file at the destination.
 #pragma once
 
+#include <korvane_file.h>
+
 #include <functional>
 #include <streambuf>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // The longest file name a folder entry can have, in bytes.
@@ -32,30 +33,36 @@ constexpr long kStalePartSeconds = 3600;
 // True for names this engine gives its temporary and probe files.
 bool IsTransferScratchName(const std::string& name);
 // Removes from folder the temporary and probe files left by killed transfers:
-// ours by name, regular files of this user, unchanged for more than
-// maxAgeSeconds. Anything else is left alone. Returns how many went.
+// ours by name, plain files the user may write (not read-only, not another
+// user's, not links or folders), unchanged for more than maxAgeSeconds.
+// Anything else is left alone. Returns how many went.
 int RemoveStaleTransferFiles(const std::string& folder, long maxAgeSeconds = kStalePartSeconds);
+
+// What a download is: a document anyone may read (as a new file is made), or a
+// program only the user may read and run (an installer).
+enum class TFileKind { Document, Program };
 
 class TSafeFileWriter : public std::streambuf {
  public:
-  // mode: permissions of the finished file (before the umask).
-  explicit TSafeFileWriter(std::string destination, mode_t mode = 0666, std::size_t bufferSize = 256 * 1024);
+  explicit TSafeFileWriter(std::string destination, TFileKind kind = TFileKind::Document,
+                           std::size_t bufferSize = 256 * 1024);
   ~TSafeFileWriter() override;  // Discard() unless committed
   TSafeFileWriter(const TSafeFileWriter&) = delete;
   TSafeFileWriter& operator=(const TSafeFileWriter&) = delete;
 
   // Creates the temporary file (after removing stale ones of killed transfers
-  // from the folder); false (errno set) when it cannot be created.
+  // from the folder); false (the last error set) when it cannot be created.
   bool Open();
-  // Flushes, syncs and renames over the destination; false and the temporary
-  // file removed when any step failed (a write error on the way included).
-  // A file it replaces keeps its permission bits, plus the execute bits of mode.
+  // Flushes, syncs and moves over the destination (TKorvaneReplacement); false
+  // and the temporary file removed when any step failed (a write error on the
+  // way included). A file it replaces keeps its permission bits; a program
+  // stays runnable.
   bool Commit();
   // Removes the temporary file; the destination stays as it was.
   void Discard();
 
   bool Failed() const { return FFailed; }
-  const std::string& TempPath() const { return FTemp; }
+  const std::string& TempPath() const { return FFile.TempPath(); }
   long long Written() const { return FWritten; }
 
  protected:
@@ -67,14 +74,12 @@ class TSafeFileWriter : public std::streambuf {
   bool FlushBuffer();
   bool WriteAll(const char* data, std::size_t n);
 
+  bool IsOpen() const { return !FFile.TempPath().empty(); }
+
   std::string FDest;
-  std::string FTemp;
-  mode_t FMode;
-  int FFd = -1;
+  TKorvaneReplacement FFile;
   bool FFailed = false;
   long long FWritten = 0;
-  long long FOnDisk = 0;         // bytes handed to the file descriptor
-  long long FWritebackFrom = 0;  // start of the range not yet sent to the disk
   std::vector<char> FBuffer;
 };
 
@@ -85,4 +90,4 @@ class THttpClient;
 // still says yes. active points at http during the transfer so that a stop
 // request can disconnect it from a work event. Network failures raise.
 bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
-                 mode_t mode, const std::function<bool()>& keep);
+                 TFileKind kind, const std::function<bool()>& keep);

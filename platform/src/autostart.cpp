@@ -5,6 +5,9 @@
 
 #include "internal.h"
 
+#include <korvane_file.h>
+#include <windows.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -102,19 +105,6 @@ void SplitCommandLine(const std::string& line, std::string& path, std::vector<st
   }
 }
 
-bool WriteAll(int fd, const std::string& s) {
-  size_t off = 0;
-  while (off < s.size()) {
-    ssize_t n = write(fd, s.data() + off, s.size() - off);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    off += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool SameContent(const std::string& path, const std::string& text) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -126,7 +116,7 @@ bool SameContent(const std::string& path, const std::string& text) {
   return n == 0 && have == text;
 }
 
-// Replaces the file by rename, so a desktop reading it at logon never sees half of it.
+// Replaced in one step, so a desktop reading it at logon never sees half of it.
 void WriteEntry(const std::string& text) {
   const std::string config = ConfigHome();
   if (config.empty()) return;
@@ -137,18 +127,8 @@ void WriteEntry(const std::string& text) {
   }
   const std::string path = dir + "/" + kFileName;
   if (SameContent(path, text)) return;
-  const std::string tmp = dir + "/." + kFileName + ".tmp." + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    ReportError("cannot write the autostart entry " + path + ": " + std::strerror(errno));
-    return;
-  }
-  bool ok = WriteAll(fd, text) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    ReportError("cannot write the autostart entry " + path + ": " + std::strerror(errno));
-    unlink(tmp.c_str());
-  }
+  if (!KorvaneReplaceFile(path, text))
+    ReportError("cannot write the autostart entry " + path + " (error " + std::to_string(GetLastError()) + ")");
 }
 
 void RemoveEntry() {

@@ -4,6 +4,7 @@
 // other's values and a crash leaves either the old or the new hive, never half of one.
 #include <windows.h>
 
+#include <korvane_file.h>
 #include <korvane_text.h>
 
 #include "autostart.h"
@@ -71,7 +72,6 @@ HiveCache g_cache[kHiveCount];
 std::shared_ptr<const RegKey> g_overlay;
 uint64_t g_overlayGen = 1;
 std::mutex g_writeMu[kHiveCount];
-std::atomic<unsigned> g_tmpCounter{0};
 
 struct KeyObj {
   int hive;
@@ -218,19 +218,6 @@ LONG CheckWritable(int hive) {
   return ERROR_SUCCESS;
 }
 
-bool WriteAll(int fd, const std::string& s) {
-  size_t off = 0;
-  while (off < s.size()) {
-    ssize_t n = write(fd, s.data() + off, s.size() - off);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    off += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 using Change = std::function<LONG(RegKey& root, bool& changed)>;
 
 LONG Modify(int hive, const Change& change) {
@@ -259,7 +246,7 @@ LONG Modify(int hive, const Change& change) {
 
   // Temporary files seen under the lock were left by a writer that died mid-write.
   if (DIR* d = opendir(m.root.c_str())) {
-    std::string prefix = "." + name + ".tmp.";
+    const std::string prefix = KorvaneReplacementPrefix(path);
     while (dirent* e = readdir(d))
       if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) unlinkat(dirfd(d), e->d_name, 0);
     closedir(d);
@@ -273,10 +260,7 @@ LONG Modify(int hive, const Change& change) {
   std::string text;
   Stamp old;
   int e = ReadWhole(path, text, old);
-  mode_t mode = hive == kHkcu ? 0600 : 0644;
   if (e == 0) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     std::string err;
     if (!ParseHive(text, kRootName[hive], path, root, &err, &format)) {
       ReportError(err + " (the hive is left unchanged)");
@@ -291,22 +275,10 @@ LONG Modify(int hive, const Change& change) {
   if (r != ERROR_SUCCESS || !changed) return r;
 
   std::string out = SerializeHive(root, kRootName[hive], format);
-  std::string tmp = m.root + "/." + name + ".tmp." + std::to_string(getpid()) + "." +
-                    std::to_string(g_tmpCounter.fetch_add(1));
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return ErrnoToError(errno);
-  bool ok = WriteAll(fd, out) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    unlink(tmp.c_str());
-    return ErrnoToError(err);
-  }
-  int dfd = open(m.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
+  // A new HKEY_CURRENT_USER hive is the user's alone; a rewritten one keeps its bits.
+  TKorvaneReplacement replacement(path, hive == kHkcu ? KORVANE_REPLACE_PRIVATE : 0);
+  if (!replacement.Create() || !replacement.Write(out.data(), out.size()) || !replacement.Commit())
+    return static_cast<LONG>(GetLastError());
   struct stat st;
   std::lock_guard<std::mutex> lock(g_mu);
   HiveCache& c = g_cache[hive];

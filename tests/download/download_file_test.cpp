@@ -72,7 +72,7 @@ TEST(DownloadFile, CommitReplacesTheDestinationWhole) {
   const std::string path = tmp.File("pkg.exe");
   nettest::WriteFile(path, "old");
   {
-    TSafeFileWriter w(path, 0666, 16);  // a small buffer: direct and buffered writes both
+    TSafeFileWriter w(path, TFileKind::Document, 16);  // a small buffer: direct and buffered writes both
     ASSERT_TRUE(w.Open());
     std::ostream out(&w);
     out << "abc";
@@ -112,7 +112,7 @@ TEST(DownloadFile, DiscardAndDestructionKeepTheOldFile) {
 TEST(DownloadFile, NewFileOnlyAtCommit) {
   nettest::TempDir tmp;
   const std::string path = tmp.File("new.bin");
-  TSafeFileWriter w(path, 0700);
+  TSafeFileWriter w(path, TFileKind::Program);
   ASSERT_TRUE(w.Open());
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
   ASSERT_TRUE(w.Commit());
@@ -129,11 +129,11 @@ TEST(DownloadFile, OpenFailsInAnUnwritableFolder) {
 }
 
 // One GET into destination through the engine, against a loopback server.
-bool Fetch(const std::string& url, const std::string& destination, mode_t mode = 0666) {
+bool Fetch(const std::string& url, const std::string& destination, TFileKind kind = TFileKind::Document) {
   THttpClient http;
   http.ReadTimeout = 3000;
   THttpClient* active = nullptr;
-  return GetIntoFile(http, active, url, destination, mode, [] { return true; });
+  return GetIntoFile(http, active, url, destination, kind, [] { return true; });
 }
 
 // Names of 239 to 255 bytes need a temporary name that still fits; longer
@@ -180,10 +180,10 @@ TEST(DownloadFile, ReplacedFileKeepsItsPermissionBits) {
   EXPECT_EQ(nettest::ReadFile(path), "new");
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   // An installer asked for as executable stays runnable over an old private copy.
-  ASSERT_TRUE(Fetch(server.Base() + "/pkg.exe", path, 0700));
+  ASSERT_TRUE(Fetch(server.Base() + "/pkg.exe", path, TFileKind::Program));
   ::stat(path.c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
-  // A new file gets the mode asked for, less the umask.
+  // A new document gets the mode every new file gets, less the umask.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   const std::string fresh = tmp.File("fresh.exe");

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <consoleapi.h>
+#include <korvane_file.h>
 
+#include "platform/src/cmdline.h"
 #include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -192,17 +195,20 @@ TEST(Files, FindListsAFolder) {
   EXPECT_EQ(seen, (std::set<std::string>{"one:128:1", ".two:2:2", "sub:16:0"}));
 }
 
+// Counted from the process's own nice value, as Windows counts from the priority class.
 TEST(Threads, PriorityIsTheThreadsOwn) {
+  const int processNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
+  if (processNice > 9) GTEST_SKIP() << "the process runs at nice " << processNice << ": no room below";
   int inThread = THREAD_PRIORITY_ERROR_RETURN;
   int niceInThread = 0;
   std::thread t([&] {
-    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL));
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST));
     inThread = GetThreadPriority(GetCurrentThread());
     niceInThread = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
   });
   t.join();
-  EXPECT_EQ(inThread, THREAD_PRIORITY_BELOW_NORMAL);
-  EXPECT_EQ(niceInThread, 5);
+  EXPECT_EQ(inThread, THREAD_PRIORITY_LOWEST);
+  EXPECT_EQ(niceInThread, processNice + 10);
   EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_NORMAL);  // this thread is untouched
   EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), 7));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -259,4 +265,83 @@ TEST(Console, StandardHandlesAndModes) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(file);
   EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
+}
+
+// The examples Windows documents for its command-line split, each after a program
+// word, plus the program word itself with quotes and backslashes inside.
+TEST(CommandLine, SplitsAsWindowsPrograms) {
+  using Words = std::vector<std::string>;
+  const struct {
+    const char* line;
+    Words words;
+  } cases[] = {
+      {R"(p "abc" d e)", {"p", "abc", "d", "e"}},
+      {R"(p a\\b d"e f"g h)", {"p", R"(a\\b)", "de fg", "h"}},
+      {R"(p a\\\"b c d)", {"p", R"(a\"b)", "c", "d"}},
+      {R"(p a\\\\"b c" d e)", {"p", R"(a\\b c)", "d", "e"}},
+      {R"(p a"b"" c d)", {"p", R"(ab" c d)"}},
+      {R"(p "ab\"c" "\\" d)", {"p", R"(ab"c)", R"(\)", "d"}},
+      {"p\t \"\"  x", {"p", "", "x"}},
+      {R"("C:\Program Files\x.exe" /s)", {R"(C:\Program Files\x.exe)", "/s"}},
+      {R"("/tmp/q\"x/setup.exe" /s)", {R"(/tmp/q"x/setup.exe)", "/s"}},
+      {R"("/tmp/end\\" /s)", {R"(/tmp/end\)", "/s"}},
+      {"   ", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(kvp::SplitCommandLine(c.line), c.words) << c.line;
+  }
+}
+
+TEST(Replacement, WholeOrNothingWithTheReplacedFilesBits) {
+  Folder f;
+  const std::string target = f.Path("user.reg");
+  ASSERT_TRUE(KorvaneReplaceFile(target, "first", KORVANE_REPLACE_PRIVATE));
+  EXPECT_EQ(f.Read("user.reg"), "first");
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ::chmod(target.c_str(), 0640);
+  ASSERT_TRUE(KorvaneReplaceFile(target, "second", KORVANE_REPLACE_PRIVATE));
+  ::stat(target.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);  // a rewritten file keeps its bits
+  EXPECT_EQ(f.Read("user.reg"), "second");
+
+  {
+    TKorvaneReplacement r(target);
+    ASSERT_TRUE(r.Create());
+    EXPECT_EQ(r.TempPath().substr(0, f.Root().size() + 1 + KorvaneReplacementPrefix(target).size()),
+              f.Root() + "/" + KorvaneReplacementPrefix(target));
+    ASSERT_TRUE(r.Write("half", 4));
+    EXPECT_EQ(f.Read("user.reg"), "second");  // untouched until the commit
+  }  // dropped without a commit
+  EXPECT_EQ(f.Read("user.reg"), "second");
+
+  // A taken temporary name is refused, never opened.
+  f.Write("taken", "theirs");
+  TKorvaneReplacement r(target);
+  EXPECT_FALSE(r.Create(f.Path("taken")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(f.Read("taken"), "theirs");
+
+  // A link planted at the target is replaced itself; what it points at keeps its bytes.
+  f.Write("victim", "keep");
+  const std::string link = f.Path("korvane.desktop");
+  ASSERT_EQ(::symlink(f.Path("victim").c_str(), link.c_str()), 0);
+  ASSERT_TRUE(KorvaneReplaceFile(link, "[Desktop Entry]\n"));
+  EXPECT_FALSE(IsLink(link));
+  EXPECT_EQ(f.Read("victim"), "keep");
+  EXPECT_EQ(f.Read("korvane.desktop"), "[Desktop Entry]\n");
+
+  // A program stays runnable; nothing is left beside the targets.
+  ASSERT_TRUE(KorvaneReplaceFile(f.Path("setup.exe"), "#!/bin/sh\n", KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE));
+  ::stat(f.Path("setup.exe").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(f.Root())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"user.reg", "taken", "victim", "korvane.desktop", "setup.exe"}));
+  // A folder is never replaced.
+  std::filesystem::create_directory(f.Path("folder"));
+  EXPECT_FALSE(KorvaneReplaceFile(f.Path("folder"), "x"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(std::filesystem::is_directory(f.Path("folder")));
 }
