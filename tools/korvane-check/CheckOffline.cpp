@@ -11,6 +11,9 @@
 #include "scan/uSSLRequest.h"
 #include "scan/uServerUrls.h"
 
+#include "core/uOSError.h"
+
+#include <korvane_file.h>
 #include <korvane_text.h>
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -23,9 +26,7 @@
 #include <ostream>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <stdlib.h>  // mkdtemp: a private folder of a name nobody can guess
 
 namespace fs = std::filesystem;
 
@@ -45,38 +46,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   return true;
 }
 
-// Writes bytes to a temporary file beside path, syncs it and renames it over path,
-// so a reader never sees half a file. Empty on success, else the reason.
+// Replaces path with bytes in one step, so a reader never sees half a file. Empty
+// on success, else the reason.
 std::string WriteFileReplacing(const std::string& path, const std::string& bytes) {
-  const fs::path target(path);
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string tmp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return std::strerror(errno);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string why = std::strerror(errno);
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return why;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ::fchmod(fd, 0644);
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return why;
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return why;
-  }
-  return std::string();
+  if (KorvaneReplaceFile(path, bytes)) return std::string();
+  return OSErrorText(GetLastError());
 }
 
 void Fail(TCheckResult& result, TCheckError kind, const std::string& text) {

@@ -14,6 +14,7 @@
 
 #include <korvane_machine.h>
 #include <korvane_text.h>
+#include <consoleapi.h>
 #include <windows.h>
 
 #include <cctype>
@@ -22,11 +23,25 @@
 #include <memory>
 #include <system_error>
 
-#include <unistd.h>
-
 namespace fs = std::filesystem;
 
 namespace {
+
+// The running program's own path (GetModuleFileNameA), or empty.
+std::string SelfPath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::string();
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(path.size() * 2);
+  }
+}
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
+}
 
 // System facts the report and a --sysinfo listing need (OsShortName, ProgramVersion).
 void PrepareSystemFacts(TKorvaneState& state) {
@@ -35,7 +50,7 @@ void PrepareSystemFacts(TKorvaneState& state) {
   state.OsShortName = windows.ShortName;
   // The program's version is the korvane executable's; a build without the
   // window program falls back to this tool's own, which carries the same.
-  for (const std::string& path : {state.ExeName, std::string("/proc/self/exe")}) {
+  for (const std::string& path : {state.ExeName, SelfPath()}) {
     try {
       state.ProgramVersion = FileVersionText(path);
     } catch (const std::exception&) {
@@ -47,7 +62,7 @@ void PrepareSystemFacts(TKorvaneState& state) {
 
 std::string SelfVersion() {
   try {
-    return FileVersionText("/proc/self/exe");
+    return FileVersionText(SelfPath());
   } catch (const std::exception&) {
     return std::string();
   }
@@ -286,8 +301,8 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
   {
     // Progress goes where the caller's errors go; live progress only on a terminal.
     const bool onStderr = &err == &std::cerr;
-    TCheckScanPage page(err, &std::cin, onStderr && ::isatty(STDIN_FILENO) == 1,
-                        onStderr && ::isatty(STDERR_FILENO) == 1);
+    TCheckScanPage page(err, &std::cin, onStderr && IsConsole(STD_INPUT_HANDLE),
+                        onStderr && IsConsole(STD_ERROR_HANDLE));
     TScanThread scan(state, page);
     scan.RunExchange = options.Exchange;
     TWaitHandle done = scan.Handle();
@@ -489,10 +504,9 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
     return Finish(out, err, kExitFailed);
   }
 
-  std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const std::string self = SelfPath();
   TKorvaneState state;
-  PrepareCheckState(state, ec ? std::string("korvane-check") : self.string());
+  PrepareCheckState(state, self.empty() ? std::string("korvane-check") : self);
   if (options.Sysinfo) {
     const auto facts = CurrentSystemFacts(&GetProcessorSummary, state.ProgramVersion);
     if (options.Json) {

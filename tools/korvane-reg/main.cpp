@@ -3,10 +3,27 @@
 
 #include "sysinfo/VersionInfo.h"
 
+#include <windows.h>
+
+#include <consoleapi.h>
+
 #include <iostream>
 #include <sstream>
+#include <string>
 
-#include <unistd.h>
+namespace {
+
+std::string SelfPath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::string();
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -14,7 +31,7 @@ int main(int argc, char** argv) {
   if (args.size() == 1 && args[0] == "--version") {
     std::string version;
     try {
-      version = FileVersionText("/proc/self/exe");
+      version = FileVersionText(SelfPath());
     } catch (const std::exception&) {
       version.clear();
     }
@@ -22,7 +39,8 @@ int main(int argc, char** argv) {
   } else {
     // Without a terminal nobody can answer a question: it counts as answered no.
     std::istringstream nobody;
-    std::istream& in = ::isatty(STDIN_FILENO) == 1 ? std::cin : nobody;
+    DWORD mode = 0;
+    std::istream& in = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) ? std::cin : nobody;
     status = KorvaneRegMain(args, in, std::cout, std::cerr);
   }
   // What was printed is the result: output that could not be written is a failure.
