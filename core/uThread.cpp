@@ -109,8 +109,12 @@ std::set<TThread::TShared*>* gLive = new std::set<TThread::TShared*>();  // neve
 void ApplyPriority(TThreadPriority p) {
   // Best effort: the system may refuse a rise, and a thread starts at normal.
   switch (p) {
-    case TThreadPriority::tpLowest: SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST); break;
-    case TThreadPriority::tpLower: SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); break;
+    case TThreadPriority::tpLowest:
+      SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+      break;
+    case TThreadPriority::tpLower:
+      SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+      break;
     default: return;
   }
 }

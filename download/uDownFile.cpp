@@ -87,8 +87,10 @@ int RemoveStaleTransferFiles(const std::string& folder, long maxAgeSeconds) {
   HANDLE find = FindFirstFileA((folder + "/*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return 0;
   const long long now =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
   int removed = 0;
   do {
     if (!IsTransferScratchName(entry.cFileName) || (entry.dwFileAttributes & kNotPlain)) continue;
@@ -202,8 +204,8 @@ void TSafeFileWriter::Discard() {
   setp(nullptr, nullptr);
 }
 
-bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
-                 TFileKind kind, const std::function<bool()>& keep) {
+bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url,
+                 const std::string& destination, TFileKind kind, const std::function<bool()>& keep) {
   TSafeFileWriter file(destination, kind);
   if (!file.Open()) return false;
   std::ostream out(&file);

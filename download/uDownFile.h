@@ -89,5 +89,5 @@ class THttpClient;
 // at destination, replacing it only when the whole body arrived and keep()
 // still says yes. active points at http during the transfer so that a stop
 // request can disconnect it from a work event. Network failures raise.
-bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url, const std::string& destination,
-                 TFileKind kind, const std::function<bool()>& keep);
+bool GetIntoFile(THttpClient& http, THttpClient*& active, const std::string& url,
+                 const std::string& destination, TFileKind kind, const std::function<bool()>& keep);

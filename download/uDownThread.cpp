@@ -60,7 +60,8 @@ void TDownThread::Execute() {
     http.OnWorkEnd = [this] { HttpWorkEnd(); };
     // The body streams into a temporary file beside the destination, which
     // replaces the destination only when the transfer is complete.
-    if (GetIntoFile(http, FHttp, Url, FileName, TFileKind::Document, [this] { return !Terminated() && !FTooLarge; }))
+    if (GetIntoFile(http, FHttp, Url, FileName, TFileKind::Document,
+                    [this] { return !Terminated() && !FTooLarge; }))
       FSaved = true;
   } catch (const std::exception&) {
     // Time-out, connection failure, error status or our own disconnect: no file, no message.

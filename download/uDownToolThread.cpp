@@ -119,7 +119,8 @@ void TDownToolThread::Download() {
     http.OnWorkEnd = [this] { StopRequested(); };
     // The installer must be executable here; it lives in the user's private
     // temporary folder.
-    FDownloaded = GetIntoFile(http, FHttp, Url, FileName, TFileKind::Program, [this] { return !Terminated() && !FTooLarge; });
+    FDownloaded = GetIntoFile(http, FHttp, Url, FileName, TFileKind::Program,
+                              [this] { return !Terminated() && !FTooLarge; });
   } catch (const std::exception&) {
     // Swallowed: an installer left by an earlier run still gets its chance.
   }

@@ -35,4 +35,3 @@ class TExchangeLog {
 void WriteScratchFile(const std::string& path, std::string_view bytes);
 // Wide text converted to the system code page.
 void WriteScratchText(const std::string& path, std::u16string_view text);
-

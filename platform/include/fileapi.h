@@ -61,8 +61,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped);
 // Writes all of the bytes or fails (ERROR_DISK_FULL, ERROR_WRITE_FAULT...).
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-                      LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 // Returns once everything written through the handle is on the disk.
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 // Removes a file (a symbolic link itself, never what it points at); a folder
@@ -90,7 +90,8 @@ typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
 // a folder, and size 0). FILE_ATTRIBUTE_READONLY: the user may not write it (a
 // file of another user included); FILE_ATTRIBUTE_HIDDEN: the name starts with '.'.
 // Times in 100 ns steps since 1601-01-01 UTC (the creation time is the change time).
-BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation);
+BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                 LPVOID lpFileInformation);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 
 typedef struct _WIN32_FIND_DATAA {

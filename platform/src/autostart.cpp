@@ -128,7 +128,8 @@ void WriteEntry(const std::string& text) {
   const std::string path = dir + "/" + kFileName;
   if (SameContent(path, text)) return;
   if (!KorvaneReplaceFile(path, text))
-    ReportError("cannot write the autostart entry " + path + " (error " + std::to_string(GetLastError()) + ")");
+    ReportError("cannot write the autostart entry " + path + " (error " + std::to_string(GetLastError()) +
+                ")");
 }
 
 void RemoveEntry() {

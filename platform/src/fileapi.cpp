@@ -106,28 +106,44 @@ namespace kvp {
 
 DWORD ErrnoToWinError(int e) {
   switch (e) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ETXTBSY:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
+    case EDQUOT:
+      return ERROR_DISK_FULL;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EPIPE: return ERROR_BROKEN_PIPE;
-    default: return ERROR_GEN_FAILURE;
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EPIPE:
+      return ERROR_BROKEN_PIPE;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 
@@ -159,12 +175,23 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
   const bool write = dwDesiredAccess & GENERIC_WRITE;
   int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
   switch (dwCreationDisposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case TRUNCATE_EXISTING:
+      flags |= O_TRUNC;
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_HANDLE_VALUE;
   }
   if ((flags & O_TRUNC) && !write) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -231,8 +258,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
   return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-                      LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   FileObj* f = LookupFile(hFile);
   if (!f || lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite)) {
@@ -314,7 +341,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   }
   if (rc != 0) {
     const int e = errno;
-    SetLastError(e == EEXIST ? ERROR_ALREADY_EXISTS
+    SetLastError(e == EEXIST   ? ERROR_ALREADY_EXISTS
                  : e == ENOENT ? MissingError(lpExistingFileName)
                                : kvp::ErrnoToWinError(e));
     return FALSE;
@@ -326,7 +353,8 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   return TRUE;
 }
 
-BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
+BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                 LPVOID lpFileInformation) {
   if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation || !lpFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -343,7 +371,7 @@ BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfo
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   return GetFileAttributesExA(lpFileName, GetFileExInfoStandard, &data) ? data.dwFileAttributes
-                                                                         : INVALID_FILE_ATTRIBUTES;
+                                                                        : INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {
@@ -433,10 +461,18 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
   static std::mutex m;
   int fd;
   switch (nStdHandle) {
-    case STD_INPUT_HANDLE: fd = 0; break;
-    case STD_OUTPUT_HANDLE: fd = 1; break;
-    case STD_ERROR_HANDLE: fd = 2; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    case STD_INPUT_HANDLE:
+      fd = 0;
+      break;
+    case STD_OUTPUT_HANDLE:
+      fd = 1;
+      break;
+    case STD_ERROR_HANDLE:
+      fd = 2;
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return INVALID_HANDLE_VALUE;
   }
   std::lock_guard<std::mutex> g(m);
   if (!handles[fd]) {
@@ -454,6 +490,7 @@ BOOL WINAPI GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  *lpMode = f->fd == 0 ? (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT) : ENABLE_PROCESSED_OUTPUT;
+  *lpMode =
+      f->fd == 0 ? (ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT) : ENABLE_PROCESSED_OUTPUT;
   return TRUE;
 }

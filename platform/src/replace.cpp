@@ -44,8 +44,9 @@ TKorvaneReplacement::~TKorvaneReplacement() { Discard(); }
 BOOL TKorvaneReplacement::Create(const std::string& tempPath) {
   Discard();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path =
-        tempPath.empty() ? FolderPrefix(target_) + KorvaneReplacementPrefix(target_) + RandomPart() : tempPath;
+    const std::string path = tempPath.empty()
+                                 ? FolderPrefix(target_) + KorvaneReplacementPrefix(target_) + RandomPart()
+                                 : tempPath;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -105,7 +106,8 @@ BOOL TKorvaneReplacement::Commit() {
     error = GetLastError();
   }
   file_ = INVALID_HANDLE_VALUE;
-  if (ok && !MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (ok &&
+      !MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
     // The new name may be in place with only the folder's flush failed.
     ok = FALSE;

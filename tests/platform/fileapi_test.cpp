@@ -76,7 +76,8 @@ TEST(Files, DispositionsAndErrors) {
   bool ok = false;
   EXPECT_EQ(WriteWith(file, OPEN_EXISTING, 0, "x", &ok), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(ok);
-  EXPECT_EQ(WriteWith(f.Path("none/a.txt"), CREATE_ALWAYS, 0, "x", &ok), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(WriteWith(f.Path("none/a.txt"), CREATE_ALWAYS, 0, "x", &ok),
+            static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(WriteWith(file, CREATE_NEW, 0, "first, longer", &ok), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_TRUE(ok);
   EXPECT_EQ(WriteWith(file, CREATE_NEW, 0, "x", &ok), static_cast<DWORD>(ERROR_FILE_EXISTS));
@@ -93,7 +94,7 @@ TEST(Files, DispositionsAndErrors) {
   EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
   EXPECT_EQ(std::string(buf, got), "second");
   EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &got, nullptr));
-  EXPECT_EQ(got, 0u);  // the end of the file
+  EXPECT_EQ(got, 0u);                                 // the end of the file
   EXPECT_FALSE(WriteFile(h, "x", 1, &got, nullptr));  // opened for reading only
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_FALSE(CloseHandle(h));
@@ -120,7 +121,8 @@ TEST(Files, DispositionsAndErrors) {
   f.Write("b.txt", "bee");
   EXPECT_FALSE(MoveFileExA(f.Path("b.txt").c_str(), file.c_str(), 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_TRUE(MoveFileExA(f.Path("b.txt").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_TRUE(
+      MoveFileExA(f.Path("b.txt").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   EXPECT_EQ(f.Read("a.txt"), "bee");
   EXPECT_FALSE(MoveFileExA(f.Path("b.txt").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -313,7 +315,7 @@ TEST(Replacement, WholeOrNothingWithTheReplacedFilesBits) {
               f.Root() + "/" + KorvaneReplacementPrefix(target));
     ASSERT_TRUE(r.Write("half", 4));
     EXPECT_EQ(f.Read("user.reg"), "second");  // untouched until the commit
-  }  // dropped without a commit
+  }                                           // dropped without a commit
   EXPECT_EQ(f.Read("user.reg"), "second");
 
   // A taken temporary name is refused, never opened.
@@ -333,11 +335,13 @@ TEST(Replacement, WholeOrNothingWithTheReplacedFilesBits) {
   EXPECT_EQ(f.Read("korvane.desktop"), "[Desktop Entry]\n");
 
   // A program stays runnable; nothing is left beside the targets.
-  ASSERT_TRUE(KorvaneReplaceFile(f.Path("setup.exe"), "#!/bin/sh\n", KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE));
+  ASSERT_TRUE(KorvaneReplaceFile(f.Path("setup.exe"), "#!/bin/sh\n",
+                                 KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE));
   ::stat(f.Path("setup.exe").c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(f.Root())) names.insert(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(f.Root()))
+    names.insert(e.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"user.reg", "taken", "victim", "korvane.desktop", "setup.exe"}));
   // A folder is never replaced.
   std::filesystem::create_directory(f.Path("folder"));
