@@ -135,7 +135,7 @@ TEST(ServerMessageCopy, WrittenExactlyAndLeftAloneWithoutMessages) {
 
 // A link planted at "kvnlmsg.txt": the copy replaces the link, its target keeps its bytes.
 TEST(ServerMessageCopy, NeverWrittenThroughAPlantedLink) {
-  const std::string dir = korvane::testing::MakeTempFolder("kvmsglink") + "/";
+  const std::string dir = korvane::testing::MakeScratchFolder("kvmsglink") + "/";
   { std::ofstream(dir + "victim", std::ios::binary) << "precious"; }
   ASSERT_EQ(::symlink((dir + "victim").c_str(), (dir + "kvnlmsg.txt").c_str()), 0);
   const std::string answer = "<msg><sver>1.0.0.0</sver><msgtext>Hi</msgtext></msg>";
