@@ -6,7 +6,7 @@
 #include <cstdint>
 
 struct TDrvRec;
-struct TKorvaneState;
+class TKorvaneState;
 class TMainForm;
 class TImage;
 class TImageButton;
