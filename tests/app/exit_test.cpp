@@ -5,9 +5,9 @@
 // "ccc3" gone. The update server is a loopback server that holds the request
 // of the phase under test unanswered, so the work is still running at exit.
 // Skipped with a message where Xvfb or xdotool is missing.
-#include "support/CommandOutput.h"
 #include "support/RawServer.h"
-#include "ui/main/XvfbDisplay.h"
+#include "support/ScratchFolder.h"
+#include "support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -41,14 +41,7 @@ std::string ReadFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return done();
-}
+using korvane::testing::WaitUntil;
 
 // A machine whose device phase lasts: many devices over a few classes.
 void WriteLargeMachine(const std::string& dir, int devices) {
@@ -93,11 +86,11 @@ struct ExitCase {
 class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
  protected:
   void SetUp() override {
-    for (const char* prog : {"Xvfb", "xwininfo", "xdotool"})
-      if (!TXvfbDisplay::OnPath(prog)) GTEST_SKIP() << prog << " missing (scripts/bootstrap installs it)";
-    if (GetParam().way == Way::TrayExit && !TXvfbDisplay::OnPath("trayer")) GTEST_SKIP() << "trayer missing";
-    char tmpl[] = "/tmp/kvexitXXXXXX";
-    root_ = ::mkdtemp(tmpl);
+    std::string missing = korvane::testing::MissingProgram({"Xvfb", "xwininfo", "xdotool"});
+    if (missing.empty() && GetParam().way == Way::TrayExit)
+      missing = korvane::testing::MissingProgram({"trayer"});
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    root_ = korvane::testing::MakeScratchFolder("kvexit");
     machine_ = root_ + "/machine";
     fs::create_directories(machine_);
     fs::create_directories(root_ + "/run");
@@ -119,8 +112,8 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
         continue;
       }
       display_ = xvfb_.Display();
-      env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + machine_ +
-             " XDG_RUNTIME_DIR=" + root_ + "/run " + extraEnv_;
+      env_ = "env " + xvfb_.Env() + "KORVANE_MACHINE=" + machine_ + " XDG_RUNTIME_DIR=" + root_ + "/run " +
+             extraEnv_;
       if (tray) StartTrayer();
       pid = Start();
       if (!WaitUntil([&] { return WindowOrigin("TMainForm", wx, wy); }, 30s)) {
@@ -206,18 +199,12 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
 
   // Top-left corner of the window of a class, from the window system ("" when not mapped).
   bool WindowOrigin(const std::string& className, int& x, int& y) {
-    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
-    const size_t at = tree.find("\"" + className + "\")");
-    if (at == std::string::npos) return false;
-    const size_t lineStart = tree.rfind('\n', at) + 1;
-    const size_t idStart = tree.find("0x", lineStart);
-    const std::string id = tree.substr(idStart, tree.find(' ', idStart) - idStart);
-    const std::string info = Capture("DISPLAY=" + display_ + " xwininfo -id " + id + " 2>/dev/null");
-    if (info.find("IsViewable") == std::string::npos) return false;
-    const size_t ax = info.find("Absolute upper-left X:"), ay = info.find("Absolute upper-left Y:");
-    if (ax == std::string::npos || ay == std::string::npos) return false;
-    x = std::atoi(info.c_str() + ax + 22);
-    y = std::atoi(info.c_str() + ay + 22);
+    korvane::testing::XWindowInfo w;
+    if (!korvane::testing::WindowInfo(display_, korvane::testing::WindowOfClass(display_, className), w) ||
+        !w.viewable)
+      return false;
+    x = w.x;
+    y = w.y;
     return true;
   }
   void Click(int x, int y, int button = 1) {
@@ -231,33 +218,13 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
   }
   // The program's tray icon inside trayer's panel: its centre on the screen.
   bool TrayIconCentre(int& x, int& y) {
-    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
-    const size_t panel = tree.find("(\"panel\" \"trayer\")");
-    if (panel == std::string::npos) return false;
-    const size_t at = tree.find("\"Korvane\": (\"korvane\"", panel);
-    if (at == std::string::npos) return false;
-    const size_t lineStart = tree.rfind('\n', at) + 1;
-    const size_t idStart = tree.find("0x", lineStart);
-    const std::string id = tree.substr(idStart, tree.find(' ', idStart) - idStart);
-    const std::string info = Capture("DISPLAY=" + display_ + " xwininfo -id " + id + " 2>/dev/null");
-    const size_t ax = info.find("Absolute upper-left X:"), ay = info.find("Absolute upper-left Y:");
-    const size_t w = info.find("Width:"), h = info.find("Height:");
-    if (ax == std::string::npos || ay == std::string::npos || w == std::string::npos || h == std::string::npos)
-      return false;
-    x = std::atoi(info.c_str() + ax + 22) + std::atoi(info.c_str() + w + 6) / 2;
-    y = std::atoi(info.c_str() + ay + 22) + std::atoi(info.c_str() + h + 7) / 2;
+    korvane::testing::XWindowInfo w;
+    if (!korvane::testing::WindowInfo(display_, korvane::testing::TrayIconWindow(display_), w)) return false;
+    x = w.x + w.width / 2;
+    y = w.y + w.height / 2;
     return true;
   }
-  void StartTrayer() {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("DISPLAY", display_.c_str(), 1);
-      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-               "--height", "24", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    started_.push_back(pid);
-  }
+  void StartTrayer() { started_.push_back(korvane::testing::StartTrayer(display_)); }
   fs::path FindCertificate() {
     for (const auto& e : fs::recursive_directory_iterator(machine_))
       if (e.path().filename() == "ccc3") return e.path();
@@ -266,7 +233,7 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
 
   std::string root_, machine_, display_, env_;
   std::string extraEnv_;  // more of the program's environment ("NAME=value ")
-  TXvfbDisplay xvfb_;
+  korvane::testing::XvfbDisplay xvfb_;
   std::unique_ptr<nettest::RawServer> server_;
   std::atomic<bool> server_stopping_{false};
   std::vector<pid_t> started_;

@@ -1,8 +1,7 @@
 // The real program under Xvfb: single instance across processes, "-t",
 // the settings after a first start, "ccc3" gone after a normal exit, the mask.
-#include "support/CommandOutput.h"
-#include "ui/main/XvfbDisplay.h"
 #include "support/ScratchFolder.h"
+#include "support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +24,14 @@ namespace {
 
 std::string Bin(const std::string& rel) { return std::string(std::getenv("KORVANE_BINARY_DIR")) + "/" + rel; }
 
-bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
+using korvane::testing::OnPath;
+using korvane::testing::WaitUntil;
 
 class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "Xvfb or xwininfo missing: the window-system tests are skipped";
+    const std::string missing = korvane::testing::MissingProgram({"Xvfb", "xwininfo"});
+    if (!missing.empty()) GTEST_SKIP() << missing << ": the window-system tests are skipped";
     root_ = korvane::testing::MakeScratchFolder("kvproc");
     fs::create_directories(root_ + "/machine");
     std::ofstream(root_ + "/machine/system.reg");  // a machine folder has its system hive
@@ -38,8 +39,7 @@ class Desktop : public ::testing::Test {
     ::chmod((root_ + "/run").c_str(), 0700);
     ASSERT_TRUE(xvfb_.Start()) << "Xvfb did not start";
     display_ = xvfb_.Display();
-    env_ = "env DISPLAY=" + display_ + " QT_QPA_PLATFORM=xcb KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" +
-           root_ + "/run ";
+    env_ = "env " + xvfb_.Env() + "KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" + root_ + "/run ";
   }
   void TearDown() override {
     for (pid_t p : started_) {
@@ -74,42 +74,29 @@ class Desktop : public ::testing::Test {
     return -1;
   }
   // The main window: the one of class "TMainForm" (other windows of the program share its caption).
-  std::string WindowId() {
-    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
-    const size_t at = tree.find("\"TMainForm\")");
-    if (at == std::string::npos) return {};
-    const size_t lineStart = tree.rfind('\n', at) + 1;
-    const size_t idStart = tree.find("0x", lineStart);
-    return tree.substr(idStart, tree.find(' ', idStart) - idStart);
+  std::string WindowId() { return korvane::testing::WindowOfClass(display_, "TMainForm"); }
+  bool Viewable() {
+    korvane::testing::XWindowInfo w;
+    return korvane::testing::WindowInfo(display_, WindowId(), w) && w.viewable;
   }
-  std::string WindowInfo() {
-    const std::string id = WindowId();
-    return id.empty() ? std::string() : Capture("DISPLAY=" + display_ + " xwininfo -id " + id + " 2>/dev/null");
-  }
-  bool Viewable() { return WindowInfo().find("IsViewable") != std::string::npos; }
   bool WaitViewable(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (Viewable()) return true;
-      std::this_thread::sleep_for(100ms);
-    }
-    return false;
+    return WaitUntil([&] { return Viewable(); }, limit);
   }
   // Waits until the first instance's window is registered with the layer.
   bool WaitRegistered(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (Capture(env_ + Bin("tests/ui/main/shell_platform_probe") + " rect TMainForm Korvane") != "none\n") return true;
-      std::this_thread::sleep_for(100ms);
-    }
-    return false;
+    return WaitUntil(
+        [&] {
+          return Capture(env_ + Bin("tests/ui/main/shell_platform_probe") + " rect TMainForm Korvane") !=
+                 "none\n";
+        },
+        limit);
   }
   std::string Hive() {
     std::ifstream in(root_ + "/machine/user.reg");
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   std::string root_, display_, env_;
-  TXvfbDisplay xvfb_;
+  korvane::testing::XvfbDisplay xvfb_;
   std::vector<pid_t> started_;
 };
 
@@ -145,7 +132,7 @@ TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   }
   // "-T" and "-t" as the second argument do not hide the window.
   const pid_t first = Start("-T -t");
-  ASSERT_TRUE(WaitViewable(30s)) << WindowId() << "\n" << Capture("DISPLAY=" + display_ + " xwininfo -root -tree");
+  ASSERT_TRUE(WaitViewable(30s)) << WindowId() << "\n" << korvane::testing::WindowTree(display_);
   ASSERT_TRUE(WaitRegistered(5s));
   fs::path ccc3;
   for (const auto& e : fs::recursive_directory_iterator(root_ + "/machine"))
@@ -153,12 +140,10 @@ TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   EXPECT_FALSE(ccc3.empty()) << "ccc3 written at start";
 
   // The rounded mask: the window's corner pixel shows the black root.
-  const std::string info = WindowInfo();
-  int x = -1, y = -1;
-  const size_t ax = info.find("Absolute upper-left X:"), ay = info.find("Absolute upper-left Y:");
-  if (ax != std::string::npos) x = std::atoi(info.c_str() + ax + 22);
-  if (ay != std::string::npos) y = std::atoi(info.c_str() + ay + 22);
-  if (OnPath("import") && x >= 0) {
+  korvane::testing::XWindowInfo w;
+  const bool placed = korvane::testing::WindowInfo(display_, WindowId(), w);
+  const int x = w.x, y = w.y;
+  if (OnPath("import") && placed) {
     std::this_thread::sleep_for(2500ms);  // the splash is gone
     auto pixel = [&](int px, int py) {
       return Capture("DISPLAY=" + display_ + " import -window root -crop 1x1+" + std::to_string(px) + "+" +
@@ -173,38 +158,18 @@ TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   EXPECT_FALSE(!ccc3.empty() && fs::exists(ccc3)) << "ccc3 deleted at exit";
 }
 
-// A tray host on the test's display; killed with the test's processes.
+// A tray host on the test's display, killed with the test's processes.
 TEST_F(Desktop, HiddenStartLivesInTheTrayAndLeavesItAtExit) {
-  if (!OnPath("trayer")) GTEST_SKIP() << "trayer missing (scripts/bootstrap installs it): the tray start is not checked";
-  const auto trayer = [&] {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("DISPLAY", display_.c_str(), 1);
-      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-               "--height", "24", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    started_.push_back(pid);
-    return pid;
-  };
+  if (!OnPath("trayer"))
+    GTEST_SKIP() << "trayer missing (scripts/bootstrap installs it): the tray start is not checked";
   // The program's icon: a window named "Korvane" inside the tray's panel.
-  const auto docked = [&] {
-    const std::string tree = Capture("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null");
-    const size_t panel = tree.find("(\"panel\" \"trayer\")");
-    return panel != std::string::npos && tree.find("\"Korvane\": (\"korvane\"", panel) != std::string::npos;
-  };
   const auto waitDocked = [&](bool want, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (docked() == want) return true;
-      std::this_thread::sleep_for(100ms);
-    }
-    return false;
+    return WaitUntil([&] { return korvane::testing::TrayIconWindow(display_).empty() != want; }, limit);
   };
-  trayer();
+  started_.push_back(korvane::testing::StartTrayer(display_));
   const pid_t first = Start("-t");
   ASSERT_TRUE(WaitRegistered(30s));
-  EXPECT_TRUE(waitDocked(true, 15s)) << Capture("DISPLAY=" + display_ + " xwininfo -root -tree");
+  EXPECT_TRUE(waitDocked(true, 15s)) << korvane::testing::WindowTree(display_);
   EXPECT_FALSE(Viewable()) << "-t shows only the tray icon";
   Capture(env_ + Bin("tests/ui/main/shell_platform_probe") + " post TMainForm Korvane 16");
   EXPECT_EQ(WaitExit(first, 10s), 0);

@@ -5,8 +5,10 @@
 // help handed to the desktop's browser as HTML (and the notice when nothing opens it)
 // and the save dialog starting in the download folder. Skipped with a message where
 // a needed program is missing.
-#include "XvfbDisplay.h"
 #include "shell_fixture.h"
+#include "support/QtWait.h"
+#include "support/ScratchFolder.h"
+#include "support/XvfbDisplay.h"
 
 #include "korvane_window.h"
 #include "ui/download/uDownForm.h"
@@ -17,7 +19,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -25,8 +26,8 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <optional>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,88 +35,34 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Capture(const std::string& cmd) {
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return {};
-  std::string out;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p)) out += buf;
-  ::pclose(p);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QTest::qWait(20);
-  }
-  return true;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, int outFd = -1) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that crashes leaves no bus behind
-    if (outFd >= 0) ::dup2(outFd, 1);
-    std::vector<char*> a;
-    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
-    a.push_back(nullptr);
-    ::execvp(a[0], a.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-void StopProcess(pid_t& pid) {
-  if (pid > 0) {
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-  }
-  pid = -1;
-}
+using korvane::testing::ReadTextFile;
+using korvane::testing::Spawn;
+using korvane::testing::StopChild;
+using korvane::testing::TopLevelOfClass;
+using korvane::testing::Trayer;
+using korvane::testing::WaitFor;
 
 // The X server, a session bus and the notification service of the whole run, started
 // before the QApplication (which reads DISPLAY and the bus address once).
 struct Desktop {
-  TXvfbDisplay xvfb;
+  korvane::testing::XvfbDisplay xvfb;
   pid_t bus = -1, dunst = -1;
   std::string missing;  // why the tests skip
 
   void Start() {
-    for (const char* p : {"Xvfb", "xwininfo", "dbus-daemon", "dunst", "dunstctl", "trayer", "xdg-open"})
-      if (!TXvfbDisplay::OnPath(p)) {
-        missing = std::string(p) + " missing (scripts/bootstrap installs it)";
-        return;
-      }
-    if (!xvfb.Start()) {
-      missing = "Xvfb did not start";
-      return;
-    }
-    ::setenv("DISPLAY", xvfb.Display().c_str(), 1);
+    missing = xvfb.StartWith({"dbus-daemon", "dunst", "dunstctl", "trayer", "xdg-open"});
+    if (!missing.empty()) return;
+    xvfb.Export();
     int fds[2];
     if (::pipe(fds) != 0) return;
-    bus = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
+    bus = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, fds[1]);
     ::close(fds[1]);
     std::string address;
     char c;
@@ -127,12 +74,12 @@ struct Desktop {
     }
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     dunst = Spawn({"dunst"});
-    for (int i = 0; i < 100 && Capture("dunstctl is-paused 2>/dev/null") != "false"; ++i) ::usleep(100 * 1000);
-    if (Capture("dunstctl is-paused 2>/dev/null") != "false") missing = "dunst did not start";
+    const auto running = [] { return Capture("dunstctl is-paused 2>/dev/null") == "false\n"; };
+    if (!korvane::testing::WaitUntil(running, std::chrono::seconds(10))) missing = "dunst did not start";
   }
   void Stop() {
-    StopProcess(dunst);
-    StopProcess(bus);
+    StopChild(dunst);
+    StopChild(bus);
     xvfb.Stop();
   }
 };
@@ -143,16 +90,6 @@ Desktop& TheDesktop() {
 }
 
 int Displayed() { return std::atoi(Capture("dunstctl count displayed 2>/dev/null").c_str()); }
-
-class Trayer {
- public:
-  Trayer() { pid_ = Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-                           "--height", "24"}); }
-  ~Trayer() { StopProcess(pid_); }
-
- private:
-  pid_t pid_ = -1;
-};
 
 // Environment values set for one test and put back after it.
 class ScopedEnv {
@@ -302,14 +239,7 @@ TEST_F(DesktopTest, WithATrayNothingChanges) {
   EXPECT_FALSE(main_->isMinimized());
   main_->Settings().IsSysUpdated = false;
   main_->UpdateDriverHintTimer->start(10);
-  bool balloon = false;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-          if (qstrcmp(w->metaObject()->className(), "QBalloonTip") == 0 && w->isVisible()) balloon = true;
-        return balloon;
-      },
-      5000));
+  EXPECT_TRUE(WaitFor([] { return TopLevelOfClass("QBalloonTip") != nullptr; }, 5000));
   QTest::qWait(300);
   EXPECT_EQ(Displayed(), 0) << "a desktop notification beside the tray's balloon";
 }
@@ -328,11 +258,12 @@ TEST_F(DesktopTest, HelpOpensInTheBrowserAsAnHtmlPage) {
     std::ofstream(d + "/config/mimeapps.list") << "[Default Applications]\ntext/html=test-browser.desktop\n";
   }
   main_->ImBtnHelpClick();
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(record) && !ReadFile(record).empty(); }, 10000)) << "nothing opened";
-  std::string page = ReadFile(record);
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(record) && !ReadTextFile(record).empty(); }, 10000))
+      << "nothing opened";
+  std::string page = ReadTextFile(record);
   page.pop_back();
   EXPECT_EQ(page.substr(page.size() - 5), ".html") << page;
-  EXPECT_EQ(ReadFile(page), ReadFile(main_->State.ExeFolder + "help.chm"));
+  EXPECT_EQ(ReadTextFile(page), ReadTextFile(main_->State.ExeFolder + "help.chm"));
   EXPECT_TRUE(notices_.empty());
 }
 

@@ -2,8 +2,8 @@
 // trayer as the tray host. The icon, its menu on a right-click, the reminder
 // balloon and its click, the double-click, a tray that appears late or
 // restarts. Skipped with a message where Xvfb or trayer is missing.
-#include "support/CommandOutput.h"
-#include "XvfbDisplay.h"
+#include "support/QtWait.h"
+#include "support/XvfbDisplay.h"
 #include "shell_fixture.h"
 
 #include "ui/main/MainUnit.h"
@@ -13,7 +13,6 @@
 #include <korvane_window.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -22,87 +21,26 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-using namespace std::chrono_literals;
 
 namespace {
 
-bool OnPath(const char* prog) { return TXvfbDisplay::OnPath(prog); }
+using korvane::testing::TopLevelOfClass;
+using korvane::testing::Trayer;
+using korvane::testing::WaitFor;
 
 // The X server of the whole run, started before the QApplication.
 struct XServer {
-  TXvfbDisplay xvfb;
-  std::string display;
+  korvane::testing::XvfbDisplay xvfb;
   std::string missing;  // why the tests skip
-  void Start() {
-    if (!OnPath("Xvfb") || !OnPath("xwininfo")) {
-      missing = "Xvfb or xwininfo missing";
-      return;
-    }
-    if (!OnPath("trayer")) {
-      missing = "trayer missing (scripts/bootstrap installs it)";
-      return;
-    }
-    if (xvfb.Start())
-      display = xvfb.Display();
-    else
-      missing = "Xvfb did not start";
-  }
-  void Stop() { xvfb.Stop(); }
+  void Start() { missing = xvfb.StartWith({"trayer"}); }
+  const std::string& Display() const { return xvfb.Display(); }
 };
 
 XServer& Server() {
   static XServer s;
   return s;
-}
-
-// A tray host on the test's display.
-class Trayer {
- public:
-  Trayer() {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-               "--height", "24", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~Trayer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QTest::qWait(20);
-  }
-  return true;
-}
-
-QWidget* TopLevelOfClass(const char* className, bool visibleOnly) {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (qstrcmp(w->metaObject()->className(), className) == 0 && (!visibleOnly || w->isVisible())) return w;
-  return nullptr;
 }
 
 class RealTrayTest : public ShellTest {
@@ -119,24 +57,15 @@ class RealTrayTest : public ShellTest {
     ShellTest::TearDown();
   }
   void StartTray() {
-    trayer_ = std::make_unique<Trayer>();
+    trayer_ = std::make_unique<Trayer>();  // on the test's own display
     ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000)) << "no tray appeared";
   }
   QSystemTrayIcon* Icon() const { return main_->findChild<QSystemTrayIcon*>(); }
   // The icon sits in the tray when the window system shows its window inside
-  // the tray host's panel (deeper than a top-level window of the root).
+  // the tray host's panel.
   bool Docked() const {
     QSystemTrayIcon* icon = Icon();
-    if (!icon || !icon->isVisible()) return false;
-    const std::string tree = Capture("DISPLAY=" + Server().display + " xwininfo -root -tree 2>/dev/null");
-    size_t at = 0;
-    while ((at = tree.find("\"Korvane\": (", at)) != std::string::npos) {
-      const size_t lineStart = tree.rfind('\n', at) + 1;
-      const size_t indent = tree.find_first_not_of(' ', lineStart) - lineStart;
-      if (indent > 5) return true;
-      ++at;
-    }
-    return false;
+    return icon && icon->isVisible() && !korvane::testing::TrayIconWindow(Server().Display()).empty();
   }
   QWidget* IconWidget() const { return TopLevelOfClass("QSystemTrayIconSys", true); }
 
@@ -148,8 +77,7 @@ TEST_F(RealTrayTest, IconDocksWithItsHint) {
   StartTray();
   main_ = std::make_unique<TMainForm>();
   ASSERT_TRUE(Icon());
-  EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000))
-      << Capture("DISPLAY=" + Server().display + " xwininfo -root -tree 2>/dev/null");
+  EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000)) << korvane::testing::WindowTree(Server().Display());
   EXPECT_EQ(Icon()->toolTip(), QStringLiteral("Brantholm - Korvane"));
   EXPECT_EQ(Icon()->contextMenu(), main_->TrayMenu);
   EXPECT_FALSE(Icon()->icon().isNull());
@@ -246,10 +174,7 @@ TEST_F(RealTrayTest, IconAppearsWhenATrayAppearsAndAfterItRestarts) {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   Server().Start();
-  if (Server().missing.empty()) {
-    ::setenv("DISPLAY", Server().display.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  }
+  if (Server().missing.empty()) Server().xvfb.Export();
   int rc = 0;
   {
     QApplication app(argc, argv);
@@ -257,6 +182,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     rc = RUN_ALL_TESTS();
   }
-  Server().Stop();
+  Server().xvfb.Stop();
   return rc;
 }
