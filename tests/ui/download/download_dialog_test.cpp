@@ -9,7 +9,7 @@
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
-#include "ui/main/tray_fake.h"
+#include "support/FakeTray.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/widgets/uSkin.h"

@@ -1,5 +1,5 @@
 #include "shell_fixture.h"
-#include "tray_fake.h"
+#include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
 #include "ui/main/uAbout.h"

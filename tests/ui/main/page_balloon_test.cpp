@@ -1,7 +1,7 @@
 // The scan page shows the scan's error notice on the main window's tray
 // directly: the balloon is there as soon as the window is.
 #include "shell_fixture.h"
-#include "tray_fake.h"
+#include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
 #include "ui/main/uTray.h"

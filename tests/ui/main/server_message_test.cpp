@@ -2,7 +2,7 @@
 // the main window's fetch against the reference server serving a message file,
 // with the local copy "kvnlmsg.txt" carrying the show-once memory across runs.
 #include "shell_fixture.h"
-#include "tray_fake.h"
+#include "support/FakeTray.h"
 
 #include "core/uSettings.h"
 #include "core/uThread.h"

@@ -2,7 +2,7 @@
 // and menu, balloon limits, the out-of-date reminder, the click rules, hiding
 // to the tray, Exit, and a tray that appears late or restarts.
 #include "shell_fixture.h"
-#include "tray_fake.h"
+#include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
 #include "ui/download/uDownForm.h"

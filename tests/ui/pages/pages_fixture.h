@@ -18,7 +18,7 @@
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
-#include "ui/main/tray_fake.h"
+#include "support/FakeTray.h"
 #include "ui/pages/uPackageDownload.h"
 #include "ui/widgets/uSkinForm.h"
 
