@@ -53,3 +53,7 @@ BOOL KorvaneReplaceFile(const std::string& target, std::string_view bytes, DWORD
 // The prefix of the temporary names Create chooses for target ("." + name + ".tmp."),
 // by which a writer can tell leftovers of a killed one.
 std::string KorvaneReplacementPrefix(const std::string& target);
+
+// The running program's path, however long (GetModuleFileNameA with a buffer grown
+// until the path fits), or "" with the last error set.
+std::string KorvaneModuleFileName();

@@ -1,6 +1,7 @@
 // Module look-up: "kernel32.dll" and the optional entry points the machine has.
 #include <windows.h>
 
+#include "korvane_file.h"
 #include "osfacts.h"
 
 #include <cstdint>
@@ -89,4 +90,14 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   std::memcpy(lpFilename, path.c_str(), path.size() + 1);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(path.size());
+}
+
+std::string KorvaneModuleFileName() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(path.size() * 2);  // cut short: the path is longer than the buffer
+  }
 }

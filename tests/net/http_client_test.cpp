@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/RawServer.h"
+#include "support/SelfSignedCert.h"
 #include "net/uHttpClient.h"
 #include "net/uHttpWire.h"
 
@@ -484,10 +485,11 @@ TEST(HttpClient, OrdinaryAnswersFromAnHttpLibraryServer) {
 
 class HttpsTest : public ::testing::Test {
  protected:
-  // One throw-away certificate for the whole suite: key generation is slow.
+  // One throw-away certificate for the whole suite.
   static void SetUpTestSuite() {
     certDir = new nettest::TempDir;
-    nettest::MakeSelfSignedCert(certDir->File("cert.pem"), certDir->File("key.pem"));
+    korvane::testing::MakeSelfSignedCert("localhost")
+        .WriteTo(certDir->File("cert.pem"), certDir->File("key.pem"));
   }
   static void TearDownTestSuite() {
     delete certDir;

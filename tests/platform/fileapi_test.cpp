@@ -224,6 +224,7 @@ TEST(Process, ModuleFileNameAndComputer) {
   const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
   ASSERT_GT(n, 0u);
   EXPECT_EQ(std::string(buf, n), std::filesystem::canonical("/proc/self/exe").string());
+  EXPECT_EQ(KorvaneModuleFileName(), std::string(buf, n));
   char small[5];
   EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), sizeof small);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));

@@ -8,8 +8,6 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
@@ -27,6 +25,7 @@
 #include <thread>
 
 #include "server/GzipHelper.h"
+#include "support/SelfSignedCert.h"
 #include "support/UpdateServerProcess.h"
 
 using namespace korvane::testing;
@@ -430,30 +429,6 @@ TEST_F(Hardening, VersionAndHelp) {
 
 namespace {
 
-// A self-signed certificate and key as a vendor would bring them.
-void MakeVendorCertificate(const std::string& certFile, const std::string& keyFile) {
-  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-  X509* x = X509_new();
-  ASN1_INTEGER_set(X509_get_serialNumber(x), 77);
-  X509_gmtime_adj(X509_getm_notBefore(x), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(x), 86400);
-  X509_set_pubkey(x, key);
-  X509_NAME* name = X509_get_subject_name(x);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("vendor.example"), -1, -1, 0);
-  X509_set_issuer_name(x, name);
-  X509_sign(x, key, EVP_sha256());
-  FILE* f = std::fopen(certFile.c_str(), "w");
-  ASSERT_NE(f, nullptr) << certFile;
-  PEM_write_X509(f, x);
-  std::fclose(f);
-  f = std::fopen(keyFile.c_str(), "w");
-  PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-  std::fclose(f);
-  X509_free(x);
-  EVP_PKEY_free(key);
-}
-
 // The subject CN of the certificate the HTTPS listener presents.
 std::string PresentedName(int port) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
@@ -479,7 +454,8 @@ std::string PresentedName(int port) {
 TEST_F(Hardening, VendorCertificateAndFilesAreLeftAlone) {
   const std::string data = dir_ + "/data";
   WriteTextFile(data + "/chain.pem", "the vendor's chain\n");
-  MakeVendorCertificate(data + "/vendor.pem", data + "/vendor.key");
+  // A self-signed certificate and key as a vendor would bring them.
+  korvane::testing::MakeSelfSignedCert("vendor.example").WriteTo(data + "/vendor.pem", data + "/vendor.key");
   const std::string pem = ReadAll(data + "/vendor.pem"), key = ReadAll(data + "/vendor.key");
   {
     UpdateServerProcess s(Options({"--cert", data + "/vendor.pem", "--key", data + "/vendor.key"}));

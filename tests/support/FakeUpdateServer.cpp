@@ -2,6 +2,7 @@
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #endif
 #include "support/FakeUpdateServer.h"
+#include "support/SelfSignedCert.h"
 
 #include <httplib.h>
 #include <openssl/evp.h>
@@ -15,6 +16,7 @@
 namespace exchangetest {
 namespace {
 
+// One certificate for every server of the run, parsed once for cpp-httplib.
 struct TCertPair {
   X509* Cert = nullptr;
   EVP_PKEY* Key = nullptr;
@@ -23,26 +25,16 @@ struct TCertPair {
 
 const TCertPair& CertPair() {
   static const TCertPair pair = [] {
+    const korvane::testing::TSelfSignedCert made = korvane::testing::MakeSelfSignedCert("127.0.0.1");
     TCertPair p;
-    p.Key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    if (!p.Key) throw std::runtime_error("key generation failed");
-    p.Cert = X509_new();
-    X509_set_version(p.Cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(p.Cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(p.Cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(p.Cert), 3600L * 24 * 30);
-    X509_set_pubkey(p.Cert, p.Key);
-    X509_NAME* name = X509_get_subject_name(p.Cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
-                               -1, -1, 0);
-    X509_set_issuer_name(p.Cert, name);
-    if (X509_sign(p.Cert, p.Key, EVP_sha256()) == 0) throw std::runtime_error("sign failed");
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, p.Cert);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    p.Pem.assign(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
+    p.Pem = made.CertPem;
+    BIO* cert = BIO_new_mem_buf(made.CertPem.data(), static_cast<int>(made.CertPem.size()));
+    BIO* key = BIO_new_mem_buf(made.KeyPem.data(), static_cast<int>(made.KeyPem.size()));
+    p.Cert = PEM_read_bio_X509(cert, nullptr, nullptr, nullptr);
+    p.Key = PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr);
+    BIO_free(cert);
+    BIO_free(key);
+    if (!p.Cert || !p.Key) throw std::runtime_error("the test certificate does not parse");
     return p;
   }();
   return pair;
@@ -61,17 +53,30 @@ struct TFakeUpdateServer::TImpl {
   mutable std::mutex m;
   std::condition_variable cv;
   bool stopping = false;
-  TScripted probe{200, "ok"};
-  TScripted cert{200, TestCertPem()};
-  TScripted answer{200, ""};
-  unsigned uploadDelayMs = 0;
-  unsigned probeDelayMs = 0;
-  unsigned certDelayMs = 0;
+  // Each scripted answer and how long its handler waits before giving it.
+  struct TRoute {
+    TScripted Reply;
+    unsigned DelayMs = 0;
+  };
+  TRoute probe{{200, "ok"}};
+  TRoute cert{{200, TestCertPem()}};
+  TRoute answer{{200, ""}};
   TUpload last;
 
-  void Wait(unsigned ms) {
+  // The route's answer once its delay is over (or the server stops).
+  TScripted Answer(TRoute TImpl::*route) {
     std::unique_lock<std::mutex> lock(m);
-    cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    const TRoute now = this->*route;
+    cv.wait_for(lock, std::chrono::milliseconds(now.DelayMs), [this] { return stopping; });
+    return now.Reply;
+  }
+  void Set(TRoute TImpl::*route, const TScripted& reply) {
+    std::lock_guard<std::mutex> lock(m);
+    (this->*route).Reply = reply;
+  }
+  void SetDelay(TRoute TImpl::*route, unsigned ms) {
+    std::lock_guard<std::mutex> lock(m);
+    (this->*route).DelayMs = ms;
   }
 };
 
@@ -81,30 +86,14 @@ TFakeUpdateServer::TFakeUpdateServer() : impl_(std::make_unique<TImpl>()) {
     res.status = what.Status;
     res.set_content(what.Body, "text/plain");
   };
-  const auto probe = [this, &s, reply](const httplib::Request&, httplib::Response& res) {
-    ++probes_;
-    unsigned delay;
-    TScripted what;
-    {
-      std::lock_guard<std::mutex> lock(s.m);
-      delay = s.probeDelayMs;
-      what = s.probe;
-    }
-    if (delay) s.Wait(delay);
-    reply(res, what);
+  const auto scripted = [&s, reply](TImpl::TRoute TImpl::*route, std::atomic<int>& count) {
+    return [&s, reply, route, &count](const httplib::Request&, httplib::Response& res) {
+      ++count;
+      reply(res, s.Answer(route));
+    };
   };
-  const auto cert = [this, &s, reply](const httplib::Request&, httplib::Response& res) {
-    ++certs_;
-    unsigned delay;
-    TScripted what;
-    {
-      std::lock_guard<std::mutex> lock(s.m);
-      delay = s.certDelayMs;
-      what = s.cert;
-    }
-    if (delay) s.Wait(delay);
-    reply(res, what);
-  };
+  const auto probe = scripted(&TImpl::probe, probes_);
+  const auto cert = scripted(&TImpl::cert, certs_);
   // Both listeners serve the GETs, so the GET thread can be tried with TLS too.
   s.http.Get("/isavail.txt", probe);
   s.https.Get("/isavail.txt", probe);
@@ -122,16 +111,11 @@ TFakeUpdateServer::TFakeUpdateServer() : impl_(std::make_unique<TImpl>()) {
                    up.ContentType = f.second.content_type;
                    up.Content = f.second.content;
                  }
-                 unsigned delay;
-                 TScripted what;
                  {
                    std::lock_guard<std::mutex> lock(s.m);
                    s.last = up;
-                   delay = s.uploadDelayMs;
-                   what = s.answer;
                  }
-                 if (delay) s.Wait(delay);
-                 reply(res, what);
+                 reply(res, s.Answer(&TImpl::answer));
                });
   s.httpPort = s.http.bind_to_any_port("127.0.0.1");
   s.httpsPort = s.https.bind_to_any_port("127.0.0.1");
@@ -155,29 +139,17 @@ TFakeUpdateServer::~TFakeUpdateServer() {
 }
 
 void TFakeUpdateServer::SetProbe(const std::string& body, int status) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->probe = {status, body};
+  impl_->Set(&TImpl::probe, {status, body});
 }
 void TFakeUpdateServer::SetCert(const std::string& body, int status) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->cert = {status, body};
+  impl_->Set(&TImpl::cert, {status, body});
 }
 void TFakeUpdateServer::SetAnswer(const std::string& body, int status) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->answer = {status, body};
+  impl_->Set(&TImpl::answer, {status, body});
 }
-void TFakeUpdateServer::SetUploadDelayMs(unsigned ms) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->uploadDelayMs = ms;
-}
-void TFakeUpdateServer::SetProbeDelayMs(unsigned ms) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->probeDelayMs = ms;
-}
-void TFakeUpdateServer::SetCertDelayMs(unsigned ms) {
-  std::lock_guard<std::mutex> lock(impl_->m);
-  impl_->certDelayMs = ms;
-}
+void TFakeUpdateServer::SetUploadDelayMs(unsigned ms) { impl_->SetDelay(&TImpl::answer, ms); }
+void TFakeUpdateServer::SetProbeDelayMs(unsigned ms) { impl_->SetDelay(&TImpl::probe, ms); }
+void TFakeUpdateServer::SetCertDelayMs(unsigned ms) { impl_->SetDelay(&TImpl::cert, ms); }
 TUpload TFakeUpdateServer::LastUpload() const {
   std::lock_guard<std::mutex> lock(impl_->m);
   return impl_->last;

@@ -1,15 +1,10 @@
-// A small raw loopback HTTP server and a throw-away certificate for the client
-// tests (library kv_test_servers).
+// A small raw loopback HTTP server for the client tests (library kv_test_servers).
 #pragma once
 
 #include "support/ScratchFolder.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -143,29 +138,6 @@ class RawServer {
 
 // A scratch folder under $TMPDIR, removed by the destructor.
 using TempDir = korvane::testing::ScratchFolder;
-
-// A self-signed certificate for "localhost" and its key, written as PEM.
-inline void MakeSelfSignedCert(const std::string& certPath, const std::string& keyPath) {
-  EVP_PKEY* key = EVP_RSA_gen(2048);
-  X509* cert = X509_new();
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-  X509_set_pubkey(cert, key);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
-                             -1, -1, 0);
-  X509_set_issuer_name(cert, name);
-  X509_sign(cert, key, EVP_sha256());
-  FILE* f = std::fopen(certPath.c_str(), "wb");
-  PEM_write_X509(f, cert);
-  std::fclose(f);
-  f = std::fopen(keyPath.c_str(), "wb");
-  PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
-  std::fclose(f);
-  X509_free(cert);
-  EVP_PKEY_free(key);
-}
 
 inline void WriteFile(const std::string& path, const std::string& data) {
   korvane::testing::WriteTextFile(path, data);

@@ -12,6 +12,7 @@
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
 
+#include <korvane_file.h>
 #include <korvane_machine.h>
 #include <korvane_text.h>
 #include <consoleapi.h>
@@ -27,17 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The running program's own path (GetModuleFileNameA), or empty.
-std::string SelfPath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return std::string();
-    if (n < path.size()) return path.substr(0, n);
-    path.resize(path.size() * 2);
-  }
-}
-
 bool IsConsole(DWORD which) {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
@@ -50,7 +40,7 @@ void PrepareSystemFacts(TKorvaneState& state) {
   state.OsShortName = windows.ShortName;
   // The program's version is the korvane executable's; a build without the
   // window program falls back to this tool's own, which carries the same.
-  for (const std::string& path : {state.ExeName, SelfPath()}) {
+  for (const std::string& path : {state.ExeName, KorvaneModuleFileName()}) {
     try {
       state.ProgramVersion = FileVersionText(path);
     } catch (const std::exception&) {
@@ -62,7 +52,7 @@ void PrepareSystemFacts(TKorvaneState& state) {
 
 std::string SelfVersion() {
   try {
-    return FileVersionText(SelfPath());
+    return FileVersionText(KorvaneModuleFileName());
   } catch (const std::exception&) {
     return std::string();
   }
@@ -504,7 +494,7 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
     return Finish(out, err, kExitFailed);
   }
 
-  const std::string self = SelfPath();
+  const std::string self = KorvaneModuleFileName();
   TKorvaneState state;
   PrepareCheckState(state, self.empty() ? std::string("korvane-check") : self);
   if (options.Sysinfo) {

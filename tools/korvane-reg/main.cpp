@@ -4,6 +4,7 @@
 #include "sysinfo/VersionInfo.h"
 
 #include <windows.h>
+#include <korvane_file.h>
 
 #include <consoleapi.h>
 
@@ -11,27 +12,13 @@
 #include <sstream>
 #include <string>
 
-namespace {
-
-std::string SelfPath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return std::string();
-    if (n < path.size()) return path.substr(0, n);
-    path.resize(path.size() * 2);
-  }
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   int status = 0;
   if (args.size() == 1 && args[0] == "--version") {
     std::string version;
     try {
-      version = FileVersionText(SelfPath());
+      version = FileVersionText(KorvaneModuleFileName());
     } catch (const std::exception&) {
       version.clear();
     }

@@ -22,6 +22,7 @@
 #include <libloaderapi.h>
 #include <shellapi.h>
 #include <winuser.h>
+#include "korvane_file.h"
 #include "korvane_window.h"
 
 #include <QApplication>
@@ -56,16 +57,6 @@ const char* const kStepHeads[4] = {"", "ICOSTEP1HEAD", "ICOSTEP2HEAD", "ICOSTEP3
 }  // namespace
 
 // ---- helpers ---------------------------------------------------------------------
-
-std::string RunningExeName() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return path.substr(0, n);
-    path.resize(path.size() * 2);  // cut short: the path is longer than the buffer
-  }
-}
 
 QImage HalfBrightness(const QImage& image) {
   QImage out = image.convertToFormat(QImage::Format_RGB32);
@@ -143,7 +134,7 @@ void TMainForm::FormCreate() {
   // The run's state.
   MessageShown = false;
   State.ReadTempFolder();  // empty, with the cause, when the folder cannot be used
-  State.ExeName = RunningExeName();
+  State.ExeName = KorvaneModuleFileName();
   const size_t slash = State.ExeName.rfind('/');
   State.ExeFolder = slash == std::string::npos ? std::string() : State.ExeName.substr(0, slash + 1);
   try {

@@ -159,7 +159,5 @@ class TMainForm : public QWidget {
   TWorkerOwner FMessageFetch;  // the running message fetch
 };
 
-// Full path of the running program.
-std::string RunningExeName();
 // A picture at half brightness: each channel c becomes c * 128 / 255.
 QImage HalfBrightness(const QImage& image);
