@@ -98,6 +98,9 @@ struct TThread::TShared {
   // completion has run (after it nothing of the thread touches the object).
   bool detached = false;
   bool completed = false;
+  // Held by Start until the std::thread is stored: a thread that frees itself at
+  // once must not delete the object before Start has written into it.
+  std::mutex startM;
 };
 
 namespace {
@@ -159,7 +162,12 @@ void TThread::Start() {
       gLive->insert(shared_.get());
       shared_->running = true;
     }
-    thread_ = std::thread([this] { Run(); });
+    std::shared_ptr<TShared> s = shared_;
+    std::lock_guard<std::mutex> stored(s->startM);
+    thread_ = std::thread([this, s] {
+      { std::lock_guard<std::mutex> wait(s->startM); }
+      Run();
+    });
   });
 }
 

@@ -243,6 +243,30 @@ TEST(NoQueueTest, WithoutAQueueWorkRunsInTheWorker) {
   EXPECT_EQ(worker, handler);
 }
 
+// Without a queue a FreeOnTerminate thread deletes itself in the worker, which
+// may happen before Start has returned to its caller.
+TEST(NoQueueTest, AThreadThatFreesItselfAtOnceOutlivesItsStart) {
+  InstallUiQueue(nullptr);
+  class TCountedThread : public TThread {
+   public:
+    explicit TCountedThread(std::atomic<int>& gone) : TThread(true), gone_(gone) { FreeOnTerminate = true; }
+    ~TCountedThread() override { ++gone_; }
+
+   protected:
+    void Execute() override {}
+
+   private:
+    std::atomic<int>& gone_;
+  };
+  std::atomic<int> gone{0};
+  const int kThreads = 300;
+  for (int i = 0; i < kThreads; ++i) (new TCountedThread(gone))->Start();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (gone < kThreads && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(gone, kThreads);
+}
+
 TEST(ThreadTest, ErrorInExecuteEndsTheThreadCleanly) {
   TPumpedUiQueue queue;
   InstallUiQueue(&queue);
