@@ -98,7 +98,7 @@ TEST_F(WindowDownloadTest, InstallNowInstallsAndStartsTheServedTool) {
   EXPECT_EQ(f->ts1DownProg->Progress(), f->ts1DownProg->MaxValue());
   EXPECT_TRUE(modalCalls_.empty());  // no prompt, no message
 
-  const std::string folder = machine_ + "/Program Files/Sweepline";
+  const std::string folder = machine_->Path("Program Files/Sweepline");
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, CompanionUninstallSubKey, 0, KEY_READ, &key), ERROR_SUCCESS);
   char buf[1024] = {};
@@ -109,7 +109,7 @@ TEST_F(WindowDownloadTest, InstallNowInstallsAndStartsTheServedTool) {
   EXPECT_EQ(std::string(buf), folder);
   EXPECT_TRUE(WaitFor([&] { return ::access((folder + "/sweepline.log").c_str(), F_OK) == 0; }, 10000))
       << "the installed tool did not start";
-  EXPECT_EQ(::access((machine_ + "/Temp/Sweepline.exe").c_str(), X_OK), 0);
+  EXPECT_EQ(::access(machine_->Path("Temp/Sweepline.exe").c_str(), X_OK), 0);
 
   // Installed now: the page offers it no more.
   main_->ShowStep(1, true);
@@ -136,7 +136,7 @@ TEST_F(WindowDownloadTest, DecliningThePromptEmptiesTheAreaUntilThePageFillsAgai
   EXPECT_EQ(modalCalls_[0].Message,
             "To continue downloading, you need to have an active Internet connection. "
             "Connect to the Internet and click OK.");
-  EXPECT_NE(::access((machine_ + "/Temp/Sweepline.exe").c_str(), F_OK), 0);
+  EXPECT_NE(::access(machine_->Path("Temp/Sweepline.exe").c_str(), F_OK), 0);
   main_->ShowStep(1, true);
   EXPECT_TRUE(Offered());
 }

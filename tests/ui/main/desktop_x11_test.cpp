@@ -5,7 +5,7 @@
 // help handed to the desktop's browser as HTML (and the notice when nothing opens it)
 // and the save dialog starting in the download folder. Skipped with a message where
 // a needed program is missing.
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/QtWait.h"
 #include "support/ScratchFolder.h"
 #include "support/XvfbDisplay.h"
@@ -119,11 +119,11 @@ class ScopedEnv {
   std::map<std::string, std::pair<bool, std::string>> saved_;
 };
 
-class DesktopTest : public ShellTest {
+class DesktopTest : public SkinFormTest {
  protected:
   void SetUp() override {
     if (!TheDesktop().missing.empty()) GTEST_SKIP() << TheDesktop().missing << ": the desktop tests are skipped";
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
     // xdg-open is a shell script: on a loaded machine its refusal can take
     // longer than the program's verdict time, which would count as opened.
     oldVerdictMs_ = KorvaneSetOpenVerdictMs(20000);
@@ -138,7 +138,7 @@ class DesktopTest : public ShellTest {
     main_.reset();
     trayer_.reset();
     QCoreApplication::processEvents();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
   void StartTray() {
     trayer_ = std::make_unique<Trayer>();

@@ -1,4 +1,4 @@
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
@@ -38,10 +38,10 @@ class CountingPage : public TWizardPage {
   int prepared = 0;
 };
 
-class MainFormTest : public ShellTest {
+class MainFormTest : public SkinFormTest {
  protected:
   void SetUp() override {
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
     main_ = std::make_unique<TMainForm>();
     // The window made its own four pages; counting ones take their slots,
     // and the creation's first step is shown again on them.
@@ -54,7 +54,7 @@ class MainFormTest : public ShellTest {
   }
   void TearDown() override {
     main_.reset();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
   // Visible as far as the window's own content goes (the window itself is not shown).
   bool Shown(QWidget* w) const { return !w->isHidden(); }
@@ -239,7 +239,7 @@ TEST_F(MainFormTest, SettingsExistAfterCreationAndCertificateFileGoesAtExit) {
   main_.reset();
   // A stored certificate is written out at creation and removed at the end.
   {
-    std::ofstream reg(root_ + "/machine/user.reg");
+    std::ofstream reg(machine_->Path("user.reg"));
     reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]\n"
            "\"CACertData\"=\"-----BEGIN CERTIFICATE-----\"\n";
   }
@@ -251,7 +251,7 @@ TEST_F(MainFormTest, SettingsExistAfterCreationAndCertificateFileGoesAtExit) {
   EXPECT_TRUE(main_->Settings().CloseToTray);
   main_.reset();
   EXPECT_FALSE(fs::exists(ccc3));
-  std::ifstream in(root_ + "/machine/user.reg");
+  std::ifstream in(machine_->Path("user.reg"));
   const std::string hive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(hive.find("\"AutoRun\"=dword:00000001"), std::string::npos) << hive;
   EXPECT_NE(hive.find(" -t\""), std::string::npos) << hive;
@@ -259,10 +259,10 @@ TEST_F(MainFormTest, SettingsExistAfterCreationAndCertificateFileGoesAtExit) {
 
 // ---- dialogs ---------------------------------------------------------------------
 
-class DialogTest : public ShellTest {
+class DialogTest : public SkinFormTest {
  protected:
   void SetUp() override {
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
     main_ = std::make_unique<TMainForm>();
     info_ = std::make_unique<TInfoForm>(*main_);
     main_->Dialogs.Info = info_.get();
@@ -271,7 +271,7 @@ class DialogTest : public ShellTest {
     main_->Dialogs = TMainDialogs();
     info_.reset();
     main_.reset();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
   struct Seen {
     int okLeft = -1;

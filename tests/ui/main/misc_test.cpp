@@ -1,4 +1,4 @@
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 
 #include "core/uThread.h"
 #include "ui/main/MainUnit.h"

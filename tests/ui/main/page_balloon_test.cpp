@@ -1,6 +1,6 @@
 // The scan page shows the scan's error notice on the main window's tray
 // directly: the balloon is there as soon as the window is.
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
@@ -11,7 +11,7 @@
 
 namespace {
 
-class PageBalloonTest : public ShellTest {};
+class PageBalloonTest : public SkinFormTest {};
 
 TEST_F(PageBalloonTest, ScanPageReachesTheTrayThroughItsWindow) {
   ScopedFakeTray fake;

@@ -1,7 +1,7 @@
 // The server's message of the day: the decision on an answer (no server), and
 // the main window's fetch against the reference server serving a message file,
 // with the local copy "kvnlmsg.txt" carrying the show-once memory across runs.
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/FakeTray.h"
 
 #include "core/uSettings.h"
@@ -154,7 +154,7 @@ TEST(ServerMessageCopy, NeverWrittenThroughAPlantedLink) {
 
 // ---- the main window against the reference server --------------------------------
 
-class ServerMessageTest : public ShellTest {
+class ServerMessageTest : public SkinFormTest {
  protected:
   static void SetUpTestSuite() {
     if (!UpdateServerProcess::Available()) return;
@@ -172,7 +172,7 @@ class ServerMessageTest : public ShellTest {
 
   void SetUp() override {
     if (!server_) GTEST_SKIP() << "korvane-updsrv is not built";
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
     fake_ = std::make_unique<ScopedFakeTray>();
     tray_ = fake_->state;
     queue_ = std::make_unique<TQtUiQueue>();
@@ -190,7 +190,7 @@ class ServerMessageTest : public ShellTest {
     InstallUiQueue(nullptr);
     queue_.reset();
     fake_.reset();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
 
   void UseUpdateUrl(const std::string& base) {

@@ -1,4 +1,4 @@
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
@@ -8,7 +8,7 @@
 
 namespace {
 
-using SkinTest = ShellTest;
+using SkinTest = SkinFormTest;
 
 TEST_F(SkinTest, PicturesDecodeFromTheResources) {
   const struct {

@@ -1,7 +1,7 @@
 // The tray icon of the main window on a fake notification area: its settings
 // and menu, balloon limits, the out-of-date reminder, the click rules, hiding
 // to the tray, Exit, and a tray that appears late or restarts.
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/FakeTray.h"
 
 #include "ui/main/MainUnit.h"
@@ -31,10 +31,10 @@
 
 namespace {
 
-class TrayTest : public ShellTest {
+class TrayTest : public SkinFormTest {
  protected:
   void SetUp() override {
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
     fake_ = std::make_unique<ScopedFakeTray>();
     tray_ = fake_->state;
     main_ = std::make_unique<TMainForm>();
@@ -44,7 +44,7 @@ class TrayTest : public ShellTest {
     if (main_) main_->Dialogs = TMainDialogs();
     main_.reset();
     fake_.reset();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
   QAction* Item(const char* name) const { return main_->TrayMenu->findChild<QAction*>(QString::fromLatin1(name)); }
   // Records what the shell would open instead of opening it.

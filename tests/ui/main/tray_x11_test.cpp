@@ -4,7 +4,7 @@
 // restarts. Skipped with a message where Xvfb or trayer is missing.
 #include "support/QtWait.h"
 #include "support/XvfbDisplay.h"
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 
 #include "ui/main/MainUnit.h"
 #include "ui/main/uTray.h"
@@ -43,18 +43,18 @@ XServer& Server() {
   return s;
 }
 
-class RealTrayTest : public ShellTest {
+class RealTrayTest : public SkinFormTest {
  protected:
   void SetUp() override {
     if (!Server().missing.empty()) GTEST_SKIP() << Server().missing << ": the real tray tests are skipped";
-    ShellTest::SetUp();
+    SkinFormTest::SetUp();
   }
   void TearDown() override {
     if (!Server().missing.empty()) return;
     main_.reset();
     trayer_.reset();
     QCoreApplication::processEvents();
-    ShellTest::TearDown();
+    SkinFormTest::TearDown();
   }
   void StartTray() {
     trayer_ = std::make_unique<Trayer>();  // on the test's own display

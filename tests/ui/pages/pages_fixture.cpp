@@ -29,8 +29,7 @@
 namespace fs = std::filesystem;
 
 std::string PagesCatalogue() {
-  const char* src = std::getenv("KORVANE_SOURCE_DIR");
-  return std::string(src ? src : ".") + "/tests/ui/pages/catalogue.txt";
+  return korvane::testing::ScratchMachine::SourceDir() + "/tests/ui/pages/catalogue.txt";
 }
 
 void PagesTest::SetUp() {
@@ -38,7 +37,7 @@ void PagesTest::SetUp() {
   fs::create_directories(root_ + "/run");
   ::chmod((root_ + "/run").c_str(), 0700);
   ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-  UseMachine("");
+  machine_.emplace();
   static bool resources = false;
   if (!resources) {
     KorvaneInitResources();
@@ -71,36 +70,15 @@ void PagesTest::TearDown() {
   SetSkinErrorHook({});
   modalHook_.reset();
   tray_.reset();
-  ::unsetenv("KORVANE_MACHINE");
-  KorvaneResetMachine();
-  std::error_code ec;
-  fs::remove_all(root_, ec);
+  machine_.reset();
+  korvane::testing::RemoveFolder(root_);
 }
 
-void PagesTest::UseMachine(const std::string& fixture) {
-  machine_ = root_ + "/machine";
-  std::error_code ec;
-  fs::remove_all(machine_, ec);
-  fs::create_directories(machine_);
-  if (!fixture.empty()) {
-    const char* src = std::getenv("KORVANE_SOURCE_DIR");
-    fs::copy(fs::path(src ? src : ".") / "tests" / "machines" / fixture, machine_, fs::copy_options::recursive);
-  }
-  ::setenv("KORVANE_MACHINE", machine_.c_str(), 1);
-  KorvaneResetMachine();
-}
+void PagesTest::UseMachine(const std::string& fixture) { machine_->Use(fixture); }
 
 void PagesTest::UseServer(const std::string& httpBase, const std::string& httpsBase) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const auto set = [&](const char* name, const std::string& v) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()), static_cast<DWORD>(v.size() + 1));
-  };
-  set(UpdateURLValueName, httpBase);
-  set(SecureUpdateURLValueName, httpsBase);
-  RegCloseKey(key);
+  machine_->SetString(HKEY_CURRENT_USER, SettingsKeyName, UpdateURLValueName, httpBase);
+  machine_->SetString(HKEY_CURRENT_USER, SettingsKeyName, SecureUpdateURLValueName, httpsBase);
   LoadServerUrls();
 }
 

@@ -3,6 +3,7 @@
 // modal answers, and a reference update server on loopback when asked.
 #pragma once
 
+#include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +45,7 @@ class PagesTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Copies tests/machines/<fixture> and points KORVANE_MACHINE at the copy.
+  // The machine becomes a copy of tests/machines/<fixture> (empty: a blank one).
   void UseMachine(const std::string& fixture);
   // Stores the server addresses in the settings key and reloads them.
   void UseServer(const std::string& httpBase, const std::string& httpsBase);
@@ -63,8 +64,8 @@ class PagesTest : public ::testing::Test {
   TFrame3* Frame3() const;
   TFrame4* Frame4() const;
 
-  std::string root_;
-  std::string machine_;
+  std::string root_;  // the test's scratch folder (the session's run/ is in it)
+  std::optional<korvane::testing::ScratchMachine> machine_;  // blank until UseMachine
   std::unique_ptr<TQtUiQueue> queue_;
   std::unique_ptr<TMainForm> main_;
   std::unique_ptr<TDrvInfoForm1> info1_;

@@ -1,7 +1,6 @@
-#include "shell_fixture.h"
+#include "skin_form_fixture.h"
 #include "support/ScratchFolder.h"
 
-#include "korvane_machine.h"
 #include "resources/kvresources.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinForm.h"
@@ -12,14 +11,12 @@
 
 namespace fs = std::filesystem;
 
-void ShellTest::SetUp() {
+void SkinFormTest::SetUp() {
   root_ = korvane::testing::MakeScratchFolder("kvshell");
-  fs::create_directories(root_ + "/machine");
   fs::create_directories(root_ + "/run");
   ::chmod((root_ + "/run").c_str(), 0700);
-  ::setenv("KORVANE_MACHINE", (root_ + "/machine").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-  KorvaneResetMachine();
+  machine_.emplace();
   static bool resources = false;
   if (!resources) {
     KorvaneInitResources();
@@ -29,9 +26,9 @@ void ShellTest::SetUp() {
   modal_.emplace([](TSkinForm&) { return mrCancel; });  // never block
 }
 
-void ShellTest::TearDown() {
+void SkinFormTest::TearDown() {
   SetSkinErrorHook({});
   modal_.reset();
-  std::error_code ec;
-  fs::remove_all(root_, ec);
+  machine_.reset();
+  korvane::testing::RemoveFolder(root_);
 }
