@@ -1,6 +1,7 @@
 // The real program under Xvfb: single instance across processes, "-t",
 // the settings after a first start, "ccc3" gone after a normal exit, the mask.
 #include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 #include "support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,13 +35,13 @@ class Desktop : public ::testing::Test {
     const std::string missing = korvane::testing::MissingProgram({"Xvfb", "xwininfo"});
     if (!missing.empty()) GTEST_SKIP() << missing << ": the window-system tests are skipped";
     root_ = korvane::testing::MakeScratchFolder("kvproc");
-    fs::create_directories(root_ + "/machine");
-    std::ofstream(root_ + "/machine/system.reg");  // a machine folder has its system hive
+    machine_.emplace();
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);
     ASSERT_TRUE(xvfb_.Start()) << "Xvfb did not start";
     display_ = xvfb_.Display();
-    env_ = "env " + xvfb_.Env() + "KORVANE_MACHINE=" + root_ + "/machine XDG_RUNTIME_DIR=" + root_ + "/run ";
+    env_ =
+        "env " + xvfb_.Env() + "KORVANE_MACHINE=" + machine_->Root() + " XDG_RUNTIME_DIR=" + root_ + "/run ";
   }
   void TearDown() override {
     for (pid_t p : started_) {
@@ -47,6 +49,7 @@ class Desktop : public ::testing::Test {
       ::waitpid(p, nullptr, 0);
     }
     xvfb_.Stop();
+    machine_.reset();
     std::error_code ec;
     if (!root_.empty()) fs::remove_all(root_, ec);
   }
@@ -91,11 +94,9 @@ class Desktop : public ::testing::Test {
         },
         limit);
   }
-  std::string Hive() {
-    std::ifstream in(root_ + "/machine/user.reg");
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string Hive() { return machine_->Read("user.reg"); }
   std::string root_, display_, env_;
+  std::optional<korvane::testing::ScratchMachine> machine_;
   korvane::testing::XvfbDisplay xvfb_;
   std::vector<pid_t> started_;
 };
@@ -126,7 +127,7 @@ TEST_F(Desktop, HiddenStartThenSecondStartsRestoreIt) {
 
 TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   {
-    std::ofstream reg(root_ + "/machine/user.reg");
+    std::ofstream reg(machine_->Path("user.reg"));
     reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]\n"
            "\"CACertData\"=\"-----BEGIN CERTIFICATE-----\"\n";
   }
@@ -135,7 +136,7 @@ TEST_F(Desktop, NormalStartShowsTheWindowAndExitRemovesTheCertificate) {
   ASSERT_TRUE(WaitViewable(30s)) << WindowId() << "\n" << korvane::testing::WindowTree(display_);
   ASSERT_TRUE(WaitRegistered(5s));
   fs::path ccc3;
-  for (const auto& e : fs::recursive_directory_iterator(root_ + "/machine"))
+  for (const auto& e : fs::recursive_directory_iterator(machine_->Root()))
     if (e.path().filename() == "ccc3") ccc3 = e.path();
   EXPECT_FALSE(ccc3.empty()) << "ccc3 written at start";
 

@@ -4,6 +4,7 @@
 #include "download/uDownToolThread.h"
 
 #include "support/RawServer.h"
+#include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"
 
 #include <fileapi.h>
@@ -18,6 +19,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,20 +69,16 @@ class ToolThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallUiQueue(&queue_);
-    machine_ = tmp_.File("machine");
-    ::mkdir(machine_.c_str(), 0755);
-    setenv("KORVANE_MACHINE", machine_.c_str(), 1);
     if (const char* bin = std::getenv("KORVANE_BINARY_DIR"))
       setenv("KORVANE_REG", (std::string(bin) + "/tools/korvane-reg/korvane-reg").c_str(), 1);
-    KorvaneResetMachine();
+    machine_.emplace();
     char buf[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathA(sizeof buf, buf);
     temp_ = std::string(buf, n);
   }
   void TearDown() override {
-    unsetenv("KORVANE_MACHINE");
+    machine_.reset();
     unsetenv("SWEEPLINE_DEST");
-    KorvaneResetMachine();
     InstallUiQueue(nullptr);
   }
 
@@ -108,7 +106,7 @@ class ToolThreadTest : public ::testing::Test {
 
   TPumpedUiQueue queue_;
   nettest::TempDir tmp_;
-  std::string machine_;
+  std::optional<korvane::testing::ScratchMachine> machine_;
   std::string temp_;
   TRecordingToolView view_;
 };
@@ -146,7 +144,7 @@ TEST_F(ToolThreadTest, ServedInstallerInstallsRecordsAndStartsTheTool) {
   EXPECT_EQ(view_.LastCurrent, view_.LastTotal);
   EXPECT_TRUE(t->InstallerRan());
   EXPECT_EQ(t->InstallerExitCode(), 0u);
-  const std::string folder = machine_ + "/Program Files/Sweepline";
+  const std::string folder = machine_->Path("Program Files/Sweepline");
   EXPECT_EQ(InstallLocation(), folder);
   EXPECT_EQ(t->LaunchedProgram(), folder + "/Sweepline.exe");
   EXPECT_TRUE(WaitForFile(folder + "/sweepline.log", 5000)) << "the tool did not start";

@@ -6,6 +6,7 @@
 #include "core/uSettings.h"
 #include "core/uThread.h"
 #include "support/FakeUpdateServer.h"
+#include "support/ScratchMachine.h"
 #include "scan/uExchange.h"
 #include "scan/uExchangeLog.h"
 #include "scan/uSSLRequest.h"
@@ -28,6 +29,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -148,29 +150,15 @@ class ExchangeScan : public ::testing::Test {
 
   void TearDown() override {
     InstallUiQueue(nullptr);
-    unsetenv("KORVANE_MACHINE");
-    KorvaneResetMachine();
+    scratch_.reset();
     LoadServerUrls();
-    std::error_code ec;
-    fs::remove_all(machineRoot_, ec);
   }
 
   // minLength: the machine folder lies that deep (its path at least that long).
   void UseMachine(const std::string& fixture, std::size_t minLength = 0) {
-    const char* src = std::getenv("KORVANE_SOURCE_DIR");
-    ASSERT_NE(src, nullptr);
-    if (!machineRoot_.empty()) {
-      std::error_code ec;
-      fs::remove_all(machineRoot_, ec);
-    }
-    machineRoot_ = machine_ = korvane::testing::MakeScratchFolder("kv-exchange-machine");
-    while (machine_.size() < minLength)
-      machine_ += "/" + std::string(std::min<std::size_t>(60, minLength - machine_.size() + 1), 'm');
-    fs::create_directories(machine_);
-    fs::copy(std::string(src) + "/tests/machines/" + fixture, machine_,
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    setenv("KORVANE_MACHINE", machine_.c_str(), 1);
-    KorvaneResetMachine();
+    scratch_.reset();  // the earlier machine puts the environment back first
+    scratch_.emplace(fixture, minLength);
+    machine_ = scratch_->Root();
     InstallUiQueue(&queue_);
     char buf[MAX_PATH + 1] = {};
     ASSERT_GT(GetTempPathA(sizeof buf, buf), 0u);
@@ -183,15 +171,8 @@ class ExchangeScan : public ::testing::Test {
   }
 
   void SetUrls(const std::string& http, const std::string& https) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
-                   DWORD(http.size() + 1));
-    RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(https.c_str()),
-                   DWORD(https.size() + 1));
-    RegCloseKey(key);
+    scratch_->SetString(HKEY_CURRENT_USER, SettingsKeyName, UpdateURLValueName, http);
+    scratch_->SetString(HKEY_CURRENT_USER, SettingsKeyName, SecureUpdateURLValueName, https);
     LoadServerUrls();
   }
   void PointAt(const TFakeUpdateServer& srv) { SetUrls(srv.HttpBase(), srv.HttpsBase()); }
@@ -218,8 +199,8 @@ class ExchangeScan : public ::testing::Test {
 
   std::string Temp(const char* name) const { return state_.TempFolder + name; }
 
-  std::string machineRoot_;
-  std::string machine_;
+  std::optional<korvane::testing::ScratchMachine> scratch_;
+  std::string machine_;  // its folder
   TPumpedUiQueue queue_;
   TKorvaneState state_;
   TRecordingPage page_;

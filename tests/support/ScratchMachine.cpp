@@ -5,6 +5,7 @@
 #include <korvane_machine.h>
 #include <winreg.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -13,13 +14,17 @@ namespace korvane::testing {
 
 namespace fs = std::filesystem;
 
-ScratchMachine::ScratchMachine(const std::string& fixture)
-    : root_(MakeScratchFolder("kvmachine")), oldMachine_(Env("KORVANE_MACHINE")) {
+ScratchMachine::ScratchMachine(const std::string& fixture, std::size_t minPathLength)
+    : top_(MakeScratchFolder("kvmachine")), root_(top_), oldMachine_(Env("KORVANE_MACHINE")) {
+  while (root_.size() < minPathLength)
+    root_ += "/" + std::string(std::min<std::size_t>(60, minPathLength - root_.size() + 1), 'm');
+  fs::create_directories(root_);
   Use(fixture);
 }
 
 ScratchMachine::ScratchMachine(Host)
-    : root_(MakeScratchFolder("kvhost")),
+    : top_(MakeScratchFolder("kvhost")),
+      root_(top_),
       host_(true),
       oldMachine_(Env("KORVANE_MACHINE")),
       oldXdg_(Env("XDG_DATA_HOME")) {
@@ -28,7 +33,7 @@ ScratchMachine::ScratchMachine(Host)
 }
 
 ScratchMachine::~ScratchMachine() {
-  RemoveFolder(root_);
+  RemoveFolder(top_);
   Restore("KORVANE_MACHINE", oldMachine_);
   if (host_) Restore("XDG_DATA_HOME", oldXdg_);
   KorvaneResetMachine();

@@ -14,6 +14,7 @@
 #include <korvane_machine.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -25,7 +26,9 @@ class ScratchMachine {
 
   // fixture: a folder name under tests/machines, or empty for a blank machine.
   // Either way the machine has its HKEY_LOCAL_MACHINE hive (system.reg).
-  explicit ScratchMachine(const std::string& fixture = std::string());
+  // minPathLength: the machine's folder lies that deep, its path at least that
+  // long (for tests of long paths).
+  explicit ScratchMachine(const std::string& fixture = std::string(), std::size_t minPathLength = 0);
   // The live host ("host"), whose hives and Temp/ live under XDG_DATA_HOME:
   // that points at Root() while the object lives.
   explicit ScratchMachine(Host);
@@ -58,6 +61,7 @@ class ScratchMachine {
   static std::optional<std::string> Env(const char* name);
   static void Restore(const char* name, const std::optional<std::string>& value);
 
+  std::string top_;  // the scratch folder the machine's folder is in (or is)
   std::string root_;
   bool host_ = false;
   std::optional<std::string> oldMachine_, oldXdg_;

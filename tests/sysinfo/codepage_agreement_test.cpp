@@ -4,6 +4,8 @@
 #include "server/TextUtil.h"
 #include "sysinfo/SysInfoDll.h"
 
+#include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 #include "sysinfo_test_util.h"
 
 #include <windows.h>
@@ -19,13 +21,13 @@ namespace {
 
 // The computer name the system-information library gives for a UTF-8 name in sysinfo.json.
 std::string LibraryName(const std::string& dir, const std::string& utf8) {
-  WriteFile(dir + "/sysinfo.json", nlohmann::json{{"computerName", utf8}}.dump());
+  korvane::testing::WriteTextFile(dir + "/sysinfo.json", nlohmann::json{{"computerName", utf8}}.dump());
   return GetCompName();
 }
 
 TEST(CodePage, LayerLibraryAndServerAgreeOnEveryByte) {
-  const std::string dir = ScratchDir("codepage");
-  UseMachine(dir);
+  const korvane::testing::ScratchMachine machine;
+  const std::string dir = machine.Root();
   for (int b = 1; b < 256; ++b) {
     const std::string byte(1, static_cast<char>(b));
     WCHAR wide[2] = {};

@@ -3,6 +3,8 @@
 #include "sysinfo/uSystemFacts.h"
 #include "sysinfo/uWinVersion.h"
 
+#include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 #include "sysinfo_test_util.h"
 
 #include <gtest/gtest.h>
@@ -195,8 +197,8 @@ TEST(SysinfoOutput, FailingProcessorSummaryLeavesTheRestEmpty) {
 }
 
 TEST(SysinfoOutput, MachineWithoutFactsShowsEmptyRecord) {
-  const std::string dir = ScratchDir("bare-machine");
-  UseMachine(dir);
+  const korvane::testing::ScratchMachine machine;  // no facts at all
+  const std::string dir = machine.Root();
   std::ostringstream out;
   PrintSystemFacts(out, [] { return std::string(); }, "");
   auto m = Lines(out.str());
@@ -210,15 +212,16 @@ TEST(SysinfoOutput, MachineWithoutFactsShowsEmptyRecord) {
   EXPECT_EQ(m["MemoryUsed"], "0%");
 
   // "versionQueries": false makes both queries fail the same way.
-  WriteFile(dir + "/os.json", R"({"platformId": 2, "major": 5, "minor": 1, "versionQueries": false})");
+  korvane::testing::WriteTextFile(dir + "/os.json",
+                                  R"({"platformId": 2, "major": 5, "minor": 1, "versionQueries": false})");
   TWindowsTypeEx info;
   GetWindowsTypeEx(info);
   EXPECT_EQ(info.ShortName, "");
   // A damaged file is reported and reads as no facts.
-  WriteFile(dir + "/os.json", R"({"platformId": 2, "major": )");
+  korvane::testing::WriteTextFile(dir + "/os.json", R"({"platformId": 2, "major": )");
   GetWindowsTypeEx(info);
   EXPECT_EQ(info.ShortName, "");
-  WriteFile(dir + "/os.json", R"({"platformId": 2, "major": "five"})");
+  korvane::testing::WriteTextFile(dir + "/os.json", R"({"platformId": 2, "major": "five"})");
   GetWindowsTypeEx(info);
   EXPECT_EQ(info.ShortName, "");
   UseMachine("host");

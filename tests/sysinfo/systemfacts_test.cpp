@@ -2,6 +2,8 @@
 #include "sysinfo/SysInfoDll.h"
 #include "sysinfo/uSystemFacts.h"
 
+#include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 #include "sysinfo_test_util.h"
 
 #include <gtest/gtest.h>
@@ -80,8 +82,8 @@ TEST(Figures, LinesAreEscapedUtf8) {
 }
 
 TEST(SysInfoLibrary, ReturnsTheMachineValuesAsGiven) {
-  const std::string dir = ScratchDir("sysinfo-lib");
-  UseMachine(dir);
+  const korvane::testing::ScratchMachine machine;
+  const std::string dir = machine.Root();
   struct Case {
     const char* json;
     const char* name;
@@ -106,7 +108,7 @@ TEST(SysInfoLibrary, ReturnsTheMachineValuesAsGiven) {
       {"[]", "", 0, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
-    WriteFile(dir + "/sysinfo.json", c.json);
+    korvane::testing::WriteTextFile(dir + "/sysinfo.json", c.json);
     EXPECT_STREQ(GetCompName(), c.name) << c.json;
     EXPECT_EQ(GetRAM(), c.ram) << c.json;
     EXPECT_EQ(GetFreeRAM(), c.freeRam) << c.json;

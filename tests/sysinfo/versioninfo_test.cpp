@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "sysinfo_test_util.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 
 namespace {
 
+using korvane::testing::WriteTextFile;
 using Bytes = std::vector<uint8_t>;
 
 void Put(Bytes& b, size_t at, uint64_t v, size_t width) {
@@ -69,9 +70,9 @@ std::string ElfWith(const Bytes& notes, bool is64, bool asSegment) {
 }
 
 std::string WriteElf(const std::string& name, const Bytes& notes, bool is64 = true, bool asSegment = false) {
-  static const std::string dir = ScratchDir("verinfo");
-  const std::string path = dir + "/" + name;
-  WriteFile(path, ElfWith(notes, is64, asSegment));
+  static const korvane::testing::ScratchFolder dir("verinfo");
+  const std::string path = dir.File(name);
+  WriteTextFile(path, ElfWith(notes, is64, asSegment));
   return path;
 }
 
@@ -96,16 +97,20 @@ TEST(FileVersion, BuiltExecutableCarriesItsVersion) {
 
 TEST(FileVersion, StrippedExecutableKeepsItsVersion) {
   if (std::system("command -v strip >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strip program";
-  const std::string copy = ScratchDir("stripped") + "/probe";
+  const korvane::testing::ScratchFolder dir("stripped");
+  const std::string copy = dir.File("probe");
   ASSERT_EQ(std::system(("cp '" + ProbePath() + "' '" + copy + "' && strip '" + copy + "'").c_str()), 0);
   EXPECT_EQ(FileVersionText(copy), "2.1.0.7");
 }
 
 TEST(FileVersion, FilesWithoutVersionGiveEmptyText) {
-  const std::string dir = ScratchDir("noversion");
-  WriteFile(dir + "/text.txt", "just some text\n");
-  WriteFile(dir + "/empty", "");
-  WriteFile(dir + "/tiny-elf", "\x7F" "ELF\x02\x01");
+  const korvane::testing::ScratchFolder folder("noversion");
+  const std::string dir = folder.Path();
+  WriteTextFile(dir + "/text.txt", "just some text\n");
+  WriteTextFile(dir + "/empty", "");
+  WriteTextFile(dir + "/tiny-elf",
+                "\x7F"
+                "ELF\x02\x01");
   const std::string cases[] = {
       "/proc/self/exe",  // this test program carries no version
       dir + "/text.txt", dir + "/empty", dir + "/tiny-elf", dir + "/missing", dir,
@@ -157,8 +162,9 @@ TEST(FileVersion, DamagedNotesReadAsNoVersion) {
   // Section table pointing past the end of the file.
   std::string file = ElfWith(NoteBytes(note), true, false);
   file.resize(file.size() - 40);
-  const std::string dir = ScratchDir("truncated");
-  WriteFile(dir + "/cut", file);
+  const korvane::testing::ScratchFolder folder("truncated");
+  const std::string dir = folder.Path();
+  WriteTextFile(dir + "/cut", file);
   EXPECT_EQ(FileVersionText(dir + "/cut"), "");
 }
 

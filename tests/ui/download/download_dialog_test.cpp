@@ -5,6 +5,7 @@
 #include "ui/download/uDownloads.h"
 
 #include "support/RawServer.h"
+#include "support/ScratchMachine.h"
 #include "ui/widgets/cm_LSVGauges.h"
 #include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
@@ -60,10 +61,7 @@ struct TNotice {
 class DownFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    machine_ = tmp_.File("machine");
-    ::mkdir(machine_.c_str(), 0755);
-    ::setenv("KORVANE_MACHINE", machine_.c_str(), 1);
-    KorvaneResetMachine();
+    machine_.emplace();
     LoadServerUrls();
     static bool resources = false;
     if (!resources) {
@@ -115,8 +113,7 @@ class DownFormTest : public ::testing::Test {
     InstallUiQueue(nullptr);
     queue_.reset();
     SetSkinErrorHook({});
-    ::unsetenv("KORVANE_MACHINE");
-    KorvaneResetMachine();
+    machine_.reset();
     LoadServerUrls();
   }
 
@@ -127,8 +124,8 @@ class DownFormTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([this] { return form_->DownThread() == nullptr; }));
   }
 
-  nettest::TempDir tmp_;
-  std::string machine_;
+  nettest::TempDir tmp_;  // where the packages are saved
+  std::optional<korvane::testing::ScratchMachine> machine_;
   std::unique_ptr<TQtUiQueue> queue_;
   std::optional<ScopedFakeTray> tray_;
   std::unique_ptr<TMainForm> main_;
@@ -256,7 +253,7 @@ TEST_F(DownFormTest, ErrorStatusClosesWithoutNoticeOrFile) {
   EXPECT_EQ(modalRuns_, 1);
   EXPECT_EQ(form_->ModalResult(), mrOk);  // closed by the end of the thread
   EXPECT_TRUE(notices_.empty());
-  EXPECT_TRUE(Entries(tmp_.Path()) == std::vector<std::string>{"machine"});
+  EXPECT_TRUE(Entries(tmp_.Path()).empty());
 }
 
 TEST_F(DownFormTest, FailedTransferOverAnExistingFileKeepsItAndSaysNothing) {
@@ -299,7 +296,7 @@ TEST_F(DownFormTest, CancelMidTransferClosesAtOnceAndKeepsTheOldFile) {
   EXPECT_TRUE(clicked);
   EXPECT_TRUE(notices_.empty());
   EXPECT_EQ(nettest::ReadFile(dest), "older");
-  EXPECT_EQ(Entries(tmp_.Path()), (std::vector<std::string>{"machine", "p.exe"}));
+  EXPECT_EQ(Entries(tmp_.Path()), (std::vector<std::string>{"p.exe"}));
   for (int i = 0; i < 100 && !peerClosed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(peerClosed);
 }
@@ -324,7 +321,7 @@ TEST_F(DownFormTest, CloseButtonStopsLikeCancel) {
   Download(srv.Base() + "/p.exe");
   EXPECT_TRUE(clicked);
   EXPECT_TRUE(notices_.empty());
-  EXPECT_EQ(Entries(tmp_.Path()), std::vector<std::string>{"machine"});
+  EXPECT_TRUE(Entries(tmp_.Path()).empty());
 }
 
 // A server that sends the head and a little of the body, then nothing.

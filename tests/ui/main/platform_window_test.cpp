@@ -1,6 +1,7 @@
 // The layer's mutex, window table and shell hook, across real processes.
 #include <gtest/gtest.h>
 #include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 
 #include <windows.h>
 #include "korvane_machine.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -37,18 +39,17 @@ class WindowFunctions : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = korvane::testing::MakeScratchFolder("kvwin");
-    fs::create_directories(root_ + "/machine");
     fs::create_directories(root_ + "/run");
     ::chmod((root_ + "/run").c_str(), 0700);
-    ::setenv("KORVANE_MACHINE", (root_ + "/machine").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-    KorvaneResetMachine();
+    machine_.emplace();
   }
   void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
+    machine_.reset();
+    korvane::testing::RemoveFolder(root_);
   }
-  std::string root_;
+  std::string root_;  // the session's run/ is in it
+  std::optional<korvane::testing::ScratchMachine> machine_;
 };
 
 TEST_F(WindowFunctions, NamedMutexFirstAndSecond) {
@@ -79,9 +80,7 @@ TEST_F(WindowFunctions, SessionFolderIsPerMachineAndPrivate) {
   struct stat st{};
   ASSERT_EQ(::stat(a.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  fs::create_directories(root_ + "/other");
-  ::setenv("KORVANE_MACHINE", (root_ + "/other").c_str(), 1);
-  KorvaneResetMachine();
+  const korvane::testing::ScratchMachine other;
   EXPECT_NE(KorvaneSessionFolder(), a);
   // A folder others may write is refused.
   ::chmod((root_ + "/run/korvane").c_str(), 0777);

@@ -1,8 +1,10 @@
 // The autorun entry: on the live host the Run value "Korvane" is mirrored to
 // the desktop's autostart folder; machine folders keep it in user.reg only.
-// Every case points XDG_DATA_HOME, XDG_CONFIG_HOME and HOME at a scratch folder.
+// Every case runs on a scratch live host (its XDG_DATA_HOME) with XDG_CONFIG_HOME
+// and HOME in a scratch folder.
 #include <windows.h>
 #include "support/ScratchFolder.h"
+#include "support/ScratchMachine.h"
 
 #include "core/uSettings.h"
 #include "platform/src/autostart.h"
@@ -14,7 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -43,30 +45,21 @@ class ScopedEnv {
   std::string old_;
 };
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using korvane::testing::ReadTextFile;
+using korvane::testing::ScratchMachine;
 
 class AutorunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = korvane::testing::MakeScratchFolder("kvautorun");
-    fs::create_directories(root_ + "/data");
     fs::create_directories(root_ + "/home");
     home_.Set(root_ + "/home");
-    data_.Set(root_ + "/data");
     config_.Set(root_ + "/config");
-    machine_.Set("host");
-    KorvaneResetMachine();
+    host_.emplace(ScratchMachine::Host::Live);
   }
   void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-    machine_.Unset();
-    KorvaneResetMachine();
+    host_.reset();
+    korvane::testing::RemoveFolder(root_);
   }
   std::string EntryPath() const { return root_ + "/config/autostart/korvane.desktop"; }
 
@@ -94,7 +87,8 @@ class AutorunTest : public ::testing::Test {
   }
 
   std::string root_;
-  ScopedEnv home_{"HOME"}, data_{"XDG_DATA_HOME"}, config_{"XDG_CONFIG_HOME"}, machine_{"KORVANE_MACHINE"};
+  ScopedEnv home_{"HOME"}, config_{"XDG_CONFIG_HOME"};
+  std::optional<ScratchMachine> host_;  // its hives under XDG_DATA_HOME
 };
 
 TEST_F(AutorunTest, SaveSettingsMirrorsTheRunValueAndRemovesItWithAutoRunOff) {
@@ -104,12 +98,12 @@ TEST_F(AutorunTest, SaveSettingsMirrorsTheRunValueAndRemovesItWithAutoRunOff) {
   SaveSettings(s, exe);
   EXPECT_EQ(RunValue(), exe + " -t");
   ASSERT_TRUE(fs::exists(EntryPath()));
-  const std::string entry = ReadFile(EntryPath());
+  const std::string entry = ReadTextFile(EntryPath());
   EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
   EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nExec=\"/opt/Brantholm Korvane/bin/korvane\" -t\n"), std::string::npos) << entry;
   // The value lives in the host's own hive, not beside the entry.
-  EXPECT_TRUE(fs::exists(root_ + "/data/korvane/host/user.reg"));
+  EXPECT_TRUE(fs::exists(host_->Path("korvane/host/user.reg")));
 
   // A save with the same value leaves the entry as it was.
   const auto stamp = fs::last_write_time(EntryPath());
@@ -181,15 +175,12 @@ TEST_F(AutorunTest, WithoutXdgConfigHomeTheEntryGoesToHomeConfig) {
 }
 
 TEST_F(AutorunTest, AMachineFolderKeepsTheValueInUserRegOnly) {
-  const std::string machine = root_ + "/machine";
-  fs::create_directories(machine);
-  machine_.Set(machine);
-  KorvaneResetMachine();
+  const ScratchMachine machine;
   TSettings s;
   s.AutoRun = true;
   SaveSettings(s, "/usr/bin/korvane");
   EXPECT_EQ(RunValue(), "/usr/bin/korvane -t");
-  EXPECT_NE(ReadFile(machine + "/user.reg").find("\"Korvane\"=\"/usr/bin/korvane -t\""), std::string::npos);
+  EXPECT_NE(machine.Read("user.reg").find("\"Korvane\"=\"/usr/bin/korvane -t\""), std::string::npos);
   EXPECT_FALSE(fs::exists(root_ + "/config"));
   EXPECT_FALSE(fs::exists(root_ + "/home/.config"));
 }
