@@ -1,13 +1,16 @@
 // The program's end while work runs, in the real program under Xvfb: a scan
-// in its device phase, in its exchange and in its certificate wait, and the
-// companion download, each ended by the Close button, the tray's "Exit",
-// WM_CLOSE or SIGTERM. Every way ends with status 0, the settings saved and
-// "ccc3" gone. The update server is a loopback server that holds the request
-// of the phase under test unanswered, so the work is still running at exit.
+// in its device phase, in its exchange and in its certificate wait, the
+// companion download, the message fetch and a driver package download, each
+// ended by the Close button, the tray's "Exit", WM_CLOSE or SIGTERM. Every way
+// ends with status 0, the settings saved and "ccc3" gone. The update server is
+// a loopback server that holds the request of the phase under test unanswered,
+// so the work is still running at exit; for the package download the scan
+// runs against the reference server and only the package's server holds.
 // Skipped with a message where Xvfb or xdotool is missing.
 #include "support/RawServer.h"
 #include "support/ScratchFolder.h"
 #include "support/XvfbDisplay.h"
+#include "support/UpdateServerProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +76,7 @@ void WriteLargeMachine(const std::string& dir, int devices) {
 }
 
 // What is running when the program is told to end.
-enum class Work { DevicePhase, Exchange, CertificateWait, CompanionDownload, MessageFetch };
+enum class Work { DevicePhase, Exchange, CertificateWait, CompanionDownload, MessageFetch, PackageDownload };
 // How it is told.
 enum class Way { CloseButton, TrayExit, WmClose, Sigterm };
 
@@ -90,6 +93,8 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
     if (missing.empty() && GetParam().way == Way::TrayExit)
       missing = korvane::testing::MissingProgram({"trayer"});
     if (!missing.empty()) GTEST_SKIP() << missing;
+    if (GetParam().work == Work::PackageDownload && !korvane::testing::UpdateServerProcess::Available())
+      GTEST_SKIP() << "korvane-updsrv is not built";
     root_ = korvane::testing::MakeScratchFolder("kvexit");
     machine_ = root_ + "/machine";
     fs::create_directories(machine_);
@@ -133,6 +138,7 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
       ::waitpid(p, nullptr, 0);
     }
     server_.reset();
+    updateServer_.reset();
     xvfb_.Stop();
     std::error_code ec;
     if (!root_.empty()) fs::remove_all(root_, ec);
@@ -151,7 +157,8 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
         nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
       } else if (line.find("/cacert.txt") != std::string::npos) {
         hold();  // the certificate wait
-      } else if (line.find("Sweepline.exe") != std::string::npos) {
+      } else if (line.find("Sweepline.exe") != std::string::npos ||
+                 line.find("/packages/") != std::string::npos) {
         // The installer's first bytes, then nothing more.
         nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 50000000\r\n\r\n" + std::string(65536, 'x'));
         hold();
@@ -162,14 +169,34 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
     ASSERT_TRUE(server_->Ok());
   }
 
+  // The scan of a package download runs against the reference update
+  // server: its catalogue has a newer driver for the machine's first device
+  // (WriteLargeMachine's "Device 0"), whose package lies on the holding
+  // server above.
+  void StartUpdateServer() {
+    const std::string catalogue = root_ + "/catalogue.txt";
+    std::ofstream(catalogue) << "PCI\\VEN_1000&DEV_0 | 1-1-2020 | 6.0.0.0 | Generated | driver.exe\n";
+    korvane::testing::UpdateServerOptions o;
+    o.Catalogue = catalogue;
+    o.ExtraArgs = {"--package-base", server_->Base() + "/packages/"};
+    updateServer_ = std::make_unique<korvane::testing::UpdateServerProcess>(o);
+  }
+  // What the update server has answered so far (its access log).
+  bool UpdateServerServed(const std::string& path) const {
+    return ReadFile(updateServer_->LogFile()).find(path) != std::string::npos;
+  }
+
+  // The program's settings: every address on the holding server, or on the
+  // reference server once it runs.
   void WriteSettings(bool closeToTray) {
-    const std::string base = server_->Base();
+    const std::string base = updateServer_ ? updateServer_->HttpBase() : server_->Base();
+    const std::string secure = updateServer_ ? updateServer_->HttpsBase() : base;
     std::ofstream reg(machine_ + "/user.reg");
     reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]\n"
         << "\"CACertData\"=\"-----BEGIN CERTIFICATE-----\"\n"
         << "\"CloseToTray\"=dword:0000000" << (closeToTray ? 1 : 0) << "\n"
         << "\"UpdateURL\"=\"" << base << "\"\n"
-        << "\"SecureUpdateURL\"=\"" << base << "\"\n"
+        << "\"SecureUpdateURL\"=\"" << secure << "\"\n"
         << "\"VendorURL\"=\"" << base << "\"\n";
   }
 
@@ -225,6 +252,50 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
     return true;
   }
   void StartTrayer() { started_.push_back(korvane::testing::StartTrayer(display_)); }
+  // Id of the save dialog's window ("" while none is mapped).
+  std::string SaveDialogWindow() {
+    const std::string ids = Capture(
+        "DISPLAY=" + display_ + " xdotool search --onlyvisible --name 'Choose folder for save' 2>/dev/null");
+    return ids.substr(0, ids.find('\n'));
+  }
+  // The download as a user starts it: "Scan Now", the download mark of the
+  // results list's first driver row (below its class row), then the save
+  // dialog's default folder with the path typed in, until the package's
+  // server has the request. Under load a click can come before the page
+  // takes it: each step is given again.
+  void DownloadFromResults(int wx, int wy) {
+    bool checked = false;
+    for (int attempt = 0; attempt < 3 && !checked; ++attempt) {
+      Click(wx + 13 + 471 + 75, wy + 145 + 328 + 16);  // "Scan Now"
+      checked = WaitUntil([&] { return UpdateServerServed("/remote/check_upd.php"); }, 20s);
+    }
+    ASSERT_TRUE(checked) << "the update check never ran\n" << ReadFile(updateServer_->LogFile());
+    // The list sits at 8, 16 in the page; a class row is 32 pixels high, a
+    // driver row 20; the download mark is column 1 (18 pixels), after column
+    // 0 (the list's width less the style's scroll bar, 14 here, less 56).
+    const int column0 = 454 - 14 - 56;
+    const int markX = wx + 13 + 8 + column0 + 9, markY = wy + 145 + 16 + 32 + 10;
+    std::string dialog;
+    for (int attempt = 0; attempt < 5 && dialog.empty(); ++attempt) {
+      Click(markX, markY);
+      WaitUntil([&] { return !(dialog = SaveDialogWindow()).empty(); }, 5s);
+    }
+    ASSERT_FALSE(dialog.empty()) << "the save dialog did not open";
+    const std::string path = root_ + "/downloads/driver.exe";
+    const std::string xdotool = "DISPLAY=" + display_ + " xdotool ";
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      // "type" takes the rest of its command line as text: Return comes apart.
+      Capture(xdotool + "windowfocus --sync " + dialog + " sleep 0.3 key ctrl+a type '" + path + "'");
+      Capture(xdotool + "sleep 0.3 key Return");
+      if (WaitUntil([&] { return Requested("/packages/driver.exe"); }, 10s)) break;
+    }
+    ASSERT_TRUE(Requested("/packages/driver.exe")) << "the package was never asked for";
+    // The progress dialog stands (the program's only window of 405 x 162).
+    const auto dialogShown = [&] {
+      return korvane::testing::WindowTree(display_).find("\"Korvane\")  405x162+") != std::string::npos;
+    };
+    ASSERT_TRUE(WaitUntil(dialogShown, 10s)) << "no download dialog";
+  }
   fs::path FindCertificate() {
     for (const auto& e : fs::recursive_directory_iterator(machine_))
       if (e.path().filename() == "ccc3") return e.path();
@@ -235,6 +306,7 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
   std::string extraEnv_;  // more of the program's environment ("NAME=value ")
   korvane::testing::XvfbDisplay xvfb_;
   std::unique_ptr<nettest::RawServer> server_;
+  std::unique_ptr<korvane::testing::UpdateServerProcess> updateServer_;
   std::atomic<bool> server_stopping_{false};
   std::vector<pid_t> started_;
 };
@@ -243,12 +315,21 @@ TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
   const ExitCase c = GetParam();
   if (c.work == Work::DevicePhase)
     WriteLargeMachine(machine_, 30000);
+  else if (c.work == Work::PackageDownload)
+    WriteLargeMachine(machine_, 3);
   else
     std::ofstream(machine_ + "/system.reg") << "Windows Registry Editor Version 5.00\r\n\r\n";  // a machine without devices
   StartServer(c.work);
+  if (c.work == Work::PackageDownload) StartUpdateServer();
   WriteSettings(false);
   // The message of the day is fetched a second after the start instead of half a minute.
   if (c.work == Work::MessageFetch) extraEnv_ = "KORVANE_MESSAGE_FIRST_FETCH_MS=1000 ";
+  // The save dialog opens in a scratch download folder; Qt keeps its own
+  // settings in a scratch configuration folder.
+  if (c.work == Work::PackageDownload) {
+    fs::create_directories(root_ + "/downloads");
+    extraEnv_ = "XDG_DOWNLOAD_DIR=" + root_ + "/downloads XDG_CONFIG_HOME=" + root_ + "/config ";
+  }
   pid_t pid = -1;
   int wx = 0, wy = 0;
   std::string why;
@@ -268,6 +349,8 @@ TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
   };
   if (c.work == Work::CompanionDownload) {
     ASSERT_TRUE(clickUntil(wx + 13 + 292 + 20, wy + 145 + 343 + 6, "Sweepline.exe")) << "the download did not start";
+  } else if (c.work == Work::PackageDownload) {
+    ASSERT_NO_FATAL_FAILURE(DownloadFromResults(wx, wy));
   } else if (c.work == Work::MessageFetch) {
     ASSERT_TRUE(WaitUntil([&] { return Requested("/usermsg.txt"); }, 20s))
         << "the message was never asked for";
@@ -334,7 +417,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"CompanionDownloadBySigterm", Work::CompanionDownload, Way::Sigterm},
                       ExitCase{"CompanionDownloadByTrayExit", Work::CompanionDownload, Way::TrayExit},
                       ExitCase{"MessageFetchBySigterm", Work::MessageFetch, Way::Sigterm},
-                      ExitCase{"MessageFetchByClose", Work::MessageFetch, Way::CloseButton}),
+                      ExitCase{"MessageFetchByClose", Work::MessageFetch, Way::CloseButton},
+                      ExitCase{"PackageDownloadBySigterm", Work::PackageDownload, Way::Sigterm},
+                      ExitCase{"PackageDownloadByWmClose", Work::PackageDownload, Way::WmClose}),
     [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
