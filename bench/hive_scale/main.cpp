@@ -10,6 +10,8 @@
 #include "core/uAppState.h"
 #include "core/uThread.h"
 #include "scan/uScanThread.h"
+#include "support/GeneratedMachine.h"
+#include "support/ScratchMachine.h"
 
 #include <cfgmgr32.h>
 #include <korvane_machine.h>
@@ -20,10 +22,7 @@
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,30 +34,11 @@ double MsSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Machine(const std::string& root, const std::string& name) {
-  const std::string dir = root + "/" + name;
-  std::filesystem::create_directories(dir);
-  WriteFile(dir + "/system.reg", "");
-  return dir;
-}
-
-void Use(const std::string& dir) {
-  setenv("KORVANE_MACHINE", dir.c_str(), 1);
-  KorvaneResetMachine();
-}
+using korvane::testing::Dec4;
+using korvane::testing::ScratchMachine;
 
 const char* const kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 const char* const kGuid = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
-
-std::string Dec4(int n) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d", n);
-  return buf;
-}
 
 struct KeyFigures {
   double load = 0, lookup = 0, write = 0;
@@ -66,15 +46,15 @@ struct KeyFigures {
 };
 
 // n sibling driver keys of one class, three values each, in the order a scan numbers them.
-KeyFigures Keys(const std::string& root, int n) {
-  const std::string dir = Machine(root, "keys" + std::to_string(n));
+KeyFigures Keys(int n) {
+  const ScratchMachine m;
   std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
   for (int i = 0; i < n; ++i)
     reg += std::string("[HKEY_LOCAL_MACHINE\\") + kClassKey + kGuid + "\\" + Dec4(i) +
            "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1." +
            std::to_string(i) + "\"\r\n\r\n";
-  WriteFile(dir + "/system.reg", reg);
-  Use(dir);
+  m.Write("system.reg", reg);
+  m.Select();
   KeyFigures f;
   auto t0 = Clock::now();
   HKEY h = nullptr;
@@ -107,12 +87,12 @@ KeyFigures Keys(const std::string& root, int n) {
 }
 
 // One value added to a key that holds `n` values, from a fresh start (as korvane-reg add).
-double AddToWideKey(const std::string& root, int n) {
-  const std::string dir = Machine(root, "values");
+double AddToWideKey(int n) {
+  const ScratchMachine m;
   std::string reg = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Wide]\n";
   for (int i = 0; i < n; ++i) reg += "\"Value" + std::to_string(i) + "\"=dword:0000000" + std::to_string(i % 10) + "\n";
-  WriteFile(dir + "/user.reg", reg + "\n");
-  Use(dir);
+  m.Write("user.reg", reg + "\n");
+  m.Select();
   auto t0 = Clock::now();
   HKEY h = nullptr;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Wide", 0, KEY_SET_VALUE, &h) != ERROR_SUCCESS)
@@ -126,9 +106,8 @@ double AddToWideKey(const std::string& root, int n) {
 
 // A REG_BINARY value of `bytes` written through the layer (so wrapped as the writer wraps
 // it), then read back from a fresh start.
-double BinaryRead(const std::string& root, size_t bytes) {
-  const std::string dir = Machine(root, "bin" + std::to_string(bytes));
-  Use(dir);
+double BinaryRead(size_t bytes) {
+  const ScratchMachine m;
   std::vector<BYTE> data(bytes);
   for (size_t i = 0; i < bytes; ++i) data[i] = static_cast<BYTE>(i * 7);
   HKEY h = nullptr;
@@ -201,27 +180,19 @@ double ScanMs(int* records, double* cpuMs = nullptr) {
 }
 
 // classes x perClass devices, each with a driver key and its three values.
-void DeviceMachine(const std::string& dir, int classes, int perClass) {
-  std::string json = "{\"classes\": [\n";
-  std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
-  for (int c = 0; c < classes; ++c) {
-    const std::string guid = GuidOf(c);
-    json += std::string(c ? ",\n" : "") + "{\"guid\": \"" + guid + "\", \"description\": \"Class " +
-            std::to_string(c) + "\", \"devices\": [";
-    for (int d = 0; d < perClass; ++d) {
-      const std::string key = guid + "\\\\" + Dec4(d);
-      json += std::string(d ? ",\n" : "") + "{\"properties\": {\"FRIENDLYNAME\": \"Device " + std::to_string(d) +
-              "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" + Dec4(d) +
-              "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"], \"DRIVER\": \"" + key + "\"}}";
-      reg += std::string("[HKEY_LOCAL_MACHINE\\") + kClassKey + guid + "\\" + Dec4(d) +
-             "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1." +
-             std::to_string(d) + "\"\r\n\r\n";
-    }
-    json += "]}";
-  }
-  json += "\n]}\n";
-  WriteFile(dir + "/devices.json", json);
-  WriteFile(dir + "/system.reg", reg);
+void DeviceMachine(const ScratchMachine& m, int classes, int perClass) {
+  using korvane::testing::GeneratedDevice;
+  korvane::testing::MachineGenerator g;
+  for (int c = 0; c < classes; ++c) g.Classes.push_back({GuidOf(c), "Class " + std::to_string(c)});
+  g.DevicesIn = [perClass](int) { return perClass; };
+  g.Properties = [](const GeneratedDevice& d) {
+    return "\"FRIENDLYNAME\": \"Device " + std::to_string(d.index) +
+           "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" + Dec4(d.index) +
+           "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"], ";
+  };
+  g.DriverVersion = [](const GeneratedDevice& d) { return "5.1." + std::to_string(d.index); };
+  g.WriteTo(m.Root());
+  m.Select();
 }
 
 // The platform side of a catalogue build over every class (enumerate, describe, open).
@@ -247,33 +218,30 @@ double ClassWalkMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char tmpl[] = "/tmp/kv-bench-hiveXXXXXX";
-  const std::string root = mkdtemp(tmpl);
   const std::string only = argc > 1 ? argv[1] : "";
   auto want = [&](const char* part) { return only.empty() || only == part; };
 
   if (want("keys")) {
-  const KeyFigures k10 = Keys(root, 10000);
-  std::printf(" 10,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n", k10.load,
-              k10.lookup, k10.write, k10.Total());
-  const KeyFigures k100 = Keys(root, 100000);
-  std::printf("100,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n", k100.load,
-              k100.lookup, k100.write, k100.Total());
-  std::printf("ratio 100k/10k: %.2f\n", k100.Total() / k10.Total());
-  std::fflush(stdout);
+    const KeyFigures k10 = Keys(10000);
+    std::printf(" 10,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n",
+                k10.load, k10.lookup, k10.write, k10.Total());
+    const KeyFigures k100 = Keys(100000);
+    std::printf("100,000 keys:  load %8.1f ms  lookup %8.1f ms  one write %8.1f ms  total %8.1f ms\n",
+                k100.load, k100.lookup, k100.write, k100.Total());
+    std::printf("ratio 100k/10k: %.2f\n", k100.Total() / k10.Total());
+    std::fflush(stdout);
   }
 
-  if (want("values")) std::printf("one add to a key of 20,000 values: %.1f ms\n", AddToWideKey(root, 20000));
+  if (want("values")) std::printf("one add to a key of 20,000 values: %.1f ms\n", AddToWideKey(20000));
   if (want("binary")) {
-    std::printf("read of a 1 MiB REG_BINARY value: %.1f ms\n", BinaryRead(root, 1 << 20));
-    std::printf("read of a 2 MiB REG_BINARY value: %.1f ms\n", BinaryRead(root, 2 << 20));
+    std::printf("read of a 1 MiB REG_BINARY value: %.1f ms\n", BinaryRead(1 << 20));
+    std::printf("read of a 2 MiB REG_BINARY value: %.1f ms\n", BinaryRead(2 << 20));
   }
   std::fflush(stdout);
 
   if (want("classes")) {
-    const std::string dir = Machine(root, "classes");
-    DeviceMachine(dir, 10000, 1);
-    Use(dir);
+    const ScratchMachine m;
+    DeviceMachine(m, 10000, 1);
     const double walk = ClassWalkMs();
     int records = 0;
     const double scan = ScanMs(&records);
@@ -282,16 +250,13 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (want("devices")) {
-    const std::string dir = Machine(root, "devices");
-    DeviceMachine(dir, 10, 10000);
-    Use(dir);
+    const ScratchMachine m;
+    DeviceMachine(m, 10, 10000);
     int records = 0;
     double cpu = 0;
     const double scan = ScanMs(&records, &cpu);
     std::printf("scan of 100,000 devices with their driver keys: %.1f ms, CPU %.1f ms (%d records)\n", scan,
                 cpu, records);
   }
-  std::error_code ec;
-  std::filesystem::remove_all(root, ec);
   return 0;
 }

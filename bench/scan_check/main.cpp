@@ -12,6 +12,8 @@
 #include "core/uThread.h"
 #include "scan/uScanThread.h"
 #include "scan/uServerUrls.h"
+#include "support/GeneratedMachine.h"
+#include "support/ScratchFolder.h"
 #include "support/UpdateServerProcess.h"
 
 #include <korvane_machine.h>
@@ -51,52 +53,32 @@ const TClassSpec kClasses[] = {
 };
 constexpr int kClassCount = sizeof kClasses / sizeof kClasses[0];
 
-std::string Hex4(int n) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04X", n & 0xFFFF);
-  return buf;
-}
-
-std::string Dec4(int n) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d", n);
-  return buf;
-}
-
 // A machine folder with `devices` devices spread over the classes, each with a
 // driver key; every tenth device has an ID that the catalogue offers a newer driver for.
 void GenerateMachine(const std::string& dir, int devices, std::string& catalogue) {
-  std::ostringstream json, reg, cat;
-  json << "{\n \"classes\": [\n";
-  reg << "Windows Registry Editor Version 5.00\r\n\r\n";
-  int made = 0;
-  for (int c = 0; c < kClassCount; ++c) {
-    const int inClass = devices / kClassCount + (c < devices % kClassCount ? 1 : 0);
-    json << (c ? ",\n" : "") << "  {\"guid\": \"" << kClasses[c].Guid << "\", \"description\": \""
-         << kClasses[c].Description << "\", \"devices\": [\n";
-    for (int d = 0; d < inClass; ++d, ++made) {
-      const std::string ven = Hex4(0x1000 + c), dev = Hex4(made);
-      const std::string hw = "PCI\\\\VEN_" + ven + "&DEV_" + dev + "&SUBSYS_" + Hex4(made * 7) +
-                             "0000&REV_01";
-      const std::string hw2 = "PCI\\\\VEN_" + ven + "&DEV_" + dev;
-      const std::string key = std::string(kClasses[c].Guid) + "\\\\" + Dec4(d);
-      json << (d ? ",\n" : "") << "   {\"properties\": {\"FRIENDLYNAME\": \"Generated device "
-           << made << "\", \"DEVICEDESC\": \"Device " << made << "\", \"HARDWAREID\": [\"" << hw
-           << "\", \"" << hw2 << "\"], \"COMPATIBLEIDS\": [\"PCI\\\\VEN_" << ven
-           << "&CC_0300\", \"PCI\\\\CC_0300\"], \"DRIVER\": \"" << key << "\"}}";
-      reg << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
-          << kClasses[c].Guid << "\\" << Dec4(d) << "]\r\n"
-          << "\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n"
-          << "\"DriverVersion\"=\"5.1.2600." << made << "\"\r\n\r\n";
-      if (made % 10 == 0)
-        cat << "PCI\\VEN_" << ven << "&DEV_" << dev << " | 3-4-2009 | 6.0." << made
-            << " | Generated | gen.zip\n";
-    }
-    json << "\n  ]}";
-  }
-  json << "\n ]\n}\n";
-  korvane::testing::WriteTextFile(dir + "/devices.json", json.str());
-  korvane::testing::WriteTextFile(dir + "/system.reg", reg.str());
+  using korvane::testing::GeneratedDevice;
+  using korvane::testing::Hex4;
+  korvane::testing::MachineGenerator g;
+  for (const TClassSpec& c : kClasses) g.Classes.push_back({c.Guid, c.Description});
+  g.DevicesIn = [devices](int c) { return devices / kClassCount + (c < devices % kClassCount ? 1 : 0); };
+  g.Properties = [](const GeneratedDevice& d) {
+    const std::string ven = Hex4(0x1000 + d.classIndex), dev = Hex4(d.serial),
+                      made = std::to_string(d.serial);
+    const std::string hw =
+        "PCI\\\\VEN_" + ven + "&DEV_" + dev + "&SUBSYS_" + Hex4(d.serial * 7) + "0000&REV_01";
+    const std::string hw2 = "PCI\\\\VEN_" + ven + "&DEV_" + dev;
+    return "\"FRIENDLYNAME\": \"Generated device " + made + "\", \"DEVICEDESC\": \"Device " + made +
+           "\", \"HARDWAREID\": [\"" + hw + "\", \"" + hw2 + "\"], \"COMPATIBLEIDS\": [\"PCI\\\\VEN_" + ven +
+           "&CC_0300\", \"PCI\\\\CC_0300\"], ";
+  };
+  g.DriverVersion = [](const GeneratedDevice& d) { return "5.1.2600." + std::to_string(d.serial); };
+  std::ostringstream cat;
+  g.OnDevice = [&cat](const GeneratedDevice& d) {
+    if (d.serial % 10 == 0)
+      cat << "PCI\\VEN_" << Hex4(0x1000 + d.classIndex) << "&DEV_" << Hex4(d.serial) << " | 3-4-2009 | 6.0."
+          << d.serial << " | Generated | gen.zip\n";
+  };
+  g.WriteTo(dir);
   catalogue += cat.str();
 }
 
