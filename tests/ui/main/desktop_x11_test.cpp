@@ -7,6 +7,7 @@
 // a needed program is missing.
 #include "skin_form_fixture.h"
 #include "support/QtWait.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchFolder.h"
 #include "support/XvfbDisplay.h"
 
@@ -33,7 +34,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -43,6 +43,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using korvane::testing::ReadTextFile;
+using korvane::testing::ScopedEnv;
 using korvane::testing::Spawn;
 using korvane::testing::StopChild;
 using korvane::testing::TopLevelOfClass;
@@ -90,34 +91,6 @@ Desktop& TheDesktop() {
 }
 
 int Displayed() { return std::atoi(Capture("dunstctl count displayed 2>/dev/null").c_str()); }
-
-// Environment values set for one test and put back after it.
-class ScopedEnv {
- public:
-  void Set(const char* name, const std::string& value) {
-    Remember(name);
-    ::setenv(name, value.c_str(), 1);
-  }
-  void Unset(const char* name) {
-    Remember(name);
-    ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    for (const auto& [name, old] : saved_)
-      if (old.first)
-        ::setenv(name.c_str(), old.second.c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
-  }
-
- private:
-  void Remember(const char* name) {
-    if (saved_.count(name)) return;
-    const char* v = std::getenv(name);
-    saved_[name] = {v != nullptr, v ? v : ""};
-  }
-  std::map<std::string, std::pair<bool, std::string>> saved_;
-};
 
 class DesktopTest : public SkinFormTest {
  protected:

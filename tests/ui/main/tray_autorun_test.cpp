@@ -3,6 +3,7 @@
 // Every case runs on a scratch live host (its XDG_DATA_HOME) with XDG_CONFIG_HOME
 // and HOME in a scratch folder.
 #include <windows.h>
+#include "support/ScopedEnv.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchMachine.h"
 
@@ -23,29 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ScopedEnv {
- public:
-  explicit ScopedEnv(const char* name) : name_(name) {
-    const char* v = std::getenv(name);
-    had_ = v != nullptr;
-    if (had_) old_ = v;
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-  void Set(const std::string& v) { setenv(name_, v.c_str(), 1); }
-  void Unset() { unsetenv(name_); }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
-
 using korvane::testing::ReadTextFile;
+using korvane::testing::ScopedEnv;
 using korvane::testing::ScratchMachine;
 
 class AutorunTest : public ::testing::Test {
@@ -53,8 +33,8 @@ class AutorunTest : public ::testing::Test {
   void SetUp() override {
     root_ = korvane::testing::MakeScratchFolder("kvautorun");
     fs::create_directories(root_ + "/home");
-    home_.Set(root_ + "/home");
-    config_.Set(root_ + "/config");
+    env_.Set("HOME", root_ + "/home");
+    env_.Set("XDG_CONFIG_HOME", root_ + "/config");
     host_.emplace(ScratchMachine::Host::Live);
   }
   void TearDown() override {
@@ -87,7 +67,7 @@ class AutorunTest : public ::testing::Test {
   }
 
   std::string root_;
-  ScopedEnv home_{"HOME"}, config_{"XDG_CONFIG_HOME"};
+  ScopedEnv env_;                       // HOME and XDG_CONFIG_HOME
   std::optional<ScratchMachine> host_;  // its hives under XDG_DATA_HOME
 };
 
@@ -161,14 +141,14 @@ TEST_F(AutorunTest, DeletingTheRunKeyRemovesTheEntry) {
 }
 
 TEST_F(AutorunTest, WithoutXdgConfigHomeTheEntryGoesToHomeConfig) {
-  config_.Unset();
+  env_.Unset("XDG_CONFIG_HOME");
   TSettings s;
   s.AutoRun = true;
   SaveSettings(s, "/usr/bin/korvane");
   EXPECT_TRUE(fs::exists(root_ + "/home/.config/autostart/korvane.desktop"));
   EXPECT_FALSE(fs::exists(EntryPath()));
   // A relative XDG_CONFIG_HOME is invalid and ignored as well.
-  config_.Set("relative/config");
+  env_.Set("XDG_CONFIG_HOME", "relative/config");
   s.AutoRun = false;
   SaveSettings(s, "/usr/bin/korvane");
   EXPECT_FALSE(fs::exists(root_ + "/home/.config/autostart/korvane.desktop"));
