@@ -419,7 +419,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"MessageFetchBySigterm", Work::MessageFetch, Way::Sigterm},
                       ExitCase{"MessageFetchByClose", Work::MessageFetch, Way::CloseButton},
                       ExitCase{"PackageDownloadBySigterm", Work::PackageDownload, Way::Sigterm},
-                      ExitCase{"PackageDownloadByWmClose", Work::PackageDownload, Way::WmClose}),
+                      ExitCase{"PackageDownloadByWmClose", Work::PackageDownload, Way::WmClose},
+                      ExitCase{"PackageDownloadByTrayExit", Work::PackageDownload, Way::TrayExit}),
     [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

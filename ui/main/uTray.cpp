@@ -7,6 +7,7 @@
 #include "ui/main/uServerMessage.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uText.h"
+#include "ui/widgets/uX11.h"
 
 #include <korvane_text.h>
 #include <shellapi.h>
@@ -69,6 +70,7 @@ class TQtTrayBackend : public ITrayBackend {
  private:
   QSystemTrayIcon* FIcon;
   bool FBalloonClickPending = false;
+  TModalTrayPressRelay FModalPresses;  // the menu opens behind a modal dialog too
 };
 
 TTrayBackendFactory& BackendFactory() {
