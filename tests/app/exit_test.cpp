@@ -7,6 +7,7 @@
 // so the work is still running at exit; for the package download the scan
 // runs against the reference server and only the package's server holds.
 // Skipped with a message where Xvfb or xdotool is missing.
+#include "support/GeneratedMachine.h"
 #include "support/RawServer.h"
 #include "support/ScratchFolder.h"
 #include "support/XvfbDisplay.h"
@@ -24,7 +25,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,33 +46,20 @@ std::string ReadFile(const std::string& path) {
 
 using korvane::testing::WaitUntil;
 
-// A machine whose device phase lasts: many devices over a few classes.
+// A machine of devices "Device 0", "Device 1"... over three classes (many make
+// a device phase that lasts).
 void WriteLargeMachine(const std::string& dir, int devices) {
-  static const char* const kGuids[] = {"{4D36E968-E325-11CE-BFC1-08002BE10318}",
-                                       "{4D36E972-E325-11CE-BFC1-08002BE10318}",
-                                       "{4D36E97D-E325-11CE-BFC1-08002BE10318}"};
-  static const char* const kNames[] = {"Display adapters", "Network adapters", "System devices"};
-  std::ostringstream json, reg;
-  json << "{\n \"classes\": [\n";
-  reg << "Windows Registry Editor Version 5.00\r\n\r\n";
-  int made = 0;
-  for (int c = 0; c < 3; ++c) {
-    json << (c ? ",\n" : "") << "  {\"guid\": \"" << kGuids[c] << "\", \"description\": \"" << kNames[c]
-         << "\", \"devices\": [\n";
-    for (int d = 0; d < devices / 3; ++d, ++made) {
-      char key[8];
-      std::snprintf(key, sizeof key, "%04d", d);
-      json << (d ? ",\n" : "") << "   {\"properties\": {\"DEVICEDESC\": \"Device " << made
-           << "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" << made << "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"],"
-           << " \"DRIVER\": \"" << kGuids[c] << "\\\\" << key << "\"}}";
-      reg << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" << kGuids[c] << "\\" << key
-          << "]\r\n\"DriverDate\"=\"7-1-2001\"\r\n\"ProviderName\"=\"Generated\"\r\n\"DriverVersion\"=\"5.1\"\r\n\r\n";
-    }
-    json << "\n  ]}";
-  }
-  json << "\n ]\n}\n";
-  std::ofstream(dir + "/devices.json") << json.str();
-  std::ofstream(dir + "/system.reg") << reg.str();
+  korvane::testing::MachineGenerator g;
+  g.Classes = {{"{4D36E968-E325-11CE-BFC1-08002BE10318}", "Display adapters"},
+               {"{4D36E972-E325-11CE-BFC1-08002BE10318}", "Network adapters"},
+               {"{4D36E97D-E325-11CE-BFC1-08002BE10318}", "System devices"}};
+  g.DevicesIn = [devices](int) { return devices / 3; };
+  g.Properties = [](const korvane::testing::GeneratedDevice& d) {
+    const std::string n = std::to_string(d.serial);
+    return "\"DEVICEDESC\": \"Device " + n + "\", \"HARDWAREID\": [\"PCI\\\\VEN_1000&DEV_" + n +
+           "\"], \"COMPATIBLEIDS\": [\"PCI\\\\CC_0300\"], ";
+  };
+  g.WriteTo(dir);
 }
 
 // What is running when the program is told to end.

@@ -5,13 +5,12 @@
 #include "ui/download/uDownloads.h"
 
 #include "support/RawServer.h"
-#include "support/ScratchMachine.h"
 #include "ui/widgets/cm_LSVGauges.h"
-#include "resources/kvresources.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "support/FakeTray.h"
 #include "ui/main/uInfo.h"
+#include "ui/main/skin_form_fixture.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
@@ -58,17 +57,12 @@ struct TNotice {
   std::string Link;
 };
 
-class DownFormTest : public ::testing::Test {
+class DownFormTest : public SkinFormTest {
  protected:
   void SetUp() override {
-    machine_.emplace();
+    SkinFormTest::SetUp();
+    modal_.reset();  // the dialogs' own modal hooks, and real modal runs where a test asks
     LoadServerUrls();
-    static bool resources = false;
-    if (!resources) {
-      KorvaneInitResources();
-      resources = true;
-    }
-    SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
     queue_ = std::make_unique<TQtUiQueue>();
     InstallUiQueue(queue_.get());
     tray_.emplace();
@@ -112,8 +106,7 @@ class DownFormTest : public ::testing::Test {
     QCoreApplication::processEvents();
     InstallUiQueue(nullptr);
     queue_.reset();
-    SetSkinErrorHook({});
-    machine_.reset();
+    SkinFormTest::TearDown();
     LoadServerUrls();
   }
 
@@ -125,7 +118,6 @@ class DownFormTest : public ::testing::Test {
   }
 
   nettest::TempDir tmp_;  // where the packages are saved
-  std::optional<korvane::testing::ScratchMachine> machine_;
   std::unique_ptr<TQtUiQueue> queue_;
   std::optional<ScopedFakeTray> tray_;
   std::unique_ptr<TMainForm> main_;
@@ -136,7 +128,6 @@ class DownFormTest : public ::testing::Test {
   std::vector<std::string> offered_;  // default names it was opened with
   std::vector<std::string> titles_;
   std::vector<TNotice> notices_;
-  std::vector<std::string> skinErrors_;
   std::function<void()> duringRun_;
   std::string labelAtStart_;
   int modalRuns_ = 0;

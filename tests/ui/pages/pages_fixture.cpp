@@ -33,19 +33,10 @@ std::string PagesCatalogue() {
 }
 
 void PagesTest::SetUp() {
-  root_ = korvane::testing::MakeScratchFolder("kvpages");
-  fs::create_directories(root_ + "/run");
-  ::chmod((root_ + "/run").c_str(), 0700);
-  ::setenv("XDG_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-  machine_.emplace();
-  static bool resources = false;
-  if (!resources) {
-    KorvaneInitResources();
-    resources = true;
-  }
-  SetSkinErrorHook([this](const std::string& m) { skinErrors_.push_back(m); });
+  SkinFormTest::SetUp();
   tray_.emplace();
-  modalHook_.emplace([this](TSkinForm& form) {
+  modal_.reset();  // the recording hook instead of the fixture's own
+  modal_.emplace([this](TSkinForm& form) {
     TModalCall call;
     call.Form = form.objectName().toStdString();
     if (auto* info = dynamic_cast<TInfoForm*>(&form)) call.Message = info->MessageText;
@@ -67,11 +58,8 @@ void PagesTest::TearDown() {
   QCoreApplication::processEvents();
   InstallUiQueue(nullptr);
   queue_.reset();
-  SetSkinErrorHook({});
-  modalHook_.reset();
   tray_.reset();
-  machine_.reset();
-  korvane::testing::RemoveFolder(root_);
+  SkinFormTest::TearDown();
 }
 
 void PagesTest::UseMachine(const std::string& fixture) { machine_->Use(fixture); }

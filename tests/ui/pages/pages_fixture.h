@@ -3,8 +3,8 @@
 // modal answers, and a reference update server on loopback when asked.
 #pragma once
 
-#include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"
+#include "ui/main/skin_form_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ struct TModalCall {
   std::string Message;  // TInfoForm's MessageText at the time
 };
 
-class PagesTest : public ::testing::Test {
+class PagesTest : public SkinFormTest {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -64,17 +64,13 @@ class PagesTest : public ::testing::Test {
   TFrame3* Frame3() const;
   TFrame4* Frame4() const;
 
-  std::string root_;  // the test's scratch folder (the session's run/ is in it)
-  std::optional<korvane::testing::ScratchMachine> machine_;  // blank until UseMachine
   std::unique_ptr<TQtUiQueue> queue_;
   std::unique_ptr<TMainForm> main_;
   std::unique_ptr<TDrvInfoForm1> info1_;
   std::unique_ptr<TDrvInfoForm2> info2_;
   std::unique_ptr<TInfoForm> infoForm_;
-  std::vector<std::string> skinErrors_;
   std::vector<TModalCall> modalCalls_;
   std::optional<ScopedFakeTray> tray_;
-  std::optional<TScopedModalHook> modalHook_;
   RecordingDownload recorder_;
   std::vector<std::string>& downloads_ = recorder_.urls;  // URLs handed to the download
   // Answers of the modal runs: called with the dialog; default Cancel for the
