@@ -64,19 +64,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
   }
-  std::string path(4096, '\0');
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) {
-      SetLastError(ERROR_GEN_FAILURE);
-      return 0;
-    }
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::string path = KorvaneModuleFileName();
+  if (path.empty()) return 0;
   if (!lpFilename || nSize == 0) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
@@ -93,11 +82,18 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
 }
 
 std::string KorvaneModuleFileName() {
-  std::string path(MAX_PATH, '\0');
+  std::string path(4096, '\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) return path.substr(0, n);
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return {};
+    }
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      SetLastError(ERROR_SUCCESS);
+      return path;
+    }
     path.resize(path.size() * 2);  // cut short: the path is longer than the buffer
   }
 }
