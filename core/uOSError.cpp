@@ -6,21 +6,13 @@
 
 namespace {
 
-const char* ErrorText(DWORD code) {
-  switch (code) {
-    case ERROR_SUCCESS: return "The operation completed successfully";
-    case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified";
-    case ERROR_PATH_NOT_FOUND: return "The system cannot find the path specified";
-    case ERROR_ACCESS_DENIED: return "Access is denied";
-    case ERROR_INVALID_HANDLE: return "The handle is invalid";
-    case ERROR_INVALID_DATA: return "The data is invalid";
-    case ERROR_INVALID_PARAMETER: return "The parameter is incorrect";
-    case ERROR_INSUFFICIENT_BUFFER: return "The data area passed to a system call is too small";
-    case ERROR_MORE_DATA: return "More data is available";
-    case ERROR_NO_MORE_ITEMS: return "No more data is available";
-    case ERROR_BADDB: return "The configuration registry database is corrupt";
-    default: return "Unknown error";
-  }
+// The layer's system text without its final full stop, as the program's messages
+// join it into their own sentences.
+std::string ErrorText(DWORD code) {
+  std::string text = KorvaneErrorText(code);
+  if (text.empty()) return "Unknown error";
+  if (text.back() == '.') text.pop_back();
+  return text;
 }
 
 }  // namespace

@@ -69,6 +69,11 @@ std::string WriteCertFile(const std::string& tempFolder, const std::string& text
 
 }  // namespace
 
+bool SaneScanCounts(int32_t tDrivers, int32_t udDrivers, int32_t odDrivers) {
+  return tDrivers >= 0 && udDrivers >= 0 && odDrivers >= 0 &&
+         static_cast<int64_t>(udDrivers) + odDrivers == tDrivers;
+}
+
 void LoadSettings(TSettings& s, const std::string& tempFolder) {
   const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
   if (!settings) return;
@@ -85,6 +90,10 @@ void LoadSettings(TSettings& s, const std::string& tempFolder) {
   s.udDrivers = ReadNumber(key, "udDrivers").value_or(0);
   s.odDrivers = ReadNumber(key, "odDrivers").value_or(0);
   s.tDrivers = ReadNumber(key, "tDrivers").value_or(0);
+  // The three counts describe one scan: when one of them was refused (stored with
+  // another type) or they do not add up, none is shown rather than a diagram that
+  // contradicts its own labels.
+  if (!SaneScanCounts(s.tDrivers, s.udDrivers, s.odDrivers)) s.tDrivers = s.udDrivers = s.odDrivers = 0;
   std::string fileError;
   if (auto cert = ReadText(key, "CACertData")) {
     s.CACertData = *cert;

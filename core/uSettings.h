@@ -36,8 +36,13 @@ class ESettingsFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The last scan's three counts as one scan leaves them: none negative, and the up-to-date
+// and out-of-date drivers adding up to the total.
+bool SaneScanCounts(int32_t tDrivers, int32_t udDrivers, int32_t odDrivers);
+
 // Registry -> settings, and CACertData -> tempFolder + "ccc3".
-// A value stored with an unexpected registry type is skipped (its default kept).
+// A value stored with an unexpected registry type is skipped (its default kept); the
+// three counts are all 0 unless together they are sane (SaneScanCounts).
 // Throws ESettingsFileError after everything else is done when "ccc3" cannot be written.
 void LoadSettings(TSettings& settings, const std::string& tempFolder);
 

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -36,6 +35,11 @@ bool IsHost(std::string& folder) {
 
 uint64_t Clamp(uint64_t v) { return v > kMaxCount ? kMaxCount : v; }
 
+struct TRefusal {
+  TSysInfoFault kind;
+  std::string reason;
+};
+
 // A count as given in sysinfo.json: a whole number of at least 0, else the file is
 // refused (a wrong figure shown as a fact is worse than none).
 uint64_t Number(const nlohmann::json& doc, const char* key) {
@@ -43,7 +47,8 @@ uint64_t Number(const nlohmann::json& doc, const char* key) {
   if (it == doc.end() || it->is_null()) return 0;
   if (it->is_number_unsigned()) return it->get<uint64_t>();
   if (it->is_number_integer() && it->get<int64_t>() >= 0) return static_cast<uint64_t>(it->get<int64_t>());
-  throw std::runtime_error(std::string("\"") + key + "\" is not a whole number of at least 0");
+  throw TRefusal{TSysInfoFault::WrongType,
+                 std::string("\"") + key + "\" is not a whole number of at least 0"};
 }
 
 TFigures MachineFigures(const std::string& folder) {
@@ -53,21 +58,23 @@ TFigures MachineFigures(const std::string& folder) {
   if (!in) return f;
   try {
     const nlohmann::json doc = nlohmann::json::parse(in);
-    if (!doc.is_object()) throw std::runtime_error("the file is not a JSON object");
+    if (!doc.is_object()) throw TRefusal{TSysInfoFault::Damaged, "the file is not a JSON object"};
     auto name = doc.find("computerName");
     if (name != doc.end() && !name->is_null()) {
-      if (!name->is_string()) throw std::runtime_error("\"computerName\" is not a string");
+      if (!name->is_string()) throw TRefusal{TSysInfoFault::WrongType, "\"computerName\" is not a string"};
       f.computerName = name->get<std::string>();
     }
     f.ram = Number(doc, "ram");
     f.freeRam = Number(doc, "freeRam");
     f.memoryLoad = Number(doc, "memoryLoad");
-    if (f.memoryLoad > 100) throw std::runtime_error("\"memoryLoad\" is above 100 (a percentage)");
+    if (f.memoryLoad > 100)
+      throw TRefusal{TSysInfoFault::OutOfRange, "\"memoryLoad\" is above 100 (a percentage)"};
     f.virt = Number(doc, "virtual");
     f.freeVirtual = Number(doc, "freeVirtual");
-  } catch (const std::exception& e) {
-    std::cerr << path << ": " << e.what() << "\n";
-    return TFigures{};
+  } catch (const TRefusal& r) {
+    throw ESysInfoRefused(r.kind, path, r.reason);
+  } catch (const nlohmann::json::exception& e) {
+    throw ESysInfoRefused(TSysInfoFault::Damaged, path, std::string("not valid JSON (") + e.what() + ")");
   }
   return f;
 }

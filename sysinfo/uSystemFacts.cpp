@@ -40,6 +40,9 @@ bool FillSystemInfoValues(TSystemInfoValues& values, const TWindowsTypeEx& info,
     values.MemoryUsed = MemoryLoadText(GetMemUse());
     values.VirtualTotal = MegabytesText(GetVirtual());
     values.VirtualFree = MegabytesText(GetFreeVirtual());
+  } catch (const ESysInfoRefused& e) {
+    values.Refused = e.what();
+    return false;
   } catch (...) {
     return false;
   }
@@ -97,11 +100,13 @@ void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSyst
 }
 
 std::vector<std::pair<std::string, std::string>> CurrentSystemFacts(
-    const std::function<std::string()>& processorSummary, const std::string& programVersion) {
+    const std::function<std::string()>& processorSummary, const std::string& programVersion,
+    std::string* refused) {
   TWindowsTypeEx info;
   GetWindowsTypeEx(info);
   TSystemInfoValues values;
   FillSystemInfoValues(values, info, processorSummary);
+  if (refused) *refused = values.Refused;
   return SystemFacts(info, values, programVersion);
 }
 

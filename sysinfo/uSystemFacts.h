@@ -32,11 +32,15 @@ struct TSystemInfoValues {
   std::string MemoryUsed;
   std::string VirtualTotal;
   std::string VirtualFree;
+  // Why the library refused the machine's figures ("file: reason"); empty when it
+  // did not. The figures are then unknown and stay empty.
+  std::string Refused;
 };
 
 // Fills the values in the page's order (processor, OS name, the six library
 // figures). The first failure stops the fill: the values after it stay empty
-// and false is returned; nothing is raised.
+// and false is returned; nothing is raised. A refusal of the library is kept in
+// values.Refused.
 bool FillSystemInfoValues(TSystemInfoValues& values, const TWindowsTypeEx& info,
                           const std::function<std::string()>& processorSummary);
 
@@ -47,9 +51,11 @@ std::string TsvEscape(const std::string& utf8);
 std::vector<std::pair<std::string, std::string>> SystemFacts(const TWindowsTypeEx& info,
                                                              const TSystemInfoValues& values,
                                                              const std::string& programVersion);
-// The same for the current machine (GetWindowsTypeEx, the library).
+// The same for the current machine (GetWindowsTypeEx, the library). refused, when
+// given, receives the library's refusal (empty when the figures were read).
 std::vector<std::pair<std::string, std::string>> CurrentSystemFacts(
-    const std::function<std::string()>& processorSummary, const std::string& programVersion);
+    const std::function<std::string()>& processorSummary, const std::string& programVersion,
+    std::string* refused = nullptr);
 
 // The korvane-check --sysinfo lines: key<TAB>value, code-page text as escaped UTF-8.
 void WriteSystemFacts(std::ostream& out, const TWindowsTypeEx& info, const TSystemInfoValues& values,

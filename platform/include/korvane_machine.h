@@ -5,6 +5,7 @@
 #include "minwindef.h"
 
 #include <string>
+#include <vector>
 
 // The machine folder, or the host's private folder ($XDG_DATA_HOME/korvane/host), without a
 // trailing '/'.
@@ -17,3 +18,9 @@ void KorvaneResetMachine();
 // What made the calling thread's last failing platform call fail with code, when a file
 // of the machine is at fault ("/m/system.reg:12: bad hex byte"); empty otherwise.
 std::string KorvaneFaultText(DWORD code);
+// The system's text for an error code the layer returns, as Windows words it, with its
+// final full stop ("The configuration registry database is corrupt."); empty for a
+// code the layer never returns.
+std::string KorvaneErrorText(DWORD code);
+// Every code KorvaneErrorText has a text for.
+std::vector<DWORD> KorvaneErrorCodes();

@@ -249,13 +249,43 @@ TEST(SettingsTest, ValueOfAnotherTypeIsSkippedAndTheLoadGoesOn) {
   EXPECT_EQ(s.tDrivers, 0);          // default
   EXPECT_TRUE(s.UseProxy);
   EXPECT_EQ(s.ProxyPassw, "pw");
-  EXPECT_EQ(s.odDrivers, 3);
+  // The counts of one scan go together: with tDrivers refused, the 3 out of date
+  // drivers of a total of 0 are no figure to draw a diagram from.
+  EXPECT_EQ(s.odDrivers, 0);
+  EXPECT_EQ(s.udDrivers, 0);
+}
+
+TEST(SettingsTest, ScanCountsThatDoNotAddUpAreNotShown) {
+  ScratchMachine m;
+  struct Case {
+    DWORD t, ud, od;
+    bool kept;
+  };
+  const Case cases[] = {
+      {10, 7, 3, true},
+      {0, 0, 0, true},
+      {10, 10, 0, true},
+      {10, 3, 3, false},
+      {10, 0xFFFFFFFF, 11, false},  // -1 as stored
+      {0xFFFFFFFB, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SetUserDword(kKey, "tDrivers", c.t);
+    SetUserDword(kKey, "udDrivers", c.ud);
+    SetUserDword(kKey, "odDrivers", c.od);
+    TSettings s;
+    LoadSettings(s, m.Temp());
+    EXPECT_EQ(s.tDrivers, c.kept ? static_cast<int32_t>(c.t) : 0) << c.t << " " << c.ud << " " << c.od;
+    EXPECT_EQ(s.udDrivers, c.kept ? static_cast<int32_t>(c.ud) : 0);
+    EXPECT_EQ(s.odDrivers, c.kept ? static_cast<int32_t>(c.od) : 0);
+  }
 }
 
 TEST(SettingsTest, CertificateFileFailureIsReportedAfterEverythingIsLoaded) {
   ScratchMachine m;
   SetUserText(kKey, "CACertData", "CERT");
   SetUserDword(kKey, "tDrivers", 11);
+  SetUserDword(kKey, "udDrivers", 11);
   SetUserText(kKey, "ProxyHost", "h");
   TSettings s;
   const std::string missing = m.Root() + "/no-such-folder/";

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,19 +94,13 @@ TEST(SysInfoLibrary, ReturnsTheMachineValuesAsGiven) {
       {R"({"computerName": "PC1", "ram": 536870912, "freeRam": 1572864, "memoryLoad": 98,
            "virtual": 2147352576, "freeVirtual": 0})",
        "PC1", 536870912, 1572864, 98, 2147352576u, 0},
-      // A memory load above 100 is refused: no figure at all rather than a wrong one.
-      {R"({"computerName": "PC1", "ram": 536870912, "memoryLoad": 298})", "", 0, 0, 0, 0, 0},
       // Counts above 32 bits stay at the largest count rather than wrapping.
       {R"({"computerName": "BIG", "ram": 25769803776, "freeRam": 4294967296, "memoryLoad": 5,
            "virtual": 18446744073709551615, "freeVirtual": 4294967295})",
        "BIG", 4294967295u, 4294967295u, 5, 4294967295u, 4294967295u},
       // Code-page text for the name; an absent or null count reads as 0.
-      {R"({"computerName": "Z\u00fcrich-\u20ac-\u4e2d", "memoryLoad": null})", "Z\xFCrich-\x80-?", 0, 0, 0, 0, 0},
-      // A count of the wrong type is refused.
-      {R"({"computerName": "PC1", "ram": -5})", "", 0, 0, 0, 0, 0},
-      {R"({"computerName": "PC1", "freeRam": "lots"})", "", 0, 0, 0, 0, 0},
-      {R"({"ram": 1)", "", 0, 0, 0, 0, 0},  // damaged file
-      {"[]", "", 0, 0, 0, 0, 0},
+      {R"({"computerName": "Z\u00fcrich-\u20ac-\u4e2d", "memoryLoad": null})", "Z\xFCrich-\x80-?", 0, 0, 0, 0,
+       0},
   };
   for (const Case& c : cases) {
     korvane::testing::WriteTextFile(dir + "/sysinfo.json", c.json);
@@ -115,6 +110,55 @@ TEST(SysInfoLibrary, ReturnsTheMachineValuesAsGiven) {
     EXPECT_EQ(GetMemUse(), c.load) << c.json;
     EXPECT_EQ(GetVirtual(), c.virt) << c.json;
     EXPECT_EQ(GetFreeVirtual(), c.freeVirtual) << c.json;
+  }
+  UseMachine("host");
+}
+
+// A file that cannot be taken as it is gives no figure at all rather than a wrong one:
+// every operation raises the refusal, which names the file and the reason; the fill
+// of the start page's values stops there and keeps the refusal.
+TEST(SysInfoLibrary, RefusesAFileItCannotTakeAsItIs) {
+  const korvane::testing::ScratchMachine machine;
+  const std::string file = machine.Root() + "/sysinfo.json";
+  struct Case {
+    const char* json;
+    TSysInfoFault kind;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {R"({"computerName": "PC1", "ram": 536870912, "memoryLoad": 298})", TSysInfoFault::OutOfRange,
+       "\"memoryLoad\" is above 100"},
+      {R"({"computerName": "PC1", "ram": -5})", TSysInfoFault::WrongType, "\"ram\" is not a whole number"},
+      {R"({"computerName": "PC1", "freeRam": "lots"})", TSysInfoFault::WrongType, "\"freeRam\""},
+      {R"({"computerName": 7})", TSysInfoFault::WrongType, "\"computerName\" is not a string"},
+      {R"({"ram": 1)", TSysInfoFault::Damaged, "not valid JSON"},
+      {"[]", TSysInfoFault::Damaged, "not a JSON object"},
+  };
+  const std::vector<std::function<void()>> operations = {
+      [] { GetCompName(); }, [] { GetRAM(); },     [] { GetFreeRAM(); },
+      [] { GetMemUse(); },   [] { GetVirtual(); }, [] { GetFreeVirtual(); },
+  };
+  for (const Case& c : cases) {
+    korvane::testing::WriteTextFile(file, c.json);
+    for (const auto& operation : operations) {
+      try {
+        operation();
+        ADD_FAILURE() << "not refused: " << c.json;
+      } catch (const ESysInfoRefused& e) {
+        EXPECT_EQ(e.Kind, c.kind) << c.json;
+        EXPECT_EQ(e.File, file);
+        EXPECT_NE(e.Reason.find(c.reason), std::string::npos) << e.Reason;
+        EXPECT_EQ(std::string(e.what()).rfind(file + ": ", 0), 0u) << e.what();
+      }
+    }
+    TSystemInfoValues values;
+    EXPECT_FALSE(FillSystemInfoValues(values, TWindowsTypeEx{}, [] { return std::string("cpu"); }));
+    EXPECT_EQ(values.Processor, "cpu");
+    EXPECT_EQ(values.ComputerName, "");
+    EXPECT_EQ(values.RamTotal, "");
+    EXPECT_EQ(values.MemoryUsed, "");
+    EXPECT_EQ(values.VirtualFree, "");
+    EXPECT_EQ(values.Refused.rfind(file + ": ", 0), 0u) << values.Refused;
   }
   UseMachine("host");
 }

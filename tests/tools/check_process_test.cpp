@@ -169,7 +169,9 @@ TEST(CheckProcessTest, ExitStatuses) {
     const char* OutHas = "";
     const char* ErrHas = "";
     const char* StdoutPath = "";
-    bool Damaged = false;  // the machine's devices.json is no JSON
+    bool Damaged = false;               // the machine's devices.json is no JSON
+    const char* SysinfoJson = nullptr;  // the machine's sysinfo.json, when given
+    bool NoSystemHive = false;          // the machine folder lacks system.reg
   };
   const std::vector<TCase> cases = {
       {"a listing", "xp-desktop", {}, 0, "devices in"},
@@ -191,12 +193,54 @@ TEST(CheckProcessTest, ExitStatuses) {
       {"--version", "scan-tsv", {"--version"}, 0, "korvane-check "},
       {"an unknown option", "scan-tsv", {"--nonsense"}, 2, "", "unknown argument"},
       {"a server that is no URL", "scan-tsv", {"--exchange", "--server", "update.example"}, 2, "", "http://"},
+      // A refused sysinfo.json: one message with the file and the reason, its figures
+      // unknown (empty), not zero.
+      {"a refused sysinfo.json",
+       "xp-desktop",
+       {"--sysinfo"},
+       1,
+       "RamTotal\t\n",
+       "sysinfo.json: \"memoryLoad\" is above 100",
+       "",
+       false,
+       R"({"computerName": "PC1", "ram": 536870912, "memoryLoad": 298})"},
+      {"a refused sysinfo.json, as JSON",
+       "xp-desktop",
+       {"--sysinfo", "--json"},
+       1,
+       "\"RamTotal\": null",
+       "sysinfo.json: \"ram\" is not a whole number",
+       "",
+       false,
+       R"({"ram": -5})"},
+      {"a machine without system.reg",
+       "xp-desktop",
+       {"--sysinfo"},
+       1,
+       "",
+       "has no system.reg",
+       "",
+       false,
+       nullptr,
+       true},
+      {"a machine without system.reg, listed",
+       "xp-desktop",
+       {"--tsv"},
+       1,
+       "",
+       "has no system.reg",
+       "",
+       false,
+       nullptr,
+       true},
   };
   for (const TCase& c : cases) {
     std::optional<ScratchMachine> machine;
     if (c.Fixture) {
       machine.emplace(c.Fixture);
       if (c.Damaged) korvane::testing::WriteTextFile(machine->Root() + "/devices.json", "{garbage");
+      if (c.SysinfoJson) korvane::testing::WriteTextFile(machine->Root() + "/sysinfo.json", c.SysinfoJson);
+      if (c.NoSystemHive) fs::remove(machine->Root() + "/system.reg");
     } else {
       ::setenv("KORVANE_MACHINE", "/nonexistent/korvane-machine", 1);
       KorvaneResetMachine();
@@ -206,6 +250,14 @@ TEST(CheckProcessTest, ExitStatuses) {
     EXPECT_NE(r.Out.find(c.OutHas), std::string::npos) << c.What << "\n" << r.Out;
     EXPECT_NE(r.Err.find(c.ErrHas), std::string::npos) << c.What << "\n" << r.Err;
     if (c.Fixture) ExpectNothingButCheckFigures(c.What);
+    if (c.SysinfoJson || c.NoSystemHive) {
+      // Said once, and no figure passed off as the machine's.
+      std::size_t lines = 0;
+      for (char ch : r.Err) lines += ch == '\n';
+      EXPECT_EQ(lines, 1u) << c.What << "\n" << r.Err;
+      EXPECT_EQ(r.Out.find(" Mb"), std::string::npos) << c.What << "\n" << r.Out;
+      EXPECT_EQ(r.Out.find("0%"), std::string::npos) << c.What << "\n" << r.Out;
+    }
     if (std::string(c.What) == "out of date drivers") {
       EXPECT_EQ(UserValue(SettingsKeyName, "odDrivers").value_or("0") != "0", true);
       EXPECT_TRUE(UserValue(SettingsKeyName, "LastScan").has_value());
@@ -406,6 +458,43 @@ TEST(RegToolProcessTest, VersionUnansweredQuestionAndAFullDisk) {
   EXPECT_EQ(RunTool("korvane-reg", {"query", key}, "/dev/full").Status, 1);
   EXPECT_EQ(RunTool("korvane-reg", {"query", key}).Status, 0);
   EXPECT_EQ(RunTool("korvane-reg", {"--version"}, "/dev/full").Status, 1);
+}
+
+// korvane-reg on a machine whose hive is damaged: the fault's location on a line of
+// its own, then the system's text for the code, as reg.exe prints it.
+TEST(RegToolProcessTest, ErrorsReadAsTheSystemWordsThem) {
+  ScratchMachine m;
+  const std::string key = "HKCU\\Software\\Brantholm\\Korvane";
+  const char* const damaged =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"N\"=hex:zz\n";
+  struct TCase {
+    const char* What;
+    const char* UserHive;
+    std::vector<std::string> Args;
+    std::string Err;  // the whole of stderr, "@" standing for the machine folder
+  };
+  const std::vector<TCase> cases = {
+      {"a damaged hive, read",
+       damaged,
+       {"query", key},
+       "korvane: @/user.reg:4: bad hex byte\nERROR: The configuration registry database is corrupt.\n"},
+      {"a damaged hive, written",
+       damaged,
+       {"add", key, "/v", "N", "/t", "REG_DWORD", "/d", "1", "/f"},
+       "korvane: @/user.reg:4: bad hex byte\nERROR: The configuration registry database is corrupt.\n"},
+      {"a key that is not there",
+       "Windows Registry Editor Version 5.00\n\n",
+       {"query", key},
+       "ERROR: The system was unable to find the specified registry key or value.\n"},
+  };
+  for (const TCase& c : cases) {
+    m.Write("user.reg", c.UserHive);
+    const TRun r = RunTool("korvane-reg", c.Args);
+    std::string want = c.Err;
+    for (std::size_t at; (at = want.find('@')) != std::string::npos;) want.replace(at, 1, m.Root());
+    EXPECT_EQ(r.Status, 1) << c.What;
+    EXPECT_EQ(r.Err, want) << c.What;
+  }
 }
 
 }  // namespace

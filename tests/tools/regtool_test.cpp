@@ -79,3 +79,21 @@ TEST(RegTool, WrongUsage) {
   EXPECT_EQ(Reg({"add", "HKCU\\S", "/v"}).rc, 1);
   EXPECT_EQ(Reg({"query", "/?"}).rc, 0);
 }
+
+// What korvane-reg prints for the codes the layer returns: the system's text for the
+// code, as reg.exe words it, from one table that has a sentence for every code. (A
+// damaged hive, whose location line the layer prints, is in the process tests.)
+TEST(RegTool, ErrorsReadAsTheSystemWordsThem) {
+  ScratchMachine m;
+  const RegRun r = Reg({"query", "HKCU\\Software\\Brantholm\\Korvane"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err, "ERROR: The system was unable to find the specified registry key or value.\n");
+  for (DWORD code : KorvaneErrorCodes()) {
+    const std::string text = KorvaneErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_EQ(text.back(), '.') << code;
+  }
+  EXPECT_EQ(KorvaneErrorText(ERROR_BADDB), "The configuration registry database is corrupt.");
+  EXPECT_EQ(KorvaneErrorText(ERROR_ACCESS_DENIED), "Access is denied.");
+  EXPECT_EQ(KorvaneErrorText(0xDEADu), "");
+}

@@ -131,6 +131,18 @@ void PrintJson(const TKorvaneState& state, const TCheckResult& result, const TCh
   doc["program_version"] = Text(state.ProgramVersion);
   doc["machine"] = Machine(machineFacts);
   if (options.Sysinfo) {
+    if (result.Error == TCheckError::None) {
+      doc["error"] = nullptr;
+    } else {
+      // The library's figures are unknown after its refusal: null, not "0 Mb".
+      for (const char* key :
+           {"ComputerName", "RamTotal", "RamFree", "MemoryUsed", "VirtualTotal", "VirtualFree"})
+        if (doc["machine"].contains(key) && doc["machine"][key] == "") doc["machine"][key] = nullptr;
+      Json e;
+      e["kind"] = CheckErrorKind(result);
+      e["text"] = result.ErrorText;
+      doc["error"] = std::move(e);
+    }
     out << doc.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
     return;
   }

@@ -482,10 +482,18 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
 
   // A machine folder that is not there cannot be scanned; say so rather than list
   // an empty machine.
-  if (!KorvaneMachineIsHost() && !fs::is_directory(KorvaneMachineRoot())) {
+  // Without its system hive a machine folder has no Windows to describe and no
+  // driver keys: refuse it rather than print empty facts as if they were the machine's.
+  std::string unreadable;
+  if (!KorvaneMachineIsHost()) {
+    if (!fs::is_directory(KorvaneMachineRoot()))
+      unreadable = "The machine folder " + KorvaneMachineRoot() + " cannot be read.";
+    else if (!fs::is_regular_file(KorvaneMachineFile("system.reg")))
+      unreadable = "The machine folder " + KorvaneMachineRoot() + " has no system.reg.";
+  }
+  if (!unreadable.empty()) {
     TCheckResult result;
-    Fail(result, TCheckError::Machine,
-         "The machine folder " + KorvaneMachineRoot() + " cannot be read.");
+    Fail(result, TCheckError::Machine, unreadable);
     err << "korvane-check: " << result.ErrorText << std::endl;
     if (options.Json) {
       TKorvaneState none;
@@ -498,15 +506,21 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
   TKorvaneState state;
   PrepareCheckState(state, self.empty() ? std::string("korvane-check") : self);
   if (options.Sysinfo) {
-    const auto facts = CurrentSystemFacts(&GetProcessorSummary, state.ProgramVersion);
+    std::string refused;
+    const auto facts = CurrentSystemFacts(&GetProcessorSummary, state.ProgramVersion, &refused);
+    // A refused sysinfo.json: its figures are unknown (left empty), said once.
+    TCheckResult none;
+    none.End = TScanEnd::DevicesOnly;
+    if (!refused.empty()) {
+      Fail(none, TCheckError::Machine, refused);
+      err << "korvane-check: " << refused << std::endl;
+    }
     if (options.Json) {
-      TCheckResult none;
-      none.End = TScanEnd::DevicesOnly;
       PrintJson(state, none, options, facts, out);
     } else {
       for (const auto& [key, value] : facts) out << key << '\t' << TsvEscape(AnsiToUtf8(value)) << '\n';
     }
-    return Finish(out, err, kExitOk);
+    return Finish(out, err, refused.empty() ? kExitOk : kExitFailed);
   }
 
   TCheckResult result = RunCheckScan(state, options, err);

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <korvane_machine.h>
 #include <korvane_text.h>
 
 #include <cstdio>
@@ -96,11 +97,13 @@ std::string ErrorText(LONG r) {
   switch (r) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_KEY_DELETED: return "ERROR: The system was unable to find the specified registry key or value.";
-    case ERROR_ACCESS_DENIED: return "ERROR: Access is denied.";
-    case ERROR_INVALID_DATA: return "ERROR: The data is invalid.";
-    default: return "ERROR: The operation failed (error " + std::to_string(r) + ").";
+    case ERROR_KEY_DELETED:
+      return "ERROR: The system was unable to find the specified registry key or value.";
   }
+  // Otherwise the system's own text for the code, as reg.exe prints it.
+  const std::string text = KorvaneErrorText(static_cast<DWORD>(r));
+  if (!text.empty()) return "ERROR: " + text;
+  return "ERROR: The operation failed (error " + std::to_string(r) + ").";
 }
 
 int Syntax(std::ostream& err, const char* op) {
