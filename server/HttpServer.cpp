@@ -141,6 +141,7 @@ struct THttpServer::Impl {
   THttpServerOptions options;
   THttpRoutes routes;
   std::atomic<bool> stopping{false};
+  std::atomic<bool> draining{false};
   // Declared before the io_context: sessions still queued in it at its
   // destruction unregister themselves here.
   std::mutex sessionsMutex;
@@ -163,6 +164,8 @@ struct THttpServer::Impl {
       : options(std::move(o)), routes(std::move(r)) {}
 
   void Accept(Listener& l);
+  void StartSession(Listener& l, tcp::socket socket);
+  void CloseListener(Listener& l);
   void Log(const TAccessRecord& rec) {
     if (routes.Log) routes.Log(rec);
   }
@@ -199,6 +202,30 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   void Start() {
     reg_ = srv_.Register(this->shared_from_this(), stream_.get_executor());
     registered_ = true;
+    // Everything of a session runs on its strand, the stop's notice included.
+    net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] { self->Begin(); });
+  }
+
+  void OnStop() override {
+    if (stopped_) return;
+    stopped_ = true;
+    if (busy_) return;
+    if (answered_) return Drop();  // idle between requests
+    // Accepted but no request yet (taken from the listen queue at the stop,
+    // or just connected): it gets a moment for its one request.
+    stopWait_.emplace(stream_.get_executor());
+    stopWait_->expires_after(kStopHeadWait);
+    stopWait_->async_wait([self = this->shared_from_this()](error_code ec) {
+      if (!ec && !self->busy_) self->Drop();
+    });
+  }
+
+ private:
+  // How long a connection without a request yet may still send one once the
+  // server stops.
+  static constexpr std::chrono::milliseconds kStopHeadWait{1000};
+
+  void Begin() {
     error_code ec;
     Lowest().socket().set_option(tcp::no_delay(true), ec);
     auto ep = Lowest().socket().remote_endpoint(ec);
@@ -214,14 +241,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     } else {
       ReadHead();
     }
+    if (srv_.stopping) OnStop();
   }
 
-  void OnStop() override {
-    stopped_ = true;
-    if (!busy_) Drop();
-  }
-
- private:
   static Stream MakeStream(tcp::socket socket, net::ssl::context* tls) {
     if constexpr (Tls)
       return Stream(beast::tcp_stream(std::move(socket)), *tls);
@@ -237,7 +259,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void ReadHead() {
-    if (stopped_ || srv_.stopping) return Drop();
+    if (answered_ && (stopped_ || srv_.stopping)) return Drop();
     busy_ = false;
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(kMaxHeadBytes));
@@ -365,7 +387,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void Send() {
-    if (!keepAlive_ || srv_.stopping || stopped_) close_ = true;
+    if (!keepAlive_ || srv_.stopping || srv_.draining || stopped_) close_ = true;
     const bool head = req_.Method == "HEAD" && !requestLine_.empty();
     int status = res_.Status;
     uint64_t length = res_.Body.size();
@@ -416,8 +438,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void SendFile() {
+    // A stop lets a download run on (within the grace period).
     if (fileFirst_ >= fileEnd_) return Done(true);
-    if (srv_.stopping || stopped_) return Done(false);  // a stop ends downloads at once
     chunk_.resize(256 * 1024);
     size_t want = static_cast<size_t>(std::min<uint64_t>(chunk_.size(), fileEnd_ - fileFirst_));
     ssize_t n = ::pread(res_.File->Fd, chunk_.data(), want, static_cast<off_t>(fileFirst_));
@@ -433,6 +455,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   void Done(bool complete) {
+    answered_ = true;
     srv_.Log({remote_, requestLine_.empty() ? "-" : requestLine_, status_, bytes_});
     requestLine_.clear();
     res_ = THttpResponse{};
@@ -489,15 +512,40 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   uint64_t fileFirst_ = 0, fileEnd_ = 0, bytes_ = 0, discarded_ = 0;
   int status_ = 0;
   bool first_ = true, close_ = false, keepAlive_ = true, busy_ = false, stopped_ = false;
-  bool registered_ = false;
+  bool registered_ = false, answered_ = false;
   Registration reg_;
+  std::optional<net::steady_timer> stopWait_;
   std::chrono::steady_clock::time_point lingerUntil_;
 };
 
 }  // namespace
 
+void THttpServer::Impl::StartSession(Listener& l, tcp::socket socket) {
+  if (l.tls)
+    std::make_shared<Session<true>>(*this, std::move(socket), l.tls.get())->Start();
+  else
+    std::make_shared<Session<false>>(*this, std::move(socket), nullptr)->Start();
+}
+
+// On the listener's strand: the connections the kernel has already accepted
+// are taken and served (closing a listener would reset them), then it closes.
+void THttpServer::Impl::CloseListener(Listener& l) {
+  error_code ec;
+  if (!l.acceptor->is_open()) return;
+  l.acceptor->non_blocking(true, ec);
+  for (int i = 0; i < 4096 && !ec; ++i) {
+    tcp::socket socket(net::make_strand(ioc));
+    l.acceptor->accept(socket, ec);
+    if (!ec) StartSession(l, std::move(socket));
+  }
+  l.acceptor->close(ec);
+  l.retry->cancel();
+}
+
 void THttpServer::Impl::Accept(Listener& l) {
   l.acceptor->async_accept(net::make_strand(ioc), [this, &l](error_code ec, tcp::socket socket) {
+    // A connection accepted as the stop came is still served.
+    if (!ec && socket.is_open()) StartSession(l, std::move(socket));
     if (stopping || !l.acceptor->is_open()) return;
     if (ec) {
       // Out of descriptors or a transient fault: try again shortly rather
@@ -508,10 +556,6 @@ void THttpServer::Impl::Accept(Listener& l) {
       });
       return;
     }
-    if (l.tls)
-      std::make_shared<Session<true>>(*this, std::move(socket), l.tls.get())->Start();
-    else
-      std::make_shared<Session<false>>(*this, std::move(socket), nullptr)->Start();
     Accept(l);
   });
 }
@@ -535,8 +579,10 @@ int THttpServer::Listen(const std::string& host, int port, bool tls) {
   }
   tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
   Impl::Listener l;
-  l.acceptor = std::make_unique<tcp::acceptor>(impl_->ioc);
-  l.retry = std::make_unique<net::steady_timer>(impl_->ioc);
+  // The acceptor's handlers and the stop's closing run on one strand.
+  auto strand = net::make_strand(impl_->ioc);
+  l.acceptor = std::make_unique<tcp::acceptor>(strand);
+  l.retry = std::make_unique<net::steady_timer>(strand);
   auto fail = [&](const error_code& e) {
     throw TListenError("cannot listen on " + where + ": " + e.message());
   };
@@ -583,16 +629,13 @@ void THttpServer::Start() {
     });
 }
 
-void THttpServer::Stop() {
-  if (!impl_ || impl_->threads.empty()) return;
-  if (impl_->stopping.exchange(true)) return;
-  for (auto& l : impl_->listeners) {
-    net::post(impl_->ioc, [&l] {
-      error_code ec;
-      l.acceptor->close(ec);
-      l.retry->cancel();
-    });
-  }
+void THttpServer::SetDraining(bool draining) { impl_->draining = draining; }
+
+size_t THttpServer::Stop() {
+  if (!impl_ || impl_->threads.empty()) return 0;
+  if (impl_->stopping.exchange(true)) return 0;
+  for (auto& l : impl_->listeners)
+    net::post(l.acceptor->get_executor(), [this, &l] { impl_->CloseListener(l); });
   {
     std::lock_guard<std::mutex> lock(impl_->sessionsMutex);
     for (auto& [weak, ex] : impl_->sessions) {
@@ -601,16 +644,19 @@ void THttpServer::Stop() {
       });
     }
   }
+  size_t cut = 0;
   {
     std::unique_lock<std::mutex> lock(impl_->sessionsMutex);
     impl_->sessionsGone.wait_for(lock, impl_->options.Grace,
                                  [this] { return impl_->sessions.empty(); });
+    cut = impl_->sessions.size();
   }
   impl_->work.reset();
   impl_->ioc.stop();
   for (auto& t : impl_->threads)
     if (t.joinable()) t.join();
   impl_->threads.clear();
+  return cut;
 }
 
 }  // namespace updsrv

@@ -69,7 +69,9 @@ struct THttpServerOptions {
   std::chrono::milliseconds HeadTimeout{10000};
   std::chrono::milliseconds IdleTimeout{2000};
   std::chrono::milliseconds IoTimeout{20000};  // a body read or answer write that stalls
-  std::chrono::milliseconds Grace{3000};       // how long a stop waits for requests in flight
+  // How long a stop waits for requests in flight, package downloads
+  // included; what is still open then is cut.
+  std::chrono::milliseconds Grace{60000};
 };
 
 struct THttpRoutes {
@@ -104,9 +106,14 @@ class THttpServer {
   void UseTls(SSL_CTX* tls);
   // Starts the I/O threads.
   void Start();
-  // Stops accepting, closes idle connections, lets requests in flight finish
-  // (file streams end at once) for up to Grace, then ends the threads.
-  void Stop();
+  // Lame duck: every answer closes its connection (a balancer's kept-alive
+  // connections move to other instances); the listeners stay open.
+  void SetDraining(bool draining);
+  // Stops accepting (connections already in the listen queue are taken and
+  // get their one request), closes idle connections, lets requests in flight
+  // finish (downloads included) for up to Grace, then ends the threads.
+  // Returns how many connections were still open and cut at the end.
+  size_t Stop();
 
  struct Impl;  // the sessions reach the server state through it
 

@@ -9,8 +9,10 @@
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -146,7 +148,11 @@ std::string Usage() {
          "  --head-timeout TIME       a request head must arrive within TIME (default 10s)\n"
          "  --idle-timeout TIME       idle kept-alive connections close after TIME (default 2s)\n"
          "  --io-timeout TIME         a stalled upload or answer is dropped after TIME (default 20s)\n"
-         "  --grace TIME              SIGTERM waits this long for requests in flight (default 3s)\n"
+         "  --grace TIME              SIGTERM waits this long for requests in flight, package\n"
+         "                            downloads included (default 60s)\n"
+         "  --lame-duck TIME          on SIGTERM first serve on for TIME with /isavail.txt\n"
+         "                            answering 503, so a load balancer takes the instance out\n"
+         "                            before the listeners close (default 0: close at once)\n"
          "                            (TIME: seconds, or with an ms or s suffix)\n"
          "  --log [FILE]              access log in Common Log Format to FILE (default stderr);\n"
          "                            SIGHUP reopens it\n"
@@ -155,7 +161,8 @@ std::string Usage() {
          "  --version                 print the program name and version\n"
          "  --help                    this text\n"
          "Prints \"http=PORT\" and \"https=PORT\" on stdout once listening. SIGHUP reloads the\n"
-         "catalogue; SIGTERM finishes the requests in flight and exits 0.\n";
+         "catalogue; SIGTERM finishes the requests in flight and exits 0 (a second SIGTERM\n"
+         "ends a lame-duck period early).\n";
 }
 
 bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::string& error,
@@ -261,6 +268,14 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       if (!duration(o.IoTimeoutMs)) return false;
     } else if (a == "--grace") {
       if (!duration(o.GraceMs)) return false;
+    } else if (a == "--lame-duck") {
+      if (!value(v)) return false;
+      auto ms = ParseMilliseconds(v);
+      if (!ms) {
+        error = a + " wants a time (seconds, or with ms or s)";
+        return false;
+      }
+      o.LameDuckMs = *ms;
     } else if (a == "--log") {
       o.Log = true;
       // The file is optional: "--log" alone (or before another option) is stderr.
@@ -461,7 +476,10 @@ void TUpdateServer::Handle(const THttpRequest& req, THttpResponse& res) {
     res.Status = 404;
     return;
   }
-  if (path == "/isavail.txt") return text("ok", "text/plain");
+  if (path == "/isavail.txt") {
+    if (lameDuck_) res.Status = 503;  // a balancer's health check takes this instance out
+    return text(lameDuck_ ? "stopping" : "ok", "text/plain");
+  }
   if (path == "/cacert.txt") return text(caPem_, "text/plain");
   if (path == "/usermsg.txt") {
     bool ok = false;
@@ -615,18 +633,33 @@ std::string TUpdateServer::StartupLine() {
   return line;
 }
 
-void TUpdateServer::Stop() {
-  if (server_) server_->Stop();
+void TUpdateServer::EnterLameDuck() {
+  lameDuck_ = true;
+  if (server_) server_->SetDraining(true);
 }
+
+size_t TUpdateServer::Stop() { return server_ ? server_->Stop() : 0; }
+
+namespace {
+
+// --help and --version: a write that fails (a full disk, a closed pipe) is
+// exit status 1, as for the other tools.
+int PrintAndExit(const std::string& text) {
+  std::cout << text << std::flush;
+  if (!std::cout) {
+    std::cerr << "korvane-updsrv: cannot write the output" << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int RunServer(int argc, const char* const* argv) {
   TServerOptions options;
   std::string error, output;
   if (!ParseArguments(argc, argv, options, error, &output)) {
-    if (error.empty()) {
-      std::cout << output;
-      return 0;
-    }
+    if (error.empty()) return PrintAndExit(output);
     std::cerr << "korvane-updsrv: " << error << "\n" << Usage();
     return 2;
   }
@@ -675,7 +708,29 @@ int RunServer(int argc, const char* const* argv) {
     }
     break;
   }
-  server.Stop();
+  if (options.LameDuckMs > 0) {
+    std::cerr << "korvane-updsrv: stopping: lame duck for " << options.LameDuckMs
+              << " ms (/isavail.txt answers 503)" << std::endl;
+    server.EnterLameDuck();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.LameDuckMs);
+    for (;;) {
+      const auto left = end - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) break;
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      const int sig = sigtimedwait(&signals, nullptr, &wait);
+      if (sig == SIGHUP) {
+        server.Reload();
+      } else if (sig == SIGTERM || sig == SIGINT) {
+        std::cerr << "korvane-updsrv: lame duck ended early" << std::endl;
+        break;
+      }
+    }
+  }
+  std::cerr << "korvane-updsrv: listeners closed; finishing the requests in flight (grace "
+            << options.GraceMs << " ms)" << std::endl;
+  const size_t cut = server.Stop();
+  if (cut) std::cerr << "korvane-updsrv: " << cut << " connection(s) cut at the end of the grace period" << std::endl;
   std::cerr << "korvane-updsrv: stopped" << std::endl;
   return 0;
 }

@@ -48,7 +48,8 @@ struct TServerOptions {
   unsigned HeadTimeoutMs = 10000;  // a request head must arrive within this
   unsigned IdleTimeoutMs = 2000;   // a kept-alive connection's next request
   unsigned IoTimeoutMs = 20000;    // a stalled body read or answer write
-  unsigned GraceMs = 3000;         // how long SIGTERM waits for requests in flight
+  unsigned GraceMs = 60000;        // how long SIGTERM waits for requests in flight
+  unsigned LameDuckMs = 0;         // SIGTERM: serve on this long, /isavail.txt 503
   bool Log = true;                 // the access log
   std::string LogFile;             // empty: stderr
   bool ExitWithParent = false;     // SIGTERM when the starting thread ends (tests)
@@ -73,8 +74,13 @@ class TUpdateServer {
   // and starts serving on background threads. Throws std::runtime_error
   // (TListenError for an address that cannot be bound).
   void Start();
-  // Stops accepting and lets requests in flight finish (downloads end).
-  void Stop();
+  // Lame duck: "/isavail.txt" answers 503 (a balancer's health check takes
+  // the instance out) and answers close their connections; all else is
+  // served as before.
+  void EnterLameDuck();
+  // Stops accepting and lets requests in flight finish, downloads included,
+  // within the grace period. Returns how many connections were cut then.
+  size_t Stop();
   // SIGHUP: reads the catalogue again (a faulty one keeps the current one)
   // and reopens the access log file.
   void Reload();
@@ -107,6 +113,7 @@ class TUpdateServer {
   std::unique_ptr<TOwnedFiles> owned_;
   SSL_CTX* tls_ = nullptr;
   int httpPort_ = 0, httpsPort_ = 0;
+  std::atomic<bool> lameDuck_{false};
 
   std::mutex reloadMutex_;  // one reload (and package generation) at a time
   std::mutex catalogueMutex_;

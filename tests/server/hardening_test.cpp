@@ -159,9 +159,9 @@ struct TRun {
 };
 
 // Runs the server program to its end (for start failures, --version, --help).
-TRun RunProgram(std::vector<std::string> args, const std::string& dir) {
+TRun RunProgram(std::vector<std::string> args, const std::string& dir, const std::string& stdoutPath = "") {
   args.insert(args.begin(), UpdateServerProcess::BinaryPath());
-  const std::string out = dir + "/run.out", err = dir + "/run.err";
+  const std::string out = stdoutPath.empty() ? dir + "/run.out" : stdoutPath, err = dir + "/run.err";
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -183,7 +183,7 @@ TRun RunProgram(std::vector<std::string> args, const std::string& dir) {
     }
   }
   posix_spawn_file_actions_destroy(&fa);
-  r.Out = ReadAll(out);
+  r.Out = stdoutPath.empty() ? ReadAll(out) : "";
   r.Err = ReadAll(err);
   return r;
 }
@@ -423,8 +423,15 @@ TEST_F(Hardening, VersionAndHelp) {
   EXPECT_TRUE(WIFEXITED(h.Status) && WEXITSTATUS(h.Status) == 0);
   for (const char* flag :
        {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key", "--ca",
-        "--public-base", "--log", "--threads", "--head-timeout", "--idle-timeout", "--version", "--help"})
+        "--public-base", "--log", "--threads", "--head-timeout", "--idle-timeout", "--grace",
+        "--lame-duck", "--version", "--help"})
     EXPECT_NE(h.Out.find(flag), std::string::npos) << flag;
+  // Standard output that cannot be written is a failure, as for the other tools.
+  for (const char* flag : {"--help", "--version"}) {
+    TRun full = RunProgram({flag}, dir_, "/dev/full");
+    EXPECT_TRUE(WIFEXITED(full.Status) && WEXITSTATUS(full.Status) == 1) << flag << " " << full.Status;
+    EXPECT_NE(full.Err.find("cannot write"), std::string::npos) << full.Err;
+  }
 }
 
 namespace {
@@ -599,4 +606,75 @@ TEST_F(Hardening, SigtermFinishesTheRequestInFlight) {
   int status = s.Stop();
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Hardening, SigtermLetsADownloadFinishWithinTheGrace) {
+  WriteTextFile(dir_ + "/catalogue.txt", std::string(kCatalogue) + "@package big.bin 32M\n");
+  UpdateServerProcess s(Options({"--grace", "20s"}));
+  const std::string file = ReadAll(s.PackagesDir() + "/big.bin");
+  ASSERT_EQ(file.size(), 32u << 20);
+  int fd = Connect(s.HttpPort());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(SendAll(fd, "GET /packages/big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+  std::string got;
+  auto readSome = [&](size_t upTo) {
+    while (got.size() < upTo) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) return false;
+      char buf[65536];
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return false;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readSome(1u << 20));
+  ::kill(s.Pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LT(Connect(s.HttpPort()), 0) << "the listener is closed at once";
+  // The rest arrives, read at a modest pace.
+  size_t head = got.find("\r\n\r\n");
+  ASSERT_NE(head, std::string::npos);
+  while (got.size() < head + 4 + file.size()) {
+    if (!readSome(std::min(got.size() + (256u << 10), head + 4 + file.size()))) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::close(fd);
+  ASSERT_EQ(got.size(), head + 4 + file.size()) << "the download was cut";
+  EXPECT_TRUE(got.compare(head + 4, std::string::npos, file) == 0);
+  int status = s.Stop();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Hardening, LameDuckServesOnWhileTheHealthCheckFails) {
+  UpdateServerProcess s(Options({"--lame-duck", "1500ms"}));
+  httplib::Client plain("127.0.0.1", s.HttpPort());
+  auto r = plain.Get("/isavail.txt");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  const auto t0 = Clock::now();
+  ::kill(s.Pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // A new connection is still served, the health check says "out", and
+  // answers close their connections so that kept-alive ones move on.
+  int fd = Connect(s.HttpPort());
+  ASSERT_GE(fd, 0);
+  SendAll(fd, "GET /isavail.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  bool closed = false;
+  std::string got = ReadUntilClosed(fd, 1000, &closed);
+  ::close(fd);
+  EXPECT_EQ(got.rfind("HTTP/1.1 503", 0), 0u) << got;
+  EXPECT_NE(got.find("Connection: close"), std::string::npos) << got;
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(TlsCheck(s).rfind("<errcode>0</errcode>\r\n<dev><id>1</id>", 0), 0u);
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1400)) << "the checks above came too late";
+  // Then the listeners close and the server ends.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500) - (Clock::now() - t0) +
+                              std::chrono::milliseconds(400));
+  EXPECT_LT(Connect(s.HttpPort()), 0);
+  int status = s.Stop();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(ReadAll(s.LogFile()).find("lame duck"), std::string::npos);
 }

@@ -283,12 +283,17 @@ TEST_F(ServerProcess, CertificatesAreMadeOnceAndReused) {
 }
 
 TEST_F(ServerProcess, StopsCleanlyOnSigterm) {
-  UpdateServerProcess s(Options());
-  // Leave a download half read so that the stop has to end it.
+  // Larger than the socket buffers can hold.
+  WriteTextFile(dir_ + "/catalogue.txt", std::string(kCatalogue) + "@package huge.bin 32M\n");
+  auto o = Options();
+  o.ExtraArgs = {"--grace", "500ms"};
+  UpdateServerProcess s(o);
+  // Leave a download half read, longer than the grace period: the stop waits
+  // that long for it and then ends it.
   httplib::Client c("127.0.0.1", s.HttpPort());
   std::atomic<bool> done{false};
   std::thread reader([&] {
-    c.Get("/packages/big.bin", [&](const char*, size_t) {
+    c.Get("/packages/huge.bin", [&](const char*, size_t) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       return !done.load();
     });
@@ -301,6 +306,7 @@ TEST_F(ServerProcess, StopsCleanlyOnSigterm) {
   reader.join();
   ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_GE(took, std::chrono::milliseconds(400));
   EXPECT_LT(took, std::chrono::seconds(4));
   EXPECT_FALSE(s.Running());
 }
