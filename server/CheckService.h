@@ -17,7 +17,9 @@
 
 namespace updsrv {
 
-constexpr uint64_t kMaxReportBytes = 16u * 1024 * 1024;
+// The largest unpacked report: a real one is tens of KiB (4,096 devices with
+// long ID lists stay below it).
+constexpr uint64_t kMaxReportBytes = 8u * 1024 * 1024;
 
 struct TCheckOptions {
   uint64_t MaxReportBytes = kMaxReportBytes;

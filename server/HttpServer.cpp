@@ -1,9 +1,12 @@
 #include "server/HttpServer.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -17,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace updsrv {
 
@@ -128,6 +132,15 @@ bool ParseRange(const std::string& value, uint64_t size, uint64_t& first, uint64
   return true;
 }
 
+// A worker thread yields the processor to the I/O threads: on a busy machine
+// a flood of costly checks then slows the checks, not every other answer.
+void LowerPriority() {
+  thread_local bool lowered = false;
+  if (lowered) return;
+  lowered = true;
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+}
+
 class SessionBase {
  public:
   virtual ~SessionBase() = default;
@@ -159,13 +172,39 @@ struct THttpServer::Impl {
   };
   std::list<Listener> listeners;
   std::vector<std::thread> threads;
+  // After the io_context: its queued jobs hold sessions, which must go
+  // before the io_context does.
+  std::optional<net::thread_pool> pool;
+  std::atomic<size_t> poolJobs{0};  // queued or running
 
-  explicit Impl(THttpServerOptions o, THttpRoutes r)
-      : options(std::move(o)), routes(std::move(r)) {}
+  std::mutex uploadsMutex;
+  size_t uploads = 0;
+  std::unordered_map<std::string, unsigned> uploadsByClient;
+
+  explicit Impl(THttpServerOptions o, THttpRoutes r) : options(std::move(o)), routes(std::move(r)) {}
 
   void Accept(Listener& l);
   void StartSession(Listener& l, tcp::socket socket);
   void CloseListener(Listener& l);
+  // An upload slot for a client address; false when a cap is reached.
+  bool TakeUpload(const std::string& client) {
+    std::lock_guard<std::mutex> lock(uploadsMutex);
+    if (uploads >= options.MaxUploads) return false;
+    unsigned& mine = uploadsByClient[client];
+    if (options.MaxUploadsPerClient && mine >= options.MaxUploadsPerClient) {
+      if (mine == 0) uploadsByClient.erase(client);
+      return false;
+    }
+    ++mine;
+    ++uploads;
+    return true;
+  }
+  void ReleaseUpload(const std::string& client) {
+    std::lock_guard<std::mutex> lock(uploadsMutex);
+    --uploads;
+    auto it = uploadsByClient.find(client);
+    if (it != uploadsByClient.end() && --it->second == 0) uploadsByClient.erase(it);
+  }
   void Log(const TAccessRecord& rec) {
     if (routes.Log) routes.Log(rec);
   }
@@ -184,8 +223,7 @@ struct THttpServer::Impl {
 
 namespace {
 
-using Registration =
-    std::list<std::pair<std::weak_ptr<SessionBase>, net::any_io_executor>>::iterator;
+using Registration = std::list<std::pair<std::weak_ptr<SessionBase>, net::any_io_executor>>::iterator;
 
 template <bool Tls>
 class Session : public SessionBase, public std::enable_shared_from_this<Session<Tls>> {
@@ -196,6 +234,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       : srv_(srv), stream_(MakeStream(std::move(socket), tls)), buffer_(kMaxHeadBytes + 4096) {}
 
   ~Session() override {
+    ReleaseUpload();
     if (registered_) srv_.Unregister(reg_);
   }
 
@@ -233,11 +272,10 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     // One deadline from the accept: the TLS handshake and the first head.
     Lowest().expires_after(srv_.options.HeadTimeout);
     if constexpr (Tls) {
-      stream_.async_handshake(net::ssl::stream_base::server,
-                              [self = this->shared_from_this()](error_code e) {
-                                if (e) return self->Drop();
-                                self->ReadHead();
-                              });
+      stream_.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](error_code e) {
+        if (e) return self->Drop();
+        self->ReadHead();
+      });
     } else {
       ReadHead();
     }
@@ -269,9 +307,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (!first_) Lowest().expires_after(srv_.options.IdleTimeout);
     first_ = false;
     http::async_read_header(stream_, buffer_, *parser_,
-                            [self = this->shared_from_this()](error_code ec, size_t) {
-                              self->OnHead(ec);
-                            });
+                            [self = this->shared_from_this()](error_code ec, size_t) { self->OnHead(ec); });
   }
 
   void Refuse(int status, const char* text) {
@@ -302,8 +338,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     req_.Version = msg.version();
     req_.RemoteAddr = remote_;
     req_.Tls = Tls;
-    requestLine_ = req_.Method + " " + req_.Target + " HTTP/" + std::to_string(req_.Version / 10) +
-                   "." + std::to_string(req_.Version % 10);
+    requestLine_ = req_.Method + " " + req_.Target + " HTTP/" + std::to_string(req_.Version / 10) + "." +
+                   std::to_string(req_.Version % 10);
     if (requestLine_.size() > kMaxLineBytes) return Refuse(400, "Request line too long\n");
     size_t lines = 0;
     for (const auto& f : msg) {
@@ -323,15 +359,20 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       return Answer();
     }
     if (auto length = parser_->content_length(); length && *length > limit) return TooLarge();
+    if (!srv_.TakeUpload(remote_)) {
+      close_ = true;  // the body stays unread
+      return Busy();
+    }
+    uploadSlot_ = true;
+    bodyDeadline_ = std::chrono::steady_clock::now() + srv_.options.BodyTimeout;
     parser_->body_limit(limit);
     if (beast::iequals(req_.Header("Expect"), "100-continue")) {
       head_ = "HTTP/1.1 100 Continue\r\n\r\n";
       Lowest().expires_after(srv_.options.IoTimeout);
-      net::async_write(stream_, net::buffer(head_),
-                       [self = this->shared_from_this()](error_code e, size_t) {
-                         if (e) return self->Drop();
-                         self->ReadBody();
-                       });
+      net::async_write(stream_, net::buffer(head_), [self = this->shared_from_this()](error_code e, size_t) {
+        if (e) return self->Drop();
+        self->ReadBody();
+      });
       return;
     }
     ReadBody();
@@ -350,21 +391,33 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     Send();
   }
 
+  void ReleaseUpload() {
+    if (uploadSlot_) srv_.ReleaseUpload(remote_);
+    uploadSlot_ = false;
+  }
+
+  void Busy() {
+    res_ = THttpResponse{};
+    res_.Status = 503;
+    res_.ContentType = "text/plain";
+    res_.Body = "The server is busy; try again later.\n";
+    res_.RetryAfter = 5;
+    Send();
+  }
+
   void ReadBody() {
-    Lowest().expires_after(srv_.options.IoTimeout);
+    // Each read must make progress within IoTimeout, and the whole body
+    // arrive by its deadline: a body trickled a byte at a time ends too.
+    Lowest().expires_at(std::min(std::chrono::steady_clock::now() + srv_.options.IoTimeout, bodyDeadline_));
     http::async_read_some(stream_, buffer_, *parser_,
-                          [self = this->shared_from_this()](error_code ec, size_t) {
-                            self->OnBody(ec);
-                          });
+                          [self = this->shared_from_this()](error_code ec, size_t) { self->OnBody(ec); });
   }
 
   void OnBody(error_code ec) {
     if (ec == http::error::body_limit) return TooLarge();
-    if (ec == beast::error::timeout || ec == net::error::operation_aborted ||
-        !Lowest().socket().is_open())
+    if (ec == beast::error::timeout || ec == net::error::operation_aborted || !Lowest().socket().is_open())
       return Drop();
-    if (ec == http::error::end_of_stream || ec == net::error::eof ||
-        ec == net::ssl::error::stream_truncated)
+    if (ec == http::error::end_of_stream || ec == net::error::eof || ec == net::ssl::error::stream_truncated)
       return Drop();  // the client went away mid-body
     if (ec && ec.category() != make_error_code(http::error::bad_target).category()) return Drop();
     if (ec) return Refuse(400, "Bad request body\n");
@@ -375,15 +428,45 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   void Answer() {
     res_ = THttpResponse{};
-    try {
-      srv_.routes.Handle(req_, res_);
-    } catch (const std::exception&) {
-      res_ = THttpResponse{};
-      res_.Status = 500;
-      res_.ContentType = "text/plain";
-      res_.Body = "Internal error\n";
+    if (srv_.routes.Offload && srv_.routes.Offload(req_)) {
+      const size_t limit = size_t{srv_.options.WorkerThreads} + srv_.options.WorkerQueue;
+      if (srv_.poolJobs.fetch_add(1) >= limit) {
+        --srv_.poolJobs;
+        ReleaseUpload();
+        return Busy();
+      }
+      // The session waits (no operation pending) while a worker answers;
+      // the answer comes back to its strand.
+      net::post(*srv_.pool, [self = this->shared_from_this()] {
+        LowerPriority();
+        THttpResponse res;
+        self->Handle(res);
+        --self->srv_.poolJobs;
+        net::post(self->stream_.get_executor(), [self, res = std::move(res)]() mutable {
+          self->res_ = std::move(res);
+          self->ReleaseUpload();
+          self->Send();
+        });
+      });
+      return;
     }
+    Handle(res_);
+    ReleaseUpload();
     Send();
+  }
+
+  void Handle(THttpResponse& res) {
+    try {
+      srv_.routes.Handle(req_, res);
+    } catch (const std::exception&) {
+      res = THttpResponse{};
+      res.Status = 500;
+      res.ContentType = "text/plain";
+      res.Body = "Internal error\n";
+    }
+    // The body is not needed for the answer: its memory goes now.
+    req_.Body.clear();
+    req_.Body.shrink_to_fit();
   }
 
   void Send() {
@@ -408,8 +491,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
           length = 0;
         } else {
           status = 206;
-          extra += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) +
-                   "/" + std::to_string(res_.File->Size) + "\r\n";
+          extra += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                   std::to_string(res_.File->Size) + "\r\n";
           fileFirst_ = first;
           fileEnd_ = last + 1;
           length = fileEnd_ - fileFirst_;
@@ -420,6 +503,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     head_ = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
     if (!res_.ContentType.empty()) head_ += "Content-Type: " + res_.ContentType + "\r\n";
     head_ += "Content-Length: " + std::to_string(length) + "\r\n" + extra;
+    if (res_.RetryAfter) head_ += "Retry-After: " + std::to_string(res_.RetryAfter) + "\r\n";
     if (close_) head_ += "Connection: close\r\n";
     head_ += "\r\n";
     if (head) {
@@ -456,6 +540,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   void Done(bool complete) {
     answered_ = true;
+    ReleaseUpload();
     srv_.Log({remote_, requestLine_.empty() ? "-" : requestLine_, status_, bytes_});
     requestLine_.clear();
     res_ = THttpResponse{};
@@ -491,12 +576,11 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (discarded_ > (16u << 20) || std::chrono::steady_clock::now() >= lingerUntil_) return Drop();
     chunk_.resize(64 * 1024);
     Lowest().expires_at(lingerUntil_);
-    Lowest().async_read_some(net::buffer(chunk_),
-                             [self = this->shared_from_this()](error_code ec, size_t n) {
-                               if (ec) return self->Drop();
-                               self->discarded_ += n;
-                               self->Discard();
-                             });
+    Lowest().async_read_some(net::buffer(chunk_), [self = this->shared_from_this()](error_code ec, size_t n) {
+      if (ec) return self->Drop();
+      self->discarded_ += n;
+      self->Discard();
+    });
   }
 
   THttpServer::Impl& srv_;
@@ -512,7 +596,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   uint64_t fileFirst_ = 0, fileEnd_ = 0, bytes_ = 0, discarded_ = 0;
   int status_ = 0;
   bool first_ = true, close_ = false, keepAlive_ = true, busy_ = false, stopped_ = false;
-  bool registered_ = false, answered_ = false;
+  bool registered_ = false, answered_ = false, uploadSlot_ = false;
+  std::chrono::steady_clock::time_point bodyDeadline_;
   Registration reg_;
   std::optional<net::steady_timer> stopWait_;
   std::chrono::steady_clock::time_point lingerUntil_;
@@ -566,15 +651,14 @@ THttpServer::THttpServer(THttpServerOptions options, THttpRoutes routes)
 THttpServer::~THttpServer() { Stop(); }
 
 int THttpServer::Listen(const std::string& host, int port, bool tls) {
-  const std::string where = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-                            std::to_string(port);
+  const std::string where =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
   error_code ec;
   net::ip::address address = net::ip::make_address(host, ec);
   if (ec) {
     tcp::resolver resolver(impl_->ioc);
     auto results = resolver.resolve(host, std::to_string(port), ec);
-    if (ec || results.empty())
-      throw TListenError("cannot listen on " + where + ": cannot resolve " + host);
+    if (ec || results.empty()) throw TListenError("cannot listen on " + where + ": cannot resolve " + host);
     address = results.begin()->endpoint().address();
   }
   tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
@@ -614,6 +698,7 @@ void THttpServer::Start() {
   for (auto& l : impl_->listeners)
     if (l.wantsTls && !l.tls) throw std::runtime_error("a TLS listener without a certificate");
   impl_->work.emplace(impl_->ioc.get_executor());
+  impl_->pool.emplace(std::max(1u, impl_->options.WorkerThreads));
   for (auto& l : impl_->listeners) impl_->Accept(l);
   const unsigned n = std::max(1u, impl_->options.Threads);
   for (unsigned i = 0; i < n; ++i)
@@ -647,8 +732,7 @@ size_t THttpServer::Stop() {
   size_t cut = 0;
   {
     std::unique_lock<std::mutex> lock(impl_->sessionsMutex);
-    impl_->sessionsGone.wait_for(lock, impl_->options.Grace,
-                                 [this] { return impl_->sessions.empty(); });
+    impl_->sessionsGone.wait_for(lock, impl_->options.Grace, [this] { return impl_->sessions.empty(); });
     cut = impl_->sessions.size();
   }
   impl_->work.reset();
@@ -656,6 +740,10 @@ size_t THttpServer::Stop() {
   for (auto& t : impl_->threads)
     if (t.joinable()) t.join();
   impl_->threads.clear();
+  // Jobs still queued are dropped; one running finishes (a check is short).
+  impl_->pool->stop();
+  impl_->pool->join();
+  impl_->pool.reset();
   return cut;
 }
 

@@ -9,6 +9,12 @@
 // connection is closed). A body is read only for routes that accept one, up to
 // their limit; whenever an answer goes out before the whole body was read the
 // connection is closed, so body bytes are never taken for a request.
+//
+// Uploads (requests with a body) in flight are capped as a whole and per
+// client address, and a body must arrive whole within BodyTimeout; beyond a
+// cap the answer is 503. Requests whose route says so are answered on a
+// bounded worker pool apart from the I/O threads; when its queue is full the
+// answer is 503.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -55,6 +61,7 @@ struct THttpResponse {
   std::string ContentType;
   std::string Body;
   std::shared_ptr<TFileBody> File;  // when set, Body is ignored
+  unsigned RetryAfter = 0;          // seconds; sends Retry-After when set
 };
 
 struct TAccessRecord {
@@ -68,7 +75,12 @@ struct THttpServerOptions {
   unsigned Threads = 2;
   std::chrono::milliseconds HeadTimeout{10000};
   std::chrono::milliseconds IdleTimeout{2000};
-  std::chrono::milliseconds IoTimeout{20000};  // a body read or answer write that stalls
+  std::chrono::milliseconds IoTimeout{20000};    // a body read or answer write that stalls
+  std::chrono::milliseconds BodyTimeout{60000};  // a whole request body, from its head
+  unsigned MaxUploads = 256;                     // requests with a body in flight, all clients
+  unsigned MaxUploadsPerClient = 8;              // the same for one client address; 0: no cap
+  unsigned WorkerThreads = 2;                    // the pool for routes that are offloaded
+  unsigned WorkerQueue = 64;                     // requests waiting for a worker; beyond it 503
   // How long a stop waits for requests in flight, package downloads
   // included; what is still open then is cut.
   std::chrono::milliseconds Grace{60000};
@@ -83,6 +95,9 @@ struct THttpRoutes {
   // The answer when a body is over its route's limit (the connection is
   // closed after it).
   std::function<void(const THttpRequest&, THttpResponse&)> TooLarge;
+  // True when Handle for this request is work for the worker pool (CPU
+  // bound: the I/O threads must stay free for every other connection).
+  std::function<bool(const THttpRequest&)> Offload;
   std::function<void(const TAccessRecord&)> Log;
 };
 
@@ -115,7 +130,7 @@ class THttpServer {
   // Returns how many connections were still open and cut at the end.
   size_t Stop();
 
- struct Impl;  // the sessions reach the server state through it
+  struct Impl;  // the sessions reach the server state through it
 
  private:
   std::unique_ptr<Impl> impl_;

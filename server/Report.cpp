@@ -32,6 +32,21 @@ bool SplitElement(const std::string& line, std::string& tag, std::string& value)
   return true;
 }
 
+// The items of a ", "-joined ID list, without building them.
+size_t CountIds(const std::string& list) {
+  size_t n = 0;
+  bool inItem = false;
+  for (char c : list) {
+    if (c == ',') {
+      inItem = false;
+    } else if (c != ' ' && c != '\t' && !inItem) {
+      inItem = true;
+      ++n;
+    }
+  }
+  return n;
+}
+
 bool ParseId(const std::string& text, long& id) {
   if (text.empty() || text.size() > 10) return false;
   long v = 0;
@@ -93,6 +108,16 @@ bool ParseReport(const std::string& text, TReport& report, std::string& error) {
       }
       if (!haveId) {
         error = "A device of the driver list has no valid <id>" + where + ".";
+        return false;
+      }
+      if (CountIds(dev.HardwareIds) + CountIds(dev.CompatibleIds) > kMaxDeviceIds) {
+        error = "Device " + std::to_string(dev.Id) + " of the driver list has more than " +
+                std::to_string(kMaxDeviceIds) + " IDs" + where + ".";
+        return false;
+      }
+      if (report.Devices.size() >= kMaxReportDevices) {
+        error = "The driver list has more than " + std::to_string(kMaxReportDevices) +
+                " devices and was refused.";
         return false;
       }
       if (!ids.insert(dev.Id).second) {

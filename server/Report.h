@@ -32,12 +32,18 @@ struct TReport {
   std::vector<TReportDevice> Devices;
 };
 
+// The most a report may hold: real machines have tens of devices (the largest
+// recorded 41) with a handful of IDs each.
+constexpr size_t kMaxReportDevices = 4096;
+constexpr size_t kMaxDeviceIds = 64;  // hardware and compatible IDs together
+
 // Parses a report. On failure returns false and a sentence for the user in
 // error. Lines may end in "\r\n" or "\n"; blank lines and unknown elements
 // are ignored. Faults: no <os> header before the devices, a line that is no
 // element, a <dev> inside a <dev>, a </dev> without <dev>, a <dev> without
 // </dev>, a block without a decimal <id> (1..2147483647), an <id> used twice,
-// and NUL bytes.
+// NUL bytes, more than kMaxReportDevices devices or more than kMaxDeviceIds
+// IDs for one device.
 bool ParseReport(const std::string& text, TReport& report, std::string& error);
 
 // "A, B, C" -> {"A", "B", "C"} (blank items dropped).

@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -124,6 +125,17 @@ std::optional<unsigned> ParseMilliseconds(std::string text) {
 
 unsigned DefaultThreads() { return std::max(2u, std::thread::hardware_concurrency()); }
 
+unsigned DefaultCheckThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+unsigned DefaultMaxUploads(uint64_t maxUploadBytes) {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+  const uint64_t memory = pages > 0 && pageSize > 0
+                              ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
+                              : uint64_t{1} << 30;
+  const uint64_t fit = memory / 16 / std::max<uint64_t>(maxUploadBytes, 1);
+  return static_cast<unsigned>(std::clamp<uint64_t>(fit, 16, 1024));
+}
+
 std::string VersionLine() { return std::string("korvane-updsrv ") + KORVANE_VERSION; }
 
 std::string Usage() {
@@ -143,8 +155,16 @@ std::string Usage() {
          "  --korvane-reg PATH        korvane-reg the served installer falls back to\n"
          "  --force-errcode N         every check answer carries <errcode>N</errcode>\n"
          "  --force-errmsg TEXT       ... and <errmsg>TEXT</errmsg>\n"
-         "  --max-report BYTES        largest unpacked report accepted (default 16M)\n"
-         "  --threads N               worker threads (default: one per core, at least 2)\n"
+         "  --max-report BYTES        largest unpacked report accepted (default 8M)\n"
+         "  --max-upload BYTES        largest check upload (the packed report in its form;\n"
+         "                            default 1M)\n"
+         "  --max-uploads N           uploads in flight at once (default: what fits in a\n"
+         "                            sixteenth of the memory, 16..1024); beyond it 503\n"
+         "  --max-uploads-per-client N  the same for one client address (default 8, 0: none)\n"
+         "  --body-timeout TIME       an upload must arrive whole within TIME (default 60s)\n"
+         "  --check-threads N         workers that run the checks (default: one per core)\n"
+         "  --check-queue N           checks waiting for a worker (default 64); beyond it 503\n"
+         "  --threads N               I/O threads (default: one per core, at least 2)\n"
          "  --head-timeout TIME       a request head must arrive within TIME (default 10s)\n"
          "  --idle-timeout TIME       idle kept-alive connections close after TIME (default 2s)\n"
          "  --io-timeout TIME         a stalled upload or answer is dropped after TIME (default 20s)\n"
@@ -252,6 +272,29 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
         return false;
       }
       o.MaxReportBytes = *size;
+    } else if (a == "--max-upload") {
+      if (!value(v)) return false;
+      auto size = ParseSize(v);
+      if (!size || *size == 0) {
+        error = "--max-upload wants a size";
+        return false;
+      }
+      o.MaxUploadBytes = *size;
+    } else if (a == "--max-uploads" || a == "--max-uploads-per-client" || a == "--check-threads" ||
+               a == "--check-queue") {
+      if (!value(v)) return false;
+      auto n = ParseInt(v);
+      const bool zeroOk = a == "--max-uploads-per-client" || a == "--check-queue";
+      if (!n || *n < (zeroOk ? 0 : 1) || *n > 1000000) {
+        error = a + " wants a number";
+        return false;
+      }
+      (a == "--max-uploads"              ? o.MaxUploads
+       : a == "--max-uploads-per-client" ? o.MaxUploadsPerClient
+       : a == "--check-threads"          ? o.CheckThreads
+                                         : o.CheckQueue) = static_cast<unsigned>(*n);
+    } else if (a == "--body-timeout") {
+      if (!duration(o.BodyTimeoutMs)) return false;
     } else if (a == "--threads") {
       if (!value(v)) return false;
       auto n = ParseInt(v);
@@ -549,14 +592,21 @@ void TUpdateServer::Start() {
   so.IdleTimeout = std::chrono::milliseconds(options_.IdleTimeoutMs);
   so.IoTimeout = std::chrono::milliseconds(options_.IoTimeoutMs);
   so.Grace = std::chrono::milliseconds(options_.GraceMs);
+  so.BodyTimeout = std::chrono::milliseconds(options_.BodyTimeoutMs);
+  if (options_.MaxUploads == 0) options_.MaxUploads = DefaultMaxUploads(options_.MaxUploadBytes);
+  so.MaxUploads = options_.MaxUploads;
+  so.MaxUploadsPerClient = options_.MaxUploadsPerClient;
+  so.WorkerThreads = options_.CheckThreads;
+  so.WorkerQueue = options_.CheckQueue;
   THttpRoutes routes;
   routes.Handle = [this](const THttpRequest& req, THttpResponse& res) { Handle(req, res); };
-  // Only the check takes a body. A packed report is no larger than the
-  // unpacked limit (plus the form around it).
-  const uint64_t bodyLimit = options_.MaxReportBytes + 64 * 1024;
+  // Only the check takes a body; the check itself (gunzip, parse, match)
+  // runs on the worker pool.
+  const uint64_t bodyLimit = options_.MaxUploadBytes;
   routes.BodyLimit = [bodyLimit](const THttpRequest& req) -> uint64_t {
     return req.Method == "POST" && req.Path == kCheckPath ? bodyLimit : 0;
   };
+  routes.Offload = [](const THttpRequest& req) { return req.Method == "POST" && req.Path == kCheckPath; };
   routes.TooLarge = [](const THttpRequest& req, THttpResponse& res) {
     if (req.Path == kCheckPath) {
       res.ContentType = kAnswerType;
@@ -629,7 +679,14 @@ std::string TUpdateServer::StartupLine() {
   if (options_.HttpOn) line += " http://" + Address(options_.HttpHost, httpPort_);
   if (options_.HttpsOn) line += " https://" + Address(options_.HttpsHost, httpsPort_);
   line += "; catalogue " + (catalogueFile_.empty() ? std::string("(none)") : catalogueFile_) + " with " +
-          std::to_string(CatalogueSize()) + " entries; " + std::to_string(options_.Threads) + " workers";
+          std::to_string(CatalogueSize()) + " entries; " + std::to_string(options_.Threads) +
+          " I/O threads, " + std::to_string(options_.CheckThreads) + " check workers (queue " +
+          std::to_string(options_.CheckQueue) + "); uploads up to " +
+          std::to_string(options_.MaxUploadBytes) + " bytes, " + std::to_string(options_.MaxUploads) +
+          " at once, " +
+          (options_.MaxUploadsPerClient ? std::to_string(options_.MaxUploadsPerClient)
+                                        : std::string("any number")) +
+          " per client";
   return line;
 }
 
@@ -727,10 +784,12 @@ int RunServer(int argc, const char* const* argv) {
       }
     }
   }
-  std::cerr << "korvane-updsrv: listeners closed; finishing the requests in flight (grace "
-            << options.GraceMs << " ms)" << std::endl;
+  std::cerr << "korvane-updsrv: listeners closed; finishing the requests in flight (grace " << options.GraceMs
+            << " ms)" << std::endl;
   const size_t cut = server.Stop();
-  if (cut) std::cerr << "korvane-updsrv: " << cut << " connection(s) cut at the end of the grace period" << std::endl;
+  if (cut)
+    std::cerr << "korvane-updsrv: " << cut << " connection(s) cut at the end of the grace period"
+              << std::endl;
   std::cerr << "korvane-updsrv: stopped" << std::endl;
   return 0;
 }

@@ -24,6 +24,13 @@ struct THttpResponse;
 
 // Workers when --threads is not given: one per core, at least two.
 unsigned DefaultThreads();
+// Check workers when --check-threads is not given: one per core.
+unsigned DefaultCheckThreads();
+// Uploads in flight when --max-uploads is not given: as many as fit, each at
+// the upload limit, in a sixteenth of the machine's memory (16..1024).
+unsigned DefaultMaxUploads(uint64_t maxUploadBytes);
+
+constexpr uint64_t kDefaultMaxUploadBytes = 1024 * 1024;
 
 struct TServerOptions {
   bool HttpOn = true;
@@ -44,6 +51,12 @@ struct TServerOptions {
   std::optional<int> ForceErrCode;
   std::optional<std::string> ForceErrMsg;
   uint64_t MaxReportBytes = kMaxReportBytes;
+  uint64_t MaxUploadBytes = kDefaultMaxUploadBytes;  // the request body (the packed report in its form)
+  unsigned MaxUploads = 0;                           // 0: DefaultMaxUploads(MaxUploadBytes)
+  unsigned MaxUploadsPerClient = 8;                  // 0: no cap per address
+  unsigned CheckThreads = DefaultCheckThreads();
+  unsigned CheckQueue = 64;        // checks waiting for a worker; beyond it 503
+  unsigned BodyTimeoutMs = 60000;  // a whole upload, from its head
   unsigned Threads = DefaultThreads();
   unsigned HeadTimeoutMs = 10000;  // a request head must arrive within this
   unsigned IdleTimeoutMs = 2000;   // a kept-alive connection's next request

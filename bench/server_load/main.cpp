@@ -115,6 +115,8 @@ TServer StartServer(const std::string& exe, const std::string& data, const std::
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> args = {exe, "--data", data, "--http", "127.0.0.1:0", "--https", "127.0.0.1:0",
                                    "--no-log", "--catalogue", catalogue,
+                                   // The clients stand for many machines, all on loopback here.
+                                   "--max-uploads-per-client", "0",
                                    // One base for every server, so answers compare across them.
                                    "--public-base", "http://bench.example"};
   std::vector<char*> argv;

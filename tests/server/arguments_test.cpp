@@ -21,7 +21,18 @@ TEST(ServerArguments, Defaults) {
   EXPECT_TRUE(o.HttpsOn);
   EXPECT_EQ(o.HttpHost, "127.0.0.1");
   EXPECT_EQ(o.HttpPort, 0);
-  EXPECT_EQ(o.MaxReportBytes, 16u * 1024 * 1024);
+  EXPECT_EQ(o.MaxReportBytes, 8u * 1024 * 1024);
+  EXPECT_EQ(o.MaxUploadBytes, 1024u * 1024);
+  EXPECT_EQ(o.MaxUploads, 0u);  // sized for the machine at the start
+  EXPECT_GE(DefaultMaxUploads(o.MaxUploadBytes), 16u);
+  EXPECT_LE(DefaultMaxUploads(o.MaxUploadBytes), 1024u);
+  EXPECT_EQ(DefaultMaxUploads(uint64_t{1} << 40), 16u);
+  EXPECT_EQ(o.MaxUploadsPerClient, 8u);
+  EXPECT_EQ(o.CheckThreads, DefaultCheckThreads());
+  EXPECT_EQ(o.CheckQueue, 64u);
+  EXPECT_EQ(o.BodyTimeoutMs, 60000u);
+  EXPECT_EQ(o.GraceMs, 60000u);
+  EXPECT_EQ(o.LameDuckMs, 0u);
   EXPECT_EQ(o.Threads, DefaultThreads());
   EXPECT_GE(o.Threads, 2u);
   EXPECT_EQ(o.HeadTimeoutMs, 10000u);
@@ -63,9 +74,38 @@ TEST(ServerArguments, Options) {
   EXPECT_FALSE(o.HttpsOn);
 
   TServerOptions n;
-  ASSERT_TRUE(Parse({"--cert", "/c.pem", "--key", "/k.pem", "--ca", "/ca.pem", "--public-base",
-                     "https://updates.example.com/", "--head-timeout", "250ms", "--idle-timeout", "0.5",
-                     "--io-timeout", "3s", "--grace", "1", "--log", "/var/log/a.log"},
+  ASSERT_TRUE(Parse({"--cert",
+                     "/c.pem",
+                     "--key",
+                     "/k.pem",
+                     "--ca",
+                     "/ca.pem",
+                     "--public-base",
+                     "https://updates.example.com/",
+                     "--head-timeout",
+                     "250ms",
+                     "--idle-timeout",
+                     "0.5",
+                     "--io-timeout",
+                     "3s",
+                     "--grace",
+                     "1",
+                     "--log",
+                     "/var/log/a.log",
+                     "--lame-duck",
+                     "2.5",
+                     "--max-upload",
+                     "256K",
+                     "--max-uploads",
+                     "40",
+                     "--max-uploads-per-client",
+                     "0",
+                     "--check-threads",
+                     "3",
+                     "--check-queue",
+                     "0",
+                     "--body-timeout",
+                     "5s"},
                     n, err))
       << err;
   EXPECT_EQ(n.CertFile, "/c.pem");
@@ -77,6 +117,13 @@ TEST(ServerArguments, Options) {
   EXPECT_EQ(n.IoTimeoutMs, 3000u);
   EXPECT_EQ(n.GraceMs, 1000u);
   EXPECT_EQ(n.LogFile, "/var/log/a.log");
+  EXPECT_EQ(n.LameDuckMs, 2500u);
+  EXPECT_EQ(n.MaxUploadBytes, 256u * 1024);
+  EXPECT_EQ(n.MaxUploads, 40u);
+  EXPECT_EQ(n.MaxUploadsPerClient, 0u);
+  EXPECT_EQ(n.CheckThreads, 3u);
+  EXPECT_EQ(n.CheckQueue, 0u);
+  EXPECT_EQ(n.BodyTimeoutMs, 5000u);
   ASSERT_TRUE(Parse({"--no-log"}, n, err));
   EXPECT_FALSE(n.Log);
 }
@@ -98,6 +145,12 @@ TEST(ServerArguments, Refused) {
       {"--public-base", "updates.example.com"},
       {"--head-timeout", "soon"},
       {"--idle-timeout", "0"},
+      {"--lame-duck", "later"},
+      {"--max-upload", "0"},
+      {"--max-uploads", "0"},
+      {"--check-threads", "0"},
+      {"--max-uploads-per-client", "-1"},
+      {"--body-timeout", "0"},
   };
   for (const auto& args : bad) {
     TServerOptions o;
@@ -117,17 +170,36 @@ TEST(ServerArguments, Refused) {
   EXPECT_EQ(out, VersionLine() + "\n");
   EXPECT_EQ(VersionLine().rfind("korvane-updsrv ", 0), 0u);
   // --help names every option the parser takes.
-  for (const char* flag : {"--http",         "--https",
-                           "--data",         "--catalogue",
-                           "--messages",     "--cert",
-                           "--key",          "--ca",
-                           "--public-base",  "--package-base",
-                           "--korvane-reg",  "--force-errcode",
-                           "--force-errmsg", "--max-report",
-                           "--threads",      "--head-timeout",
-                           "--idle-timeout", "--io-timeout",
-                           "--grace",        "--log",
-                           "--no-log",       "--exit-with-parent",
-                           "--version",      "--help"})
+  for (const char* flag : {"--http",
+                           "--https",
+                           "--data",
+                           "--catalogue",
+                           "--messages",
+                           "--cert",
+                           "--key",
+                           "--ca",
+                           "--public-base",
+                           "--package-base",
+                           "--korvane-reg",
+                           "--force-errcode",
+                           "--force-errmsg",
+                           "--max-report",
+                           "--threads",
+                           "--head-timeout",
+                           "--idle-timeout",
+                           "--io-timeout",
+                           "--grace",
+                           "--log",
+                           "--lame-duck",
+                           "--max-upload",
+                           "--max-uploads",
+                           "--max-uploads-per-client",
+                           "--check-threads",
+                           "--check-queue",
+                           "--body-timeout",
+                           "--no-log",
+                           "--exit-with-parent",
+                           "--version",
+                           "--help"})
     EXPECT_NE(Usage().find(std::string(flag) + " "), std::string::npos) << flag;
 }

@@ -84,6 +84,33 @@ TEST(ServerReport, MalformedReportsAreRefusedWithASentence) {
   }
 }
 
+TEST(ServerCheck, ReportsBeyondTheDeviceAndIdCapsAreRefused) {
+  TCatalogue cat = TCatalogue::Parse(kCatalogue);
+  auto devices = [](size_t n, size_t ids) {
+    std::string list;
+    for (size_t i = 0; i < ids; ++i)
+      list += (i ? ", " : "") + std::string("PCI\\VEN_1234&DEV_") + std::to_string(i);
+    return std::vector<TestDevice>(n, TestDevice{list, "", "1-1-2001"});
+  };
+  // At the caps: answered (the hardware and compatible IDs count together).
+  auto atCap = devices(kMaxReportDevices, 1);
+  atCap[0] = TestDevice{devices(1, 60)[0].hwid, "A, B, C, D", "1-1-2001"};
+  EXPECT_EQ(AnswerUpload(GzipPack(MakeReport(atCap)), cat, Options()), "<errcode>0</errcode>\r\n");
+  // One device or one ID more: refused with a sentence. The hostile upload
+  // of 11,272 devices (108 KB packed) is one of these.
+  std::string a = AnswerUpload(GzipPack(MakeReport(devices(11272, 1))), cat, Options());
+  EXPECT_EQ(a,
+            "<errcode>2</errcode><errmsg>The driver list has more than 4096 devices and was refused."
+            "</errmsg>\r\n");
+  a = AnswerUpload(GzipPack(MakeReport(devices(kMaxReportDevices + 1, 1))), cat, Options());
+  EXPECT_NE(a.find("more than 4096 devices"), std::string::npos) << a;
+  auto tooMany = devices(2, 1);
+  tooMany[1] = TestDevice{devices(1, 61)[0].hwid, "A, B, C, D", "1-1-2001"};
+  a = AnswerUpload(GzipPack(MakeReport(tooMany)), cat, Options());
+  EXPECT_EQ(a.rfind("<errcode>2</errcode><errmsg>Device 2 of the driver list has more than 64 IDs", 0), 0u)
+      << a;
+}
+
 TEST(ServerCheck, AnswersOutOfDateDevicesInTheTaggedFormat) {
   TCatalogue cat = TCatalogue::Parse(kCatalogue);
   std::string report = MakeReport({
@@ -145,7 +172,7 @@ TEST(ServerCheck, OversizeReportIsRefused) {
   report += std::string(kMaxReportBytes + 1 - report.size(), '\n');
   std::string a = AnswerUpload(GzipPack(report), cat, o);
   EXPECT_EQ(a.rfind("<errcode>2</errcode>", 0), 0u) << a;
-  EXPECT_NE(a.find("16 MiB"), std::string::npos) << a;
+  EXPECT_NE(a.find("8 MiB"), std::string::npos) << a;
   // Exactly at the limit is accepted.
   report.pop_back();
   EXPECT_EQ(AnswerUpload(GzipPack(report), cat, o), "<errcode>0</errcode>\r\n");

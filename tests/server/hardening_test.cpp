@@ -40,8 +40,18 @@ std::string ReadAll(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-int Connect(int port) {
+// A connection from the loopback address from (any when null).
+int Connect(int port, const char* from = nullptr) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (from && fd >= 0) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
@@ -421,10 +431,9 @@ TEST_F(Hardening, VersionAndHelp) {
   EXPECT_TRUE(std::regex_match(v.Out, std::regex("korvane-updsrv [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << v.Out;
   TRun h = RunProgram({"--help"}, dir_);
   EXPECT_TRUE(WIFEXITED(h.Status) && WEXITSTATUS(h.Status) == 0);
-  for (const char* flag :
-       {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key", "--ca",
-        "--public-base", "--log", "--threads", "--head-timeout", "--idle-timeout", "--grace",
-        "--lame-duck", "--version", "--help"})
+  for (const char* flag : {"--http", "--https", "--data", "--catalogue", "--messages", "--cert", "--key",
+                           "--ca", "--public-base", "--log", "--threads", "--head-timeout", "--idle-timeout",
+                           "--grace", "--lame-duck", "--version", "--help"})
     EXPECT_NE(h.Out.find(flag), std::string::npos) << flag;
   // Standard output that cannot be written is a failure, as for the other tools.
   for (const char* flag : {"--help", "--version"}) {
@@ -677,4 +686,91 @@ TEST_F(Hardening, LameDuckServesOnWhileTheHealthCheckFails) {
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(ReadAll(s.LogFile()).find("lame duck"), std::string::npos);
+}
+
+TEST_F(Hardening, HostileUploadsLeaveMemoryAndProbesBounded) {
+  UpdateServerProcess s(Options({"--body-timeout", "3s"}));
+  ASSERT_EQ(TlsCheck(s).rfind("<errcode>0</errcode>", 0), 0u);
+  const long idle = RssKiB(s.Pid());
+  std::atomic<long> peak{idle};
+  std::atomic<bool> running{true};
+  std::thread watch([&] {
+    while (running) {
+      peak = std::max(peak.load(), RssKiB(s.Pid()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  // An upload that declares 16 MiB is refused before its body is read.
+  int fd = Connect(s.HttpPort());
+  SendAll(fd,
+          "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" +
+              kB + "\r\nContent-Length: 16777216\r\n\r\n--");
+  EXPECT_NE(ReadUntilClosed(fd, 2000).find("refused"), std::string::npos);
+  ::close(fd);
+  // 16 uploads from this address send nearly the whole upload limit, then
+  // trickle: 8 are let in (the cap per address), the rest are busy at once,
+  // and the body deadline ends the 8.
+  std::vector<int> trickles;
+  int busy = 0;
+  const size_t first = (1u << 20) - 64 * 1024;
+  char size[32];
+  std::snprintf(size, sizeof size, "%zx\r\n", first);
+  std::vector<int> sent;
+  for (int i = 0; i < 16; ++i) {
+    fd = Connect(s.HttpPort());
+    SendAll(fd, "POST /remote/check_upd.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                    std::string(size) + std::string(first, 'x') + "\r\n");
+    sent.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int t : sent) {
+    pollfd p{t, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && ReadOneResponse(t, 1000).rfind("HTTP/1.1 503", 0) == 0) {
+      ++busy;
+      ::close(t);
+    } else {
+      trickles.push_back(t);
+    }
+  }
+  EXPECT_EQ(busy, 8);
+  // Amplifying uploads from another address (4 at a time) while a probe is
+  // timed.
+  const std::vector<TestDevice> many(11272, TestDevice{"PCI\\VEN_1234&DEV_5678", "", "1-1-2001"});
+  const std::string amplify = CheckRequest(CheckBody(GzipPack(MakeReport(many))));
+  std::atomic<int> capped{0};
+  std::vector<std::thread> amplifiers;
+  for (int i = 0; i < 4; ++i)
+    amplifiers.emplace_back([&] {
+      for (int k = 0; k < 5; ++k) {
+        int c = Connect(s.HttpPort(), "127.0.0.2");
+        SendAll(c, amplify);
+        if (ReadOneResponse(c, 5000).find("more than 4096 devices") != std::string::npos) ++capped;
+        ::close(c);
+      }
+    });
+  double worst = 0;
+  for (int i = 0; i < 30; ++i) {
+    const auto t0 = Clock::now();
+    int c = Connect(s.HttpPort());
+    SendAll(c, "GET /isavail.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(ReadOneResponse(c, 5000).rfind("HTTP/1.1 200", 0), 0u);
+    ::close(c);
+    worst = std::max(worst, std::chrono::duration<double>(Clock::now() - t0).count());
+    for (int t : trickles) SendAll(t, "1\r\nx\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (auto& t : amplifiers) t.join();
+  EXPECT_EQ(capped, 20);
+  EXPECT_LT(worst, 1.0) << "seconds for the slowest probe";
+  int ended = 0;
+  for (int t : trickles) {
+    bool closed = false;
+    ReadUntilClosed(t, 4000, &closed);
+    ended += closed;
+    ::close(t);
+  }
+  EXPECT_EQ(ended, 8) << "the body deadline ends trickled uploads";
+  running = false;
+  watch.join();
+  EXPECT_LT(peak - idle, 64 * 1024) << "KiB above idle under the hostile uploads";
 }
