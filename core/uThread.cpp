@@ -118,7 +118,8 @@ void ApplyPriority(TThreadPriority p) {
     case TThreadPriority::tpLower:
       SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
       break;
-    default: return;
+    default:
+      return;
   }
 }
 
@@ -315,9 +316,14 @@ void TThread::Queue(std::function<void()> fn) {
   }
   std::shared_ptr<TShared> shared = shared_;
   q->Post([shared, fn = std::move(fn)] {
-    // Held while fn runs, so the object cannot be deleted under it.
-    std::lock_guard<std::mutex> lk(shared->ownerM);
-    if (shared->owner && !shared->detached && !QueueClosed()) fn();
+    {
+      std::lock_guard<std::mutex> lk(shared->ownerM);
+      if (!shared->owner || shared->detached || QueueClosed()) return;
+    }
+    // Not under the lock: the object is deleted only on this thread (by its
+    // owner or its completion, both queued behind fn) while the queue is open,
+    // so it stands while fn runs, and fn itself may delete it.
+    fn();
   });
 }
 

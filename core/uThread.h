@@ -41,8 +41,8 @@ class TThread {
   void Start();
   void Terminate();
   bool Terminated() const;
-  bool FreeOnTerminate = false;                // deleted after OnTerminate, on the UI thread
-  std::function<void(TThread&)> OnTerminate;   // UI thread, after Execute has returned
+  bool FreeOnTerminate = false;               // deleted after OnTerminate, on the UI thread
+  std::function<void(TThread&)> OnTerminate;  // UI thread, after Execute has returned
   TThreadPriority Priority = TThreadPriority::tpNormal;
   TWaitHandle Handle() const;  // signalled once Execute and OnTerminate have both run
   void WaitFor();              // blocks until Execute has returned
@@ -50,7 +50,7 @@ class TThread {
   // deleted now; a running one deletes itself once Execute has returned, and
   // its OnTerminate no longer runs. The owner must not touch it afterwards.
   void Detach();
-  bool Finished() const;       // Execute has returned
+  bool Finished() const;  // Execute has returned
 
   // At exit: ask every live thread to stop and wait at most waitMs for them.
   // Returns true when none is still running.
@@ -66,7 +66,8 @@ class TThread {
   // Hands fn to the UI thread without waiting for it; it runs in order with the
   // thread's Synchronize calls. Dropped once the queue is closed, the object is gone or
   // its owner has let go (Detach). On the UI thread itself, or with no queue installed,
-  // fn runs at once.
+  // fn runs at once. fn runs without any lock of the thread held: it may delete the
+  // thread object.
   void Queue(std::function<void()> fn);
 
  public:
@@ -121,7 +122,7 @@ class IUiQueue {
 
 void InstallUiQueue(IUiQueue* queue);  // also reopens a closed queue
 IUiQueue* UiQueue();
-void CloseUiQueue();   // waiting Synchronize calls return; later ones do not wait
+void CloseUiQueue();  // waiting Synchronize calls return; later ones do not wait
 bool UiQueueClosed();
 
 // TThread::Synchronize for code that is not a thread of its own (a hook that a

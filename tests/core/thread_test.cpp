@@ -29,6 +29,7 @@ class TLambdaThread : public TThread {
     WaitFor();
     if (destroyed_) *destroyed_ = true;
   }
+  using TThread::Queue;
   using TThread::Synchronize;
 
  protected:
@@ -323,6 +324,27 @@ TEST_F(QueueTest, WorkerOwnerKnowsWhenItsWorkerEnds) {
   ASSERT_TRUE(queue.PumpUntil([&] { return thirdGone; }, 5000));
   EXPECT_TRUE(stopped);
   EXPECT_EQ(done, std::vector<std::string>{"second"});
+  EXPECT_EQ(TThread::LiveCount(), 0);
+}
+
+// A completion handed over by Queue may delete its own thread: it runs with
+// no lock of the thread held, so the destructor finds none taken.
+TEST_F(QueueTest, AQueuedCompletionDeletesItsOwnThread) {
+  bool destroyed = false;
+  bool ran = false;
+  TLambdaThread* thread = nullptr;
+  thread = new TLambdaThread(
+      [&](TLambdaThread& self) {
+        self.Queue([&] {
+          ran = true;
+          delete thread;
+        });
+      },
+      &destroyed);
+  thread->Start();
+  ASSERT_TRUE(queue.PumpUntil([&] { return destroyed; }, 5000));
+  EXPECT_TRUE(ran);
+  queue.Pump();  // the completion of a thread that has gone does nothing
   EXPECT_EQ(TThread::LiveCount(), 0);
 }
 
