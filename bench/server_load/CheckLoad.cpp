@@ -94,7 +94,7 @@ bool ParseTarget(const std::string& text, TTarget& target) {
 }
 
 TResult Run(const TTarget& target, int clients, double seconds, const std::string& request, bool bare,
-            const std::string& expected) {
+            const std::string& expected, const std::atomic<bool>* stop) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
   // As the program: no session is resumed, every check pays a full handshake.
@@ -116,7 +116,7 @@ TResult Run(const TTarget& target, int clients, double seconds, const std::strin
   int ep = epoll_create1(EPOLL_CLOEXEC);
   TResult r;
   const auto t0 = Clock::now();
-  const auto end = t0 + std::chrono::duration<double>(seconds);
+  auto end = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(target.Port));
@@ -223,6 +223,7 @@ TResult Run(const TTarget& target, int clients, double seconds, const std::strin
   for (size_t i = 0; i < conns.size(); ++i) start(i);
   std::vector<epoll_event> events(conns.size() + 16);
   for (;;) {
+    if (stop && *stop && end > Clock::now()) end = Clock::now();  // no new checks
     bool any = false;
     for (const auto& c : conns) any = any || c.active;
     if (!any) break;

@@ -5,6 +5,7 @@
 // bench_server_load and by the load-balancer test.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -47,10 +48,11 @@ struct TTarget {
 bool ParseTarget(const std::string& text, TTarget& target);
 
 // Closed-loop load: `clients` connections at a time, each replaced by a new
-// one when it ends, for `seconds`. bare: TLS handshakes only. expected: the
-// answer's body every check must give (empty: any "<errcode>0</errcode>").
+// one when it ends, for `seconds` or until *stop is set. bare: TLS handshakes
+// only. expected: the answer's body every check must give (empty: any
+// "<errcode>0</errcode>").
 TResult Run(const TTarget& target, int clients, double seconds, const std::string& request, bool bare,
-            const std::string& expected);
+            const std::string& expected, const std::atomic<bool>* stop = nullptr);
 
 double Percentile(const std::vector<double>& sorted, double p);
 

@@ -172,7 +172,8 @@ TEST(LoadBalancer, RollingRestartAndAKilledInstance) {
   // The load: checks through the HTTPS frontend, downloads through the HTTP one.
   const auto t0 = Clock::now();
   checkload::TResult load;
-  std::thread checks([&] { load = checkload::Run(target, 6, 4.5, request, false, first.Answer); });
+  std::atomic<bool> enough{false};
+  std::thread checks([&] { load = checkload::Run(target, 6, 60, request, false, first.Answer, &enough); });
   std::atomic<bool> downloading{true};
   std::atomic<int> downloads{0}, badDownloads{0};
   std::thread downloader([&] {
@@ -212,6 +213,8 @@ TEST(LoadBalancer, RollingRestartAndAKilledInstance) {
   ::kill(instance[1]->Pid(), SIGKILL);
   WaitForExit(instance[1]->Pid());
   const auto killed = Clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  enough = true;
   checks.join();
   lb.reset();
 

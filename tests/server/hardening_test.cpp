@@ -31,6 +31,18 @@
 using namespace korvane::testing;
 using Clock = std::chrono::steady_clock;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 extern char** environ;
 
 namespace {
@@ -772,5 +784,9 @@ TEST_F(Hardening, HostileUploadsLeaveMemoryAndProbesBounded) {
   EXPECT_EQ(ended, 8) << "the body deadline ends trickled uploads";
   running = false;
   watch.join();
-  EXPECT_LT(peak - idle, 64 * 1024) << "KiB above idle under the hostile uploads";
+  // AddressSanitizer keeps freed memory in quarantine: the figure means
+  // nothing there (bench_server_hostile measures the real one).
+  if (!kAddressSanitizer) {
+    EXPECT_LT(peak - idle, 64 * 1024) << "KiB above idle under the hostile uploads";
+  }
 }
