@@ -291,6 +291,9 @@ void TMainForm::SetStepHeader(int step) {
   if (step < 1 || step > 4) return;
   Label1->SetText(QString::fromLatin1(kSteps[step].title));
   Label2->SetText(QString::fromLatin1(kSteps[step].subtitle));
+  // The header is what a screen reader gives as the window's description; the
+  // change is told, so a step reached by itself (the scan's end) is heard.
+  setAccessibleDescription(Label1->text() + QStringLiteral(". ") + Label2->text());
   if (step == 4) return;  // the Settings button and the results mark stay as they are
   const bool scanning = step == 2;
   ImBtnSettings->setVisible(!scanning);

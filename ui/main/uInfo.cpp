@@ -1,6 +1,8 @@
 #include "ui/main/uInfo.h"
 
 #include "ui/main/MainUnit.h"
+#include "ui/widgets/uAccessible.h"
+#include "ui/widgets/uKeyboard.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uSkinControls.h"
 #include "ui/widgets/uSkinLabel.h"
@@ -14,6 +16,7 @@
 #include <cstdio>
 
 #include <QKeyEvent>
+#include <QTimer>
 
 TInfoForm::TInfoForm(TMainForm& main) : TSkinForm(QStringLiteral("TInfoForm"), 405, 162), FMain(main) {
   Image1 = new TImage(this, QStringLiteral("Image1"));
@@ -53,6 +56,8 @@ TInfoForm::TInfoForm(TMainForm& main) : TSkinForm(QStringLiteral("TInfoForm"), 4
   SetRoundWindowRegion(this, 406, 163, 19, 19);
   MakeDragSource(Image1);
   MakeDragSource(Label6);
+  // Enter is Cancel here whichever button has the focus.
+  MarkEnterCancels(this);
 }
 
 void TInfoForm::ShowNotice(const std::string& text) {
@@ -75,6 +80,11 @@ int TInfoForm::ShowAbortBox(const std::string& text) {
 void TInfoForm::FormShow() {
   FMain.GrayOutMainWindow();
   Label6->SetText(AnsiToQ(MessageText));
+  // A notice is told to a screen reader as one, once the dialog is up.
+  setAccessibleDescription(Label6->text());
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible()) NotifyAccessible(this, QAccessible::Alert);
+  });
   if (LinkText.empty()) {
     Label2->hide();
     return;

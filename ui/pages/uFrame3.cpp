@@ -76,6 +76,13 @@ TFrame3::TFrame3(TMainForm& main) : TWizardPage(main, 3, QStringLiteral("TFrame3
     RunSkinGuarded([&] { sgDrvListMouseDown(b, x, y); });
   };
   sgDrvList->OnMouseMove = [this](int x, int y) { sgDrvListMouseMove(x, y); };
+  sgDrvList->OnKeyDown = [this](int key, Qt::KeyboardModifiers m) { return sgDrvListKeyDown(key, m); };
+  sgDrvList->IsSelectableRow = [this](int row) { return IsClassRow(row) || RecordOf(row) > 0; };
+  sgDrvList->AccessibleTree = true;
+  sgDrvList->OnRowText = [this](int row) { return RowText(row); };
+  sgDrvList->setAccessibleName(QStringLiteral("Drivers"));
+  sgDrvList->setAccessibleDescription(
+      QStringLiteral("Enter shows the selected driver's information; D downloads its newer driver."));
 
   ImDelimiter1 = new TImage(this, QStringLiteral("ImDelimiter1"));
   ImDelimiter1->setGeometry(469, 16, 3, 293);
@@ -259,23 +266,58 @@ void TFrame3::sgDrvListMouseMove(int x, int y) {
 void TFrame3::sgDrvListMouseDown(Qt::MouseButton, int x, int y) {
   int col, row;
   sgDrvList->MouseToCell(x, y, col, row);
+  if (col == 1)
+    DownloadDriver(row);
+  else if (col == 3)
+    OpenDriverInfo(row);
+}
+
+QString TFrame3::RowText(int row) const {
+  if (IsClassRow(row)) return sgDrvList->Cell(0, row);
+  const int rec = RecordOf(row);
+  if (rec <= 0) return QString();
+  const QString name = sgDrvList->Cell(0, row);
+  if (!IsOutOfDateRow(row)) return name + QStringLiteral(", up to date");
+  const TDrvRec& d = DrvInfoRecord(Main().State, rec);
+  return name + QStringLiteral(", out of date, newer driver: date %1, version %2")
+                    .arg(AnsiToQ(d.NewDate), AnsiToQ(d.NewVersion));
+}
+
+bool TFrame3::sgDrvListKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+  if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  const int row = sgDrvList->Row();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    RunSkinGuarded([&] { OpenDriverInfo(row); });
+    return true;
+  }
+  if (key == kDownloadKey) {
+    RunSkinGuarded([&] { DownloadDriver(row); });
+    return true;
+  }
+  return false;
+}
+
+void TFrame3::DownloadDriver(int row) {
+  if (row < 0 || IsClassRow(row) || !IsOutOfDateRow(row)) return;
+  const int rec = RecordOf(row);
+  if (rec <= 0) return;
+  const std::string url = DrvInfoRecord(Main().State, rec).NewURL;
+  if (!url.empty() && Main().Dialogs.Download) Main().Dialogs.Download->DownloadPackage(url);
+}
+
+void TFrame3::OpenDriverInfo(int row) {
   if (row < 0 || IsClassRow(row)) return;
   const int rec = RecordOf(row);
   if (rec <= 0) return;
-  if (col == 1 && IsOutOfDateRow(row)) {
-    const std::string url = DrvInfoRecord(Main().State, rec).NewURL;
-    if (!url.empty() && Main().Dialogs.Download) Main().Dialogs.Download->DownloadPackage(url);
-  } else if (col == 3) {
-    const TMainDialogs& d = Main().Dialogs;
-    if (IsOutOfDateRow(row)) {
-      if (d.DrvInfo2) {
-        d.DrvInfo2->RecordIndex = rec;
-        d.DrvInfo2->ShowModal();
-      }
-    } else if (d.DrvInfo1) {
-      d.DrvInfo1->RecordIndex = rec;
-      d.DrvInfo1->ShowModal();
+  const TMainDialogs& d = Main().Dialogs;
+  if (IsOutOfDateRow(row)) {
+    if (d.DrvInfo2) {
+      d.DrvInfo2->RecordIndex = rec;
+      d.DrvInfo2->ShowModal();
     }
+  } else if (d.DrvInfo1) {
+    d.DrvInfo1->RecordIndex = rec;
+    d.DrvInfo1->ShowModal();
   }
 }
 

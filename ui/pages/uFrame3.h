@@ -36,6 +36,16 @@ class TFrame3 : public TWizardPage {
   void sgDrvListDrawCell(int col, int row, const QRect& rect, QPainter& painter);
   void sgDrvListMouseDown(Qt::MouseButton button, int x, int y);
   void sgDrvListMouseMove(int x, int y);
+  // The list's keys besides the row moves: Enter opens the selected driver's
+  // information dialog, kDownloadKey downloads its newer driver (when it has one).
+  bool sgDrvListKeyDown(int key, Qt::KeyboardModifiers modifiers);
+  static constexpr int kDownloadKey = Qt::Key_D;
+  // What a click on a row's marks does: the download mark, the information mark.
+  void DownloadDriver(int row);
+  void OpenDriverInfo(int row);
+  // A row as a screen reader reads it: the class, or the driver's name with
+  // "up to date" or "out of date" and the newer driver's date and version.
+  QString RowText(int row) const;
   void ImgCheckBox1Click();
 
   TStringGrid* sgDrvList;

@@ -24,6 +24,12 @@ class TWizardPage : public QWidget {
   int Step() const { return FStep; }
   TImage* ImBgFrame;  // whole page, 0, 0, 723, 371
 
+ protected:
+  // The keyboard moves onto the page's first control when the page is shown.
+  void showEvent(QShowEvent* event) override;
+  // Esc is the page's Cancel button where it has one (the settings page).
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   TMainForm& FMain;
   int FStep;

@@ -1,5 +1,9 @@
 #include "ui/widgets/cm_LSVGauges.h"
 
+#include "ui/widgets/uAccessible.h"
+
+#include <QAccessible>
+
 #include <QPainter>
 
 #include <algorithm>
@@ -19,6 +23,7 @@ QRgb Rgb24(const QColor& c) { return c.rgb() & 0xFFFFFFu; }
 TLSVGauge::TLSVGauge(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   FFont.Font = font();
+  InstallSkinAccessibility();
 }
 
 int TLSVGauge::PercentOf(int32_t progress, int32_t minValue, int32_t maxValue) {
@@ -69,7 +74,13 @@ void TLSVGauge::SetProgress(int32_t v) {
   if (v == FProgress) return;
   const int before = Percent();
   FProgress = v;
-  if (Percent() != before) Invalidate();
+  if (Percent() != before) {
+    Invalidate();
+    if (QAccessible::isActive()) {
+      QAccessibleValueChangeEvent event(this, FProgress);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
 }
 
 void TLSVGauge::SetMaxValue(int32_t v) {

@@ -65,6 +65,11 @@ void TDiagramPanel::ShowCounts(int percent, int32_t odDrivers, int32_t udDrivers
   for (TSkinLabel* l : {Label24, Label25}) l->setFont(SkinFont(QStringLiteral("Arial"), px));
   Label24->SetText(od);
   Label25->SetText(ud);
+  // A screen reader reads each legend line whole, and the pie by its figures.
+  const QString odLine = LegendLabel1->text() + od, udLine = LegendLabel2->text() + ud;
+  LegendLabel1->setAccessibleName(odLine);
+  LegendLabel2->setAccessibleName(udLine);
+  ImDiag->setAccessibleName(odLine + QStringLiteral(", ") + udLine);
 }
 
 void UpdateDiagrams(const TKorvaneState& state, TDiagramPanel* start, TDiagramPanel* results) {

@@ -31,6 +31,10 @@ class TImage : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  // Paints a picture as the control paints its own (transparency included).
+  void PaintPicture(QPainter& painter, const QImage& picture);
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -65,11 +69,22 @@ class TImageButton : public TImage {
   // Performs a click as the pointer would: press, release and click with the left button.
   void SimulateClick();
 
+  // What a screen reader calls the button ("Scan Now"): its picture's words.
+  static QString NameOfPicture(const std::string& baseName);
+
+ protected:
+  // Enter activates at once; Space shows the pressed picture and activates on its
+  // release, as the pointer's press and release do (the same handlers run).
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
  private:
   void Show(const std::string& suffix);
   std::string FBaseName;
   std::string FState;
   bool FRoundCorners;
+  bool FSpacePressed = false;
 };
 
 // An image check box: Tag 1 on, 0 off; the on and off pictures are JPEG resources.
@@ -83,6 +98,11 @@ class TImageCheckBox : public TImage {
   // Decides whether a click toggles (for example only while there is something to filter).
   std::function<bool()> CanToggle;
   std::function<void()> OnToggled;  // after a click has toggled
+
+ protected:
+  // Space toggles as a click does.
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   std::string FOff, FOn;

@@ -1,6 +1,8 @@
 #include "ui/widgets/uSkinForm.h"
 
+#include "ui/widgets/uKeyboard.h"
 #include "ui/widgets/uSkin.h"
+#include "ui/widgets/uSkinControls.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -55,12 +57,39 @@ int TSkinForm::ShowModal() {
   return FModalResult;
 }
 
+TImageButton* EscapeButton(QWidget* window) {
+  // Cancel where the window shows one, else its Close button.
+  for (const char* name : {"ImBtnCancel", "ImBtnClose"})
+    for (TImageButton* b : window->findChildren<TImageButton*>(QString::fromLatin1(name)))
+      if (b->isVisibleTo(window) && b->isEnabled()) return b;
+  return nullptr;
+}
+
 void TSkinForm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
-    SetModalResult(mrCancel);
+    // Esc is the Cancel or Close button, through its own handler (which may do more
+    // than end the modal run, as the download dialog's Cancel does).
+    event->accept();
+    if (TImageButton* b = EscapeButton(this))
+      b->SimulateClick();
+    else
+      SetModalResult(mrCancel);
+    return;
+  }
+  // Enter belongs to the focused button; without one it does not end the dialog.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void TSkinForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The keyboard starts on the dialog's first control.
+  const std::vector<QWidget*> chain = TabChain(this);
+  if (!chain.empty() && !(focusWidget() && isAncestorOf(focusWidget()) && focusWidget()->isVisible()))
+    chain.front()->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void TSkinForm::closeEvent(QCloseEvent* event) {

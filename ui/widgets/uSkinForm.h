@@ -43,11 +43,16 @@ class TSkinForm : public QDialog {
   virtual void FormClose() {}
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   int FModalResult = mrNone;
   bool FInModalRun = false;
 };
+
+class TImageButton;
+// The button Esc presses in a window: its visible Cancel, else its visible Close button.
+TImageButton* EscapeButton(QWidget* window);
 
 // The global modal hook for one scope (tests).
 using TScopedModalHook = TScopedSeam<TSkinForm::TModalHook, &TSkinForm::SetGlobalModalHook>;

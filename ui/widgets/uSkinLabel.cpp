@@ -1,6 +1,11 @@
 #include "ui/widgets/uSkinLabel.h"
 
+#include "ui/widgets/uAccessible.h"
+#include "ui/widgets/uKeyboard.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 QFont SkinFont(const QString& family, int pixelHeight, bool bold) {
   QFont f(family);
@@ -48,4 +53,31 @@ void TSkinLabel::SetFixedBox(int width, int height) {
 void TSkinLabel::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && OnClick && rect().contains(event->position().toPoint())) OnClick();
   QLabel::mouseReleaseEvent(event);
+}
+
+void TSkinLabel::showEvent(QShowEvent* event) {
+  // A link is a control: the keyboard reaches it (a click still takes no focus).
+  if (OnClick && focusPolicy() == Qt::NoFocus) {
+    setFocusPolicy(Qt::TabFocus);
+    InstallKeyboardWatch();
+    InstallSkinAccessibility();
+  }
+  QLabel::showEvent(event);
+}
+
+void TSkinLabel::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (OnClick && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
+    event->accept();
+    if (!event->isAutoRepeat()) OnClick();
+    return;
+  }
+  QLabel::keyPressEvent(event);
+}
+
+void TSkinLabel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (!ShowsFocusMark(this)) return;
+  QPainter p(this);
+  DrawFocusFrame(p, rect());
 }

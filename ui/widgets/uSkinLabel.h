@@ -15,10 +15,13 @@ class TSkinLabel : public QLabel {
   bool AutoSize = true;
   void SetText(const QString& text);
   void SetFixedBox(int width, int height);  // AutoSize off
-  std::function<void()> OnClick;             // link labels
+  std::function<void()> OnClick;            // link labels: Tab reaches them, Enter or Space follows
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 };
 
 QFont SkinFont(const QString& family, int pixelHeight, bool bold = false);

@@ -1,6 +1,12 @@
 #include "ui/widgets/uStringGrid.h"
 
+#include "ui/widgets/uAccessible.h"
+#include "ui/widgets/uKeyboard.h"
+
+#include <QAccessible>
+
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <QPainter>
@@ -13,7 +19,9 @@ TStringGrid::TStringGrid(QWidget* parent, const QString& name) : QAbstractScroll
   setFrameShape(QFrame::NoFrame);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  setFocusPolicy(Qt::NoFocus);
+  setFocusPolicy(Qt::StrongFocus);
+  InstallKeyboardWatch();
+  InstallSkinAccessibility();
   viewport()->setMouseTracking(true);
   viewport()->setAutoFillBackground(false);
   verticalScrollBar()->setSingleStep(FDefaultRowHeight);
@@ -37,6 +45,20 @@ void TStringGrid::SetRowCount(int count) {
   }
   FRow = std::min(FRow, count - 1);
   Relayout();
+  NotifyAccessible(this, QAccessible::ObjectReorder);
+}
+
+QString TStringGrid::RowText(int row) const {
+  if (OnRowText) return OnRowText(row);
+  QStringList cells;
+  for (int c = 0; c < ColCount(); ++c)
+    if (ColWidth(c) > 0 && !Cell(c, row).isEmpty()) cells << Cell(c, row);
+  return cells.join(QStringLiteral(", "));
+}
+
+int TStringGrid::AccessibleRowCount() const {
+  if (RowCount() == 1 && IsSelectableRow && !IsSelectableRow(0)) return 0;
+  return RowCount();
 }
 
 int TStringGrid::ColWidth(int col) const {
@@ -191,6 +213,97 @@ void TStringGrid::paintEvent(QPaintEvent*) {
       p.restore();
     }
   }
+  // The keyboard's row: tinted as the desktop tints a row under the pointer, framed
+  // by the skin's dotted focus frame.
+  if (ShowsFocusMark(this) && FRow >= 0 && FRow < RowCount()) {
+    int width = 0;
+    for (int w : FColWidths) width += w;
+    const QRect row(0, RowTop(FRow) - off, std::min(width, viewport()->width()), RowHeight(FRow));
+    p.fillRect(row, QColor(51, 153, 255, 48));
+    DrawFocusFrame(p, row);
+  }
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event) {
+  const auto selectable = [this](int r) { return !IsSelectableRow || IsSelectableRow(r); };
+  // The nearest selectable row from `from` in direction `step` (from itself first).
+  const auto nearest = [&](int from, int step) {
+    for (int r = from; r >= 0 && r < RowCount(); r += step)
+      if (selectable(r)) return r;
+    return -1;
+  };
+  const int h = std::max(viewport()->height(), 1);
+  int target = -1;
+  switch (event->key()) {
+    case Qt::Key_Up:
+      target = nearest(FRow - 1, -1);
+      break;
+    case Qt::Key_Down:
+      target = nearest(FRow + 1, 1);
+      break;
+    case Qt::Key_Home:
+      target = nearest(0, 1);
+      break;
+    case Qt::Key_End:
+      target = nearest(RowCount() - 1, -1);
+      break;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+      // A page: the rows that fit in the view, counted from the current one.
+      const bool down = event->key() == Qt::Key_PageDown;
+      int r = FRow, covered = 0;
+      while (true) {
+        const int n = r + (down ? 1 : -1);
+        if (n < 0 || n >= RowCount() || covered + RowHeight(n) > h) break;
+        covered += RowHeight(n);
+        r = n;
+      }
+      if (r == FRow) r = std::clamp(FRow + (down ? 1 : -1), 0, RowCount() - 1);
+      target = nearest(r, down ? 1 : -1);
+      if (target < 0) target = nearest(r, down ? -1 : 1);
+      break;
+    }
+    default:
+      if (OnKeyDown && OnKeyDown(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+      }
+      QAbstractScrollArea::keyPressEvent(event);
+      return;
+  }
+  event->accept();
+  if (target < 0 || target == FRow) {
+    viewport()->update();
+    return;
+  }
+  SetRow(target);
+  if (QAccessible::isActive()) {
+    // The row a screen reader should read now.
+    QAccessibleEvent focus(this, QAccessible::Focus);
+    focus.setChild(target);
+    QAccessible::updateAccessibility(&focus);
+    QAccessibleEvent selection(this, QAccessible::Selection);
+    selection.setChild(target);
+    QAccessible::updateAccessibility(&selection);
+  }
+  if (OnRowChanged) OnRowChanged(target);
+}
+
+void TStringGrid::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  // Coming by keyboard onto a spare row: the first row that can be chosen.
+  if (IsSelectableRow && !IsSelectableRow(FRow))
+    for (int r = 0; r < RowCount(); ++r)
+      if (IsSelectableRow(r)) {
+        FRow = r;
+        break;
+      }
+  viewport()->update();
+}
+
+void TStringGrid::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
 }
 
 void TStringGrid::resizeEvent(QResizeEvent* event) {

@@ -53,7 +53,26 @@ class TStringGrid : public QAbstractScrollArea {
   std::function<void(Qt::MouseButton button, int x, int y)> OnMouseDown;
   std::function<void(int x, int y)> OnMouseMove;
 
+  // The keyboard: Up, Down, Page Up, Page Down, Home and End move the current row
+  // (then OnRowChanged runs); any other key goes to OnKeyDown first, which returns
+  // true when it used the key. While the list has the focus and the keyboard is in
+  // use the current row is drawn selected.
+  std::function<void(int row)> OnRowChanged;
+  std::function<bool(int key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
+  // Rows that the keyboard passes over (the emptied list's spare row).
+  std::function<bool(int row)> IsSelectableRow;
+
+  // What a screen reader reads: the grid as a list (or, with AccessibleTree, a tree)
+  // of rows, each named by OnRowText (by default its non-empty visible cells).
+  bool AccessibleTree = false;
+  std::function<QString(int row)> OnRowText;
+  QString RowText(int row) const;
+  int AccessibleRowCount() const;  // 0 for the emptied list's spare row alone
+
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

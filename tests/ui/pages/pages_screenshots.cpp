@@ -15,7 +15,9 @@
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uQtUiQueue.h"
+#include "ui/widgets/uKeyboard.h"
 #include "ui/widgets/uSkinControls.h"
+#include "ui/widgets/uSkinLabel.h"
 #include "support/UpdateServerProcess.h"
 
 #include <korvane_machine.h>
@@ -144,6 +146,19 @@ int main(int argc, char** argv) {
     }
     QApplication::processEvents();
     Save(main.get(), "page3-results");
+    // The focus marks, as a keyboard user sees them: the list's row, the check box, Back.
+    QApplication::setActiveWindow(main.get());
+    SetKeyboardInUse(true);
+    const auto focusShot = [&](QWidget* w, const std::string& name) {
+      w->setFocus(Qt::TabFocusReason);
+      QApplication::processEvents();
+      Save(main.get(), name);
+    };
+    f3->sgDrvList->SetRow(std::min(3, f3->sgDrvList->RowCount() - 1));
+    focusShot(f3->sgDrvList, "focus-page3-list-row");
+    focusShot(f3->ImgCheckBox1, "focus-page3-checkbox");
+    focusShot(f3->ImBtnBack, "focus-page3-back");
+    SetKeyboardInUse(false);
     f3->ImgCheckBox1->OnClick();
     QApplication::processEvents();
     Save(main.get(), "page3-results-all");
@@ -173,6 +188,10 @@ int main(int argc, char** argv) {
     f4->Edit4->setText(QStringLiteral("secret"));
     QApplication::processEvents();
     Save(main.get(), "page4-settings");
+    SetKeyboardInUse(true);
+    focusShot(f4->ImCheckBox1, "focus-page4-checkbox");
+    focusShot(f4->ImBtnOK, "focus-page4-ok");
+    SetKeyboardInUse(false);
     f4->ImBtnCancel->SimulateClick();
     QApplication::processEvents();
     // Back on the results without preparation: the header names the results step.
@@ -181,6 +200,13 @@ int main(int argc, char** argv) {
     f3->ImBtnBack->SimulateClick();
     QApplication::processEvents();
     Save(main.get(), "page1-start-summary");
+    SetKeyboardInUse(true);
+    focusShot(f1->ImBtnScanNow, "focus-page1-scannow");
+    if (f1->ts1Label33->isVisible()) focusShot(f1->ts1Label33, "focus-page1-install-link");
+    focusShot(main->ImBtnSettings, "focus-header-settings");
+    focusShot(main->ImBtnClose, "focus-header-close");
+    SetKeyboardInUse(false);
+    QApplication::processEvents();
 
     // Counts of four and five digits in the diagram's labels.
     main->Settings().tDrivers = 99999;
