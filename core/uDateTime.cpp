@@ -5,7 +5,11 @@
 
 TLocalDateTime ToLocalDateTime(std::time_t t) {
   std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
   localtime_r(&t, &tm);
+#endif
   TLocalDateTime dt;
   dt.Year = tm.tm_year + 1900;
   dt.Month = tm.tm_mon + 1;

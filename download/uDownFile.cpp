@@ -8,18 +8,27 @@
 #include <functional>
 #include <ostream>
 #include <random>
+#include <string_view>
 
 namespace {
 
+// The folder separators of the platform's paths (Windows takes both, and its
+// GetTempPathA gives backslashes).
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kSeparators);
   if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
+  if (slash == 0) return path.substr(0, 1);
   return path.substr(0, slash);
 }
 
 std::string BaseOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -102,7 +111,7 @@ int RemoveStaleTransferFiles(const std::string& folder, long maxAgeSeconds) {
 }
 
 bool ProbeWritable(const std::string& path) {
-  if (path.empty() || path.back() == '/') return false;
+  if (path.empty() || std::string_view(kSeparators).find(path.back()) != std::string_view::npos) return false;
   if (BaseOf(path).size() > kMaxFileNameBytes) return false;  // no folder can hold that name
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;

@@ -22,14 +22,37 @@ char UserDecimalSeparator() {
 
 void SetUserDecimalSeparator(char separator) { gSeparator.store(separator); }
 
+namespace {
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
 double NowDays() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const int64_t ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(ms / 1000);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &secs);
+#else
   ::localtime_r(&secs, &local);
-  const double localMs = static_cast<double>(ms) + static_cast<double>(local.tm_gmtoff) * 1000.0;
+#endif
+  // The local wall clock read as if it were UTC: what a TDateTime of local time counts.
+  const int64_t localSecs = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                          static_cast<unsigned>(local.tm_mday)) *
+                                86400 +
+                            local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  const double localMs = static_cast<double>(localSecs) * 1000.0 + static_cast<double>(ms % 1000);
   return 25569.0 + localMs / 86400000.0;
 }
 

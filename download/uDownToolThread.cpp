@@ -5,6 +5,7 @@
 #include "scan/uServerUrls.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <korvane_registry.h>
 

@@ -153,7 +153,11 @@ std::string NewMultipartBoundary() {
   gettimeofday(&tv, nullptr);
   std::tm local{};
   const time_t secs = tv.tv_sec;
+#ifdef _WIN32
+  localtime_s(&local, &secs);
+#else
   localtime_r(&secs, &local);
+#endif
   return MultipartBoundary(local, static_cast<int>(tv.tv_usec / 1000));
 }
 

@@ -1,6 +1,6 @@
 #include "scan/uConsoleScanPage.h"
 
-#include <consoleapi.h>
+#include <windows.h>
 #include <korvane_text.h>
 
 #include <cctype>

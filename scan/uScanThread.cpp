@@ -61,6 +61,29 @@ std::string ReadDriverText(HKEY key, const char* name) {
   return text;
 }
 
+// The installed setup classes in the platform's order. The loop ends at
+// CR_NO_SUCH_VALUE; the cap only guards against a platform that never says so. Wine's
+// CM_Enumerate_Classes lists no class at all: there the Setup API's list stands in.
+std::vector<GUID> InstalledClasses() {
+  std::vector<GUID> classes;
+  for (ULONG index = 0; index < 0x10000; ++index) {
+    GUID guid{};
+    if (CM_Enumerate_Classes(index, &guid, 0) == CR_NO_SUCH_VALUE) break;
+    classes.push_back(guid);
+  }
+  if (!classes.empty()) return classes;
+  DWORD needed = 0;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    classes.resize(needed);
+    if (SetupDiBuildClassInfoList(0, classes.empty() ? nullptr : classes.data(), needed, &needed)) {
+      classes.resize(needed);
+      return classes;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+  }
+  return {};
+}
+
 std::string Shorten(const std::string& platformText) {
   return CutShortText(ApplyLengthRule(platformText));
 }
@@ -79,11 +102,7 @@ TScanThread::~TScanThread() {
 
 void TScanThread::BuildCatalogue() {
   State.ClearCatalogue();
-  // The loop ends at CR_NO_SUCH_VALUE; the cap only guards against a platform that
-  // never says so.
-  for (ULONG index = 0; index < 0x10000; ++index) {
-    GUID guid{};
-    if (CM_Enumerate_Classes(index, &guid, 0) == CR_NO_SUCH_VALUE) break;
+  for (const GUID& guid : InstalledClasses()) {
     const std::string guidStr = UpperCase(GUIDToString(guid));
     if (IsExcludedClass(guidStr)) continue;
     const std::string description = ClassDescription(guid);

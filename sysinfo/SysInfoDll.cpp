@@ -15,7 +15,11 @@
 #include <stdexcept>
 #include <string>
 
+#ifdef _WIN32
+#define KV_EXPORT extern "C" __declspec(dllexport)
+#else
 #define KV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -26,6 +30,7 @@ struct TFigures {
   uint64_t ram = 0, freeRam = 0, memoryLoad = 0, virt = 0, freeVirtual = 0;
 };
 
+#ifndef _WIN32
 bool IsHost(std::string& folder) {
   const char* m = std::getenv("KORVANE_MACHINE");
   if (!m || !*m || std::strcmp(m, "host") == 0) return true;
@@ -33,8 +38,11 @@ bool IsHost(std::string& folder) {
   return false;
 }
 
+#endif
+
 uint64_t Clamp(uint64_t v) { return v > kMaxCount ? kMaxCount : v; }
 
+#ifndef _WIN32
 struct TRefusal {
   TSysInfoFault kind;
   std::string reason;
@@ -79,6 +87,8 @@ TFigures MachineFigures(const std::string& folder) {
   return f;
 }
 
+#endif
+
 TFigures HostFigures() {
   TFigures f;
   char host[256] = {};
@@ -96,11 +106,17 @@ TFigures HostFigures() {
   return f;
 }
 
+#ifdef _WIN32
+// Windows has no machine folders: the figures are always the running system's.
+TFigures Figures() { return HostFigures(); }
+#else
 TFigures Figures() {
   std::string folder;
   return IsHost(folder) ? HostFigures() : MachineFigures(folder);
 }
+#endif
 
+#ifndef _WIN32
 // UTF-8 to code page 1252, '?' for what the code page cannot hold.
 std::string ToCodePage(const std::string& utf8) {
   std::string out;
@@ -128,11 +144,17 @@ std::string ToCodePage(const std::string& utf8) {
   return out;
 }
 
+#endif
+
 }  // namespace
 
 KV_EXPORT const char* GetCompName(void) {
   thread_local std::string name;
+#ifdef _WIN32
+  name = Figures().computerName;  // GetComputerNameA gives code-page text already
+#else
   name = ToCodePage(Figures().computerName);
+#endif
   return name.c_str();
 }
 

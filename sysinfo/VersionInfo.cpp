@@ -5,24 +5,24 @@
 
 TVerInfo::TVerInfo(const std::string& path, const TVersionApi& api) {
   DWORD handle = 0;
-  const DWORD size = api.GetFileVersionInfoSize(path.c_str(), &handle);
+  const DWORD size = api.InfoSize(path.c_str(), &handle);
   HasVerInfo = size > 0;
   if (!HasVerInfo) return;
 
   Block.assign(size, 0);
-  if (!api.GetFileVersionInfo(path.c_str(), handle, size, Block.data()))
+  if (!api.Info(path.c_str(), handle, size, Block.data()))
     throw EVerInfoError("Can't load version information");
 
   LPVOID value = nullptr;
   UINT length = 0;
-  if (!api.VerQueryValue(Block.data(), "\\", &value, &length) || !value)
+  if (!api.QueryValue(Block.data(), "\\", &value, &length) || !value)
     throw EVerInfoError("Can't read fixed file information");
   if (length != sizeof(VS_FIXEDFILEINFO)) throw EVerInfoError("Fixed file information record wrong size");
   std::memcpy(&FixedFileInfo, value, sizeof(VS_FIXEDFILEINFO));
 
   value = nullptr;
   length = 0;
-  if (api.VerQueryValue(Block.data(), "\\VarFileInfo\\Translation", &value, &length) && value) {
+  if (api.QueryValue(Block.data(), "\\VarFileInfo\\Translation", &value, &length) && value) {
     const size_t count = length / sizeof(TTransRec);
     Translations.resize(count);
     if (count) std::memcpy(Translations.data(), value, count * sizeof(TTransRec));

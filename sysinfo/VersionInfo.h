@@ -2,6 +2,7 @@
 // form "%d.%d.%d.%d", and the comparable number of such a text.
 #pragma once
 
+#include <windows.h>
 #include <winver.h>
 
 #include <cstdint>
@@ -27,11 +28,12 @@ struct TTransRec {
 };
 using TTransRecArray = std::vector<TTransRec>;
 
-// The platform calls TVerInfo makes; tests hand in failing ones.
+// The platform calls TVerInfo makes; tests hand in failing ones. The members are not
+// named after the calls: the SDK's A/W macros would rename them.
 struct TVersionApi {
-  DWORD (*GetFileVersionInfoSize)(LPCSTR, LPDWORD) = &GetFileVersionInfoSizeA;
-  BOOL (*GetFileVersionInfo)(LPCSTR, DWORD, DWORD, LPVOID) = &GetFileVersionInfoA;
-  BOOL (*VerQueryValue)(LPCVOID, LPCSTR, LPVOID*, PUINT) = &VerQueryValueA;
+  DWORD(WINAPI* InfoSize)(LPCSTR, LPDWORD) = &GetFileVersionInfoSizeA;
+  BOOL(WINAPI* Info)(LPCSTR, DWORD, DWORD, LPVOID) = &GetFileVersionInfoA;
+  BOOL(WINAPI* QueryValue)(LPCVOID, LPCSTR, LPVOID*, PUINT) = &VerQueryValueA;
 };
 
 class TVerInfo {

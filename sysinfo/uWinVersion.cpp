@@ -297,9 +297,15 @@ bool TPlatformWindowsFacts::ReadVersion(OSVERSIONINFOEXA& info, bool& extended) 
   return GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info)) != FALSE;
 }
 
+// The two entry points looked up at run time (absent before Vista and XP).
+using TGetProductInfo = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
+using TGetNativeSystemInfo = void(WINAPI*)(LPSYSTEM_INFO);
+
 DWORD TPlatformWindowsFacts::ProductInfo(DWORD major, DWORD minor, DWORD spMajor, DWORD spMinor) {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto getProductInfo = kernel ? reinterpret_cast<PGPI>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetProductInfo"))) : nullptr;
+  auto getProductInfo = kernel ? reinterpret_cast<TGetProductInfo>(
+                                     reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetProductInfo")))
+                               : nullptr;
   if (!getProductInfo) return 0;
   DWORD type = 0;
   if (!getProductInfo(major, minor, spMajor, spMinor, &type)) return 0;
@@ -308,8 +314,9 @@ DWORD TPlatformWindowsFacts::ProductInfo(DWORD major, DWORD minor, DWORD spMajor
 
 WORD TPlatformWindowsFacts::NativeArchitecture() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto getNativeSystemInfo =
-      kernel ? reinterpret_cast<PGNSI>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetNativeSystemInfo"))) : nullptr;
+  auto getNativeSystemInfo = kernel ? reinterpret_cast<TGetNativeSystemInfo>(reinterpret_cast<void (*)()>(
+                                          GetProcAddress(kernel, "GetNativeSystemInfo")))
+                                    : nullptr;
   if (!getNativeSystemInfo) return 0;
   SYSTEM_INFO si{};
   getNativeSystemInfo(&si);

@@ -3,7 +3,7 @@
 // never be seen half written (the registry hives, the autostart entry, downloads).
 #pragma once
 
-#include "minwindef.h"
+#include <windows.h>
 
 #include <string>
 #include <string_view>

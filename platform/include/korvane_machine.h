@@ -2,7 +2,7 @@
 // live host (unset or "host").
 #pragma once
 
-#include "minwindef.h"
+#include <windows.h>
 
 #include <string>
 #include <vector>

@@ -3,8 +3,7 @@
 // takes; what an absent or a wrong value means stays the caller's decision.
 #pragma once
 
-#include "minwindef.h"
-#include "winreg.h"
+#include <windows.h>
 
 #include <string>
 

@@ -6,14 +6,25 @@
 
 typedef PVOID HDEVINFO;
 
-// The 32-bit layout: 28 bytes, cbSize must be set to sizeof(SP_DEVINFO_DATA).
+// Windows' layout: 28 bytes on 32-bit, 32 on 64-bit (Reserved is pointer-sized);
+// cbSize must be set to sizeof(SP_DEVINFO_DATA).
+// Packed to 1 byte on 32-bit, as the SDK declares the Setup API's structures there.
+#if UINTPTR_MAX == 0xffffffffu
+#pragma pack(push, 1)
+#endif
 typedef struct _SP_DEVINFO_DATA {
   DWORD cbSize;
   GUID ClassGuid;
   DWORD DevInst;
-  DWORD Reserved;
+  ULONG_PTR Reserved;
 } SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
-static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA keeps its 32-bit size");
+#if UINTPTR_MAX == 0xffffffffu
+#pragma pack(pop)
+#endif
+static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 4 ? 28 : 32), "SP_DEVINFO_DATA has Windows' size");
+
+#define DIBCI_NOINSTALLCLASS 0x00000001
+#define DIBCI_NODISPLAYCLASS 0x00000002
 
 #define DIGCF_DEFAULT 0x00000001
 #define DIGCF_PRESENT 0x00000002
@@ -60,6 +71,10 @@ static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA keeps its 32-bit s
 #define SPDRP_BASE_CONTAINERID 0x00000024
 #define SPDRP_MAXIMUM_PROPERTY 0x00000025
 
+// Every installed setup class, in CM_Enumerate_Classes order. Two-call protocol: with
+// too small a list it fails with ERROR_INSUFFICIENT_BUFFER and *RequiredSize set.
+BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+                                      PDWORD RequiredSize);
 BOOL WINAPI SetupDiGetClassDescriptionA(const GUID* ClassGuid, PSTR ClassDescription,
                                         DWORD ClassDescriptionSize, PDWORD RequiredSize);
 // Enumerator and hwndParent are ignored. With DIGCF_PRESENT only present devices.

@@ -18,4 +18,5 @@
 #include "shellapi.h"
 #include "processthreadsapi.h"
 #include "handleapi.h"
+#include "consoleapi.h"
 #include "windef.h"

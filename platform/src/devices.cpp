@@ -438,6 +438,31 @@ CONFIGRET WINAPI CM_Enumerate_Classes(ULONG ulClassIndex, LPGUID ClassGuid, ULON
   return CR_SUCCESS;
 }
 
+BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+                                      PDWORD RequiredSize) {
+  if (!RequiredSize || (!ClassGuidList && ClassGuidListSize) ||
+      (Flags & ~static_cast<DWORD>(DIBCI_NOINSTALLCLASS | DIBCI_NODISPLAYCLASS))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  bool broken = false;
+  auto classes = CurrentClasses(broken);
+  if (broken) {
+    SetLastError(classes.inv->code);
+    return FALSE;
+  }
+  // The machine marks no class as hidden, so the flags leave every class listed.
+  const size_t count = classes.Count();
+  *RequiredSize = static_cast<DWORD>(count);
+  if (ClassGuidListSize < count) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  for (size_t i = 0; i < count; ++i) classes.At(i, ClassGuidList[i]);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
 BOOL WINAPI SetupDiGetClassDescriptionA(const GUID* ClassGuid, PSTR ClassDescription, DWORD ClassDescriptionSize,
                                         PDWORD RequiredSize) {
   if (!ClassGuid || (!ClassDescription && ClassDescriptionSize)) {
@@ -539,7 +564,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
     return FALSE;
   }
   const Device* dev = nullptr;
-  DWORD idx = DeviceInfoData->Reserved;
+  DWORD idx = static_cast<DWORD>(DeviceInfoData->Reserved);
   if (idx < set->members.size() && set->members[idx].devInst == DeviceInfoData->DevInst) {
     dev = set->members[idx].dev;
   } else {

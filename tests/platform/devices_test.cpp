@@ -84,6 +84,25 @@ TEST(Devices, XpDesktopClassesInFileOrder) {
   EXPECT_EQ(Count("{11111111-2222-3333-4444-555555555555}", DIGCF_PRESENT), 0);
 }
 
+TEST(Devices, ClassInfoListMatchesTheConfigurationManager) {
+  ScratchMachine m("xp-desktop");
+  DWORD need = 0;
+  EXPECT_FALSE(SetupDiBuildClassInfoList(0, nullptr, 0, &need));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  const std::vector<std::string> expected = Classes();
+  ASSERT_EQ(need, expected.size());
+  std::vector<GUID> list(need - 1);
+  EXPECT_FALSE(SetupDiBuildClassInfoList(0, list.data(), need - 1, &need));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  list.resize(need);
+  ASSERT_TRUE(SetupDiBuildClassInfoList(DIBCI_NOINSTALLCLASS, list.data(), need, &need));
+  std::vector<std::string> got;
+  for (const GUID& g : list) got.push_back(kvp::GuidString(g));
+  EXPECT_EQ(got, expected);
+  EXPECT_FALSE(SetupDiBuildClassInfoList(0, list.data(), need, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST(Devices, PresentFlagHidesAbsentDevices) {
   ScratchMachine m("xp-desktop");
   EXPECT_EQ(Count(kPrinter, 0), 2);

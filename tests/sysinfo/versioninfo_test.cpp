@@ -195,12 +195,12 @@ struct FakeApi {
   static inline bool loadOk = true, rootOk = true;
   static inline UINT rootLength = sizeof(VS_FIXEDFILEINFO), transLength = 0;
   static inline uint8_t data[64] = {};
-  static DWORD Size(LPCSTR, LPDWORD h) {
+  static DWORD WINAPI Size(LPCSTR, LPDWORD h) {
     *h = 0;
     return size;
   }
-  static BOOL Load(LPCSTR, DWORD, DWORD, LPVOID) { return loadOk; }
-  static BOOL Query(LPCVOID, LPCSTR sub, LPVOID* buf, PUINT len) {
+  static BOOL WINAPI Load(LPCSTR, DWORD, DWORD, LPVOID) { return loadOk; }
+  static BOOL WINAPI Query(LPCVOID, LPCSTR sub, LPVOID* buf, PUINT len) {
     const bool root = std::strcmp(sub, "\\") == 0;
     if (root && !rootOk) return FALSE;
     *buf = data;
@@ -209,9 +209,9 @@ struct FakeApi {
   }
   static TVersionApi Api() {
     TVersionApi api;
-    api.GetFileVersionInfoSize = &Size;
-    api.GetFileVersionInfo = &Load;
-    api.VerQueryValue = &Query;
+    api.InfoSize = &Size;
+    api.Info = &Load;
+    api.QueryValue = &Query;
     return api;
   }
 };

@@ -24,9 +24,8 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <random>
 #include <sstream>
-
-#include <stdlib.h>  // mkdtemp: a private folder of a name nobody can guess
 
 namespace fs = std::filesystem;
 
@@ -61,10 +60,29 @@ void Fail(TCheckResult& result, TCheckError kind, const std::string& text) {
 // A private scratch folder for one submit, removed when it goes.
 class TScratchFolder {
  public:
+  // A new folder of a name nobody can guess, only the user may enter (mkdir fails
+  // on a name taken, so a planted folder or link is never used).
   TScratchFolder() {
     std::error_code ec;
-    std::string pattern = (fs::temp_directory_path(ec) / "korvane-submit-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+    const fs::path temp = fs::temp_directory_path(ec);
+    if (ec) return;
+    std::random_device random;
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      std::string name = "korvane-submit-";
+      for (int i = 0; i < 12; ++i) name += kDigits[random() % 36];
+      const fs::path folder = temp / name;
+      if (!fs::create_directory(folder, ec)) {
+        if (ec) return;
+        continue;  // taken
+      }
+      fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+      if (ec) {
+        fs::remove(folder, ec);
+        return;
+      }
+      path_ = folder.string();
+    }
   }
   ~TScratchFolder() {
     std::error_code ec;

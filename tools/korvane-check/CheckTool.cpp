@@ -15,7 +15,6 @@
 #include <korvane_file.h>
 #include <korvane_machine.h>
 #include <korvane_text.h>
-#include <consoleapi.h>
 #include <windows.h>
 
 #include <cctype>

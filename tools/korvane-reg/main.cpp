@@ -6,8 +6,6 @@
 #include <windows.h>
 #include <korvane_file.h>
 
-#include <consoleapi.h>
-
 #include <iostream>
 #include <sstream>
 #include <string>
