@@ -1,18 +1,9 @@
 #include "net/uHttpClient.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -21,6 +12,7 @@
 #include <vector>
 
 #include "net/uHttpWire.h"
+#include "net/uSocket.h"
 
 namespace httpdefaults {
 const char* const kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
@@ -81,14 +73,9 @@ std::string OpenSslErrors() {
   return text.empty() ? std::string("unknown error") : text;
 }
 
-// The platform's text for an errno value, starting lower case so it reads
+// The platform's text for a socket error, starting lower case so it reads
 // inside a sentence ("connection refused").
-std::string ErrnoText(int err) {
-  std::string text = std::strerror(err);
-  if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
-    text[0] = static_cast<char>(text[0] - 'A' + 'a');
-  return text;
-}
+std::string ErrnoText(int err) { return kvnet::SocketErrorText(err); }
 
 [[noreturn]] void ThrowTls(const std::string& detail) {
   throw EHttpError(THttpErrorKind::Tls, "The secure connection failed: " + detail + ".");
@@ -97,18 +84,24 @@ std::string ErrnoText(int err) {
 // A socket BIO that sends with MSG_NOSIGNAL: a peer that vanishes must give
 // an error, not a SIGPIPE that ends the program.
 int BioWrite(BIO* bio, const char* data, int len) {
-  const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+  const auto fd = static_cast<kvnet::TSocket>(BIO_get_fd(bio, nullptr));
   BIO_clear_retry_flags(bio);
-  const ssize_t n = ::send(fd, data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_write(bio);
+  const long n = kvnet::SendSome(fd, data, static_cast<std::size_t>(len));
+  if (n < 0) {
+    const int e = kvnet::LastSocketError();
+    if (kvnet::WouldBlock(e) || kvnet::Interrupted(e)) BIO_set_retry_write(bio);
+  }
   return static_cast<int>(n);
 }
 
 int BioRead(BIO* bio, char* data, int len) {
-  const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+  const auto fd = static_cast<kvnet::TSocket>(BIO_get_fd(bio, nullptr));
   BIO_clear_retry_flags(bio);
-  const ssize_t n = ::recv(fd, data, static_cast<std::size_t>(len), 0);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_read(bio);
+  const long n = kvnet::ReceiveSome(fd, data, static_cast<std::size_t>(len));
+  if (n < 0) {
+    const int e = kvnet::LastSocketError();
+    if (kvnet::WouldBlock(e) || kvnet::Interrupted(e)) BIO_set_retry_read(bio);
+  }
   return static_cast<int>(n);
 }
 
@@ -210,6 +203,9 @@ class THttpConnection : public IHttpSource {
       if (socketStatus) socketStatus(text);
     };
     status("Resolving hostname " + url.Host + ".");
+    if (!kvnet::StartSockets())
+      throw EHttpError(THttpErrorKind::Connect,
+                       "Could not connect to " + url.Host + ": " + ErrnoText(kvnet::LastSocketError()) + ".");
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -234,30 +230,28 @@ class THttpConnection : public IHttpSource {
       else if (ai->ai_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr, text, sizeof text);
       status(std::string("Connecting to ") + text + ".");
-      const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) {
-        lastError = ErrnoText(errno);
+      const kvnet::TSocket fd = kvnet::OpenStreamSocket(ai->ai_family);
+      if (fd == kvnet::kNoSocket) {
+        lastError = ErrnoText(kvnet::LastSocketError());
         continue;
       }
       fd_ = fd;
-      if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-        if (errno != EINPROGRESS) {
-          lastError = ErrnoText(errno);
+      if (kvnet::StartConnect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+        const int e = kvnet::LastSocketError();
+        if (!kvnet::ConnectPending(e)) {
+          lastError = ErrnoText(e);
           CloseSocket();
           continue;
         }
-        Wait(POLLOUT, -1, "Connect");  // no connect time-out of our own
-        int err = 0;
-        socklen_t len = sizeof err;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        Wait(kvnet::kWaitWrite, -1, "Connect");  // no connect time-out of our own
+        const int err = kvnet::PendingConnectError(fd);
         if (err != 0) {
           lastError = ErrnoText(err);
           CloseSocket();
           continue;
         }
       }
-      const int one = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      kvnet::SetNoDelay(fd);
       if (ctx_) Handshake(url);
       return;
     }
@@ -280,14 +274,16 @@ class THttpConnection : public IHttpSource {
         }
         WaitSsl(SSL_get_error(ssl_, n), "Write");
       } else {
-        const ssize_t n = ::send(fd_, data, static_cast<std::size_t>(chunk), MSG_NOSIGNAL);
+        const long n = kvnet::SendSome(fd_, data, static_cast<std::size_t>(chunk));
+        const int e = n < 0 ? kvnet::LastSocketError() : 0;
         if (n > 0) {
           data += n;
           size -= static_cast<std::size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-          Wait(POLLOUT, TimeoutArg(), "Write");
-        } else if (n < 0 && errno != EINTR) {
-          throw EHttpError(THttpErrorKind::Connect, "The connection failed while sending: " + ErrnoText(errno) + ".");
+        } else if (n < 0 && kvnet::WouldBlock(e)) {
+          Wait(kvnet::kWaitWrite, TimeoutArg(), "Write");
+        } else if (n < 0 && !kvnet::Interrupted(e)) {
+          throw EHttpError(THttpErrorKind::Connect,
+                           "The connection failed while sending: " + ErrnoText(e) + ".");
         }
       }
     }
@@ -307,13 +303,15 @@ class THttpConnection : public IHttpSource {
         if (err == SSL_ERROR_SYSCALL && n == 0) return 0;
         WaitSsl(err, "Read");
       } else {
-        const ssize_t n = ::recv(fd_, buffer, std::min<std::size_t>(size, kPlainReadPiece), 0);
+        const long n = kvnet::ReceiveSome(fd_, buffer, std::min<std::size_t>(size, kPlainReadPiece));
         if (n > 0) return FillMorePlain(buffer, static_cast<std::size_t>(n), size);
         if (n == 0) return 0;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-          Wait(POLLIN, TimeoutArg(), "Read");
-        else if (errno != EINTR)
-          throw EHttpError(THttpErrorKind::Connect, "The connection failed while reading: " + ErrnoText(errno) + ".");
+        const int e = kvnet::LastSocketError();
+        if (kvnet::WouldBlock(e))
+          Wait(kvnet::kWaitRead, TimeoutArg(), "Read");
+        else if (!kvnet::Interrupted(e))
+          throw EHttpError(THttpErrorKind::Connect,
+                           "The connection failed while reading: " + ErrnoText(e) + ".");
       }
     }
   }
@@ -335,8 +333,8 @@ class THttpConnection : public IHttpSource {
 
  private:
   void CloseSocket() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    kvnet::CloseSocket(fd_);
+    fd_ = kvnet::kNoSocket;
   }
 
   int TimeoutArg() const { return static_cast<int>(std::min<unsigned>(timeoutMs_, INT_MAX)); }
@@ -367,21 +365,22 @@ class THttpConnection : public IHttpSource {
         if (left <= 0) throw EHttpError(THttpErrorKind::Timeout, TimeoutText(timeoutMs_));
         slice = static_cast<int>(std::min<long long>(left, kPollSliceMs));
       }
-      pollfd p{fd_, events, 0};
-      const int rc = ::poll(&p, 1, slice);
+      const int rc = kvnet::WaitSocket(fd_, events, slice);
       if (rc > 0) return;  // errors and hang-ups show in the following call
-      if (rc < 0 && errno != EINTR)
-        throw EHttpError(THttpErrorKind::Connect, std::string("The connection failed: ") + ErrnoText(errno) + ".");
+      const int e = rc < 0 ? kvnet::LastSocketError() : 0;
+      if (rc < 0 && !kvnet::Interrupted(e))
+        throw EHttpError(THttpErrorKind::Connect,
+                         std::string("The connection failed: ") + ErrnoText(e) + ".");
     }
   }
 
   void WaitSsl(int err, const char* what) {
     if (err == SSL_ERROR_WANT_READ) {
-      Wait(POLLIN, TimeoutArg(), what);
+      Wait(kvnet::kWaitRead, TimeoutArg(), what);
     } else if (err == SSL_ERROR_WANT_WRITE) {
-      Wait(POLLOUT, TimeoutArg(), what);
+      Wait(kvnet::kWaitWrite, TimeoutArg(), what);
     } else if (err == SSL_ERROR_SYSCALL) {
-      const int e = errno;
+      const int e = kvnet::LastSocketError();
       ERR_clear_error();
       throw EHttpError(THttpErrorKind::Connect, std::string("The secure connection broke: ") +
                                                     (e ? ErrnoText(e) : "the server closed it") + ".");
@@ -396,7 +395,8 @@ class THttpConnection : public IHttpSource {
   // holds the socket lock while the sender waits, which halves loopback speed.
   std::size_t FillMorePlain(char* buffer, std::size_t have, std::size_t size) {
     while (have < size) {
-      const ssize_t n = ::recv(fd_, buffer + have, std::min<std::size_t>(size - have, kPlainReadPiece), 0);
+      const long n =
+          kvnet::ReceiveSome(fd_, buffer + have, std::min<std::size_t>(size - have, kPlainReadPiece));
       if (n <= 0) break;  // nothing more ready now; an error or the end shows on the next read
       have += static_cast<std::size_t>(n);
     }
@@ -424,7 +424,7 @@ class THttpConnection : public IHttpSource {
     SSL_set_app_data(ssl_, &info_);
     BIO* bio = BIO_new(NoSignalSocketMethod());
     if (!bio) ThrowTls("no SSL socket: " + OpenSslErrors());
-    BIO_set_fd(bio, fd_, BIO_NOCLOSE);
+    BIO_set_fd(bio, static_cast<int>(fd_), BIO_NOCLOSE);
     SSL_set_bio(ssl_, bio, bio);
     if (!IsIpLiteral(url.Host)) SSL_set_tlsext_host_name(ssl_, url.Host.c_str());
     for (;;) {
@@ -439,7 +439,7 @@ class THttpConnection : public IHttpSource {
         continue;
       }
       if (err == SSL_ERROR_SYSCALL) {
-        const int e = errno;
+        const int e = kvnet::LastSocketError();
         ERR_clear_error();
         ThrowTls(std::string("the handshake broke off: ") + (e ? ErrnoText(e) : "the server closed the connection"));
       }
@@ -449,7 +449,7 @@ class THttpConnection : public IHttpSource {
 
   unsigned timeoutMs_;
   const std::atomic<bool>& aborted_;
-  int fd_ = -1;
+  kvnet::TSocket fd_ = kvnet::kNoSocket;
   SSL_CTX* ctx_ = nullptr;
   SSL* ssl_ = nullptr;
   TInfoContext info_;
