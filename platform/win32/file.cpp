@@ -1,0 +1,134 @@
+// korvane_file.h on Windows: atomic replacement and the module path on kernel32.
+#include <windows.h>
+
+#include <korvane_file.h>
+
+#include <atomic>
+#include <random>
+
+namespace {
+
+size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+std::string BaseOf(const std::string& path) {
+  const size_t slash = LastSeparator(path);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderPrefix(const std::string& path) {
+  const size_t slash = LastSeparator(path);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string RandomPart() {
+  static std::atomic<unsigned> counter{0};
+  thread_local std::mt19937_64 gen{std::random_device{}()};
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string s;
+  for (int i = 0; i < 10; ++i) s += kDigits[gen() % 36];
+  return s + std::to_string(counter.fetch_add(1) % 1000);
+}
+
+}  // namespace
+
+std::string KorvaneReplacementPrefix(const std::string& target) { return "." + BaseOf(target) + ".tmp."; }
+
+TKorvaneReplacement::TKorvaneReplacement(std::string target, DWORD flags)
+    : target_(std::move(target)), flags_(flags), file_(INVALID_HANDLE_VALUE) {}
+
+TKorvaneReplacement::~TKorvaneReplacement() { Discard(); }
+
+BOOL TKorvaneReplacement::Create(const std::string& tempPath) {
+  Discard();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = tempPath.empty()
+                                 ? FolderPrefix(target_) + KorvaneReplacementPrefix(target_) + RandomPart()
+                                 : tempPath;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file_ = h;
+      temp_ = path;
+      return TRUE;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS || !tempPath.empty()) return FALSE;
+  }
+  return FALSE;
+}
+
+BOOL TKorvaneReplacement::Write(const void* data, size_t size) {
+  if (file_ == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD piece = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+    DWORD written = 0;
+    if (!WriteFile(file_, p, piece, &written, nullptr)) return FALSE;
+    p += written;
+    size -= written;
+  }
+  return TRUE;
+}
+
+// The access rights come from the folder, as for any file made there: the flags
+// (private, executable) are what the user's own folders give on Windows already.
+BOOL TKorvaneReplacement::Commit() {
+  if (file_ == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  BOOL ok = FlushFileBuffers(file_);
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  if (!CloseHandle(file_) && ok) {
+    ok = FALSE;
+    error = GetLastError();
+  }
+  file_ = INVALID_HANDLE_VALUE;
+  if (ok &&
+      !MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+    ok = FALSE;
+  }
+  if (!ok) DeleteFileA(temp_.c_str());
+  temp_.clear();
+  SetLastError(error);
+  return ok;
+}
+
+void TKorvaneReplacement::Discard() {
+  if (file_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  if (!temp_.empty()) {
+    DeleteFileA(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+BOOL KorvaneReplaceFile(const std::string& target, std::string_view bytes, DWORD flags) {
+  TKorvaneReplacement r(target, flags);
+  if (!r.Create() || !r.Write(bytes.data(), bytes.size())) return FALSE;
+  return r.Commit();
+}
+
+std::string KorvaneModuleFileName() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    // A full buffer means the path was cut (XP does not say so through the last error).
+    if (n < path.size()) {
+      path.resize(n);
+      SetLastError(ERROR_SUCCESS);
+      return path;
+    }
+    if (path.size() >= 32768) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return {};
+    }
+    path.resize(path.size() * 2);
+  }
+}
