@@ -1,6 +1,7 @@
 #include "core/uAppState.h"
 #include "core/uDateTime.h"
 #include "core/uDrvTypes.h"
+#include "core/uWebLink.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,39 @@ TEST(DateTimeTest, NowRoundTrips) {
   auto back = ParseDateTime(FormatDateTime(now));
   ASSERT_TRUE(back);
   EXPECT_EQ(FormatDateTime(*back), FormatDateTime(now));
+}
+
+TEST(WebLinkTest, OnlyAbsoluteWebAddressesWithAHostAreLinks) {
+  for (const char* yes : {"http://a", "https://vendor.example/news?id=1#top", "HTTP://X.example:8080/",
+                          "http://user@host.example/", "http://[::1]:80/x", "http://192.168.0.1"})
+    EXPECT_TRUE(IsWebLink(yes)) << yes;
+  for (const char* no : {"",
+                         "/usr/bin/xterm",
+                         "file:///etc/passwd",
+                         "javascript:alert(1)",
+                         "javascript://x/%0aalert(1)",
+                         "smb://host/share",
+                         "http:/x",
+                         "http://",
+                         "http:///path",
+                         "http://:80/",
+                         "http://user@/",
+                         "http://h:8x/",
+                         "http://a b/",
+                         " http://a/",
+                         "http://a/\t",
+                         "http://a/\x7f",
+                         "http://a/\xe9",
+                         "http://h\\@evil/",
+                         "http://[zz]/",
+                         "ftp://host/",
+                         "ahttp://host/"})
+    EXPECT_FALSE(IsWebLink(no)) << no;
+  const std::string base = "http://h.example/";
+  EXPECT_TRUE(IsWebLink(base + std::string(MaxWebLinkBytes - base.size(), 'a')));
+  EXPECT_FALSE(IsWebLink(base + std::string(MaxWebLinkBytes - base.size() + 1, 'a')));
+  EXPECT_FALSE(IsWebLink(std::string("http://a/\0b", 11)));
+  EXPECT_FALSE(OpenWebLink("/bin/true"));  // refused before the shell sees it
 }
 
 }  // namespace

@@ -9,9 +9,8 @@
 #include "ui/widgets/uText.h"
 
 #include "core/uThread.h"
+#include "core/uWebLink.h"
 #include "net/uGzip.h"
-
-#include <shellapi.h>
 
 #include <cstdio>
 
@@ -30,8 +29,7 @@ TInfoForm::TInfoForm(TMainForm& main) : TSkinForm(QStringLiteral("TInfoForm"), 4
   Label2->setCursor(Qt::PointingHandCursor);
   Label2->hide();
   Label2->OnClick = [this] {
-    const std::string link = QToAnsi(Label2->text());
-    ShellExecuteA(nullptr, nullptr, link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    OpenWebLink(QToAnsi(Label2->text()));  // a web page, never a program or a file
   };
   ImBtnOk = new TImageButton(this, QStringLiteral("ImBtnOk"), "BTNOK");
   ImBtnOk->setGeometry(OkLeftPair, 120, 91, 32);

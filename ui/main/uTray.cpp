@@ -1,5 +1,6 @@
 #include "ui/main/uTray.h"
 
+#include "core/uWebLink.h"
 #include "scan/uSSLRequest.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
@@ -200,8 +201,9 @@ void TMainForm::ShowBalloon(const std::string& title, const std::string& text, i
 }
 
 void TMainForm::TrayIconBalloonHintClick() {
-  if (MessageShown && !MessageUrl.empty())
-    ShellExecuteA(nullptr, nullptr, MessageUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);  // failure ignored
+  // A link from the server opens only as a web page; anything else is no link.
+  if (MessageShown && IsWebLink(MessageUrl))
+    OpenWebLink(MessageUrl);  // failure ignored
   else
     ShowKorvane1Click();
   MessageUrl.clear();

@@ -10,6 +10,7 @@
 #include "ui/main/MainUnit.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uServerMessage.h"
+#include "support/ScopedEnv.h"
 #include "support/UpdateServerProcess.h"
 
 #include "korvane_window.h"
@@ -26,6 +27,7 @@
 #include <memory>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -405,6 +407,49 @@ TEST_F(ServerMessageTest, BalloonClickOpensTheMessagesLinkOnce) {
   tray_->doubleClick();
   EXPECT_EQ(opened.size(), 1u);
   EXPECT_FALSE(main_->isHidden());
+}
+
+TEST_F(ServerMessageTest, ALinkThatIsNoWebPageOpensAndStartsNothing) {
+  // The real shell, with an xdg-open of our own first on PATH that notes every call,
+  // and a local program the message names.
+  const std::string dir = korvane::testing::MakeScratchFolder("kvmsglink");
+  const std::string notes = dir + "/notes.txt";
+  WriteTextFile(dir + "/xdg-open", "#!/bin/sh\necho \"xdg-open $*\" >> '" + notes + "'\n");
+  WriteTextFile(dir + "/some-program", "#!/bin/sh\necho started >> '" + notes + "'\n");
+  ASSERT_EQ(::chmod((dir + "/xdg-open").c_str(), 0700), 0);
+  ASSERT_EQ(::chmod((dir + "/some-program").c_str(), 0700), 0);
+  korvane::testing::ScopedEnv env;
+  const char* path = std::getenv("PATH");
+  env.Set("PATH", dir + ":" + (path ? path : "/usr/bin:/bin"));
+  int version = 0;
+  for (const std::string& link :
+       {dir + "/some-program", "file://" + dir + "/some-program", std::string("javascript:alert(1)"),
+        std::string("javascript://x.invalid/%0a"), "http://x.invalid/" + std::string(2048, 'a'),
+        std::string("http:///nohost"), std::string("http://a b.invalid/"),
+        std::string("smb://x.invalid/share")}) {
+    // Each a new message file, so each is shown in a new run.
+    NewRun();
+    Serve("<msg><sver>1.0.0.0</sver><msgtext>v" + std::to_string(++version) + "</msgtext><msgurl>" + link +
+          "</msgurl></msg>");
+    main_->hide();
+    Fetch();
+    ASSERT_EQ(Shown(), 1) << link;
+    tray_->balloonClick();
+    EXPECT_FALSE(main_->isHidden()) << link << ": the click shows the window as for no link";
+    EXPECT_TRUE(main_->MessageUrl.empty());
+  }
+  QTest::qWait(300);  // a detached start would have written by now
+  EXPECT_FALSE(fs::exists(notes)) << korvane::testing::ReadTextFile(notes);
+  // A web page does reach the desktop's opener.
+  NewRun();
+  Serve(
+      "<msg><sver>1.0.0.0</sver><msgtext>web</msgtext><msgurl>HTTPS://vendor.invalid:8443/a?b#c</msgurl></"
+      "msg>");
+  Fetch();
+  tray_->balloonClick();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(notes); }, 5000));
+  EXPECT_EQ(korvane::testing::ReadTextFile(notes), "xdg-open HTTPS://vendor.invalid:8443/a?b#c\n");
+  korvane::testing::RemoveFolder(dir);
 }
 
 TEST_F(ServerMessageTest, SilentAnswerLeavesNoPendingLink) {

@@ -227,7 +227,7 @@ TEST_F(TrayTest, LinkTheShellCannotOpenIsIgnored) {
   shell_.emplace([](const std::string&, const std::string&, const std::string&) { return false; });
   main_->hide();
   main_->MessageShown = true;
-  main_->MessageUrl = "nowhere:at-all";
+  main_->MessageUrl = "http://nowhere.invalid/at-all";  // a web page the shell refuses
   tray_->balloonClick();
   EXPECT_TRUE(main_->isHidden());
   EXPECT_TRUE(main_->MessageUrl.empty());
