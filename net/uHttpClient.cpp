@@ -47,7 +47,30 @@ std::string TimeoutText(unsigned timeoutMs) {
   return "The connection timed out after " + span + ".";
 }
 
+std::string DeadlineText(unsigned deadlineMs) {
+  std::string span;
+  if (deadlineMs >= 60000 && deadlineMs % 60000 == 0)
+    span = std::to_string(deadlineMs / 60000) + (deadlineMs == 60000 ? " minute" : " minutes");
+  else if (deadlineMs >= 1000 && deadlineMs % 1000 == 0)
+    span = std::to_string(deadlineMs / 1000) + (deadlineMs == 1000 ? " second" : " seconds");
+  else
+    span = std::to_string(deadlineMs) + (deadlineMs == 1 ? " millisecond" : " milliseconds");
+  return "The server did not finish within " + span + ".";
+}
+
 namespace {
+
+std::string ByteCountText(int64_t bytes) {
+  if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
+  if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+[[noreturn]] void ThrowTooLarge(int64_t cap) {
+  throw EHttpError(THttpErrorKind::TooLarge,
+                   "The server's answer is larger than " + ByteCountText(cap) + ".");
+}
 
 // Blocking waits are cut into slices so that an abort from another thread
 // is noticed promptly.
@@ -174,8 +197,11 @@ void InfoCallback(const SSL* ssl, int /*where*/, int /*ret*/) {
 // every wait bounded by the read time-out and watching the abort flag.
 class THttpConnection : public IHttpSource {
  public:
-  THttpConnection(unsigned readTimeoutMs, const std::atomic<bool>& aborted)
-      : timeoutMs_(readTimeoutMs), aborted_(aborted) {}
+  THttpConnection(unsigned readTimeoutMs, const std::atomic<bool>& aborted, unsigned deadlineMs = 0)
+      : timeoutMs_(readTimeoutMs),
+        aborted_(aborted),
+        deadlineMs_(deadlineMs),
+        deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs)) {}
   ~THttpConnection() override { Close(); }
 
   void PrepareTls(TSSLIOHandler& handler) {
@@ -293,6 +319,7 @@ class THttpConnection : public IHttpSource {
     const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     for (;;) {
       CheckAborted();
+      CheckDeadline();  // a peer that trickles never waits out the read time-out
       if (ssl_) {
         ERR_clear_error();
         const int n = SSL_read(ssl_, buffer, chunk);
@@ -343,6 +370,11 @@ class THttpConnection : public IHttpSource {
     if (aborted_) throw EHttpError(THttpErrorKind::Aborted, kAbortedText);
   }
 
+  void CheckDeadline() const {
+    if (deadlineMs_ != 0 && std::chrono::steady_clock::now() >= deadline_)
+      throw EHttpError(THttpErrorKind::Timeout, DeadlineText(deadlineMs_));
+  }
+
   void RethrowInfo() {
     if (info_.error) {
       std::exception_ptr e = info_.error;
@@ -358,12 +390,18 @@ class THttpConnection : public IHttpSource {
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
       CheckAborted();
+      CheckDeadline();
       int slice = kPollSliceMs;
       if (timeoutMs >= 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
         if (left <= 0) throw EHttpError(THttpErrorKind::Timeout, TimeoutText(timeoutMs_));
         slice = static_cast<int>(std::min<long long>(left, kPollSliceMs));
+      }
+      if (deadlineMs_ != 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - clock::now()).count();
+        slice = static_cast<int>(std::max<long long>(1, std::min<long long>(left, slice)));
       }
       const int rc = kvnet::WaitSocket(fd_, events, slice);
       if (rc > 0) return;  // errors and hang-ups show in the following call
@@ -449,6 +487,8 @@ class THttpConnection : public IHttpSource {
 
   unsigned timeoutMs_;
   const std::atomic<bool>& aborted_;
+  unsigned deadlineMs_;  // 0: none
+  std::chrono::steady_clock::time_point deadline_;
   kvnet::TSocket fd_ = kvnet::kNoSocket;
   SSL_CTX* ctx_ = nullptr;
   SSL* ssl_ = nullptr;
@@ -488,7 +528,7 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
     contentLength = static_cast<int64_t>(upload->Prefix.size() + upload->Suffix.size()) + upload->FileSize;
   }
 
-  THttpConnection conn(ReadTimeout, aborted_);
+  THttpConnection conn(ReadTimeout, aborted_, Deadline);
   if (u.Secure()) conn.PrepareTls(*IOHandler);  // the root certificate fails here, before any traffic
   std::function<void(const std::string&)> socketStatus;
   if (IOHandler) socketStatus = IOHandler->OnStatus;
@@ -531,6 +571,7 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
       throw EHttpError(THttpErrorKind::Status, "The server answered \"" + response.StatusLine + "\".",
                        response.StatusCode);
     const TBodyPlan plan = PlanBody(response);
+    if (plan.Framing == TBodyFraming::Length && plan.Length > MaxBody) ThrowTooLarge(MaxBody);
 
     int64_t soFar = 0;
     TBodyEvents events;
@@ -539,6 +580,7 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
     };
     events.ChunkStarted = [this] { Status("Chunk Started"); };
     events.Data = [&](const char* data, std::size_t n) {
+      if (static_cast<int64_t>(n) > MaxBody - soFar) ThrowTooLarge(MaxBody);
       sink(data, n);
       soFar += static_cast<int64_t>(n);
       if (OnWork) OnWork(soFar);

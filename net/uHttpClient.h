@@ -19,6 +19,12 @@ extern const char* const kAcceptEncoding;    // "identity"
 extern const char* const kCipherList;        // the TLS cipher list asked for
 extern const char* const kRootCertError;     // "Could not load root certificate."
 constexpr int64_t kMaxBodyBytes = 0x7FFFFFFF;  // callers count in 32 bits
+// What the short answers may carry: the probe, the root certificate and the
+// server's message are read up to 64 KiB, the update check's answer up to 8 MiB.
+constexpr int64_t kMaxShortBodyBytes = 64 * 1024;
+constexpr int64_t kMaxAnswerBodyBytes = 8 * 1024 * 1024;
+// Every operation but a download ends within this, however slowly data trickles.
+constexpr unsigned kOperationDeadlineMs = 5 * 60 * 1000;
 constexpr std::size_t kMaxHeaderLine = 64 * 1024;
 constexpr int kMaxHeaderCount = 100;
 }  // namespace httpdefaults
@@ -28,10 +34,10 @@ enum class THttpErrorKind {
   Resolve,    // the host name did not resolve
   Connect,    // no connection, or the connection broke
   Tls,        // TLS set-up or handshake (an unloadable root certificate included)
-  Timeout,    // no data within the read time-out
+  Timeout,    // no data within the read time-out, or the operation beyond its deadline
   Status,     // a response status outside 2xx (StatusCode holds it)
   Malformed,  // a response that is not HTTP, or cut short
-  TooLarge,   // a body beyond the 32-bit counts
+  TooLarge,   // a body beyond the client's MaxBody (or the 32-bit counts)
   LocalFile,  // the upload file, or the stream the body goes to
   Aborted,    // Disconnect() stopped the operation
   Url,        // an address that is not a usable http or https URL
@@ -53,6 +59,8 @@ class EHttpError : public std::runtime_error {
 
 // "The connection timed out after 30 seconds." for a read time-out in ms.
 std::string TimeoutText(unsigned timeoutMs);
+// "The server did not finish within 5 minutes." for an operation's deadline in ms.
+std::string DeadlineText(unsigned deadlineMs);
 
 // The TLS layer's settings and hooks. When attached to a client it also
 // carries the socket's own status texts for plain http URLs.
@@ -74,6 +82,13 @@ class THttpClient {
   THttpClient& operator=(const THttpClient&) = delete;
 
   unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;  // ms without data; 0: no limit
+  // The whole operation (connection, request, answer) ends within this many ms,
+  // whatever the read time-out; 0: no limit (downloads).
+  unsigned Deadline = 0;
+  // A response body longer than this fails with TooLarge: an announced length at
+  // once, a chunked or close-delimited body as soon as it passes the cap, so no
+  // more than MaxBody bytes ever reach the caller.
+  int64_t MaxBody = httpdefaults::kMaxBodyBytes;
   TSSLIOHandler* IOHandler = nullptr;  // required for https URLs
 
   std::function<void(const std::string&)> OnStatus;  // "Connected." ...

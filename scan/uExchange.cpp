@@ -109,7 +109,7 @@ void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t dr
   out.ErrCode = 0;
 
   if (answer.find(u"<errmsg>") != std::u16string_view::npos)
-    out.ErrMsg = WideToAnsi(ExtractElement(answer, u"<errmsg>", u"</errmsg>"));
+    out.ErrMsg = ShortText(ExtractElement(answer, u"<errmsg>", u"</errmsg>"));  // cut as every field
   if (answer.find(u"<errcode>") != std::u16string_view::npos) {
     const std::u16string_view code = ExtractElement(answer, u"<errcode>", u"</errcode>");
     int32_t value = 0;

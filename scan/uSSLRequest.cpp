@@ -1,23 +1,30 @@
 #include "scan/uSSLRequest.h"
 
+#include "net/uPemCertificate.h"
 #include "scan/uServerUrls.h"
 
 #include <korvane_text.h>
 
-bool IsInternetAvailableAt(const std::string& probeUrl, unsigned readTimeoutMs) {
+std::string GetShortText(const std::string& url, unsigned readTimeoutMs, unsigned deadlineMs) {
+  THttpClient http;
+  http.ReadTimeout = readTimeoutMs;
+  http.Deadline = deadlineMs;
+  http.MaxBody = httpdefaults::kMaxShortBodyBytes;
+  return http.GetText(url);
+}
+
+bool IsInternetAvailableAt(const std::string& probeUrl, unsigned readTimeoutMs, unsigned deadlineMs) {
   std::string answer;
   try {
-    THttpClient http;
-    http.ReadTimeout = readTimeoutMs;
-    answer = http.GetText(probeUrl);
+    answer = GetShortText(probeUrl, readTimeoutMs, deadlineMs);
   } catch (...) {
     answer.clear();
   }
   return answer.find("ok") != std::string::npos;
 }
 
-bool IsInternetAvailable(unsigned readTimeoutMs) {
-  return IsInternetAvailableAt(ProbeAddress(), readTimeoutMs);
+bool IsInternetAvailable(unsigned readTimeoutMs, unsigned deadlineMs) {
+  return IsInternetAvailableAt(ProbeAddress(), readTimeoutMs, deadlineMs);
 }
 
 TSSLRequestThread::TSSLRequestThread(bool CreateSuspended) : TThread(CreateSuspended) {
@@ -34,6 +41,8 @@ void TSSLRequestThread::Execute() {
       http.IOHandler = &ssl;
     }
     http.ReadTimeout = ReadTimeout;
+    http.Deadline = Deadline;
+    http.MaxBody = MaxBody;
     Answer = AnsiToWide(http.GetText(URL));
   } catch (...) {
     Answer.clear();
@@ -42,7 +51,9 @@ void TSSLRequestThread::Execute() {
 
 void CACertFetchCompleted(TKorvaneState& state, const std::u16string& answer) {
   try {
-    state.Settings.CACertData = WideToAnsi(answer);
+    // Only the certificate itself is kept: whatever else the answer carries
+    // never reaches the settings or "ccc3".
+    state.Settings.CACertData = FirstPemCertificate(WideToAnsi(answer));
     state.SaveSettings();
     state.LoadSettings();
   } catch (...) {
@@ -50,11 +61,12 @@ void CACertFetchCompleted(TKorvaneState& state, const std::u16string& answer) {
   }
 }
 
-TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs) {
+TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs, unsigned deadlineMs) {
   auto* thread = new TSSLRequestThread(true);
   thread->UseTLS = false;
   thread->URL = CACertAddress();
   thread->ReadTimeout = readTimeoutMs;
+  thread->Deadline = deadlineMs;
   TWaitHandle handle = thread->Handle();
   // Owned by the state whose certificate it fetches: gone with it, the fetch
   // touches nothing of it again.

@@ -14,11 +14,18 @@ constexpr const char* ConnectivityPromptText =
     "Connect to the Internet and click OK.";
 
 // True when the probe address answers with text containing "ok" (case-sensitive).
-// Blocks up to the read time-out; every failure counts as unavailable.
-bool IsInternetAvailable(unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs);
+// Blocks up to the read time-out, and never beyond the deadline; every failure
+// (an answer longer than 64 KiB included) counts as unavailable.
+bool IsInternetAvailable(unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
+                         unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
 // The same against any address.
-bool IsInternetAvailableAt(const std::string& probeUrl,
-                           unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs);
+bool IsInternetAvailableAt(const std::string& probeUrl, unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
+                           unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
+
+// A short text from the update server (the probe, the root certificate, the
+// message): plain GET, at most 64 KiB, within the deadline. Raises EHttpError.
+std::string GetShortText(const std::string& url, unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
+                         unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
 
 // A background GET at lower priority that frees itself when it ends. The caller
 // sets UseTLS, URL and OnTerminate, then calls Start(); OnTerminate reads Answer.
@@ -31,6 +38,8 @@ class TSSLRequestThread : public TThread {
   std::u16string Answer;     // the body; empty when the request failed
   std::string RootCertFile;  // used with UseTLS ("ccc3" in the temporary folder)
   unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;
+  unsigned Deadline = httpdefaults::kOperationDeadlineMs;  // the whole request
+  int64_t MaxBody = httpdefaults::kMaxShortBodyBytes;      // a longer body is no answer
 
  protected:
   void Execute() override;
@@ -41,10 +50,11 @@ class TSSLRequestThread : public TThread {
 // signalled once the fetch and its completion (CACertData, SaveSettings, then
 // LoadSettings, which rewrites "ccc3") have run on the UI thread; it stays valid
 // after the thread has gone.
-TWaitHandle StartCACertFetch(TKorvaneState& state,
-                             unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs);
+TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
+                             unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
 
-// The fetch's completion on the UI thread: stores the answer as CACertData, saves
-// and reloads the settings. An empty answer is never stored, so the reload brings
-// back the last certificate fetched. Errors of the store are swallowed.
+// The fetch's completion on the UI thread: stores the answer's first PEM
+// certificate (FirstPemCertificate) as CACertData, saves and reloads the
+// settings. An answer without one stores nothing, so the reload brings back the
+// last certificate fetched. Errors of the store are swallowed.
 void CACertFetchCompleted(TKorvaneState& state, const std::u16string& answer);

@@ -80,6 +80,7 @@ class TScanThread : public TThread {
   // Exchange time limits (the program's values; tests pass short ones).
   unsigned CertWaitMs = 20000;
   unsigned ReadTimeoutMs = 30000;
+  unsigned DeadlineMs = httpdefaults::kOperationDeadlineMs;  // each request as a whole
 
   // The phases, callable on their own (tests, korvane-check). They run on the calling
   // thread and hand UI calls over through Synchronize.

@@ -35,7 +35,7 @@ void TScanThread::UpdateCheck() {
   Synchronize([this] { Page.BeginUpdateCheck(); });
 
   // Connectivity: the user either connects or gives up.
-  while (!IsInternetAvailable(ReadTimeoutMs)) {
+  while (!IsInternetAvailable(ReadTimeoutMs, DeadlineMs)) {
     if (Terminated()) return stopped();
     int result = 0;
     Synchronize([&] { result = Page.ShowConnectivityPrompt(ConnectivityPromptText); });
@@ -77,7 +77,7 @@ void TScanThread::UpdateCheck() {
   if (Terminated()) return stopped();
 
   const std::string certPath = temp + CACertFileName;
-  TWaitHandle fetch = StartCACertFetch(state, ReadTimeoutMs);
+  TWaitHandle fetch = StartCACertFetch(state, ReadTimeoutMs, DeadlineMs);
   fetch->WaitFor(CertWaitMs);
   if (!ScratchFileExists(certPath)) {
     noAnswer(packFailure.Kind != TCauseKind::None
@@ -102,6 +102,9 @@ void TScanThread::UpdateCheck() {
     log.Add(" SSL IO Handler assignment");
     http.IOHandler = &ssl;
     http.ReadTimeout = ReadTimeoutMs;
+    http.Deadline = DeadlineMs;
+    // A longer answer is no answer: nothing of it is kept, logged or merged.
+    http.MaxBody = httpdefaults::kMaxAnswerBodyBytes;
     log.Add(" Adding files to send stream");
     if (!ScratchFileExists(packedPath))
       throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + packedPath + "\".");

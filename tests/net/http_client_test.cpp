@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -354,6 +355,73 @@ TEST(HttpClient, EachFailureKindFromALoopbackPeer) {
   EXPECT_EQ(ErrorOf([&] { refused.GetText("http://127.0.0.1:" + std::to_string(closedPort) + "/"); }),
             "Could not connect to 127.0.0.1 port " + std::to_string(closedPort) + ": connection refused.");
   EXPECT_EQ(TimeoutText(httpdefaults::kReadTimeoutMs), "The connection timed out after 30 seconds.");
+}
+
+TEST(HttpClient, BodiesBeyondTheCapAreNoAnswerWhateverTheirFraming) {
+  // 256 MiB offered three ways; the client stops at the cap instead of reading it all.
+  constexpr int64_t kOffered = 256ll * 1024 * 1024;
+  const std::string block(1 << 20, 'x');
+  std::atomic<int64_t> sentMost{0};
+  const auto stream = [&](int fd, bool chunked) {
+    int64_t sent = 0;
+    for (int64_t left = kOffered; left > 0; left -= static_cast<int64_t>(block.size())) {
+      std::string piece = block;
+      if (chunked) piece = "100000\r\n" + block + "\r\n";
+      if (::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) <= 0) break;
+      sent += static_cast<int64_t>(block.size());
+    }
+    if (sent > sentMost) sentMost = sent;
+  };
+  RawServer announced([&](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kOffered) + "\r\n\r\n");
+    stream(fd, false);
+  });
+  RawServer chunked([&](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    stream(fd, true);
+  });
+  RawServer untilClose([&](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n");
+    stream(fd, false);
+  });
+  for (RawServer* server : {&announced, &chunked, &untilClose}) {
+    THttpClient client;
+    client.MaxBody = httpdefaults::kMaxShortBodyBytes;
+    int64_t seen = 0;
+    client.OnWork = [&](int64_t n) { seen = n; };
+    const auto started = std::chrono::steady_clock::now();
+    const TFailure f = FailureOf([&] { client.GetText(server->Base() + "/isavail.txt"); });
+    EXPECT_KIND(f, THttpErrorKind::TooLarge);
+    EXPECT_EQ(f.Text, "The server's answer is larger than 64 KiB.");
+    EXPECT_LE(seen, httpdefaults::kMaxShortBodyBytes);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  }
+  EXPECT_LT(sentMost.load(), kOffered) << "the client read the whole body";
+  // At the cap itself the answer is whole.
+  RawServer exact(Reply("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + std::string(65536, 'k')));
+  THttpClient client;
+  client.MaxBody = httpdefaults::kMaxShortBodyBytes;
+  EXPECT_EQ(client.GetText(exact.Base() + "/").size(), 65536u);
+  EXPECT_EQ(httpdefaults::kMaxAnswerBodyBytes, 8 * 1024 * 1024);
+}
+
+TEST(HttpClient, ADeadlineEndsAnAnswerThatTricklesWithinTheReadTimeOut) {
+  RawServer trickle([](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+    for (int i = 0; i < 1000; ++i) {
+      if (::send(fd, "o", 1, MSG_NOSIGNAL) <= 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  THttpClient client;
+  client.ReadTimeout = 500;  // never reached: a byte comes every 20 ms
+  client.Deadline = 400;
+  const auto started = std::chrono::steady_clock::now();
+  const TFailure f = FailureOf([&] { client.GetText(trickle.Base() + "/"); });
+  EXPECT_KIND(f, THttpErrorKind::Timeout);
+  EXPECT_EQ(f.Text, "The server did not finish within 400 milliseconds.");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(DeadlineText(httpdefaults::kOperationDeadlineMs), "The server did not finish within 5 minutes.");
 }
 
 TEST(HttpClient, WorkEventsAndSocketStatuses) {

@@ -6,6 +6,7 @@
 #include "core/uSettings.h"
 #include "core/uThread.h"
 #include "support/FakeUpdateServer.h"
+#include "support/SelfSignedCert.h"
 #include "support/ScratchMachine.h"
 #include "scan/uExchange.h"
 #include "scan/uExchangeLog.h"
@@ -382,7 +383,8 @@ TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
   TFakeUpdateServer srv;
   PointAt(srv);
   ASSERT_EQ(Scan().End, TScanEnd::Checked);  // an earlier certificate is in place
-  srv.SetCert("a newer certificate text");
+  const std::string newer = korvane::testing::MakeSelfSignedCert("newer.invalid").CertPem;
+  srv.SetCert(newer);
   srv.SetCertDelayMs(1500);
   const auto t0 = std::chrono::steady_clock::now();
   const TScanRun o = Scan(100);
@@ -390,15 +392,71 @@ TEST_F(ExchangeScan, SlowCertificateDoesNotHoldUpTheCheckAndArrivesLater) {
   EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
   EXPECT_EQ(srv.UploadCount(), 2);  // sent with the earlier certificate
   // The late completion still stores the new text and rewrites "ccc3".
-  EXPECT_TRUE(
-      queue_.PumpUntil([&] { return state_.Settings.CACertData == "a newer certificate text"; }, 10000));
-  EXPECT_EQ(ReadAll(Temp(CACertFileName)), "a newer certificate text");
+  EXPECT_TRUE(queue_.PumpUntil([&] { return state_.Settings.CACertData == newer; }, 10000));
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), newer);
+}
+
+TEST_F(ExchangeScan, OnlyAPemCertificateOfTheAnswerIsEverStored) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  // Text that is no certificate is never stored: a first run has none to send with.
+  srv.SetCert("this is not a certificate");
+  TScanRun o = Scan();
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::NoCertificate);
+  EXPECT_FALSE(Exists(Temp(CACertFileName)));
+  EXPECT_EQ(state_.Settings.CACertData, "");
+  // Nor a block that only looks like one.
+  srv.SetCert("-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+  EXPECT_EQ(Scan().Cause.Kind, TCauseKind::NoCertificate);
+  // A certificate among other text: that block alone reaches the settings and "ccc3".
+  const std::string pem = exchangetest::TestCertPem();
+  srv.SetCert("<html>\r\n" + std::string(4000, 'j') + "\r\n" + pem + "trailing <script>x</script>\n" + pem);
+  o = Scan();
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
+  EXPECT_EQ(state_.Settings.CACertData, pem);
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), pem);
+  // Junk later keeps the certificate of the earlier fetch.
+  srv.SetCert("junk");
+  EXPECT_EQ(Scan().End, TScanEnd::Checked);
+  EXPECT_EQ(ReadAll(Temp(CACertFileName)), pem);
+}
+
+TEST_F(ExchangeScan, AnswersBeyondTheirCapsAreNoAnswerAndNothingOfThemIsKept) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  // A certificate answer beyond 64 KiB, even with a certificate in it, stores nothing.
+  srv.SetCert(exchangetest::TestCertPem() + std::string(64 * 1024, 'c'));
+  TScanRun o = Scan();
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::NoCertificate);
+  EXPECT_EQ(state_.Settings.CACertData, "");
+  EXPECT_FALSE(Exists(Temp(CACertFileName)));
+  // A check answer beyond 8 MiB is no answer: not merged, not logged, not written.
+  srv.SetCert(exchangetest::TestCertPem());
+  srv.SetAnswer("<dev><id>1</id><date>1-1-2020</date><url>u</url></dev>" + std::string(8 * 1024 * 1024, 'a'));
+  o = Scan();
+  EXPECT_EQ(o.End, TScanEnd::NoAnswer);
+  EXPECT_EQ(o.Cause.Kind, TCauseKind::TooLarge);
+  EXPECT_EQ(ReadAll(Temp(AnswerFileName)), "");
+  EXPECT_EQ(FixedLines(LogTexts(ReadAll(Temp(ExchangeLogFileName)))), WithoutAnswerLine());
+  for (int32_t n = 1; n <= state_.DrvCount; ++n) EXPECT_FALSE(state_.DrvList[n].IsOutOfDate());
+  // At the cap it is an answer.
+  std::string full = "<dev><id>1</id><date>1-1-2020</date><url>u</url></dev>";
+  full += std::string(8 * 1024 * 1024 - full.size(), ' ');
+  srv.SetAnswer(full);
+  o = Scan();
+  EXPECT_EQ(o.End, TScanEnd::Checked) << o.Cause.Text;
+  EXPECT_TRUE(state_.DrvList[1].IsOutOfDate());
 }
 
 TEST_F(ExchangeScan, UnloadableCertificateFailsTheUploadBeforeAnythingIsSent) {
   TFakeUpdateServer srv;
   PointAt(srv);
-  srv.SetCert("this is not a certificate");
+  // A value stored before certificates were checked: written to "ccc3" at start-up.
+  srv.SetCert("", 404);
+  state_.Settings.CACertData = "this is not a certificate";
+  state_.SaveSettings();
+  state_.LoadSettings();
   const TScanRun o = Scan();
   EXPECT_EQ(o.End, TScanEnd::NoAnswer);
   EXPECT_EQ(o.Cause.Kind, TCauseKind::Tls);

@@ -291,6 +291,10 @@ TEST(ExchangeMerge, FieldsAreCutToShortText) {
   const std::u16string longUrl(400, u'u');
   m.Merge(u"<dev><id>1</id><date>d</date><url>" + longUrl + u"</url></dev>");
   EXPECT_EQ(m.drv[1].NewURL, std::string(255, 'u'));
+  // The error message too: 2 MiB of it never reaches a notice.
+  const TAnswerMerge r =
+      m.Merge(u"<errcode>2</errcode><errmsg>" + std::u16string(2 * 1024 * 1024, u'e') + u"</errmsg>");
+  EXPECT_EQ(r.ErrMsg, std::string(255, 'e'));
 }
 
 TEST(ExchangeMerge, AnswerWithoutElementsLeavesEverythingUpToDate) {

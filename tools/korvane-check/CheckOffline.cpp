@@ -6,6 +6,7 @@
 
 #include "net/uGzip.h"
 #include "net/uHttpClient.h"
+#include "net/uPemCertificate.h"
 #include "scan/uExchange.h"
 #include "scan/uExchangeLog.h"
 #include "scan/uSSLRequest.h"
@@ -235,9 +236,7 @@ int SubmitReport(const TCheckOptions& options, std::ostream& err, unsigned readT
   if (scratch.Path().empty()) return failed("Cannot make a scratch folder: " + std::string(std::strerror(errno)));
   std::string cert;
   try {
-    THttpClient http;
-    http.ReadTimeout = readTimeoutMs;
-    cert = http.GetText(CACertAddress());
+    cert = FirstPemCertificate(GetShortText(CACertAddress(), readTimeoutMs));  // the certificate alone
   } catch (const std::exception&) {
     cert.clear();
   }
@@ -255,6 +254,8 @@ int SubmitReport(const TCheckOptions& options, std::ostream& err, unsigned readT
     THttpClient http;
     http.IOHandler = &ssl;
     http.ReadTimeout = readTimeoutMs;
+    http.Deadline = httpdefaults::kOperationDeadlineMs;
+    http.MaxBody = httpdefaults::kMaxAnswerBodyBytes;
     body = http.PostFile(UpdateCheckAddress(), UploadFieldName, uploadPath, UploadContentType);
   } catch (const std::exception& e) {
     return failed("The update server " + SecureUpdateURL() + " sent no answer to the report: " +
@@ -273,7 +274,7 @@ int SubmitReport(const TCheckOptions& options, std::ostream& err, unsigned readT
   const std::u16string_view codeText = ExtractElement(answer, u"<errcode>", u"</errcode>");
   if (ParseDecimal(codeText, code) == TDecimalKind::Ok && code > 1) {
     err << "korvane-check: Korvane error notice: "
-        << AnsiToUtf8(WideToAnsi(ExtractElement(answer, u"<errmsg>", u"</errmsg>"))) << std::endl;
+        << TerminalText(AnsiToUtf8(WideToAnsi(ExtractElement(answer, u"<errmsg>", u"</errmsg>")))) << std::endl;
     return kExitFailed;
   }
   return kExitOk;
