@@ -1,6 +1,7 @@
 #include "download/uDownToolThread.h"
 
 #include "download/uDownFile.h"
+#include "download/uInstallerTrust.h"
 #include "scan/uSSLRequest.h"
 #include "scan/uServerUrls.h"
 
@@ -21,6 +22,13 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The folder of a path, without its last separator ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
 // A REG_SZ value, or empty (absent, empty or of another type alike).
 std::string ReadText(HKEY key, const char* name) {
   KorvaneRegTextRules rules;
@@ -32,7 +40,8 @@ std::string ReadText(HKEY key, const char* name) {
 
 }  // namespace
 
-bool RunAndWait(const std::string& commandLine, uint32_t* exitCode) {
+bool RunAndWait(const std::string& commandLine, uint32_t* exitCode, const char* environment,
+                const char* folder) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
@@ -40,7 +49,9 @@ bool RunAndWait(const std::string& commandLine, uint32_t* exitCode) {
   PROCESS_INFORMATION pi{};
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, const_cast<char*>(environment),
+                      folder, &si, &pi))
+    return false;
   WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
@@ -77,6 +88,7 @@ std::string InstallerCommandLine(const std::string& installerPath) {
 
 TDownToolThread::TDownToolThread(IToolView* view, std::string url, std::string fileName, bool CreateSuspended)
     : TThread(CreateSuspended), Url(std::move(url)), FileName(std::move(fileName)), ProbeUrl(ProbeAddress()),
+      PublicKeyPem(VendorInstallerPublicKeyPem),
       FView(view) {
   Priority = TThreadPriority::tpLower;
 }
@@ -123,12 +135,31 @@ void TDownToolThread::Download() {
     FDownloaded = GetIntoFile(http, FHttp, Url, FileName, TFileKind::Program,
                               [this] { return !Terminated() && !FTooLarge; });
   } catch (const std::exception&) {
-    // Swallowed: an installer left by an earlier run still gets its chance.
+    // Swallowed: without this attempt's installer nothing is run.
   }
 }
 
+void TDownToolThread::DropUnsignedLeftover() {
+  // An installer left by an earlier attempt gets the same check as a new one.
+  if (FileExists(FileName) && CheckInstallerFile(FileName, PublicKeyPem) != TSignatureCheck::Valid)
+    DeleteFileA(FileName.c_str());
+}
+
 void TDownToolThread::InstallAndStart() {
-  if (FileExists(FileName)) FInstallerRan = RunAndWait(InstallerCommandLine(FileName), &FExitCode);
+  // Only the installer this attempt fetched runs, and only signed by the vendor:
+  // whoever answers in the vendor site's place must not run a program here.
+  if (FDownloaded && FileExists(FileName)) {
+    FCheck = CheckInstallerFile(FileName, PublicKeyPem);
+    if (FCheck == TSignatureCheck::Valid) {
+      const std::string environment = InstallerEnvironment();
+      const std::string folder = FolderOf(FileName);
+      FInstallerRan = RunAndWait(InstallerCommandLine(FileName), &FExitCode, environment.c_str(),
+                                 folder.empty() ? nullptr : folder.c_str());
+    } else {
+      DeleteFileA(FileName.c_str());
+      FNotSigned = true;
+    }
+  }
 
   // Full access, as the start page asks for it when it decides on the offer:
   // both agree on whether the tool counts as installed.
@@ -159,6 +190,7 @@ void TDownToolThread::InstallAndStart() {
 void TDownToolThread::Execute() {
   if (!ConnectivityLoop()) return;
   if (FView) Synchronize([this] { FView->ResetToolProgress(); });
+  DropUnsignedLeftover();
   Download();
   if (FView) Synchronize([this] { FView->ShowInstalling(); });
   InstallAndStart();

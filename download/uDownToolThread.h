@@ -1,9 +1,12 @@
 // TDownToolThread: fetches the companion tool's installer into the temporary
-// folder, runs it silently, then starts the installed tool and nudges its window.
+// folder, runs it silently when the vendor's signature inside it is valid (with the
+// user's standard environment, in the temporary folder), then starts the installed
+// tool and nudges its window.
 #pragma once
 
 #include "core/uThread.h"
 #include "net/uHttpClient.h"
+#include "net/uInstallerSignature.h"
 
 #include <atomic>
 #include <cstdint>
@@ -33,8 +36,10 @@ class IToolView {
 };
 
 // Starts commandLine and waits without limit until it ends; false when it
-// could not be started.
-bool RunAndWait(const std::string& commandLine, uint32_t* exitCode = nullptr);
+// could not be started. environment: a block for CreateProcessA (NULL: this
+// process's); folder: its working folder (NULL: this process's).
+bool RunAndWait(const std::string& commandLine, uint32_t* exitCode = nullptr,
+                const char* environment = nullptr, const char* folder = nullptr);
 
 // One word of a Windows command line, quoted so that it splits back to exactly word.
 std::string QuoteCommandLineWord(const std::string& word);
@@ -55,10 +60,15 @@ class TDownToolThread : public TThread {
   std::string ProbeUrl;
   unsigned ReadTimeout = httpdefaults::kReadTimeoutMs;
   unsigned WindowWaitMs = CompanionWindowWaitMs;
+  // The installer runs only with a valid signature by this key (the vendor's).
+  std::string PublicKeyPem;
 
   // What happened, for the completion handler and tests.
   bool Downloaded() const { return FDownloaded; }   // this run wrote FileName
   bool InstallerRan() const { return FInstallerRan; }
+  // The installer at FileName failed its signature check: deleted, not started.
+  bool InstallerNotSigned() const { return FNotSigned; }
+  TSignatureCheck InstallerCheck() const { return FCheck; }
   uint32_t InstallerExitCode() const { return FExitCode; }
   const std::string& LaunchedProgram() const { return FLaunched; }  // opened through the shell
   bool WindowMoved() const { return FWindowMoved; }
@@ -69,6 +79,7 @@ class TDownToolThread : public TThread {
  private:
   bool ConnectivityLoop();
   void Download();
+  void DropUnsignedLeftover();
   void InstallAndStart();
   void ShowToolProgress();
   bool StopRequested();
@@ -78,6 +89,8 @@ class TDownToolThread : public TThread {
   std::atomic<bool> FTooLarge{false};
   bool FDownloaded = false;
   bool FInstallerRan = false;
+  bool FNotSigned = false;
+  TSignatureCheck FCheck = TSignatureCheck::Unsigned;
   uint32_t FExitCode = 0;
   std::string FLaunched;
   bool FWindowMoved = false;

@@ -22,6 +22,7 @@
 #include "server/Certificates.h"
 #include "server/HttpServer.h"
 #include "server/VendorSite.h"
+#include "net/uInstallerSignature.h"
 
 namespace updsrv {
 
@@ -153,6 +154,8 @@ std::string Usage() {
          "                            (default: the host the request names, HTTP listener's port)\n"
          "  --package-base URL        prefix of package URLs in answers (default PUBLIC-BASE/packages/)\n"
          "  --korvane-reg PATH        korvane-reg the served installer falls back to\n"
+         "  --signing-key FILE        Ed25519 private key (PEM) the served installer is signed\n"
+         "                            with (default: served unsigned)\n"
          "  --force-errcode N         every check answer carries <errcode>N</errcode>\n"
          "  --force-errmsg TEXT       ... and <errmsg>TEXT</errmsg>\n"
          "  --max-report BYTES        largest unpacked report accepted (default 8M)\n"
@@ -254,6 +257,8 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
       if (!o.PackageBase.empty() && o.PackageBase.back() != '/') o.PackageBase += '/';
     } else if (a == "--korvane-reg") {
       if (!value(o.KorvaneReg)) return false;
+    } else if (a == "--signing-key") {
+      if (!value(o.SigningKey)) return false;
     } else if (a == "--force-errcode") {
       if (!value(v)) return false;
       o.ForceErrCode = ParseInt(v);
@@ -661,6 +666,16 @@ void TUpdateServer::Start() {
   }
   std::string reg = options_.KorvaneReg.empty() ? FindKorvaneReg() : options_.KorvaneReg;
   installer_ = SweeplineInstaller(reg);
+  if (!options_.SigningKey.empty()) {
+    // Signed as the vendor signs it: the signature block at the end of the file.
+    const std::string key = ReadFile(options_.SigningKey, ok);
+    if (!ok) throw std::runtime_error("cannot read the signing key " + options_.SigningKey);
+    try {
+      installer_ = SignInstaller(installer_, key);
+    } catch (const ESigningError& e) {
+      throw std::runtime_error(options_.SigningKey + ": " + e.what());
+    }
+  }
 
   LoadCatalogue(true, true);
 

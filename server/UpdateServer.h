@@ -45,6 +45,7 @@ struct TServerOptions {
   std::string PackageBase;  // empty: from PublicBase, else from the request's Host
   std::string PublicBase;   // "https://updates.example.com": base of the URLs in answers
   std::string KorvaneReg;   // korvane-reg the installer falls back to; empty: looked up
+  std::string SigningKey;   // Ed25519 private key (PEM) the installer is signed with; empty: unsigned
   std::string CertFile;     // the vendor's own HTTPS certificate (PEM chain) ...
   std::string KeyFile;      // ... and key; both or neither
   std::string CaFile;       // served as /cacert.txt with CertFile; empty: CertFile itself

@@ -66,6 +66,7 @@ typedef WORD ATOM;
 
 typedef char* LPSTR;
 typedef char* PSTR;
+typedef char* LPCH;
 typedef const char* LPCSTR;
 typedef const char* PCSTR;
 typedef const char* LPCCH;

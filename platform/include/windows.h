@@ -17,6 +17,7 @@
 #include "synchapi.h"
 #include "shellapi.h"
 #include "processthreadsapi.h"
+#include "processenv.h"
 #include "handleapi.h"
 #include "consoleapi.h"
 #include "windef.h"

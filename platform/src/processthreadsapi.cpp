@@ -1,4 +1,5 @@
 #include "processthreadsapi.h"
+#include "processenv.h"
 
 #include "cmdline.h"
 #include "errhandlingapi.h"
@@ -7,6 +8,7 @@
 #include "winerror.h"
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -254,4 +256,22 @@ int WINAPI GetThreadPriority(HANDLE hThread) {
   if (above < kNiceStep - 2) return THREAD_PRIORITY_NORMAL;
   if (above < 2 * kNiceStep - 2) return THREAD_PRIORITY_ABOVE_NORMAL;
   return THREAD_PRIORITY_HIGHEST;
+}
+
+LPCH WINAPI GetEnvironmentStringsA(void) {
+  std::string block;
+  for (char** e = environ; e && *e; ++e) {
+    block += *e;
+    block += '\0';
+  }
+  block += '\0';
+  if (block.size() == 1) block += '\0';  // an empty environment is still "\0\0"
+  char* copy = new char[block.size()];
+  std::memcpy(copy, block.data(), block.size());
+  return copy;
+}
+
+BOOL WINAPI FreeEnvironmentStringsA(LPCH penv) {
+  delete[] penv;
+  return TRUE;
 }

@@ -3,6 +3,10 @@
 // the launch and the window nudge.
 #include "download/uDownToolThread.h"
 
+#include "download/uInstallerTrust.h"
+#include "net/uInstallerSignature.h"
+#include "support/ScopedEnv.h"
+
 #include "support/RawServer.h"
 #include "support/ScratchMachine.h"
 #include "support/UpdateServerProcess.h"
@@ -19,6 +23,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -113,7 +118,9 @@ class ToolThreadTest : public ::testing::Test {
 
 TEST_F(ToolThreadTest, ServedInstallerInstallsRecordsAndStartsTheTool) {
   if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
-  UpdateServerProcess srv;
+  if (korvane::testing::BuildSigningKey().empty())
+    GTEST_SKIP() << "this build trusts the vendor's key only: no installer can be signed here";
+  UpdateServerProcess srv;  // signs with the build's key, which the program trusts
   ASSERT_EQ(temp_.back(), '/');
   const std::string file = temp_ + CompanionInstallerName;
 
@@ -142,6 +149,7 @@ TEST_F(ToolThreadTest, ServedInstallerInstallsRecordsAndStartsTheTool) {
   EXPECT_GT(view_.ProgressCalls, 1);
   EXPECT_GT(view_.LastTotal, 0);
   EXPECT_EQ(view_.LastCurrent, view_.LastTotal);
+  EXPECT_EQ(t->InstallerCheck(), TSignatureCheck::Valid);
   EXPECT_TRUE(t->InstallerRan());
   EXPECT_EQ(t->InstallerExitCode(), 0u);
   const std::string folder = machine_->Path("Program Files/Sweepline");
@@ -196,7 +204,7 @@ TEST_F(ToolThreadTest, PromptUntilTheProbeAnswers) {
   EXPECT_FALSE(t->InstallerRan());  // no installer file at all
 }
 
-TEST_F(ToolThreadTest, AnEarlierInstallerRunsWhenTheDownloadFails) {
+TEST_F(ToolThreadTest, AnEarlierInstallerDoesNotRunWhenTheDownloadFails) {
   nettest::RawServer srv([](int fd, const std::string& req) {
     if (req.find("/isavail.txt") != std::string::npos)
       nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
@@ -204,15 +212,131 @@ TEST_F(ToolThreadTest, AnEarlierInstallerRunsWhenTheDownloadFails) {
       nettest::SendAll(fd, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
   });
   const std::string file = temp_ + CompanionInstallerName;
+  const std::string ran = temp_ + "ran.txt";
+  // An unsigned one left by an earlier attempt: checked as a new one, so deleted.
   WriteScript(file, "echo \"$@\" > \"$(dirname \"$0\")/ran.txt\"\n");
   auto t = std::make_unique<TDownToolThread>(&view_, srv.Base() + CompanionInstallerPath, file);
   t->ProbeUrl = srv.Base() + "/isavail.txt";
   Run(t.get());
   EXPECT_FALSE(t->Downloaded());
-  EXPECT_TRUE(t->InstallerRan());
-  EXPECT_EQ(nettest::ReadFile(temp_ + "ran.txt"), "/s\n");
+  EXPECT_FALSE(t->InstallerRan());
+  EXPECT_NE(::access(ran.c_str(), F_OK), 0);
+  EXPECT_NE(::access(file.c_str(), F_OK), 0) << "an unsigned leftover stays on disk";
   EXPECT_TRUE(t->LaunchedProgram().empty());  // no uninstall key: nothing to start
   EXPECT_FALSE(t->WindowMoved());
+  // A rightly signed leftover stays, but only this attempt's installer would run.
+  const std::string key = NewSigningKey();
+  nettest::WriteFile(file,
+                     SignInstaller("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\nexit 0\n", key));
+  ::chmod(file.c_str(), 0700);
+  auto again = std::make_unique<TDownToolThread>(&view_, srv.Base() + CompanionInstallerPath, file);
+  again->ProbeUrl = srv.Base() + "/isavail.txt";
+  again->PublicKeyPem = PublicKeyOf(key);
+  Run(again.get());
+  EXPECT_FALSE(again->InstallerRan());
+  EXPECT_NE(::access(ran.c_str(), F_OK), 0);
+  EXPECT_EQ(::access(file.c_str(), F_OK), 0);
+}
+
+TEST_F(ToolThreadTest, UnsignedTamperedAndForeignSignedInstallersAreDeletedNotRun) {
+  const std::string vendor = NewSigningKey();
+  const std::string stranger = NewSigningKey();
+  const std::string marker = tmp_.File("ran.txt");
+  const std::string script = "#!/bin/sh\necho ran > '" + marker + "'\nexit 0\n";
+  std::string tampered = SignInstaller(script, vendor);
+  tampered[tampered.find("exit 0") + 5] = '1';  // one byte changed after signing
+  struct Case {
+    const char* name;
+    std::string body;
+    TSignatureCheck check;
+  } cases[] = {
+      {"unsigned", script, TSignatureCheck::Unsigned},
+      {"tampered", tampered, TSignatureCheck::BadSignature},
+      {"signed by another key", SignInstaller(script, stranger), TSignatureCheck::BadSignature},
+      {"a marker without a valid signature",
+       script + std::string(InstallerSignatureMarker) + std::string(64, 'x'), TSignatureCheck::BadSignature},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string body = c.body;
+    nettest::RawServer srv([&body](int fd, const std::string& req) {
+      const std::string answer = req.find("/isavail.txt") != std::string::npos ? std::string("ok") : body;
+      nettest::SendAll(
+          fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(answer.size()) + "\r\n\r\n" + answer);
+    });
+    const std::string file = temp_ + CompanionInstallerName;
+    auto t = std::make_unique<TDownToolThread>(&view_, srv.Base() + CompanionInstallerPath, file);
+    t->ProbeUrl = srv.Base() + "/isavail.txt";
+    t->PublicKeyPem = PublicKeyOf(vendor);
+    Run(t.get());
+    EXPECT_TRUE(t->Downloaded());
+    EXPECT_EQ(t->InstallerCheck(), c.check);
+    EXPECT_TRUE(t->InstallerNotSigned());
+    EXPECT_FALSE(t->InstallerRan());
+    EXPECT_NE(::access(file.c_str(), F_OK), 0) << "left on disk";
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "it ran";
+  }
+}
+
+TEST_F(ToolThreadTest, ASignedInstallerRunsWithTheUsersStandardEnvironmentOnly) {
+  const std::string key = NewSigningKey();
+  const std::string seen = tmp_.File("seen");
+  // The installer notes its environment (NUL-separated) and its working folder.
+  const std::string script = "#!/bin/sh\ncat /proc/self/environ > '" + seen + ".env'\npwd > '" + seen +
+                             ".pwd'\necho \"$@\" > '" + seen + ".args'\nexit 0\n";
+  const std::string body = SignInstaller(script, key);
+  nettest::RawServer srv([&body](int fd, const std::string& req) {
+    const std::string answer = req.find("/isavail.txt") != std::string::npos ? std::string("ok") : body;
+    nettest::SendAll(
+        fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(answer.size()) + "\r\n\r\n" + answer);
+  });
+  korvane::testing::ScopedEnv env;
+  env.Set("SSH_AUTH_SOCK", "/run/user/agent.sock");
+  env.Set("KORVANE_TEST_TOKEN", "secret");
+  env.Set("LD_PRELOAD", "");
+  env.Set("LC_TIME", "C");
+  env.Set("XDG_CONFIG_HOME", tmp_.File("config"));
+  env.Set("DISPLAY", ":77");
+  env.Set("LANG", "C.UTF-8");
+  const std::string file = temp_ + CompanionInstallerName;
+  auto t = std::make_unique<TDownToolThread>(&view_, srv.Base() + CompanionInstallerPath, file);
+  t->ProbeUrl = srv.Base() + "/isavail.txt";
+  t->PublicKeyPem = PublicKeyOf(key);
+  Run(t.get());
+  ASSERT_EQ(t->InstallerCheck(), TSignatureCheck::Valid);
+  ASSERT_TRUE(t->InstallerRan());
+  EXPECT_FALSE(t->InstallerNotSigned());
+  EXPECT_EQ(nettest::ReadFile(seen + ".args"), "/s\n");
+  std::string folder = temp_;
+  folder.pop_back();
+  EXPECT_EQ(nettest::ReadFile(seen + ".pwd"), folder + "\n");
+  std::map<std::string, std::string> vars;
+  const std::string all = nettest::ReadFile(seen + ".env");
+  for (std::size_t p = 0; p < all.size();) {
+    const std::size_t end = all.find('\0', p);
+    const std::string entry = all.substr(p, end - p);
+    const std::size_t eq = entry.find('=');
+    vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    if (end == std::string::npos) break;
+    p = end + 1;
+  }
+  for (const auto& [name, value] : vars) {
+    if (name == "PWD" || name == "SHLVL" || name == "_" || name == "OLDPWD") continue;  // the shell's own
+    EXPECT_TRUE(IsStandardUserVariable(name)) << name << "=" << value;
+  }
+  EXPECT_EQ(vars.count("SSH_AUTH_SOCK"), 0u);
+  EXPECT_EQ(vars.count("KORVANE_TEST_TOKEN"), 0u);
+  EXPECT_EQ(vars.count("LD_PRELOAD"), 0u);
+  EXPECT_EQ(vars["LC_TIME"], "C");
+  EXPECT_EQ(vars["XDG_CONFIG_HOME"], tmp_.File("config"));
+  EXPECT_EQ(vars["DISPLAY"], ":77");
+  EXPECT_EQ(vars["LANG"], "C.UTF-8");
+  EXPECT_EQ(vars["PATH"], std::getenv("PATH"));
+  EXPECT_EQ(vars["KORVANE_MACHINE"], std::getenv("KORVANE_MACHINE"));
+  EXPECT_FALSE(IsStandardUserVariable("SSH_AUTH_SOCK"));
+  EXPECT_FALSE(IsStandardUserVariable("LD_LIBRARY_PATH"));
+  EXPECT_FALSE(IsStandardUserVariable("PATHX"));
+  EXPECT_TRUE(IsStandardUserVariable("XDG_RUNTIME_DIR"));
 }
 
 TEST_F(ToolThreadTest, ABlankInTheInstallerPathNamesNoOtherProgram) {
@@ -278,6 +402,8 @@ TEST_F(ToolThreadTest, InstalledToolWithoutItsProgramStillWaitsAndLooks) {
   Run(t.get());
   KorvaneUnregisterWindow(window);
   EXPECT_TRUE(t->Downloaded());
+  EXPECT_TRUE(t->InstallerNotSigned());  // two bytes carry no signature
+  EXPECT_FALSE(t->InstallerRan());
   EXPECT_TRUE(t->LaunchedProgram().empty());
   EXPECT_TRUE(moved);
 }

@@ -107,6 +107,8 @@ void UpdateServerProcess::Start(const UpdateServerOptions& options) {
   }
   if (!options.Catalogue.empty()) args.insert(args.end(), {"--catalogue", options.Catalogue});
   if (!options.Messages.empty()) args.insert(args.end(), {"--messages", options.Messages});
+  const std::string key = options.SigningKey.empty() ? BuildSigningKey() : options.SigningKey;
+  if (!options.Unsigned && !key.empty()) args.insert(args.end(), {"--signing-key", key});
   args.insert(args.end(), options.ExtraArgs.begin(), options.ExtraArgs.end());
 
   int pipeFds[2];
@@ -203,6 +205,14 @@ int UpdateServerProcess::Stop(unsigned graceMs) {
     outFd_ = -1;
   }
   return result;
+}
+
+std::string BuildSigningKey() {
+#ifdef KORVANE_INSTALLER_SIGNING_KEY
+  const std::string key = KORVANE_INSTALLER_SIGNING_KEY;
+  if (!key.empty() && access(key.c_str(), R_OK) == 0) return key;
+#endif
+  return std::string();
 }
 
 }  // namespace korvane::testing

@@ -38,9 +38,19 @@ struct UpdateServerOptions {
   // Further command-line arguments, e.g. {"--force-errcode", "3",
   // "--force-errmsg", "Maintenance"}.
   std::vector<std::string> ExtraArgs;
+  // The key the served installer is signed with (--signing-key). Empty: the
+  // build's own key (BuildSigningKey), when the build has one.
+  std::string SigningKey;
+  // Serve the installer unsigned, whatever the keys.
+  bool Unsigned = false;
   // How long to wait for the port lines.
   unsigned StartTimeoutMs = 15000;
 };
+
+// The private key of this build's installer signing pair (signing/ in the build
+// tree), which the build's programs trust; empty when the build was given the
+// vendor's public key instead and so has no private key.
+std::string BuildSigningKey();
 
 class UpdateServerProcess {
  public:

@@ -1,6 +1,7 @@
 #include "ui/download/uDownloads.h"
 
 #include "download/uDownToolThread.h"
+#include "download/uInstallerTrust.h"
 #include "scan/uServerUrls.h"
 #include "ui/main/MainUnit.h"
 #include "ui/main/uInfo.h"
@@ -96,6 +97,8 @@ TDownToolThread* TCompanionDownload::Start(const std::string& url, const std::st
     FThread = nullptr;
     FView.reset();
     FArea.ToolDownloadFinished();
+    if (static_cast<TDownToolThread&>(t).InstallerNotSigned())
+      FArea.ShowInstallerNotSigned(InstallerNotSignedText);
   };
   FView = view;
   FThread = thread;

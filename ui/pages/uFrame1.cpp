@@ -267,4 +267,9 @@ void TFrame1::ToolDownloadFinished() {
   ts1DownProgTag = 0;
 }
 
+void TFrame1::ShowInstallerNotSigned(const std::string& text) {
+  ts1Label30->SetText(AnsiToQ(text));
+  ts1Label30->show();
+}
+
 bool TFrame1::ToolDownloadRunning() const { return ts1DownProgTag != 0; }

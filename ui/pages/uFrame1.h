@@ -37,6 +37,7 @@ class TFrame1 : public TWizardPage, public ICompanionArea {
   void ShowToolProgress(int32_t current, int32_t total) override;
   void ShowInstalling() override;
   void ToolDownloadFinished() override;
+  void ShowInstallerNotSigned(const std::string& text) override;
   bool ToolDownloadRunning() const override;
 
   TImage* ImSysInfo;

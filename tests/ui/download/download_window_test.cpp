@@ -77,6 +77,8 @@ class WindowDownloadTest : public PagesTest {
 
 TEST_F(WindowDownloadTest, InstallNowInstallsAndStartsTheServedTool) {
   if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
+  if (korvane::testing::BuildSigningKey().empty())
+    GTEST_SKIP() << "this build trusts the vendor's key only: no installer can be signed here";
   UpdateServerProcess srv;
   UseServer(srv.HttpBase(), srv.HttpsBase());
   UseVendor(srv.HttpBase());
@@ -114,6 +116,32 @@ TEST_F(WindowDownloadTest, InstallNowInstallsAndStartsTheServedTool) {
   // Installed now: the page offers it no more.
   main_->ShowStep(1, true);
   EXPECT_TRUE(Empty());
+}
+
+TEST_F(WindowDownloadTest, AnUnsignedInstallerIsDeletedNotStartedAndTheAreaSaysSo) {
+  if (!UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv not built";
+  korvane::testing::UpdateServerOptions o;
+  o.Unsigned = true;  // as whoever answers in the vendor site's place serves it
+  UpdateServerProcess srv(o);
+  UseServer(srv.HttpBase(), srv.HttpsBase());
+  UseVendor(srv.HttpBase());
+  OpenWithDownloads();
+  TFrame1* f = Frame1();
+  ASSERT_TRUE(Offered());
+  f->ts1Label33Click();
+  ASSERT_TRUE(WaitFor([&] { return !f->ToolDownloadRunning(); }));
+  EXPECT_EQ(f->ts1Label30->text(),
+            QStringLiteral("The Sweepline installer is not signed by Brantholm, so it was not started."));
+  EXPECT_TRUE(f->ts1Label30->isVisibleTo(f));
+  EXPECT_FALSE(f->ts1Label31->isVisibleTo(f));
+  EXPECT_FALSE(f->ts1Label33->isVisibleTo(f));
+  EXPECT_EQ(f->ts1DownProgTag, 0);
+  EXPECT_TRUE(modalCalls_.empty());
+  EXPECT_NE(::access(machine_->Path("Temp/Sweepline.exe").c_str(), F_OK), 0) << "left on disk";
+  EXPECT_NE(::access(machine_->Path("Program Files/Sweepline").c_str(), F_OK), 0) << "the installer ran";
+  // The offer comes back with the page.
+  main_->ShowStep(1, true);
+  EXPECT_TRUE(Offered());
 }
 
 TEST_F(WindowDownloadTest, DecliningThePromptEmptiesTheAreaUntilThePageFillsAgain) {
