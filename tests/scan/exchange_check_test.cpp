@@ -147,3 +147,59 @@ TEST_F(ExchangeCheckTool, PromptWithoutATerminalAnswersCancel) {
   EXPECT_EQ(srv.UploadCount(), 0);
   EXPECT_EQ(srv.ProbeCount(), 1);
 }
+
+TEST_F(ExchangeCheckTool, ControlCharactersOfTheAnswerReachNoTerminal) {
+  TFakeUpdateServer srv;
+  // Title change, clipboard write, screen clear, a forged line, DEL and a C1 CSI
+  // (0x81 is one of the code page's five undefined bytes: U+0081 in UTF-8).
+  const std::string device =
+      "<dev><id>1</id><date>1-1-2010</date><vers>2\r\nnewer driver: forged</vers>"
+      "<vendor>V\x1b]52;c;ZXZpbA==\x07</vendor><url>http://x.invalid/\x1b[2J\x7f\x81[1m</url></dev>";
+  const std::string message = "<errmsg>\x1b]0;owned\x07Heads\tup\x81</errmsg>";
+  const auto clean = [](const std::string& text, bool tabs) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if ((c < 0x20 && c != '\n' && !(tabs && c == '\t')) || c == 0x7F)
+        return "byte " + std::to_string(c) + " at " + std::to_string(i);
+      if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+          static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+        return "C1 at " + std::to_string(i);
+    }
+    return std::string();
+  };
+  const auto run = [&](const std::string& mode, std::string& out, std::string& err) {
+    std::vector<std::string> args = {"--exchange", "--server", srv.HttpBase(), "--secure-server",
+                                     srv.HttpsBase()};
+    if (!mode.empty()) args.push_back(mode);
+    std::ostringstream o, e;
+    const int status = KorvaneCheckMain(args, o, e);
+    out = o.str();
+    err = e.str();
+    return status;
+  };
+  std::string out, err;
+  srv.SetAnswer(device + "<errcode>1</errcode>" + message);
+  for (const char* m : {"", "--tsv", "--json"}) {
+    const std::string mode = m;
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(run(mode, out, err), kExitOutOfDate) << err;
+    EXPECT_EQ(clean(err, false), "") << err;
+    if (mode == "--json") {
+      EXPECT_NE(out.find("\\u001b]52;c;ZXZpbA==\\u0007"), std::string::npos) << out;  // escaped, kept
+      continue;
+    }
+    EXPECT_EQ(clean(out, mode == "--tsv"), "") << out;
+    EXPECT_NE(out.find("V?]52;c;ZXZpbA==?"), std::string::npos) << out;
+    if (mode.empty()) {
+      EXPECT_NE(out.find("version 2??newer driver: forged, vendor"), std::string::npos) << out;
+      EXPECT_NE(out.find("download http://x.invalid/?[2J??[1m\n"), std::string::npos) << out;
+    } else {
+      EXPECT_NE(out.find("?]0;owned?Heads\\tup?"), std::string::npos) << out;
+    }
+  }
+  // The server's error message on stderr.
+  srv.SetAnswer(device + "<errcode>2</errcode>" + message);
+  EXPECT_EQ(run("", out, err), kExitFailed);
+  EXPECT_EQ(clean(err, false), "") << err;
+  EXPECT_NE(err.find("Korvane error notice: ?]0;owned?Heads?up?\n"), std::string::npos) << err;
+}

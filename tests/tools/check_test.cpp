@@ -54,9 +54,9 @@ TEST(CheckToolTest, TwoLevelList) {
   PrintDriverList(state, result, out);
   const std::string want =
       "Display adapters\n"
-      "    Video\\Card\tOne\n"
+      "    Video\\Card?One\n"
       "        provider Caf\xC3\xA9 Inc., date 3-10-2004, version 6.1\n"
-      "    Line1\nLine2\rEnd\n"
+      "    Line1?Line2?End\n"
       "        provider -, date -, version -\n"
       "Printers\n"
       "    Printer \xC3\xA9\n"
@@ -87,11 +87,11 @@ TEST(CheckToolTest, CheckedListMarksEachDriverAndGivesTheDiagramFigures) {
   PrintDriverList(state, result, out);
   const std::string want =
       "Display adapters\n"
-      "  ! Video\\Card\tOne  [out of date]\n"
+      "  ! Video\\Card?One  [out of date]\n"
       "        provider Caf\xC3\xA9 Inc., date 3-10-2004, version 6.1\n"
       "        newer driver: date 5-1-2007, version 7.0, vendor Caf\xC3\xA9\n"
       "        download http://vendor/v.exe\n"
-      "  + Line1\nLine2\rEnd  [up to date]\n"
+      "  + Line1?Line2?End  [up to date]\n"
       "        provider -, date -, version -\n"
       "Printers\n"
       "  + Printer \xC3\xA9  [up to date]\n"

@@ -106,7 +106,7 @@ std::string Field(const std::u16string& wide) { return TsvEscape(WideToUtf8(wide
 std::string Field(int32_t n) { return std::to_string(n); }
 std::string Field(bool b) { return b ? "1" : "0"; }
 
-std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : AnsiToUtf8(ansi); }
+std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : TerminalText(AnsiToUtf8(ansi)); }
 
 void Fail(TCheckResult& result, TCheckError kind, const std::string& text) {
   result.Error = kind;
@@ -326,7 +326,7 @@ void ConcludeCheck(TKorvaneState& state, TCheckResult& result) {
   result.Checked = result.End == TScanEnd::Checked && !outcome.ShowServerError;
   if (outcome.ShowServerError && result.Error == TCheckError::None) {
     // The server's own words; the drivers then have no verdict.
-    Fail(result, TCheckError::ServerError, AnsiToUtf8(result.ErrMsg));
+    Fail(result, TCheckError::ServerError, TerminalText(AnsiToUtf8(result.ErrMsg)));
   }
 }
 
@@ -391,7 +391,7 @@ std::string WideToUtf8(const std::u16string& text) {
 void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std::ostream& out) {
   for (int32_t c = 1; c <= state.GUIDCount; ++c) {
     const TGUIDRec& cls = state.GUIDList[c];
-    out << AnsiToUtf8(cls.Description) << "\n";
+    out << TerminalText(AnsiToUtf8(cls.Description)) << "\n";
     for (int32_t d = 1; d <= state.DrvCount; ++d) {
       const TDrvRec& r = state.DrvList[d];
       if (r.ClassGUID != cls.GUIDStr) continue;
@@ -461,7 +461,85 @@ int Finish(std::ostream& out, std::ostream& err, int status) {
 
 }  // namespace
 
+std::string TerminalText(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += '?';
+      ++i;
+    } else {
+      out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+TTerminalSafeBuf::TTerminalSafeBuf(std::streambuf* dest, bool keepTabs) : FDest(dest), FKeepTabs(keepTabs) {}
+
+TTerminalSafeBuf::~TTerminalSafeBuf() {
+  if (FPendingC2) Emit('\xC2');  // a lone lead byte at the end is no control character
+  FDest->pubsync();
+}
+
+bool TTerminalSafeBuf::Emit(char c) { return !traits_type::eq_int_type(FDest->sputc(c), traits_type::eof()); }
+
+bool TTerminalSafeBuf::Put(unsigned char c) {
+  if (FPendingC2) {
+    FPendingC2 = false;
+    if (c >= 0x80 && c <= 0x9F) return Emit('?');  // U+0080..U+009F, the C1 controls in UTF-8
+    if (!Emit('\xC2')) return false;
+  }
+  if (c == 0xC2) {
+    FPendingC2 = true;
+    return true;
+  }
+  const bool control = (c < 0x20 && c != '\n' && !(FKeepTabs && c == '\t')) || c == 0x7F;
+  return Emit(control ? '?' : static_cast<char>(c));
+}
+
+TTerminalSafeBuf::int_type TTerminalSafeBuf::overflow(int_type ch) {
+  if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+  return Put(static_cast<unsigned char>(traits_type::to_char_type(ch))) ? ch : traits_type::eof();
+}
+
+std::streamsize TTerminalSafeBuf::xsputn(const char* s, std::streamsize n) {
+  for (std::streamsize i = 0; i < n; ++i)
+    if (!Put(static_cast<unsigned char>(s[i]))) return i;
+  return n;
+}
+
+int TTerminalSafeBuf::sync() { return FDest->pubsync(); }
+
+namespace {
+
+int RunCheckTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace
+
 int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Text from the update server (names, versions, URLs, its error message) reaches a
+  // terminal only through these: no escape sequence, carriage return or forged line
+  // of an answer is ever written. JSON escapes control characters itself.
+  TCheckOptions parsed;
+  std::string ignored;
+  ParseCheckArgs(args, parsed, ignored);
+  TTerminalSafeBuf errBuf(err.rdbuf(), false);
+  TTerminalSafeBuf outBuf(out.rdbuf(), parsed.Tsv || parsed.Sysinfo);  // tabs part the fields there
+  std::ostream safeErr(&errBuf);
+  std::ostream safeOut(&outBuf);
+  const int status = RunCheckTool(args, parsed.Json ? out : safeOut, safeErr);
+  safeOut.flush();
+  safeErr.flush();
+  if (!safeOut && !parsed.Json) return kExitFailed;
+  return status;
+}
+
+namespace {
+
+int RunCheckTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   TCheckOptions options;
   std::string error;
   if (!ParseCheckArgs(args, options, error)) {
@@ -543,3 +621,5 @@ int KorvaneCheckMain(const std::vector<std::string>& args, std::ostream& out, st
   }
   return Finish(out, err, CheckExitStatus(state, result, options));
 }
+
+}  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,34 @@ int32_t OutOfDateCount(const TKorvaneState& state);
 // The exit status of a finished run.
 int CheckExitStatus(const TKorvaneState& state, const TCheckResult& result,
                     const TCheckOptions& options);
+
+// One value of a line for a terminal: every control character (C0 with line feed
+// and tab, DEL, C1 in UTF-8) becomes "?", so that no value can start a line of its own.
+std::string TerminalText(const std::string& utf8);
+
+// What korvane-check writes to a terminal passes through this: every C0 control
+// character (but the line feed, and the tab where it parts fields), DEL and every
+// C1 control (U+0080..U+009F in UTF-8) becomes "?", so that text from the network
+// can neither move the cursor nor change the terminal.
+class TTerminalSafeBuf : public std::streambuf {
+ public:
+  TTerminalSafeBuf(std::streambuf* dest, bool keepTabs);
+  ~TTerminalSafeBuf() override;
+  TTerminalSafeBuf(const TTerminalSafeBuf&) = delete;
+  TTerminalSafeBuf& operator=(const TTerminalSafeBuf&) = delete;
+
+ protected:
+  int_type overflow(int_type ch) override;
+  std::streamsize xsputn(const char* s, std::streamsize n) override;
+  int sync() override;
+
+ private:
+  bool Put(unsigned char c);
+  bool Emit(char c);
+  std::streambuf* FDest;
+  bool FKeepTabs;
+  bool FPendingC2 = false;  // a UTF-8 lead byte waiting for what follows it
+};
 
 // The TSV output is UTF-8, escaped as the system facts are (TsvEscape).
 std::string WideToUtf8(const std::u16string& text);

@@ -22,6 +22,8 @@ QString IconName(int kind) {
 
 }  // namespace
 
+QString NotificationText(const QString& text) { return text.toHtmlEscaped(); }
+
 IDesktopNotifier::~IDesktopNotifier() = default;
 
 TDBusNotifier::TDBusNotifier(int callMs, QObject* parent) : QObject(parent), FCallMs(callMs) {}
@@ -42,8 +44,11 @@ bool TDBusNotifier::Show(const QString& title, const QString& text, int iconKind
   hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("korvane"));
   hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(iconKind >= 2 ? 1 : 0));
   // "default" is the action a click on the notification runs.
-  call << QStringLiteral("Korvane") << FShown << IconName(iconKind) << title << text
-       << QStringList{QStringLiteral("default"), QStringLiteral("Show Korvane")} << hints << msecs;
+  // The service renders a subset of HTML (links, images from files): the texts, which
+  // may come from the update server, are shown as text.
+  call << QStringLiteral("Korvane") << FShown << IconName(iconKind) << NotificationText(title)
+       << NotificationText(text) << QStringList{QStringLiteral("default"), QStringLiteral("Show Korvane")}
+       << hints << msecs;
   const QDBusMessage reply = bus.call(call, QDBus::Block, FCallMs);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
   FShown = reply.arguments().constFirst().toUInt();

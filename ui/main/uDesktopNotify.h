@@ -9,6 +9,10 @@
 
 #include <functional>
 
+// Text escaped for the notification service's markup (& < > " as entities), so that
+// it shows as written and no tag in it is followed.
+QString NotificationText(const QString& text);
+
 // How long a notification service is given to answer before it counts as missing.
 constexpr int DesktopNotifyCallMs = 2000;
 

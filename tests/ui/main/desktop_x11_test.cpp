@@ -191,6 +191,23 @@ TEST_F(DesktopTest, WithoutATrayTheServerMessagesClickOpensItsLink) {
   EXPECT_EQ(opened[0], "http://127.0.0.1/kvn/faq");
 }
 
+TEST_F(DesktopTest, ANotificationShowsTheServersMarkupAsText) {
+  StartMain();
+  const std::string text =
+      "<a href=\"file:///etc/passwd\">update</a><img src=\"file:///tmp/x.png\"/> & <b>now</b>";
+  main_->ShowBalloon("<i>Information</i>", text, bitInfo, 60);
+  ASSERT_TRUE(WaitFor([] { return Displayed() == 1; }, 5000)) << "no notification";
+  std::system("dunstctl close-all");
+  const std::string history = Capture("dunstctl history");
+  EXPECT_NE(history.find("&lt;a href=&quot;file:///etc/passwd&quot;&gt;update&lt;/a&gt;"), std::string::npos)
+      << history;
+  EXPECT_NE(history.find("&lt;img src="), std::string::npos) << history;
+  EXPECT_NE(history.find("&amp; &lt;b&gt;now&lt;/b&gt;"), std::string::npos) << history;
+  EXPECT_NE(history.find("&lt;i&gt;Information&lt;/i&gt;"), std::string::npos) << history;
+  EXPECT_EQ(history.find("<img"), std::string::npos) << history;
+  EXPECT_EQ(history.find("<a href"), std::string::npos) << history;
+}
+
 TEST_F(DesktopTest, WithoutATrayCloseToTrayMinimisesTheWindow) {
   StartMain();
   main_->Settings().CloseToTray = true;
