@@ -135,7 +135,8 @@ bool ProbeWritable(const std::string& path) {
 
 TSafeFileWriter::TSafeFileWriter(std::string destination, TFileKind kind, std::size_t bufferSize)
     : FDest(std::move(destination)),
-      FFile(FDest, kind == TFileKind::Program ? KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE : 0),
+      FFile(FDest, kind == TFileKind::Program ? KORVANE_REPLACE_PRIVATE | KORVANE_REPLACE_EXECUTABLE
+                                              : KORVANE_REPLACE_DATA),
       FBuffer(bufferSize ? bufferSize : 1) {}
 
 TSafeFileWriter::~TSafeFileWriter() { Discard(); }

@@ -55,8 +55,9 @@ class TSafeFileWriter : public std::streambuf {
   bool Open();
   // Flushes, syncs and moves over the destination (TKorvaneReplacement); false
   // and the temporary file removed when any step failed (a write error on the
-  // way included). A file it replaces keeps its permission bits; a program
-  // stays runnable.
+  // way included). A file it replaces keeps its permission bits, except that a
+  // document never keeps execute bits (a package saved over a program does not
+  // become one) and a program stays runnable.
   bool Commit();
   // Removes the temporary file; the destination stays as it was.
   void Discard();

@@ -64,6 +64,12 @@ std::string FileNameFromUrl(const std::string& url) {
   return cut == std::string::npos ? s : s.substr(cut + 1);
 }
 
+std::string SuggestedFileName(const std::string& url) {
+  const std::string name = FileNameFromUrl(url);
+  const size_t first = name.find_first_not_of('.');
+  return first == std::string::npos ? std::string() : name.substr(first);
+}
+
 double RoundToStep(double x, double step) { return std::nearbyint(x / step) * step; }
 
 std::string FormatGeneral(double x, char separator) {

@@ -15,6 +15,9 @@ double NowDays();
 // The last path segment of a URL, query string included: every "/" becomes
 // "\" and the text after the last "\" or ":" is kept ("" for a URL ending in "/").
 std::string FileNameFromUrl(const std::string& url);
+// The save dialog's default name for url: FileNameFromUrl without leading dots, so
+// that a link never suggests a hidden file (".bashrc", ".profile") or "..".
+std::string SuggestedFileName(const std::string& url);
 
 // x rounded to a multiple of step (0.01, 0.1) as x / step, round half to even, * step.
 double RoundToStep(double x, double step);

@@ -12,11 +12,14 @@
 #define KORVANE_REPLACE_PRIVATE 0x00000001u
 // The file is a program the user may run.
 #define KORVANE_REPLACE_EXECUTABLE 0x00000002u
+// The file is data (a downloaded package): it never has execute bits, also where
+// the file it replaces had them.
+#define KORVANE_REPLACE_DATA 0x00000004u
 
 // The new bytes go to a temporary file beside the target, created new without
 // following a link; Commit flushes it to the disk, gives it the permission bits of the
 // file it replaces (those the flags ask for when there was none; EXECUTABLE adds the
-// user's execute bit to kept ones), and moves it over the target with
+// user's execute bit to kept ones, DATA takes every execute bit away), and moves it over the target with
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, so the folder's entry is on the
 // disk too. Until then the target is untouched: a crash leaves the old file or the
 // new one, never half of one. Failures return FALSE with the last error set.

@@ -96,6 +96,7 @@ BOOL TKorvaneReplacement::Commit() {
       mode = ::fstat(fd, &mine) == 0 ? mine.st_mode & 07777 : 0644;
       if (flags_ & KORVANE_REPLACE_EXECUTABLE) mode |= (mode & 0444) >> 2;
     }
+    if (flags_ & KORVANE_REPLACE_DATA) mode &= ~static_cast<mode_t>(06111);  // no set-id bits either
     if (::fchmod(fd, mode) != 0) {
       ok = FALSE;
       error = kvp::ErrnoToWinError(errno);

@@ -183,6 +183,15 @@ TEST(DownloadFile, ReplacedFileKeepsItsPermissionBits) {
   ASSERT_TRUE(Fetch(server.Base() + "/pkg.exe", path, TFileKind::Program));
   ::stat(path.c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
+  // A package saved over a program never keeps its execute bits.
+  ASSERT_TRUE(Fetch(server.Base() + "/pkg.exe", path));
+  ::stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ::chmod(path.c_str(), 06775);
+  ASSERT_TRUE(Fetch(server.Base() + "/pkg.exe", path));
+  ::stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 06111, 0u);
+  EXPECT_EQ(st.st_mode & 0666, 0664u);
   // A new document gets the mode every new file gets, less the umask.
   const mode_t mask = ::umask(0);
   ::umask(mask);

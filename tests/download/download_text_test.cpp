@@ -17,6 +17,11 @@ TEST(DownloadText, FileNameFromUrl) {
   EXPECT_EQ(FileNameFromUrl("C:\\drivers\\a.zip"), "a.zip");
   EXPECT_EQ(FileNameFromUrl("plain"), "plain");
   EXPECT_EQ(FileNameFromUrl(""), "");
+  // The save dialog is never offered a hidden name.
+  EXPECT_EQ(SuggestedFileName("http://host/.bashrc"), "bashrc");
+  EXPECT_EQ(SuggestedFileName("http://host/..."), "");
+  EXPECT_EQ(SuggestedFileName("http://host/a/..profile"), "profile");
+  EXPECT_EQ(SuggestedFileName("http://host/nv.1.exe"), "nv.1.exe");
 }
 
 TEST(DownloadText, SizeUnitsTurnAboveTheirBase) {

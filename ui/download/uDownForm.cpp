@@ -97,7 +97,7 @@ void TDownForm::DownloadPackage(const std::string& url) {
 }
 
 bool TDownForm::ChooseDestination() {
-  DownSD.FileName = FileNameFromUrl(Url);
+  DownSD.FileName = SuggestedFileName(Url);
   DownSD.InitialDir = UserDownloadFolder();
   std::string destination;
   for (;;) {

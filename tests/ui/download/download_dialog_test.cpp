@@ -202,6 +202,11 @@ TEST_F(DownFormTest, SaveDialogCancelledRunsNothing) {
   EXPECT_TRUE(notices_.empty());
 }
 
+TEST_F(DownFormTest, AHiddenNameIsOfferedWithoutItsLeadingDots) {
+  Download("http://127.0.0.1:9/..profile");  // cancelled at the save dialog
+  EXPECT_EQ(offered_, std::vector<std::string>{"profile"});
+}
+
 TEST_F(DownFormTest, UrlEndingInSlashOffersAnEmptyName) {
   nettest::RawServer srv([](int fd, const std::string&) {
     nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
