@@ -87,7 +87,10 @@ std::string InstallerCommandLine(const std::string& installerPath) {
 }
 
 TDownToolThread::TDownToolThread(IToolView* view, std::string url, std::string fileName, bool CreateSuspended)
-    : TThread(CreateSuspended), Url(std::move(url)), FileName(std::move(fileName)), ProbeUrl(ProbeAddress()),
+    : TThread(CreateSuspended),
+      Url(std::move(url)),
+      FileName(std::move(fileName)),
+      ProbeUrl(ProbeAddress()),
       PublicKeyPem(VendorInstallerPublicKeyPem),
       FView(view) {
   Priority = TThreadPriority::tpLower;

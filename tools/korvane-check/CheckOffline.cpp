@@ -274,7 +274,8 @@ int SubmitReport(const TCheckOptions& options, std::ostream& err, unsigned readT
   const std::u16string_view codeText = ExtractElement(answer, u"<errcode>", u"</errcode>");
   if (ParseDecimal(codeText, code) == TDecimalKind::Ok && code > 1) {
     err << "korvane-check: Korvane error notice: "
-        << TerminalText(AnsiToUtf8(WideToAnsi(ExtractElement(answer, u"<errmsg>", u"</errmsg>")))) << std::endl;
+        << TerminalText(AnsiToUtf8(WideToAnsi(ExtractElement(answer, u"<errmsg>", u"</errmsg>"))))
+        << std::endl;
     return kExitFailed;
   }
   return kExitOk;
