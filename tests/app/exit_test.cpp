@@ -301,7 +301,7 @@ class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
 TEST_P(ExitWhileWorking, EndsWithStatusZeroSettingsSavedCertificateGone) {
   const ExitCase c = GetParam();
   if (c.work == Work::DevicePhase)
-    WriteLargeMachine(machine_, 30000);
+    WriteLargeMachine(machine_, 120000);
   else if (c.work == Work::PackageDownload)
     WriteLargeMachine(machine_, 3);
   else
