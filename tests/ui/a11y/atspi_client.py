@@ -125,9 +125,19 @@ def focused():
     return None
 
 
+def top_level_dialogs():
+    app = korvane_app()
+    if app is None:
+        return []
+    return [w for w in (app.getChildAtIndex(i) for i in range(app.childCount))
+            if w is not None and w.getRoleName() == "dialog" and showing(w)]
+
+
 def focus_main_window():
     """The X focus on the program's 750 x 550 window (the only input this sends
-    besides keys: what a window manager does when a window is mapped)."""
+    besides keys: what a window manager does when a window is mapped, and again
+    when the modal splash above it closes)."""
+    wait_for("the splash to close", lambda: not top_level_dialogs(), timeout=20)
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Korvane$"], capture_output=True,
                            text=True, timeout=20).stdout.split()
     for window in found:
@@ -258,6 +268,7 @@ def main():
         key("Escape")
     wait_for("the download dialog to close", lambda: not find_all(role="push button", name="Download"), timeout=10)
     step("the dialogs are closed")
+    focus_main_window()
     tab_to("push button", "Close")
     key("Return")
     step("Close pressed")
