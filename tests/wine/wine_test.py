@@ -12,6 +12,8 @@ registry. Then:
     merges the same answer, exits 100 and logs the same https.log lines;
   - --export under Wine, --submit on Linux, --import under Wine give the JSON of
     the online check;
+  - korvane-reg.exe and Wine's own reg.exe read each other's writes and list a
+    key alike;
   - --sysinfo names the Windows winecfg -v sets (winxp64, vista).
 Exit status 0 when all hold; every failure is listed.
 """
@@ -69,6 +71,11 @@ class Wine:
     def command(self, *args):
         subprocess.run(["wine"] + list(args), env=self.env, capture_output=True, timeout=300, check=True)
 
+    def reg(self, *args):
+        """Wine's own reg.exe on the prefix's registry."""
+        p = subprocess.run(["wine", "reg"] + list(args), env=self.env, capture_output=True, timeout=300)
+        return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
     def boot(self):
         subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, timeout=600, check=True)
 
@@ -103,6 +110,12 @@ def fresh_machine(source, work, name):
     dest = os.path.join(work, name)
     shutil.copytree(os.path.join(source, "tests", "machines", "xp-desktop"), dest)
     return dest
+
+
+def reg_fields(text):
+    """A reg query listing as its lines' fields (the two tools pad alike but for
+    line ends and trailing blanks)."""
+    return [re.split(r"\s{2,}", line.strip()) for line in text.splitlines() if line.strip()]
 
 
 def strip_slots(record):
@@ -323,6 +336,26 @@ def main():
             check(imported.get("mode") == "import", f"--import mode {imported.get('mode')!r}")
             check(comparable(imported) == comparable(online), "--import under Wine differs from the online check: " +
                   "; ".join(json_diff(comparable(online), comparable(imported))))
+
+        print("wine: korvane-reg.exe and Wine's reg.exe on one registry", flush=True)
+        key = r"HKCU\Software\Brantholm\RegCheck"
+        for args in (("/v", "Text", "/t", "REG_SZ", "/d", "from korvane-reg"), ("/v", "Count", "/t", "REG_DWORD",
+                                                                              "/d", "7")):
+            rc, _out, err = wine.run("korvane-reg.exe", "add", key, *args, "/f")
+            check(rc == 0, f"korvane-reg.exe add {args[1]} exited {rc}: {err}")
+        rc, _out, err = wine.reg("add", key, "/v", "FromWine", "/t", "REG_SZ", "/d", "from reg.exe", "/f")
+        check(rc == 0, f"reg add FromWine exited {rc}: {err}")
+        rc, ours, err = wine.run("korvane-reg.exe", "query", key)
+        check(rc == 0, f"korvane-reg.exe query exited {rc}: {err}")
+        _rc, theirs, _err = wine.reg("query", key)
+        check(reg_fields(ours) == reg_fields(theirs) and len(reg_fields(ours)) == 4,
+              f"korvane-reg.exe query lists {reg_fields(ours)}, reg.exe {reg_fields(theirs)}")
+        rc, _out, err = wine.run("korvane-reg.exe", "delete", key, "/v", "Text", "/f")
+        check(rc == 0, f"korvane-reg.exe delete exited {rc}: {err}")
+        rc, _out, _err = wine.reg("query", key, "/v", "Text")
+        check(rc == 1, f"reg query still finds the deleted value (exit {rc})")
+        rc, _out, err = wine.run("korvane-reg.exe", "query", key, "/v", "Text")
+        check(rc == 1 and err.startswith("ERROR: "), f"korvane-reg.exe query of a deleted value exited {rc}: {err}")
 
         print("wine: --sysinfo names the Windows winecfg sets", flush=True)
         expected = {
