@@ -1,14 +1,4 @@
 # Cross-building the engine and the headless tools for Windows (x86_64) with
-# Debian's mingw-w64 (the -posix compilers: std::thread needs winpthreads).
-set(CMAKE_SYSTEM_NAME Windows)
+# Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(KORVANE_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KORVANE_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KORVANE_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KORVANE_MINGW_TRIPLET}-windres)
-# The target's libraries and headers only; programs (windres, perl) from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,25 +1,35 @@
-// Replacing a file in one step through the layer's own file calls.
+// Replacing a file in one step through the file calls: the layer's own on Linux,
+// kernel32's on Windows.
 #include <windows.h>
 
 #include <korvane_file.h>
 
-#include "internal.h"
-
 #include <atomic>
-#include <cerrno>
 #include <random>
 
+#ifndef _WIN32
+#include "internal.h"
+
+#include <cerrno>
+
 #include <sys/stat.h>
+#endif
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+
 std::string BaseOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string FolderPrefix(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(kSeparators);
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
@@ -30,6 +40,35 @@ std::string RandomPart() {
   std::string s;
   for (int i = 0; i < 10; ++i) s += kDigits[gen() % 36];
   return s + std::to_string(counter.fetch_add(1) % 1000);
+}
+
+// The permission bits: a replaced file keeps its own (a private file stays private).
+// On Windows the access rights come from the folder, as for any file made there:
+// the flags (private, executable) are what the user's own folders give already.
+BOOL SetReplacementMode(HANDLE file, const std::string& target, DWORD flags, DWORD& error) {
+#ifdef _WIN32
+  (void)file, (void)target, (void)flags, (void)error;
+  return TRUE;
+#else
+  const int fd = kvp::FileDescriptor(file);
+  struct stat old, mine;
+  mode_t mode;
+  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    mode = old.st_mode & 07777;
+    if (flags & KORVANE_REPLACE_EXECUTABLE) mode |= S_IXUSR;
+  } else if (flags & KORVANE_REPLACE_PRIVATE) {
+    mode = (flags & KORVANE_REPLACE_EXECUTABLE) ? 0700 : 0600;
+  } else {
+    mode = ::fstat(fd, &mine) == 0 ? mine.st_mode & 07777 : 0644;
+    if (flags & KORVANE_REPLACE_EXECUTABLE) mode |= (mode & 0444) >> 2;
+  }
+  if (flags & KORVANE_REPLACE_DATA) mode &= ~static_cast<mode_t>(06111);  // no set-id bits either
+  if (::fchmod(fd, mode) != 0) {
+    error = kvp::ErrnoToWinError(errno);
+    return FALSE;
+  }
+  return TRUE;
+#endif
 }
 
 }  // namespace
@@ -82,26 +121,7 @@ BOOL TKorvaneReplacement::Commit() {
   }
   BOOL ok = FlushFileBuffers(file_);
   DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  if (ok) {
-    // The permission bits: a replaced file keeps its own (a private file stays private).
-    const int fd = kvp::FileDescriptor(file_);
-    struct stat old, mine;
-    mode_t mode;
-    if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-      mode = old.st_mode & 07777;
-      if (flags_ & KORVANE_REPLACE_EXECUTABLE) mode |= S_IXUSR;
-    } else if (flags_ & KORVANE_REPLACE_PRIVATE) {
-      mode = (flags_ & KORVANE_REPLACE_EXECUTABLE) ? 0700 : 0600;
-    } else {
-      mode = ::fstat(fd, &mine) == 0 ? mine.st_mode & 07777 : 0644;
-      if (flags_ & KORVANE_REPLACE_EXECUTABLE) mode |= (mode & 0444) >> 2;
-    }
-    if (flags_ & KORVANE_REPLACE_DATA) mode &= ~static_cast<mode_t>(06111);  // no set-id bits either
-    if (::fchmod(fd, mode) != 0) {
-      ok = FALSE;
-      error = kvp::ErrnoToWinError(errno);
-    }
-  }
+  if (ok) ok = SetReplacementMode(file_, target_, flags_, error);
   if (!CloseHandle(file_) && ok) {
     ok = FALSE;
     error = GetLastError();
