@@ -38,25 +38,15 @@
 #include <thread>
 #include <vector>
 
+#include "CheckLoad.h"
+#include "support/LoopbackClient.h"
+
 extern char** environ;
 
 namespace {
 
+using namespace korvane::testing;
 using Clock = std::chrono::steady_clock;
-
-std::string Gzip(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(out.size() - z.avail_out);
-  deflateEnd(&z);
-  return out;
-}
 
 // A report of many devices, each with a few IDs, as a hostile client would
 // send to make the server unpack and parse a lot for a small upload.
@@ -87,51 +77,6 @@ std::string CheckHead(const std::string& length) {
   return "POST /remote/check_upd.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
          "boundary=" +
          kBoundary + "\r\n" + length + "\r\n";
-}
-
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// One answer (head and Content-Length body), or what came before the peer
-// closed or ms passed.
-std::string ReadAnswer(int fd, int ms) {
-  std::string out;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    const size_t head = out.find("\r\n\r\n"), cl = out.find("Content-Length: ");
-    if (head != std::string::npos && cl != std::string::npos && cl < head &&
-        out.size() >= head + 4 + std::strtoul(out.c_str() + cl + 16, nullptr, 10))
-      break;
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
-    char buf[16384];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
 }
 
 long RssKiB(pid_t pid) {
@@ -219,7 +164,7 @@ int main(int argc, char** argv) {
   const std::string dir = tmpl;
 
   const std::string report = AmplifyingReport(11272);
-  const std::string packed = Gzip(report);
+  const std::string packed = checkload::Gzip(report);
   const std::string form = FormBody(packed);
   const std::string amplify = CheckHead("Content-Length: " + std::to_string(form.size()) + "\r\n") + form;
   std::printf("amplifying upload: 11272 devices, %zu bytes unpacked, %zu packed\n", report.size(),

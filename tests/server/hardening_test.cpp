@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "server/GzipHelper.h"
+#include "support/LoopbackClient.h"
 #include "support/SelfSignedCert.h"
 #include "support/UpdateServerProcess.h"
 
@@ -50,81 +51,6 @@ namespace {
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// A connection from the loopback address from (any when null).
-int Connect(int port, const char* from = nullptr) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (from && fd >= 0) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, from, &local.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      ::close(fd);
-      return -1;
-    }
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Everything the peer sends until it closes (closed = true) or ms pass.
-std::string ReadUntilClosed(int fd, int ms, bool* closed = nullptr) {
-  std::string out;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  if (closed) *closed = false;
-  for (;;) {
-    int left =
-        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-    if (left <= 0) return out;
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, left) <= 0) continue;
-    char buf[65536];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) {
-      if (closed) *closed = true;
-      return out;
-    }
-    out.append(buf, static_cast<size_t>(n));
-  }
-}
-
-// One response (head and Content-Length body) from a kept-alive connection.
-std::string ReadOneResponse(int fd, int ms) {
-  std::string out;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    size_t head = out.find("\r\n\r\n");
-    if (head != std::string::npos) {
-      size_t cl = out.find("Content-Length: ");
-      size_t want = cl == std::string::npos || cl > head ? 0 : std::stoul(out.substr(cl + 16));
-      if (out.size() >= head + 4 + want) return out;
-    }
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
-    char buf[65536];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return out;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -277,8 +203,8 @@ TEST_F(Hardening, NoRequestRidesInAnUnreadBody) {
   // A whole, well-formed upload keeps the connection for the next request.
   int fd = Connect(s.HttpPort());
   ASSERT_TRUE(SendAll(fd, CheckRequest(CheckBody(Report())) + inner));
-  std::string got = ReadOneResponse(fd, 5000);
-  got += ReadOneResponse(fd, 5000);
+  std::string got = ReadAnswer(fd, 5000);
+  got += ReadAnswer(fd, 5000);
   ::close(fd);
   EXPECT_EQ(Count(got, "HTTP/1.1 200"), 2u) << got;
   EXPECT_NE(got.find("<dev><id>1</id>"), std::string::npos);
@@ -312,7 +238,7 @@ TEST_F(Hardening, RequestHeadsAreBounded) {
     ASSERT_GE(fd, 0);
     SendAll(fd, c.request);
     bool closed = false;
-    std::string got = c.ok ? ReadOneResponse(fd, 5000) : ReadUntilClosed(fd, 5000, &closed);
+    std::string got = c.ok ? ReadAnswer(fd, 5000) : ReadUntilClosed(fd, 5000, &closed);
     ::close(fd);
     if (c.ok) {
       EXPECT_EQ(got.rfind("HTTP/1.1 200", 0), 0u) << c.name << ": " << got.substr(0, 40);
@@ -537,7 +463,7 @@ TEST_F(Hardening, AnswerUrlsFollowPublicBaseOrHost) {
   auto answerVia = [](int port, const std::string& host) {
     int fd = Connect(port);
     SendAll(fd, CheckRequest(CheckBody(Report()), host));
-    std::string got = ReadOneResponse(fd, 5000);
+    std::string got = ReadAnswer(fd, 5000);
     ::close(fd);
     size_t url = got.find("<url>");
     return url == std::string::npos ? got : got.substr(url + 5, got.find("</url>") - url - 5);
@@ -737,7 +663,7 @@ TEST_F(Hardening, HostileUploadsLeaveMemoryAndProbesBounded) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   for (int t : sent) {
     pollfd p{t, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && ReadOneResponse(t, 1000).rfind("HTTP/1.1 503", 0) == 0) {
+    if (::poll(&p, 1, 0) > 0 && ReadAnswer(t, 1000).rfind("HTTP/1.1 503", 0) == 0) {
       ++busy;
       ::close(t);
     } else {
@@ -756,7 +682,7 @@ TEST_F(Hardening, HostileUploadsLeaveMemoryAndProbesBounded) {
       for (int k = 0; k < 5; ++k) {
         int c = Connect(s.HttpPort(), "127.0.0.2");
         SendAll(c, amplify);
-        if (ReadOneResponse(c, 5000).find("more than 4096 devices") != std::string::npos) ++capped;
+        if (ReadAnswer(c, 5000).find("more than 4096 devices") != std::string::npos) ++capped;
         ::close(c);
       }
     });
@@ -765,7 +691,7 @@ TEST_F(Hardening, HostileUploadsLeaveMemoryAndProbesBounded) {
     const auto t0 = Clock::now();
     int c = Connect(s.HttpPort());
     SendAll(c, "GET /isavail.txt HTTP/1.1\r\nHost: x\r\n\r\n");
-    EXPECT_EQ(ReadOneResponse(c, 5000).rfind("HTTP/1.1 200", 0), 0u);
+    EXPECT_EQ(ReadAnswer(c, 5000).rfind("HTTP/1.1 200", 0), 0u);
     ::close(c);
     worst = std::max(worst, std::chrono::duration<double>(Clock::now() - t0).count());
     for (int t : trickles) SendAll(t, "1\r\nx\r\n");
