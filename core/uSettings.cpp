@@ -104,7 +104,10 @@ void LoadSettings(TSettings& s, const std::string& tempFolder) {
 
 bool SaveSettings(const TSettings& s, const std::string& exeName) {
   bool ok = true;
-  if (const KorvaneRegKey settings = OpenUserKey(SettingsKeyName)) {
+  // Both keys stay open until every value is set, so the hive is written once for all.
+  const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
+  const KorvaneRegKey runKey = OpenUserKey(RunKeyName);
+  if (settings) {
     HKEY key = settings.Get();
     if (!s.CACertData.empty()) ok = WriteText(key, "CACertData", s.CACertData) && ok;
     ok = WriteBool(key, "CloseToTray", s.CloseToTray) && ok;
@@ -122,7 +125,6 @@ bool SaveSettings(const TSettings& s, const std::string& exeName) {
   } else {
     ok = false;
   }
-  const KorvaneRegKey runKey = OpenUserKey(RunKeyName);
   if (!runKey) return false;
   HKEY run = runKey.Get();
   if (s.AutoRun) {
@@ -130,7 +132,8 @@ bool SaveSettings(const TSettings& s, const std::string& exeName) {
   } else {
     RegDeleteValueA(run, RunValueName);  // absent already is fine
   }
-  return ok;
+  // One rewrite of the hive; a failed write is a failed save.
+  return RegFlushKey(run) == ERROR_SUCCESS && ok;
 }
 
 bool SaveCheckFigures(const TSettings& s) {
@@ -144,5 +147,5 @@ bool SaveCheckFigures(const TSettings& s) {
   ok = WriteNumber(key, "udDrivers", s.udDrivers) && ok;
   ok = WriteNumber(key, "odDrivers", s.odDrivers) && ok;
   ok = WriteNumber(key, "tDrivers", s.tDrivers) && ok;
-  return ok;
+  return RegFlushKey(key) == ERROR_SUCCESS && ok;
 }

@@ -1,13 +1,16 @@
 // Registry and device inventory at scale: generated machine folders, timed through the
 // platform layer's own calls (and, for the device figures, a whole device phase of a scan).
 //
-//   bench_hive_scale [keys|values|binary|classes|devices]   (default: all)
+//   bench_hive_scale [keys|save|values|binary|classes|devices]   (default: all)
 //
 // Prints: hives of 10,000 and 100,000 keys (load, lookup of every key, one write) and
-// their ratio; one value added to a key of 20,000 values; one read of a 1 MiB and a
+// their ratio; a save of the settings into a user hive of 100,000 keys beside writing
+// and syncing that hive's file once (medians of alternating runs) and their ratio; one
+// value added to a key of 20,000 values; one read of a 1 MiB and a
 // 2 MiB REG_BINARY value as the hive writer wraps it; a devices.json of 10,000 classes;
 // a scan of 100,000 devices with their driver keys.
 #include "core/uAppState.h"
+#include "core/uSettings.h"
 #include "core/uThread.h"
 #include "scan/uScanThread.h"
 #include "support/GeneratedMachine.h"
@@ -18,7 +21,10 @@
 #include <setupapi.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +90,63 @@ KeyFigures Keys(int n) {
   }
   f.write = MsSince(t0);
   return f;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Writing and syncing `bytes` to a new file beside the hive, once: the least a durable
+// save of that hive can cost.
+double WriteAndSyncMs(const std::string& path, const std::string& bytes) {
+  auto t0 = Clock::now();
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  fsync(fd);
+  close(fd);
+  const double ms = MsSince(t0);
+  unlink(path.c_str());
+  return ms;
+}
+
+// The settings saved (as at every start and exit) into a user hive of `n` other keys,
+// with the hive loaded already as the program has it; `runs` alternating with a plain
+// write and sync of the hive file.
+void SettingsSave(int n, int runs) {
+  const ScratchMachine m;
+  std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < n; ++i)
+    reg += "[HKEY_CURRENT_USER\\Software\\Generated\\Key" + std::to_string(i) +
+           "]\r\n\"Name\"=\"Generated value\"\r\n\"Number\"=dword:0000002a\r\n\"Version\"=\"5.1." +
+           std::to_string(i) + "\"\r\n\r\n";
+  reg +=
+      std::string("[HKEY_CURRENT_USER\\") + SettingsKeyName + "]\r\n\"CloseToTray\"=dword:00000001\r\n\r\n";
+  reg += std::string("[HKEY_CURRENT_USER\\") + RunKeyName + "]\r\n\r\n";
+  m.Write("user.reg", reg);
+  m.Select();
+  TSettings s;
+  LoadSettings(s, std::string());
+  std::vector<double> save, plain;
+  for (int r = 0; r < runs; ++r) {
+    s.udDrivers = r;  // a value that changes, as a scan's figures do
+    s.LastScan = "12/10/2026 05:" + std::to_string(10 + r);
+    auto t0 = Clock::now();
+    if (!SaveSettings(s, "/usr/bin/korvane")) std::cerr << "save failed\n";
+    save.push_back(MsSince(t0));
+    plain.push_back(WriteAndSyncMs(m.Path("plain.reg"), m.Read("user.reg")));
+  }
+  const double a = Median(save), b = Median(plain);
+  std::printf(
+      "settings save into a hive of %d keys (%.1f MiB): %.1f ms; write+sync of the file: %.1f ms; "
+      "ratio %.2f (median of %d)\n",
+      n, reg.size() / 1048576.0, a, b, a / b, runs);
 }
 
 // One value added to a key that holds `n` values, from a fresh start (as korvane-reg add).
@@ -232,6 +295,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
 
+  if (want("save")) {
+    SettingsSave(100000, 9);
+    std::fflush(stdout);
+  }
   if (want("values")) std::printf("one add to a key of 20,000 values: %.1f ms\n", AddToWideKey(20000));
   if (want("binary")) {
     std::printf("read of a 1 MiB REG_BINARY value: %.1f ms\n", BinaryRead(1 << 20));

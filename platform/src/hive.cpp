@@ -442,25 +442,34 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
   size_t firstLf = text.find('\n');
   format.crlf = firstLf != std::string_view::npos && firstLf > 0 && text[firstLf - 1] == '\r';
 
-  // Physical lines.
-  std::vector<std::string> lines;
-  {
-    size_t i = 0;
-    while (i < text.size()) {
-      size_t j = text.find('\n', i);
-      if (j == std::string_view::npos) j = text.size();
-      std::string l(text.substr(i, j - i));
-      if (!l.empty() && l.back() == '\r') l.pop_back();
-      lines.push_back(std::move(l));
-      i = j + 1;
-    }
-  }
+  // Physical lines, read one at a time: the text's line n starts at lineStart.
+  size_t next = 0;  // where the line after the current one starts
+  size_t lineStart = 0;
+  size_t n = 0;  // 1-based number of the current line
+  auto nextLine = [&](std::string_view& line) {
+    if (next >= text.size()) return false;
+    size_t j = text.find('\n', next);
+    if (j == std::string_view::npos) j = text.size();
+    lineStart = next;
+    line = text.substr(next, j - next);
+    next = j + 1;
+    ++n;
+    return true;
+  };
+  // Sections are located in the file's own bytes, which are the text's for UTF-8 only.
+  const bool locate = format.encoding == HiveFormat::kUtf8 || format.encoding == HiveFormat::kUtf8Bom;
+  const size_t bom = format.encoding == HiveFormat::kUtf8Bom ? 3 : 0;
   bool header = false;
   RegKey* cur = nullptr;
   bool curDeleted = false;
-  for (size_t n = 0; n < lines.size(); ++n) {
-    size_t at = n + 1;
-    std::string l = Trim(lines[n]);
+  // A key's section runs up to the next [line] or the end of the file.
+  auto endSection = [&](size_t end) {
+    if (cur && locate && cur->sectionBegin != SIZE_MAX) cur->sectionEnd = bom + end;
+  };
+  std::string_view raw;
+  while (nextLine(raw)) {
+    const size_t at = n;
+    std::string l = Trim(raw);
     if (l.empty() || l[0] == ';') continue;
     if (!ValidUtf8(l)) return p.Fail(at, "text is not UTF-8");
     if (!header) {
@@ -472,6 +481,7 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
     }
     if (l[0] == '[') {
       if (l.back() != ']') return p.Fail(at, "key line without closing ']'");
+      endSection(lineStart);
       std::string inner = l.substr(1, l.size() - 2);
       bool del = !inner.empty() && inner[0] == '-';
       if (del) inner.erase(0, 1);
@@ -494,6 +504,13 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
           bool added = false;
           cur = &cur->FindOrAppend(part, &added);
           if (added) cur->listed = false;
+        }
+        // A key of two sections cannot be rewritten by replacing one of them.
+        if (cur->listed && (cur->sectionEnd != 0 || cur->sectionBegin == SIZE_MAX)) {
+          cur->sectionBegin = SIZE_MAX;
+          cur->sectionEnd = 0;
+        } else if (locate) {
+          cur->sectionBegin = bom + lineStart;
         }
         cur->listed = true;
         curDeleted = false;
@@ -568,10 +585,9 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
       std::string bytesText = Trim(data.substr(colon + 1));
       while (!bytesText.empty() && bytesText.back() == '\\') {
         bytesText.pop_back();
-        if (n + 1 >= lines.size()) return p.Fail(at, "continuation at the end of the file");
-        ++n;
-        std::string next = Trim(lines[n]);
-        bytesText += next;
+        std::string_view more;
+        if (!nextLine(more)) return p.Fail(at, "continuation at the end of the file");
+        bytesText += Trim(more);
       }
       std::vector<uint8_t> out;
       if (!p.HexBytes(bytesText, out, at)) return false;
@@ -581,6 +597,7 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
     }
     return p.Fail(at, "unknown value data: " + data.substr(0, 40));
   }
+  endSection(text.size());
   root.SortTree();
   if (formatOut) *formatOut = format;
   return true;
@@ -717,8 +734,26 @@ std::string Encode(const std::string& utf8, HiveFormat::Encoding e) {
 
 }  // namespace
 
-std::string SerializeHive(const RegKey& root, std::string_view rootName, const HiveFormat& format) {
+std::string SerializeSection(const RegKey& key, std::string_view fullPath, const HiveFormat& format) {
   const char* nl = format.crlf ? "\r\n" : "\n";
+  std::string out;
+  out.reserve(fullPath.size() + 8 + key.values.size() * 48);
+  out += "[";
+  out += fullPath;
+  out += "]";
+  out += nl;
+  for (const auto& v : key.values) WriteValue(out, v, format, nl);
+  out += nl;
+  return out;
+}
+
+std::string SerializeHive(const RegKey& root, std::string_view rootName, const HiveFormat& format,
+                          bool recordSections) {
+  const char* nl = format.crlf ? "\r\n" : "\n";
+  // Section positions hold in the written bytes when those are the UTF-8 text itself.
+  const bool locate =
+      recordSections && (format.encoding == HiveFormat::kUtf8 || format.encoding == HiveFormat::kUtf8Bom);
+  const size_t bom = format.encoding == HiveFormat::kUtf8Bom ? 3 : 0;
   std::string out(format.regedit4 ? kHeader4 : kHeader5);
   out += nl;
   out += nl;
@@ -734,10 +769,19 @@ std::string SerializeHive(const RegKey& root, std::string_view rootName, const H
     Item item = std::move(todo.back());
     todo.pop_back();
     const RegKey& k = *item.key;
+    if (recordSections) {
+      k.sectionBegin = 0;
+      k.sectionEnd = 0;
+    }
     if (k.listed || !k.values.empty()) {
+      const size_t begin = out.size();
       out += "[" + item.path + "]" + nl;
       for (const auto& v : k.values) WriteValue(out, v, format, nl);
       out += nl;
+      if (locate) {
+        k.sectionBegin = bom + begin;
+        k.sectionEnd = bom + out.size();
+      }
     }
     for (size_t i = k.subkeys.size(); i-- > 0;)
       todo.push_back({&k.subkeys[i], item.path + "\\" + k.subkeys[i].name});

@@ -58,6 +58,12 @@ struct RegKey {
   // Written with its own [section]; false for a parent a file only implied (a regedit
   // export of a branch names none of the keys above it).
   bool listed = true;
+  // Where the key's one [section] lies in the hive file it was read from or written to
+  // (bytes [sectionBegin, sectionEnd)), so a change of its values can rewrite that section
+  // alone; sectionEnd == 0 when unknown (a new key, a key of several sections, a file not
+  // in UTF-8). Bookkeeping of the writer, not part of the key's contents.
+  mutable size_t sectionBegin = 0;
+  mutable size_t sectionEnd = 0;
 
   RegKey* Find(std::string_view child);
   const RegKey* Find(std::string_view child) const;
@@ -106,7 +112,12 @@ struct HiveFormat {
 // On a fault returns false with "<fileName>:<line>: <reason>" in *error.
 bool ParseHive(std::string_view bytes, std::string_view rootName, const std::string& fileName, RegKey& root,
                std::string* error, HiveFormat* format = nullptr);
-std::string SerializeHive(const RegKey& root, std::string_view rootName, const HiveFormat& format = HiveFormat{});
+// recordSections: every written key notes where its section lies in the result.
+std::string SerializeHive(const RegKey& root, std::string_view rootName,
+                          const HiveFormat& format = HiveFormat{}, bool recordSections = false);
+// One key's section as SerializeHive writes it ("[<fullPath>]", its values, a blank line),
+// in UTF-8; fullPath starts with the root's name.
+std::string SerializeSection(const RegKey& key, std::string_view fullPath, const HiveFormat& format);
 
 // Text data helpers: UTF-16LE bytes with the terminating NUL.
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text, bool terminate);

@@ -45,6 +45,8 @@ void SetFault(DWORD code, const std::string& text);
 
 // Reset hooks of the cached states, called by KorvaneResetMachine.
 void ResetRegistry();
+// Writes every hive's unwritten registry changes (at exit, before the machine is forgotten).
+void FlushRegistry();
 void ResetDevices();
 void ResetIcons();
 

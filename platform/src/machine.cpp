@@ -126,6 +126,7 @@ std::string KorvaneFaultText(DWORD code) {
 }
 
 void KorvaneResetMachine() {
+  kvp::FlushRegistry();  // what was changed belongs to the machine being left
   {
     std::lock_guard<std::mutex> lock(kvp::g_mutex);
     kvp::g_known = false;

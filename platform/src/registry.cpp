@@ -1,7 +1,12 @@
 // The registry functions over the machine's hive files. Reads use a parsed copy that is
-// refreshed whenever the file changes; every change re-reads the file under an advisory
-// lock, applies itself, and replaces the file by rename, so concurrent writers keep each
-// other's values and a crash leaves either the old or the new hive, never half of one.
+// refreshed whenever the file changes. Value changes are kept in memory, where every
+// handle of this process sees them at once, and are written when the handle that made
+// them is closed or flushed (RegFlushKey), as Windows writes a hive lazily: one rewrite
+// of the hive for all of them, under an advisory lock, merged with what other processes
+// wrote meanwhile, into a temporary file that is synced and renamed over the hive, so a
+// crash loses at most the changes not yet flushed and never leaves half a hive. When the
+// file is as this process last read or wrote it, only the sections of the changed keys
+// are rewritten and the rest of the file is copied as it is.
 #include <windows.h>
 
 #include <korvane_file.h>
@@ -11,7 +16,9 @@
 #include "hive.h"
 #include "internal.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -61,7 +68,11 @@ struct HiveCache {
   bool valid = false;
   std::string path;
   Stamp stamp;
-  std::shared_ptr<const RegKey> file;
+  // The file with this process's unwritten changes applied. Its values change in place
+  // under g_mu (so value readers hold g_mu); its keys only in a new copy, so a handle's
+  // remembered key stays valid.
+  std::shared_ptr<RegKey> file;
+  HiveFormat format;
   std::shared_ptr<const RegKey> view;
   uint64_t viewGen = 0;
   std::string lastError;
@@ -82,6 +93,45 @@ struct KeyObj {
 };
 std::set<KeyObj*> g_keys;
 
+// A value change not yet written to its hive, in the order made.
+struct PendingOp {
+  const KeyObj* owner;  // the handle it was made through; nullptr for a predefined root
+  std::vector<std::string> path;
+  std::string name;
+  bool remove;
+  DWORD type;
+  std::vector<uint8_t> data;
+};
+std::vector<PendingOp> g_pending[kHiveCount];  // under g_mu
+// How many of the first pending changes a flush is writing now (they stay as they are).
+size_t g_inFlight[kHiveCount];
+
+bool SamePath(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!NameEquals(a[i], b[i])) return false;
+  return true;
+}
+
+// Applies a change to a tree; false when its key is not there (deleted by another writer).
+bool ApplyOp(RegKey& root, const PendingOp& op) {
+  RegKey* k = root.Walk(op.path);
+  if (!k) return false;
+  if (op.remove)
+    k->RemoveValue(op.name);
+  else
+    k->SetValue(op.name, op.type, op.data);
+  return true;
+}
+
+// How many of the changes could not be applied.
+size_t ApplyOps(RegKey& root, std::vector<PendingOp>::const_iterator from,
+                std::vector<PendingOp>::const_iterator to) {
+  size_t lost = 0;
+  for (auto it = from; it != to; ++it) lost += ApplyOp(root, *it) ? 0 : 1;
+  return lost;
+}
+
 std::string HivePath(int hive) { return CurrentMachine().root + "/" + kHiveFile[hive]; }
 
 // Reads a whole file; 0, or an errno value.
@@ -96,6 +146,7 @@ int ReadWhole(const std::string& path, std::string& text, Stamp& stamp) {
   }
   stamp = StampOf(st);
   text.clear();
+  text.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   while (true) {
     ssize_t n = read(fd, buf, sizeof buf);
@@ -140,6 +191,7 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
   }
   auto root = std::make_shared<RegKey>();
   root->name = kRootName[hive];
+  HiveFormat format;
   if (now.exists) {
     std::string text;
     int e = ReadWhole(path, text, now);
@@ -149,7 +201,7 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
       return ErrnoToError(e);
     } else {
       std::string err;
-      if (!ParseHive(text, kRootName[hive], path, *root, &err)) {
+      if (!ParseHive(text, kRootName[hive], path, *root, &err, &format)) {
         if (err != c.lastError) ReportError(err);
         c.lastError = err;
         c.valid = true;
@@ -163,10 +215,13 @@ LONG LoadFileLocked(int hive, std::shared_ptr<const RegKey>& out) {
       }
     }
   }
+  // What this process changed and has not written yet stays visible.
+  ApplyOps(*root, g_pending[hive].begin(), g_pending[hive].end());
   c.valid = true;
   c.path = path;
   c.stamp = now;
   c.file = root;
+  c.format = format;
   c.view.reset();
   c.lastError.clear();
   out = root;
@@ -220,10 +275,101 @@ LONG CheckWritable(int hive) {
 
 using Change = std::function<LONG(RegKey& root, bool& changed)>;
 
-LONG Modify(int hive, const Change& change) {
+// The full path of a key in a tree, as its section names it; false when it is not there.
+bool SectionPath(const RegKey& root, const std::vector<std::string>& path, std::string& out,
+                 const RegKey*& key) {
+  out = root.name;
+  const RegKey* k = &root;
+  for (const auto& p : path) {
+    k = k->Find(p);
+    if (!k) return false;
+    out += '\\';
+    out += k->name;
+  }
+  key = k;
+  return true;
+}
+
+struct Section {
+  size_t begin, end;  // in the old file
+  std::string text;   // what replaces it
+};
+
+// The new file as the old one with the changed keys' sections replaced; false when one of
+// them has no single known section (a new key, a key of two sections, a file not in UTF-8).
+bool SpliceSections(const RegKey& root, const std::vector<const std::vector<std::string>*>& keys,
+                    const HiveFormat& format, size_t fileSize, std::vector<Section>& out) {
+  out.clear();
+  for (const auto* path : keys) {
+    std::string full;
+    const RegKey* k = nullptr;
+    if (!SectionPath(root, *path, full, k)) return false;
+    if (k->sectionEnd == 0 || k->sectionBegin >= k->sectionEnd || k->sectionEnd > fileSize) return false;
+    out.push_back({k->sectionBegin, k->sectionEnd, SerializeSection(*k, full, format)});
+  }
+  std::sort(out.begin(), out.end(), [](const Section& a, const Section& b) { return a.begin < b.begin; });
+  for (size_t i = 1; i < out.size(); ++i)
+    if (out[i].begin < out[i - 1].end) return false;
+  return true;
+}
+
+// After a splice: every key's section moves by what the replaced sections before it grew.
+void MoveSections(const RegKey& root, const std::vector<Section>& replaced) {
+  std::vector<size_t> ends;
+  std::vector<long long> shift;  // total growth of the replaced sections up to each one
+  long long total = 0;
+  for (const auto& r : replaced) {
+    total += static_cast<long long>(r.text.size()) - static_cast<long long>(r.end - r.begin);
+    ends.push_back(r.end);
+    shift.push_back(total);
+  }
+  std::vector<const RegKey*> todo{&root};
+  while (!todo.empty()) {
+    const RegKey* k = todo.back();
+    todo.pop_back();
+    for (const auto& sub : k->subkeys) todo.push_back(&sub);
+    if (k->sectionEnd == 0) continue;
+    // Sections that end at or before this one begins.
+    size_t before =
+        static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), k->sectionBegin) - ends.begin());
+    const long long by = before ? shift[before - 1] : 0;
+    auto own = std::lower_bound(replaced.begin(), replaced.end(), k->sectionBegin,
+                                [](const Section& s, size_t b) { return s.begin < b; });
+    const size_t begin = static_cast<size_t>(static_cast<long long>(k->sectionBegin) + by);
+    if (own != replaced.end() && own->begin == k->sectionBegin) {
+      k->sectionBegin = begin;
+      k->sectionEnd = begin + own->text.size();
+    } else {
+      k->sectionBegin = begin;
+      k->sectionEnd = static_cast<size_t>(static_cast<long long>(k->sectionEnd) + by);
+    }
+  }
+}
+
+// Writes the hive's pending changes (and a change of its keys, when given) in one
+// rewrite. Without a structural change and with nothing pending, writes nothing.
+LONG FlushHive(int hive, const Change* structural = nullptr) {
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (!structural && g_pending[hive].empty()) return ERROR_SUCCESS;
+  }
   LONG w = CheckWritable(hive);
   if (w != ERROR_SUCCESS) return w;
   std::lock_guard<std::mutex> inProcess(g_writeMu[hive]);
+  std::vector<PendingOp> ops;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    ops = g_pending[hive];
+    g_inFlight[hive] = ops.size();
+  }
+  struct InFlight {
+    int hive;
+    ~InFlight() {
+      std::lock_guard<std::mutex> lock(g_mu);
+      g_inFlight[hive] = 0;
+    }
+  } inFlight{hive};
+  if (!structural && ops.empty()) return ERROR_SUCCESS;  // written by another thread meanwhile
   MachineInfo m = CurrentMachine();
   std::string name = kHiveFile[hive];
   std::string path = m.root + "/" + name;
@@ -253,47 +399,135 @@ LONG Modify(int hive, const Change& change) {
   }
 
   // Another process may have written since our last read: start from the file itself.
-  RegKey root;
-  root.name = kRootName[hive];
-  root.listed = false;
-  HiveFormat format;
   std::string text;
   Stamp old;
   int e = ReadWhole(path, text, old);
-  if (e == 0) {
-    std::string err;
-    if (!ParseHive(text, kRootName[hive], path, root, &err, &format)) {
-      ReportError(err + " (the hive is left unchanged)");
-      SetFault(ERROR_BADDB, err);
-      return ERROR_BADDB;
-    }
-  } else if (e != ENOENT) {
-    return ErrnoToError(e);
+  if (e != 0 && e != ENOENT) return ErrnoToError(e);
+  if (e == ENOENT) {
+    text.clear();
+    old = Stamp{};
   }
-  bool changed = false;
-  LONG r = change(root, changed);
-  if (r != ERROR_SUCCESS || !changed) return r;
 
-  std::string out = SerializeHive(root, kRootName[hive], format);
+  // The keys whose values changed, once each.
+  std::vector<const std::vector<std::string>*> touched;
+  for (const auto& op : ops) {
+    bool seen = false;
+    for (const auto* t : touched) seen = seen || SamePath(*t, op.path);
+    if (!seen) touched.push_back(&op.path);
+  }
+
+  // The file as we hold it already (with our changes applied): only the touched sections
+  // are written anew.
+  std::shared_ptr<RegKey> reused;
+  std::shared_ptr<RegKey> fresh;
+  HiveFormat format;
+  std::vector<Section> splice;
+  bool spliced = false;
+  size_t lost = 0;
+  std::string out;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    HiveCache& c = g_cache[hive];
+    if (!structural && old.exists && c.valid && c.file && c.path == path && c.stamp == old) {
+      reused = c.file;
+      format = c.format;
+      spliced = SpliceSections(*reused, touched, format, text.size(), splice);
+      if (!spliced) out = SerializeHive(*reused, kRootName[hive], format, true);
+    }
+  }
+  if (!reused) {
+    fresh = std::make_shared<RegKey>();
+    fresh->name = kRootName[hive];
+    fresh->listed = false;
+    if (old.exists) {
+      std::string err;
+      if (!ParseHive(text, kRootName[hive], path, *fresh, &err, &format)) {
+        ReportError(err + " (the hive is left unchanged)");
+        SetFault(ERROR_BADDB, err);
+        return ERROR_BADDB;
+      }
+    }
+    // A change of a key another writer deleted meanwhile is lost, as on Windows.
+    lost = ApplyOps(*fresh, ops.begin(), ops.end());
+    bool changed = ops.size() > lost;
+    if (structural) {
+      bool keysChanged = false;
+      LONG r = (*structural)(*fresh, keysChanged);
+      if (r != ERROR_SUCCESS) return r;
+      changed = changed || keysChanged;
+      if (keysChanged) touched.clear();  // no splice: keys come and go
+    }
+    if (!changed) {
+      if (!lost) return ERROR_SUCCESS;
+      std::lock_guard<std::mutex> lock(g_mu);
+      auto& pending = g_pending[hive];
+      pending.erase(pending.begin(),
+                    pending.begin() + static_cast<std::ptrdiff_t>(std::min(ops.size(), pending.size())));
+      g_cache[hive].valid = false;  // shows the file as it is again
+      return ERROR_KEY_DELETED;
+    }
+    spliced = !touched.empty() && SpliceSections(*fresh, touched, format, text.size(), splice);
+    if (!spliced) out = SerializeHive(*fresh, kRootName[hive], format, true);
+  }
+
   // A new HKEY_CURRENT_USER hive is the user's alone; a rewritten one keeps its bits.
   TKorvaneReplacement replacement(path, hive == kHkcu ? KORVANE_REPLACE_PRIVATE : 0);
-  if (!replacement.Create() || !replacement.Write(out.data(), out.size()) || !replacement.Commit())
-    return static_cast<LONG>(GetLastError());
+  bool ok = replacement.Create();
+  if (spliced) {
+    size_t at = 0;
+    for (const auto& sec : splice) {
+      ok = ok && replacement.Write(text.data() + at, sec.begin - at) &&
+           replacement.Write(sec.text.data(), sec.text.size());
+      at = sec.end;
+    }
+    ok = ok && replacement.Write(text.data() + at, text.size() - at);
+  } else {
+    ok = ok && replacement.Write(out.data(), out.size());
+  }
+  if (!ok || !replacement.Commit()) {
+    const LONG error = static_cast<LONG>(GetLastError());
+    // The sections noted for the file not written no longer tell where they lie.
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (reused && !spliced && g_cache[hive].file == reused) g_cache[hive].valid = false;
+    return error;
+  }
+
   struct stat st;
   std::lock_guard<std::mutex> lock(g_mu);
+  // The changes written are done with; later ones (made while this wrote) stay pending.
+  auto& pending = g_pending[hive];
+  pending.erase(pending.begin(),
+                pending.begin() + static_cast<std::ptrdiff_t>(std::min(ops.size(), pending.size())));
   HiveCache& c = g_cache[hive];
-  if (stat(path.c_str(), &st) == 0) {
-    c.valid = true;
-    c.path = path;
-    c.stamp = StampOf(st);
-    c.file = std::make_shared<RegKey>(std::move(root));
-    c.view.reset();
-    c.lastError.clear();
-  } else {
+  if (stat(path.c_str(), &st) != 0) {
     c.valid = false;
+    return ERROR_SUCCESS;
   }
-  return ERROR_SUCCESS;
+  const Stamp now = StampOf(st);
+  RegKey& written = reused ? *reused : *fresh;
+  if (spliced) MoveSections(written, splice);
+  const LONG result = lost ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+  if (reused) {
+    // Unless a reader has reloaded the new file already.
+    if (c.file == reused) c.stamp = now;
+    return result;
+  }
+  if (c.valid && c.file && c.path == path && c.stamp == now) return result;
+  ApplyOps(*fresh, pending.begin(), pending.end());
+  c.valid = true;
+  c.path = path;
+  c.stamp = now;
+  c.file = fresh;
+  c.format = format;
+  c.view.reset();
+  c.lastError.clear();
+  return result;
 }
+
+LONG Modify(int hive, const Change& change) { return FlushHive(hive, &change); }
+
+// Keeps a value change for the next flush and shows it to this process's readers now.
+void AddPending(int hive, PendingOp op);
 
 int PredefinedHive(HKEY h) {
   if (h == HKEY_LOCAL_MACHINE) return kHklm;
@@ -406,11 +640,47 @@ LONG KeyOf(HKEY hKey, REGSAM need, std::shared_ptr<const RegKey>& view, const Re
   return ERROR_SUCCESS;
 }
 
+void FlushAtExit() { FlushRegistry(); }
+
+void AddPending(int hive, PendingOp op) {
+  // Values set and not flushed when the program ends are written as it exits.
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(FlushAtExit); });
+  std::lock_guard<std::mutex> lock(g_mu);
+  HiveCache& c = g_cache[hive];
+  if (c.file) {
+    ApplyOp(*c.file, op);
+    c.view.reset();
+  }
+  auto& pending = g_pending[hive];
+  // A value set again through the same handle replaces its unwritten data (unless a
+  // flush is writing that change now); the last few changes are looked at, which keeps a
+  // value set over and over from piling up.
+  const size_t floor = std::max(std::min(g_inFlight[hive], pending.size()),
+                                pending.size() - std::min<size_t>(pending.size(), 16));
+  for (size_t i = pending.size(); i > floor; --i) {
+    PendingOp& earlier = pending[i - 1];
+    if (!NameEquals(earlier.name, op.name) || !SamePath(earlier.path, op.path)) continue;
+    if (!earlier.remove && !op.remove && earlier.owner == op.owner) {
+      earlier.type = op.type;
+      earlier.data = std::move(op.data);
+      return;
+    }
+    break;
+  }
+  pending.push_back(std::move(op));
+}
+
 }  // namespace
+
+void FlushRegistry() {
+  for (int hive = 0; hive < kHiveCount; ++hive) FlushHive(hive);
+}
 
 void ResetRegistry() {
   std::lock_guard<std::mutex> lock(g_mu);
   for (auto& c : g_cache) c = HiveCache{};
+  for (auto& p : g_pending) p.clear();
   g_overlay.reset();
   ++g_overlayGen;
 }
@@ -511,7 +781,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
   const RegKey* key = nullptr;
   LONG r = KeyOf(hKey, KEY_QUERY_VALUE, view, key);
   if (r != ERROR_SUCCESS) return r;
-  const RegValue* v = key->FindValue(ValueName(lpValueName));
+  const std::string name = ValueName(lpValueName);
+  std::lock_guard<std::mutex> lock(g_mu);  // values change in place
+  const RegValue* v = key->FindValue(name);
   if (!v) return ERROR_FILE_NOT_FOUND;
   return CopyData(*v, lpType, lpData, lpcbData);
 }
@@ -537,21 +809,33 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
   } else if (cbData) {
     data.assign(lpData, lpData + cbData);
   }
-  // A key that exists only in the host's synthesised view is created in the file.
-  std::shared_ptr<const RegKey> view;
-  LONG r = LoadView(hive, view);
+  LONG r = CheckWritable(hive);
   if (r != ERROR_SUCCESS) return r;
-  bool inView = view->Walk(path) != nullptr;
-  r = Modify(hive, [&](RegKey& root, bool& changed) {
-    RegKey* k = root.Walk(path);
-    if (!k) {
-      if (!inView) return static_cast<LONG>(ERROR_KEY_DELETED);
-      k = &root.WalkOrAdd(path);
-    }
-    k->SetValue(name, dwType, data);
-    changed = true;
-    return static_cast<LONG>(ERROR_SUCCESS);
-  });
+  std::shared_ptr<const RegKey> view;
+  r = LoadView(hive, view);
+  if (r != ERROR_SUCCESS) return r;
+  if (!view->Walk(path)) return ERROR_KEY_DELETED;
+  // A key that exists only in the host's synthesised view is created in the file first.
+  bool inFile;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    inFile = g_cache[hive].file && g_cache[hive].file->Walk(path);
+  }
+  if (!inFile) {
+    r = Modify(hive, [&](RegKey& root, bool& changed) {
+      if (!root.Walk(path)) {
+        root.WalkOrAdd(path);
+        changed = true;
+      }
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+    if (r != ERROR_SUCCESS) return r;
+  }
+  const bool predefined = PredefinedHive(hKey) >= 0;
+  AddPending(hive, PendingOp{predefined ? nullptr : reinterpret_cast<const KeyObj*>(hKey), path, name, false,
+                             dwType, std::move(data)});
+  // A predefined root is never closed: what is set through it is written at once.
+  if (predefined) r = FlushHive(hive);
   if (r == ERROR_SUCCESS && hive == kHkcu)
     MirrorRunValue(path, name, IsTextType(dwType), lpData ? lpData : reinterpret_cast<const BYTE*>(""), cbData);
   return r;
@@ -569,15 +853,22 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   if (r != ERROR_SUCCESS) return r;
   const RegKey* k = view->Walk(path);
   if (!k) return ERROR_KEY_DELETED;
-  if (k->FindValue(name))
-    r = Modify(hive, [&](RegKey& root, bool& changed) {
-      RegKey* fk = root.Walk(path);
-      if (!fk || !fk->RemoveValue(name)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-      changed = true;
-      return static_cast<LONG>(ERROR_SUCCESS);
-    });
-  else
+  bool present;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    present = k->FindValue(name) != nullptr;
+  }
+  if (present) {
+    r = CheckWritable(hive);
+    if (r != ERROR_SUCCESS) return r;
+    const bool predefined = PredefinedHive(hKey) >= 0;
+    AddPending(
+        hive,
+        PendingOp{predefined ? nullptr : reinterpret_cast<const KeyObj*>(hKey), path, name, true, 0, {}});
+    if (predefined) r = FlushHive(hive);
+  } else {
     r = ERROR_FILE_NOT_FOUND;
+  }
   // An autostart entry left without its value (the hive was replaced) goes too.
   if ((r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) && hive == kHkcu)
     MirrorRunValue(path, name, false, nullptr, 0);
@@ -587,12 +878,30 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   if (PredefinedHive(hKey) >= 0) return ERROR_SUCCESS;
   KeyObj* obj = reinterpret_cast<KeyObj*>(hKey);
+  bool changedThrough = false;
   {
     std::lock_guard<std::mutex> lock(g_mu);
     if (!g_keys.erase(obj)) return ERROR_INVALID_HANDLE;
+    for (const auto& op : g_pending[obj->hive]) changedThrough = changedThrough || op.owner == obj;
+  }
+  // The changes made through the handle are durable once it is closed.
+  LONG r = changedThrough ? FlushHive(obj->hive) : ERROR_SUCCESS;
+  {
+    // Those a failed write left pending belong to no handle now.
+    std::lock_guard<std::mutex> lock(g_mu);
+    for (auto& op : g_pending[obj->hive])
+      if (op.owner == obj) op.owner = nullptr;
   }
   delete obj;
-  return ERROR_SUCCESS;
+  return r;
+}
+
+LSTATUS WINAPI RegFlushKey(HKEY hKey) {
+  int hive;
+  std::vector<std::string> path;
+  REGSAM access;
+  if (!ResolveHandle(hKey, hive, path, access)) return ERROR_INVALID_HANDLE;
+  return FlushHive(hive);
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -620,6 +929,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
   const RegKey* key = nullptr;
   LONG r = KeyOf(hKey, KEY_QUERY_VALUE, view, key);
   if (r != ERROR_SUCCESS) return r;
+  std::lock_guard<std::mutex> lock(g_mu);  // values change in place
   if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = key->values[dwIndex];
   r = CopyName(v.name, lpValueName, lpcchValueName);

@@ -257,9 +257,12 @@ TEST(Registry, KilledWriterLeavesWholeHive) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       HKEY k;
-      if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) _exit(1);
-      for (DWORD i = 0;; ++i)
+      if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Crash", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS)
+        _exit(1);
+      for (DWORD i = 0;; ++i) {
         RegSetValueExA(k, "Counter", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4);
+        RegFlushKey(k);
+      }
     }
     usleep(30000 + round * 7000);
     kill(pid, SIGKILL);
@@ -378,4 +381,124 @@ TEST(Registry, TypedReadsAndTheKeyHandle) {
   KorvaneRegKey again;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\T", 0, KEY_READ, again.Receive()), ERROR_SUCCESS);
   EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, "Missing", text), ERROR_FILE_NOT_FOUND);
+}
+
+// Values set through a handle are kept until it is closed or flushed, seen by every other
+// handle of the process at once, and written in one rewrite merged with what another
+// writer put into the file meanwhile.
+TEST(Registry, ValuesAreWrittenWhenTheirHandleIsClosed) {
+  ScratchMachine m;
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Lazy"));
+  const std::string before = m.Read("user.reg");
+  HKEY w = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Lazy", 0, KEY_ALL_ACCESS, &w), ERROR_SUCCESS);
+  SetText(w, "A", "first");
+  SetDword(w, "B", 7);
+  SetText(w, "A", "second");
+  EXPECT_EQ(m.Read("user.reg"), before);
+
+  HKEY r = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Lazy", 0, KEY_READ, &r), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(r, "A"), "second");
+  char name[16];
+  DWORD cch = sizeof name;
+  EXPECT_EQ(RegEnumValueA(r, 1, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "B");
+  EXPECT_EQ(RegDeleteValueA(w, "B"), ERROR_SUCCESS);
+  cch = sizeof name;
+  EXPECT_EQ(RegEnumValueA(r, 1, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  // Another process writes the hive meanwhile; closing a handle that changed nothing
+  // writes nothing.
+  const std::string other = before + "[HKEY_CURRENT_USER\\Software\\Other]\n\"X\"=\"y\"\n\n";
+  m.Write("user.reg", other);
+  EXPECT_EQ(QueryText(r, "A"), "second");  // still seen after the file changed
+  RegCloseKey(r);
+  EXPECT_EQ(m.Read("user.reg"), other);
+  EXPECT_EQ(RegCloseKey(w), ERROR_SUCCESS);
+
+  KorvaneResetMachine();
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Lazy", 0, KEY_READ, &r), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(r, "A"), "second");
+  LONG status = 0;
+  QueryText(r, "B", &status);
+  EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
+  RegCloseKey(r);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, KEY_READ, &r), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(r, "X"), "y");
+  RegCloseKey(r);
+}
+
+// A flush rewrites the changed key's section and copies the rest of the file as it is,
+// also on a second flush; a key of two sections takes a whole rewrite.
+TEST(Registry, AFlushRewritesOnlyTheChangedSections) {
+  ScratchMachine m;
+  const std::string head =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Keep]\n; a comment regedit would not write\n\"x\" = \"1\"\n\n";
+  const std::string tail = "[HKEY_CURRENT_USER\\Software\\Tail]\n\"t\"=dword:00000001\n";
+  m.Write("user.reg", head + "[HKEY_CURRENT_USER\\Software\\Change]\n\"old\"=\"1\"\n\n" + tail);
+  KorvaneResetMachine();
+  HKEY h = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\change", 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+  SetText(h, "new", "2");
+  ASSERT_EQ(RegDeleteValueA(h, "old"), ERROR_SUCCESS);
+  ASSERT_EQ(RegFlushKey(h), ERROR_SUCCESS);
+  EXPECT_EQ(m.Read("user.reg"), head + "[HKEY_CURRENT_USER\\Software\\Change]\n\"new\"=\"2\"\n\n" + tail);
+  SetDword(h, "more", 3);
+  ASSERT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  EXPECT_EQ(
+      m.Read("user.reg"),
+      head + "[HKEY_CURRENT_USER\\Software\\Change]\n\"new\"=\"2\"\n\"more\"=dword:00000003\n\n" + tail);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tail", 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+  SetText(h, "u", "v");
+  ASSERT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  EXPECT_EQ(m.Read("user.reg"),
+            head + "[HKEY_CURRENT_USER\\Software\\Change]\n\"new\"=\"2\"\n\"more\"=dword:00000003\n\n" +
+                "[HKEY_CURRENT_USER\\Software\\Tail]\n\"t\"=dword:00000001\n\"u\"=\"v\"\n\n");
+
+  m.Write("user.reg",
+          "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Twice]\n\"a\"=\"1\"\n\n"
+          "[HKEY_CURRENT_USER\\Software\\Keep]\n\n[HKEY_CURRENT_USER\\Software\\Twice]\n\"b\"=\"2\"\n\n");
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Twice", 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+  SetText(h, "c", "3");
+  ASSERT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  EXPECT_EQ(m.Read("user.reg"),
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Keep]\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Twice]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\"c\"=\"3\"\n\n");
+}
+
+// A process that ends without closing its key loses what it had not flushed, never the
+// hive; one that exits normally has its values written on the way out.
+TEST(Registry, AnEndWithoutCloseLosesOnlyTheUnflushedValues) {
+  ScratchMachine m;
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\End"));
+  auto child = [](bool crash) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\End", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) _exit(1);
+    DWORD v = 1;
+    RegSetValueExA(k, crash ? "Flushed" : "AtExit", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4);
+    if (!crash) std::exit(0);
+    RegFlushKey(k);
+    RegSetValueExA(k, "Lost", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4);
+    _exit(0);
+  };
+  for (bool crash : {true, false}) {
+    pid_t pid = child(crash);
+    ASSERT_GE(pid, 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  KorvaneResetMachine();
+  HKEY k;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\End", 0, KEY_READ, &k), ERROR_SUCCESS);
+  DWORD v = 0;
+  EXPECT_EQ(RegReadDword(k, "Flushed", v), ERROR_SUCCESS);
+  EXPECT_EQ(RegReadDword(k, "AtExit", v), ERROR_SUCCESS);
+  EXPECT_EQ(RegReadDword(k, "Lost", v), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(k);
 }

@@ -300,7 +300,9 @@ int Add(const Options& o, std::istream& in, std::ostream& out, std::ostream& err
     }
     r = RegSetValueExA(h, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
   }
-  RegCloseKey(h);
+  // The value is written when the key is closed: a failed write is the command's failure.
+  const LONG closed = RegCloseKey(h);
+  if (r == ERROR_SUCCESS) r = closed;
   if (r != ERROR_SUCCESS) {
     err << ErrorText(r) << "\n";
     return 1;
@@ -343,7 +345,8 @@ int Delete(const Options& o, std::istream& in, std::ostream& out, std::ostream& 
         return 1;
       }
       r = RegDeleteValueA(h, name.c_str());
-      RegCloseKey(h);
+      const LONG closed = RegCloseKey(h);
+      if (r == ERROR_SUCCESS) r = closed;
     }
   } else {
     if (k.sub.empty()) return Syntax(err, "delete");

@@ -13,6 +13,7 @@
 #include <errhandlingapi.h>
 #include <synchapi.h>
 #include <winerror.h>
+#include <winreg.h>
 #include <winuser.h>
 
 #include <QApplication>
@@ -118,6 +119,9 @@ int KorvaneMain(int argc, char** argv) {
       // A worker still blocked in the network reads the run's state: the
       // windows stay standing and the process ends here, its work done.
       CloseHandle(mutex);
+      // _Exit runs no exit handlers: registry values not yet written are written here.
+      RegFlushKey(HKEY_CURRENT_USER);
+      RegFlushKey(HKEY_LOCAL_MACHINE);
       std::fflush(nullptr);
       std::_Exit(exitCode);
     }
