@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -24,3 +25,7 @@ std::string KorvaneFaultText(DWORD code);
 std::string KorvaneErrorText(DWORD code);
 // Every code KorvaneErrorText has a text for.
 std::vector<DWORD> KorvaneErrorCodes();
+// How long a walk of the live host's devices serves the device sets opened after it (a
+// scan opens one per class); a set opened later walks the host again. Two seconds unless
+// set; returns the previous value.
+std::chrono::milliseconds KorvaneSetHostInventoryLifetime(std::chrono::milliseconds lifetime);

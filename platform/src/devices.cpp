@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -280,6 +281,8 @@ std::shared_ptr<const Inventory> g_folderInv;
 std::string g_lastError;
 std::mutex g_hostMu;
 std::shared_ptr<const Inventory> g_hostInv;
+std::chrono::steady_clock::time_point g_hostRead;
+std::chrono::milliseconds g_hostLifetime{2000};
 
 // The machine folder's inventory, re-read when devices.json changes.
 std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
@@ -326,12 +329,18 @@ std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
   return inv;
 }
 
-// The machine's inventory; the host's is read afresh each time a set is opened.
+// The machine's inventory. The host's is walked again for a set opened later than
+// g_hostLifetime after the last walk: the sets a scan opens class by class in a
+// moment share one walk, and a later one sees the devices as they are then.
 std::shared_ptr<const Inventory> CurrentInventory(bool fresh) {
   MachineInfo m = CurrentMachine();
   if (!m.host) return FolderInventory(m.root);
   std::lock_guard<std::mutex> lock(g_hostMu);
-  if (fresh || !g_hostInv) g_hostInv = ReadHostInventory();
+  const auto now = std::chrono::steady_clock::now();
+  if (!g_hostInv || (fresh && now - g_hostRead >= g_hostLifetime)) {
+    g_hostInv = ReadHostInventory();
+    g_hostRead = std::chrono::steady_clock::now();
+  }
   return g_hostInv;
 }
 
@@ -414,6 +423,16 @@ void ResetDevices() {
 }
 
 void ResetIcons() {}
+
+}  // namespace kvp
+
+std::chrono::milliseconds KorvaneSetHostInventoryLifetime(std::chrono::milliseconds lifetime) {
+  std::lock_guard<std::mutex> lock(kvp::g_hostMu);
+  std::swap(lifetime, kvp::g_hostLifetime);
+  return lifetime;
+}
+
+namespace kvp {
 
 void EnsureHostOverlay() {
   if (CurrentMachine().host) CurrentInventory(false);

@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -163,72 +164,103 @@ std::string Fmt(const char* f, ...) {
 // ---- pci.ids and usb.ids ----
 
 // Vendor and device names of one ID list; both lists share the layout "vvvv  Vendor",
-// then "\tdddd  Device" lines, with the class tables after the vendors.
-struct IdNames {
-  std::map<unsigned, std::string> vendors;
-  std::map<unsigned, std::string> devices;  // vendor << 16 | device
+// then "\tdddd  Device" lines, with the class tables after the vendors. A machine names a
+// few dozen IDs of the list's tens of thousands: the IDs wanted are gathered first and
+// looked up in one pass that stops after the last wanted vendor's block.
+class IdNames {
+ public:
+  void Want(unsigned vendor) { vendors_.emplace(vendor, std::string()); }
+  void Want(unsigned vendor, unsigned device) {
+    Want(vendor);
+    devices_.emplace((vendor << 16) | device, std::string());
+  }
+  void Resolve(const std::string& path);
 
   std::string Vendor(unsigned v) const {
-    auto i = vendors.find(v);
-    return i == vendors.end() ? std::string() : i->second;
+    auto i = vendors_.find(v);
+    return i == vendors_.end() ? std::string() : i->second;
   }
   std::string Device(unsigned v, unsigned d) const {
-    auto i = devices.find((v << 16) | d);
-    return i == devices.end() ? std::string() : i->second;
+    auto i = devices_.find((v << 16) | d);
+    return i == devices_.end() ? std::string() : i->second;
   }
+
+ private:
+  std::map<unsigned, std::string> vendors_;
+  std::map<unsigned, std::string> devices_;  // vendor << 16 | device
 };
 
-bool HexId(const std::string& l, size_t at) {
+bool HexId(std::string_view l, size_t at) {
   if (l.size() < at + 6) return false;
   for (size_t i = at; i < at + 4; ++i)
     if (!std::isxdigit(static_cast<unsigned char>(l[i]))) return false;
   return l[at + 4] == ' ';
 }
 
-std::string NameAfter(const std::string& l, size_t at) {
+unsigned Hex4(std::string_view l, size_t at) {
+  unsigned v = 0;
+  for (size_t i = at; i < at + 4; ++i) {
+    const char c = l[i];
+    v = v * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+  }
+  return v;
+}
+
+std::string NameAfter(std::string_view l, size_t at) {
   size_t b = l.find_first_not_of(' ', at);
-  std::string n = b == std::string::npos ? std::string() : l.substr(b);
+  std::string n = b == std::string_view::npos ? std::string() : std::string(l.substr(b));
   while (!n.empty() && (n.back() == ' ' || n.back() == '\r')) n.pop_back();
   return n;
 }
 
-IdNames ParseIds(std::istream& in) {
-  IdNames names;
-  std::string l;
+void IdNames::Resolve(const std::string& path) {
+  if (vendors_.empty() || path.empty()) return;
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return;
+    text.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    in.read(&text[0], size);
+    text.resize(static_cast<size_t>(in.gcount()));
+  }
+  const std::string_view all(text);
+  size_t left = vendors_.size();  // wanted vendors whose block is still ahead
+  bool inWanted = false;
   unsigned vendor = 0;
-  bool inVendor = false;
-  while (std::getline(in, l)) {
+  for (size_t i = 0; i < all.size();) {
+    size_t j = all.find('\n', i);
+    if (j == std::string_view::npos) j = all.size();
+    const std::string_view l = all.substr(i, j - i);
+    i = j + 1;
     if (l.empty() || l[0] == '#') continue;
     if (l[0] != '\t') {
-      if (!HexId(l, 0)) break;  // the class tables follow the vendors
-      vendor = static_cast<unsigned>(std::strtoul(l.substr(0, 4).c_str(), nullptr, 16));
-      names.vendors[vendor] = NameAfter(l, 5);
-      inVendor = true;
-    } else if (inVendor && l.size() > 1 && l[1] != '\t' && HexId(l, 1)) {
-      unsigned dev = static_cast<unsigned>(std::strtoul(l.substr(1, 4).c_str(), nullptr, 16));
-      names.devices[(vendor << 16) | dev] = NameAfter(l, 6);
+      if (inWanted && left == 0) break;  // past the last wanted vendor's block
+      if (!HexId(l, 0)) break;           // the class tables follow the vendors
+      vendor = Hex4(l, 0);
+      auto it = vendors_.find(vendor);
+      inWanted = it != vendors_.end();
+      if (inWanted) {
+        it->second = NameAfter(l, 5);
+        --left;
+      }
+    } else if (inWanted && l.size() > 1 && l[1] != '\t' && HexId(l, 1)) {
+      auto it = devices_.find((vendor << 16) | Hex4(l, 1));
+      if (it != devices_.end()) it->second = NameAfter(l, 6);
     }
   }
-  return names;
 }
 
-// The distribution's list by that name ("pci.ids"), read once per place.
-const IdNames& Ids(const HostFs& fs, const char* file) {
-  static std::mutex mu;
-  static std::map<std::string, IdNames> cache;
-  std::string path;
+// Where the distribution keeps the list by that name ("pci.ids"); empty when nowhere.
+std::string IdsPath(const HostFs& fs, const char* file) {
   for (const char* dir : {"/usr/share/misc/", "/usr/share/hwdata/", "/usr/share/"}) {
-    path = fs(dir) + file;
-    if (Exists(path)) break;
-    path.clear();
+    std::string path = fs(dir) + file;
+    if (Exists(path)) return path;
   }
-  std::lock_guard<std::mutex> lock(mu);
-  auto it = cache.find(path);
-  if (it == cache.end()) {
-    std::ifstream in(path);
-    it = cache.emplace(path, path.empty() ? IdNames() : ParseIds(in)).first;
-  }
-  return it->second;
+  return std::string();
 }
 
 std::string ShortVendor(std::string v) {
@@ -421,10 +453,23 @@ void DriverOf(const std::string& devPath, HostDev& d) {
 
 void ReadPci(const HostFs& fs, std::vector<HostDev>& out) {
   const std::string root = fs("/sys/bus/pci/devices/");
-  const IdNames& names = Ids(fs, "pci.ids");
+  struct Found {
+    std::string path, addr;
+    unsigned ven, dev;
+  };
+  std::vector<Found> all;
+  IdNames names;
   for (const auto& addr : ListDir(root)) {
     std::string p = root + addr;
     unsigned ven = ReadHex(p + "/vendor"), dev = ReadHex(p + "/device");
+    names.Want(ven, dev);
+    all.push_back({std::move(p), addr, ven, dev});
+  }
+  names.Resolve(IdsPath(fs, "pci.ids"));
+  for (const auto& found : all) {
+    const std::string& p = found.path;
+    const std::string& addr = found.addr;
+    const unsigned ven = found.ven, dev = found.dev;
     unsigned sven = ReadHex(p + "/subsystem_vendor"), sdev = ReadHex(p + "/subsystem_device");
     unsigned rev = ReadHex(p + "/revision");
     unsigned cls = ReadHex(p + "/class");
@@ -509,7 +554,13 @@ std::vector<std::string> UsbClassIds(unsigned cls, unsigned sub, unsigned prot) 
 
 void ReadUsb(const HostFs& fs, std::vector<HostDev>& out) {
   const std::string root = fs("/sys/bus/usb/devices/");
-  const IdNames& names = Ids(fs, "usb.ids");
+  // The device's own strings first; the list names those that have none.
+  struct Found {
+    std::string name, path, product, maker;
+    unsigned vid, pid;
+  };
+  std::vector<Found> all;
+  IdNames names;
   for (const auto& name : ListDir(root)) {
     if (name.find(':') != std::string::npos) continue;
     std::string p = root + name;
@@ -517,11 +568,22 @@ void ReadUsb(const HostFs& fs, std::vector<HostDev>& out) {
     unsigned vid = ReadHex(p + "/idVendor", &ok);
     if (!ok) continue;
     unsigned pid = ReadHex(p + "/idProduct");
+    std::string product = ReadLine(p + "/product");
+    std::string maker = ReadLine(p + "/manufacturer");
+    if (product.empty()) names.Want(vid, pid);
+    if (maker.empty()) names.Want(vid);
+    all.push_back({name, std::move(p), std::move(product), std::move(maker), vid, pid});
+  }
+  names.Resolve(IdsPath(fs, "usb.ids"));
+  for (auto& dev : all) {
+    const std::string& name = dev.name;
+    const std::string& p = dev.path;
+    const unsigned vid = dev.vid, pid = dev.pid;
     unsigned rev = ReadHex(p + "/bcdDevice");
     unsigned dcls = ReadHex(p + "/bDeviceClass");
-    std::string product = ReadLine(p + "/product");
+    std::string product = std::move(dev.product);
     if (product.empty()) product = names.Device(vid, pid);
-    std::string maker = ReadLine(p + "/manufacturer");
+    std::string maker = std::move(dev.maker);
     if (maker.empty()) maker = ShortVendor(names.Vendor(vid));
     HostDev d;
     d.location = "Port_#" + name;

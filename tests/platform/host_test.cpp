@@ -2,6 +2,7 @@
 #include <windows.h>
 #include "support/ScratchFolder.h"
 #include <cfgmgr32.h>
+#include <korvane_machine.h>
 #include <setupapi.h>
 
 #include "support/ScratchMachine.h"
@@ -423,4 +424,40 @@ TEST(Host, EveryBoundDriverOfThisComputerHasADate) {
     EXPECT_TRUE(m >= 1 && m <= 12 && d >= 1 && d <= 31 && y >= 1970) << f.date;
   }
   EXPECT_GT(bound, 0);
+}
+
+// The sets a scan opens class by class in a moment share one walk of the host; a set
+// opened after the walk's lifetime sees the devices as they are then, named from the
+// lists of IDs.
+TEST(HostTree, SetsOpenedInAMomentShareOneWalk) {
+  HostTree tree;
+  DesktopTree(tree);
+  ScratchMachine h(ScratchMachine::Host::Live);
+  const auto before = KorvaneSetHostInventoryLifetime(std::chrono::hours(1));
+  const std::vector<Found> first = AllDevices();
+  const std::string gpu = "sys/devices/pci0000:00/0000:01:00.0";
+  tree.Attrs(gpu, {{"vendor", "0x10de"},
+                   {"device", "0x1c82"},
+                   {"subsystem_vendor", "0x1043"},
+                   {"subsystem_device", "0x85d1"},
+                   {"revision", "0xa1"},
+                   {"class", "0x030000"}});
+  tree.Link("sys/bus/pci/devices/0000:01:00.0", gpu);
+  tree.File("usr/share/hwdata/pci.ids",
+            "# pci.ids\n10de  NVIDIA Corporation\n\t1c81  GP107 [GeForce GTX 1050]\n"
+            "\t1c82  GP107 [GeForce GTX 1050 Ti]\n8086  Intel Corporation\n"
+            "\ta36d  Cannon Lake PCH USB 3.1 xHCI Host Controller\nC 0c  Serial bus controller\n");
+  EXPECT_EQ(AllDevices().size(), first.size());
+
+  KorvaneSetHostInventoryLifetime(std::chrono::milliseconds(0));
+  const std::vector<Found> later = AllDevices();
+  KorvaneSetHostInventoryLifetime(before);
+  EXPECT_EQ(later.size(), first.size() + 1);
+  const Found* added = ByHardwareId(later, "PCI\\VEN_10DE&DEV_1C82&SUBSYS_85D11043&REV_A1");
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->cls, "Display");
+  EXPECT_EQ(added->desc, "NVIDIA GP107 [GeForce GTX 1050 Ti]");
+  const Found* xhci = ByHardwareId(later, "PCI\\VEN_8086&DEV_A36D&SUBSYS_08691028&REV_10");
+  ASSERT_NE(xhci, nullptr);
+  EXPECT_EQ(xhci->desc, "Intel Cannon Lake PCH USB 3.1 xHCI Host Controller");
 }
