@@ -20,6 +20,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <algorithm>
 #include <cmath>
@@ -65,7 +66,13 @@ bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, 
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, const_cast<unsigned char*>(data), size);
   jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;  // 24-bit output, full size, best quality
+  // Full size, best quality, decoded straight into the image's 32-bit pixels: the
+  // decoder writes QRgb's byte order itself, with an opaque alpha byte.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+  cinfo.out_color_space = JCS_EXT_BGRA;
+#else
+  cinfo.out_color_space = JCS_EXT_ARGB;
+#endif
   cinfo.dct_method = JDCT_ISLOW;
   cinfo.do_fancy_upsampling = TRUE;
   jpeg_start_decompress(&cinfo);
@@ -75,15 +82,12 @@ bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, 
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  // The row buffer belongs to the decoder's pool, so a failure frees it too.
-  JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                               cinfo.output_width * 3u, 1);
   while (cinfo.output_scanline < cinfo.output_height) {
-    const int y = static_cast<int>(cinfo.output_scanline);
-    if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
-    auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
-    const JSAMPLE* px = rows[0];
-    for (unsigned x = 0; x < cinfo.output_width; ++x) line[x] = qRgb(px[x * 3], px[x * 3 + 1], px[x * 3 + 2]);
+    JSAMPROW rows[4];
+    const unsigned first = cinfo.output_scanline;
+    const unsigned count = std::min(4u, cinfo.output_height - first);
+    for (unsigned i = 0; i < count; ++i) rows[i] = out->scanLine(static_cast<int>(first + i));
+    if (jpeg_read_scanlines(&cinfo, rows, count) == 0) break;
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
@@ -215,26 +219,40 @@ QImage DecodeGif(const QByteArray& data) {
   return img;
 }
 
-void LoadJpegResource(const std::string& name, QImage& target) {
-  QImage img = DecodeJpeg(ReadSkinResource(name));
-  target = std::move(img);
+namespace {
+
+// A skin picture decoded once per run: the resources never change, and the same
+// pictures recur on every window and at every hover of a button. The images handed out
+// share the decoded pixels until one of them is changed.
+QImage SkinPicture(const std::string& name, bool gif) {
+  static std::mutex mu;
+  static std::map<std::string, QImage> decoded;
+  const std::string key = (gif ? "gif:" : "jpeg:") + name;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    auto it = decoded.find(key);
+    if (it != decoded.end()) return it->second;
+  }
+  QImage img = gif ? DecodeGif(ReadSkinResource(name)) : DecodeJpeg(ReadSkinResource(name));
+  std::lock_guard<std::mutex> lock(mu);
+  decoded.emplace(key, img);
+  return img;
 }
+
+}  // namespace
+
+void LoadJpegResource(const std::string& name, QImage& target) { target = SkinPicture(name, false); }
 
 void LoadJpegResource(const std::string& name, TImage* target) {
   if (!target) return;
-  QImage img = DecodeJpeg(ReadSkinResource(name));
-  target->SetPicture(img);
+  target->SetPicture(SkinPicture(name, false));
 }
 
-void LoadGifResource(const std::string& name, QImage& target) {
-  QImage img = DecodeGif(ReadSkinResource(name));
-  target = std::move(img);
-}
+void LoadGifResource(const std::string& name, QImage& target) { target = SkinPicture(name, true); }
 
 void LoadGifResource(const std::string& name, TImage* target) {
   if (!target) return;
-  QImage img = DecodeGif(ReadSkinResource(name));
-  target->SetPicture(img);
+  target->SetPicture(SkinPicture(name, true));
 }
 
 void RoundCloseButtonCorners(QImage& bitmap) {
