@@ -5,8 +5,9 @@
 //   bench_scan_check [--sizes 5000,10000] [--runs 3]
 //
 // Prints, per size, the best wall time of the scan (device phase and exchange),
-// the child's peak resident memory and the device phase's own best time, then
-// the ratio of the times.
+// the child's peak resident memory, the size of devices.json and the peak's ratio
+// to it, and the device phase's own best time, then the ratio of the times. A
+// check the server refused (an answer with an error code above 1) is an error.
 #include "core/uAppState.h"
 #include "core/uSettings.h"
 #include "core/uThread.h"
@@ -27,6 +28,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -151,9 +153,12 @@ int RunOne(const std::string& machine, const std::string& http, const std::strin
       TWaitHandle done = scan.Handle();
       scan.Start();
       queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
-      ok = ok && scan.End == TScanEnd::Checked;
+      // An answer with an error code above 1 is the server refusing the check: no check.
+      ok = ok && scan.End == TScanEnd::Checked && scan.ErrCode <= 1;
       if (scan.End != TScanEnd::Checked)
         std::cerr << "scan " << ScanEndName(scan.End) << ": " << scan.Cause.Text << "\n";
+      else if (scan.ErrCode > 1)
+        std::cerr << "check refused (error code " << scan.ErrCode << "): " << scan.ErrMsg << "\n";
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
@@ -172,6 +177,7 @@ struct TFigures {
   int Od = 0;
   int Devices = 0;
   double DevicesMs = 0;
+  bool Failed = false;
 };
 
 bool RunChild(const std::string& self, const std::string& machine, const std::string& http,
@@ -236,13 +242,18 @@ int main(int argc, char** argv) {
       TFigures f;
       if (!RunChild(self, machines[i], server.HttpBase(), server.HttpsBase(), runs, f)) {
         std::cerr << "run of " << sizes[i] << " devices failed\n";
+        f.Failed = true;
         rc = 1;
       }
       figures.push_back(f);
+      struct stat st {};
+      const double inputMiB =
+          stat((machines[i] + "/devices.json").c_str(), &st) == 0 ? st.st_size / 1048576.0 : 0;
       std::printf(
-          "%6d devices: %8.1f ms  peak %7.1f MiB  (%d records, %d out of date; device phase "
-          "alone %.1f ms)\n",
-          sizes[i], f.Ms, f.PeakKb / 1024.0, f.Devices, f.Od, f.DevicesMs);
+          "%6d devices: %8.1f ms  peak %7.1f MiB  devices.json %7.1f MiB  peak/input %.2f  (%d records, %d "
+          "out of date; device phase alone %.1f ms)%s\n",
+          sizes[i], f.Ms, f.PeakKb / 1024.0, inputMiB, inputMiB > 0 ? f.PeakKb / 1024.0 / inputMiB : 0.0,
+          f.Devices, f.Od, f.DevicesMs, f.Failed ? "  ERROR" : "");
     }
   }
   if (figures.size() >= 2 && figures[0].Ms > 0)

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -108,6 +109,7 @@ std::string GuidString(const GUID& g) {
 DevProp TextProp(const std::string& ansi) {
   DevProp p;
   p.type = REG_SZ;
+  p.data.reserve(ansi.size() + 1);  // exactly: a machine holds millions of these
   p.data.assign(ansi.begin(), ansi.end());
   p.data.push_back(0);
   return p;
@@ -116,6 +118,9 @@ DevProp TextProp(const std::string& ansi) {
 DevProp MultiProp(const std::vector<std::string>& ansi) {
   DevProp p;
   p.type = REG_MULTI_SZ;
+  size_t size = 1;
+  for (const auto& s : ansi) size += s.size() + 1;
+  p.data.reserve(size);
   for (const auto& s : ansi) {
     p.data.insert(p.data.end(), s.begin(), s.end());
     p.data.push_back(0);
@@ -156,110 +161,534 @@ const DevClass* Inventory::Find(const GUID& guid) const {
   return it == byGuid.end() ? nullptr : &classes[it->second];
 }
 
-bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inventory& out, std::string* error) {
-  using nlohmann::json;
-  out = Inventory{};
-  json doc;
-  try {
-    doc = json::parse(text);
-  } catch (const json::parse_error& e) {
-    size_t upto = std::min(static_cast<size_t>(e.byte ? e.byte - 1 : 0), text.size());
-    int line = 1;
-    for (size_t i = 0; i < upto; ++i)
-      if (text[i] == '\n') ++line;
-    *error = fileName + ":" + std::to_string(line) + ": not valid JSON";
-    return false;
-  } catch (const json::exception&) {
-    // A number beyond every C++ type (1e999) is refused by the reader itself.
-    *error = fileName + ": not valid JSON (a number out of range)";
+namespace {
+
+using nlohmann::json;
+
+// Builds the inventory while the parser reads, one device at a time, without a document
+// tree of the whole file. Faults of the content are reported as a reader of the whole
+// document would: the first class at fault, and in it the GUID, then the description,
+// then the first device at fault (its "present", then its properties by name); a syntax
+// fault anywhere in the file wins over them.
+class InventoryReader : public nlohmann::json_sax<json> {
+ public:
+  InventoryReader(const std::string& fileName, Inventory& out) : fileName_(fileName), out_(out) {}
+
+  // After the parse: the content fault, if any ("" when the content is sound).
+  std::string Finish() {
+    if (fault_.empty() && !sawTop_) Fail("top level", "expected an object with a \"classes\" array");
+    return fault_;
+  }
+  bool syntaxFault = false;
+  size_t faultByte = 0;
+  bool outOfRange = false;
+
+  bool null() override { return Scalar(Kind::kOther); }
+  bool boolean(bool v) override {
+    bool_ = v;
+    return Scalar(Kind::kBool);
+  }
+  bool number_integer(number_integer_t v) override {
+    number_ = v;
+    numberOk_ = v >= -2147483648LL && v <= 4294967295LL;
+    return Scalar(Kind::kNumber);
+  }
+  bool number_unsigned(number_unsigned_t v) override {
+    number_ = static_cast<long long>(v);
+    numberOk_ = v <= 4294967295ULL;
+    return Scalar(Kind::kNumber);
+  }
+  bool number_float(number_float_t, const string_t&) override { return Scalar(Kind::kOther); }
+  bool string(string_t& v) override {
+    string_ = &v;
+    return Scalar(Kind::kString);
+  }
+  bool binary(binary_t&) override { return Scalar(Kind::kOther); }
+  bool start_object(std::size_t) override { return Start(true); }
+  bool start_array(std::size_t) override { return Start(false); }
+  bool key(string_t& k) override {
+    key_ = k;
+    return true;
+  }
+  bool end_object() override { return End(); }
+  bool end_array() override { return End(); }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+    syntaxFault = true;
+    faultByte = position;
+    outOfRange = e.id >= 400 && e.id < 500;  // a number beyond every C++ type (1e999)
     return false;
   }
-  auto fail = [&](const std::string& where, const std::string& why) {
-    *error = fileName + ": " + where + ": " + why;
-    return false;
+
+ private:
+  enum class Kind { kString, kNumber, kBool, kOther };
+  // What a value is to the inventory, from where it stands.
+  enum class Role {
+    kTop,
+    kClasses,
+    kClass,
+    kGuid,
+    kDescription,
+    kDevices,
+    kDevice,
+    kPresent,
+    kProperties,
+    kProperty,
+    kPropertyItem,
+    kBinary,
+    kBinaryOther,
+    kIgnored
   };
-  if (!doc.is_object() || !doc.contains("classes") || !doc["classes"].is_array())
-    return fail("top level", "expected an object with a \"classes\" array");
-  const json& classes = doc["classes"];
-  // Driver keys seen, upper-cased: two devices never share one.
-  std::map<std::string, std::string> driverKeys;
-  for (size_t ci = 0; ci < classes.size(); ++ci) {
-    const json& c = classes[ci];
-    std::string where = "classes[" + std::to_string(ci) + "]";
-    if (!c.is_object()) return fail(where, "expected an object");
+  enum class Frame {
+    kTop,
+    kClasses,
+    kClass,
+    kDevices,
+    kDevice,
+    kProperties,
+    kPropertyArray,
+    kPropertyObject,
+    kSkip
+  };
+
+  struct ClassState {
+    std::string where;
     DevClass dc;
-    if (!c.contains("guid") || !c["guid"].is_string() || !ParseGuid(c["guid"].get<std::string>(), &dc.guid))
-      return fail(where + ".guid", "expected a GUID in the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
-    if (!out.byGuid.emplace(GuidString(dc.guid), ci).second)
-      return fail(where + ".guid", "class " + GuidString(dc.guid) + " is listed twice");
-    if (c.contains("description")) {
-      if (!c["description"].is_string()) return fail(where + ".description", "expected text");
-      dc.description = Utf8ToAnsi(c["description"].get<std::string>());
+    bool guidOk = false;
+    std::string descriptionFault;
+    std::string devicesFault;  // of the first device at fault
+  };
+  struct DeviceState {
+    std::string where;
+    Device dev;
+    std::string presentFault;
+    bool propertiesNotObject = false;
+    std::string propertyKey, propertyFault;  // the first faulty property by name
+  };
+  struct PropertyState {
+    std::string name;
+    int number = -1;
+    std::vector<std::string> items;  // of an array
+    bool bad = false;
+    size_t keys = 0;  // of an object
+    bool binarySeen = false;
+    std::string binary;
+  };
+
+  bool Fail(const std::string& where, const std::string& why) {
+    if (fault_.empty()) fault_ = fileName_ + ": " + where + ": " + why;
+    return true;
+  }
+  bool Faulted() const { return !fault_.empty(); }
+
+  void DeviceFault(const std::string& key, const std::string& why) {
+    DeviceState& d = device_;
+    if (d.propertyFault.empty() || key < d.propertyKey) {
+      d.propertyKey = key;
+      d.propertyFault = why;
     }
-    if (c.contains("devices")) {
-      if (!c["devices"].is_array()) return fail(where + ".devices", "expected an array");
-      const json& devs = c["devices"];
-      for (size_t di = 0; di < devs.size(); ++di) {
-        const json& d = devs[di];
-        std::string dw = where + ".devices[" + std::to_string(di) + "]";
-        if (!d.is_object()) return fail(dw, "expected an object");
-        Device dev;
-        if (d.contains("present")) {
-          if (!d["present"].is_boolean()) return fail(dw + ".present", "expected true or false");
-          dev.present = d["present"].get<bool>();
+  }
+
+  Role NextRole() const {
+    if (frames_.empty()) return Role::kTop;
+    switch (frames_.back()) {
+      case Frame::kTop:
+        return key_ == "classes" ? Role::kClasses : Role::kIgnored;
+      case Frame::kClasses:
+        return Role::kClass;
+      case Frame::kClass:
+        if (key_ == "guid") return Role::kGuid;
+        if (key_ == "description") return Role::kDescription;
+        if (key_ == "devices") return Role::kDevices;
+        return Role::kIgnored;
+      case Frame::kDevices:
+        return Role::kDevice;
+      case Frame::kDevice:
+        if (key_ == "present") return Role::kPresent;
+        if (key_ == "properties") return Role::kProperties;
+        return Role::kIgnored;
+      case Frame::kProperties:
+        return Role::kProperty;
+      case Frame::kPropertyArray:
+        return Role::kPropertyItem;
+      case Frame::kPropertyObject:
+        return key_ == "binary" ? Role::kBinary : Role::kBinaryOther;
+      case Frame::kSkip:
+        return Role::kIgnored;
+    }
+    return Role::kIgnored;
+  }
+
+  // A device's values matter only while nothing is at fault in it or before it.
+  bool Building() const { return !Faulted() && inClass_ && class_.devicesFault.empty(); }
+
+  const char* PropertyForms() const {
+    return "expected text, an array of texts, a number or {\"binary\": \"hex\"}";
+  }
+
+  std::string PropertyWhere(const std::string& name) const { return device_.where + ".properties." + name; }
+
+  bool BeginProperty() {
+    property_ = PropertyState{};
+    property_.name = key_;
+    property_.number = PropertyNumber(key_);
+    if (property_.number < 0) DeviceFault(key_, "unknown property name");
+    return property_.number >= 0;
+  }
+
+  bool Scalar(Kind kind) {
+    if (Faulted()) return true;
+    switch (NextRole()) {
+      case Role::kTop:
+        sawTop_ = true;
+        return Fail("top level", "expected an object with a \"classes\" array");
+      case Role::kClasses:
+        sawClasses_ = true;
+        return Fail("top level", "expected an object with a \"classes\" array");
+      case Role::kClass:
+        ++classIndex_;
+        return Fail("classes[" + std::to_string(classIndex_ - 1) + "]", "expected an object");
+      case Role::kGuid:
+        class_.guidOk = kind == Kind::kString && ParseGuid(*string_, &class_.dc.guid);
+        return true;
+      case Role::kDescription:
+        if (kind == Kind::kString) {
+          class_.dc.description = Utf8ToAnsi(*string_);
+          class_.descriptionFault.clear();
+        } else {
+          class_.descriptionFault = "expected text";
         }
-        if (d.contains("properties")) {
-          const json& props = d["properties"];
-          if (!props.is_object()) return fail(dw + ".properties", "expected an object");
-          for (auto it = props.begin(); it != props.end(); ++it) {
-            std::string pw = dw + ".properties." + it.key();
-            int num = PropertyNumber(it.key());
-            if (num < 0) return fail(pw, "unknown property name");
-            const json& v = it.value();
-            DevProp p;
-            if (v.is_string()) {
-              p = TextProp(Utf8ToAnsi(v.get<std::string>()));
-            } else if (v.is_array()) {
-              std::vector<std::string> items;
-              for (const auto& s : v) {
-                if (!s.is_string()) return fail(pw, "expected an array of texts");
-                items.push_back(Utf8ToAnsi(s.get<std::string>()));
-              }
-              p = MultiProp(items);
-            } else if (v.is_number_integer() || v.is_number_unsigned()) {
-              long long n = v.get<long long>();
-              if (n < -2147483648LL || n > 4294967295LL) return fail(pw, "number out of the 32-bit range");
-              p = DwordProp(static_cast<uint32_t>(n));
-            } else if (v.is_object() && v.size() == 1 && v.contains("binary") && v["binary"].is_string()) {
-              std::string hex = v["binary"].get<std::string>();
-              if (hex.size() % 2) return fail(pw, "binary needs an even number of hex digits");
-              p.type = REG_BINARY;
-              for (size_t i = 0; i < hex.size(); i += 2) {
-                int h = Hex(hex[i]), l = Hex(hex[i + 1]);
-                if (h < 0 || l < 0) return fail(pw, "binary holds a non-hex digit");
-                p.data.push_back(static_cast<uint8_t>(h * 16 + l));
-              }
-            } else {
-              return fail(pw, "expected text, an array of texts, a number or {\"binary\": \"hex\"}");
-            }
-            dev.props[static_cast<DWORD>(num)] = std::move(p);
-          }
+        return true;
+      case Role::kDevices:
+        if (class_.devicesFault.empty()) class_.devicesFault = class_.where + ".devices: expected an array";
+        return true;
+      case Role::kDevice: {
+        const std::string where = class_.where + ".devices[" + std::to_string(deviceIndex_++) + "]";
+        if (class_.devicesFault.empty()) class_.devicesFault = where + ": expected an object";
+        return true;
+      }
+      case Role::kPresent:
+        if (kind == Kind::kBool) {
+          device_.dev.present = bool_;
+          device_.presentFault.clear();
+        } else {
+          device_.presentFault = "expected true or false";
         }
-        auto drv = dev.props.find(SPDRP_DRIVER);
-        if (drv != dev.props.end() && drv->second.type == REG_SZ) {
-          std::string key(reinterpret_cast<const char*>(drv->second.data.data()));
-          for (auto& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-          if (!key.empty()) {
-            auto seen = driverKeys.emplace(key, dw);
-            if (!seen.second) return fail(dw, "the same device as " + seen.first->second + " (driver key " + key + ")");
-          }
+        return true;
+      case Role::kProperties:
+        device_.propertiesNotObject = true;
+        return true;
+      case Role::kProperty:
+        if (!Building() || !BeginProperty()) return true;
+        if (kind == Kind::kString) {
+          device_.dev.props[static_cast<DWORD>(property_.number)] = TextProp(Utf8ToAnsi(*string_));
+        } else if (kind == Kind::kNumber) {
+          if (!numberOk_)
+            DeviceFault(property_.name, "number out of the 32-bit range");
+          else
+            device_.dev.props[static_cast<DWORD>(property_.number)] =
+                DwordProp(static_cast<uint32_t>(number_));
+        } else {
+          DeviceFault(property_.name, PropertyForms());
         }
-        dc.devices.push_back(std::move(dev));
+        return true;
+      case Role::kPropertyItem:
+        if (kind == Kind::kString)
+          property_.items.push_back(Utf8ToAnsi(*string_));
+        else
+          property_.bad = true;
+        return true;
+      case Role::kBinary:
+        ++property_.keys;
+        property_.binarySeen = kind == Kind::kString;
+        if (property_.binarySeen) property_.binary = *string_;
+        return true;
+      case Role::kBinaryOther:
+        ++property_.keys;
+        return true;
+      case Role::kIgnored:
+        return true;
+    }
+    return true;
+  }
+
+  bool Start(bool object) {
+    if (Faulted()) {
+      frames_.push_back(Frame::kSkip);
+      return true;
+    }
+    Frame f = Frame::kSkip;
+    switch (NextRole()) {
+      case Role::kTop:
+        sawTop_ = true;
+        if (object)
+          f = Frame::kTop;
+        else
+          Fail("top level", "expected an object with a \"classes\" array");
+        break;
+      case Role::kClasses:
+        sawClasses_ = true;
+        if (!object)
+          f = Frame::kClasses;
+        else
+          Fail("top level", "expected an object with a \"classes\" array");
+        break;
+      case Role::kClass: {
+        const std::string where = "classes[" + std::to_string(classIndex_++) + "]";
+        if (object) {
+          f = Frame::kClass;
+          class_ = ClassState{};
+          class_.where = where;
+          inClass_ = true;
+          deviceIndex_ = 0;
+        } else {
+          Fail(where, "expected an object");
+        }
+        break;
+      }
+      case Role::kGuid:
+        class_.guidOk = false;
+        break;
+      case Role::kDescription:
+        class_.descriptionFault = "expected text";
+        break;
+      case Role::kDevices:
+        if (!object)
+          f = Frame::kDevices;
+        else if (class_.devicesFault.empty())
+          class_.devicesFault = class_.where + ".devices: expected an array";
+        break;
+      case Role::kDevice: {
+        const std::string where = class_.where + ".devices[" + std::to_string(deviceIndex_++) + "]";
+        if (object && class_.devicesFault.empty()) {
+          f = Frame::kDevice;
+          device_ = DeviceState{};
+          device_.where = where;
+        } else if (class_.devicesFault.empty()) {
+          class_.devicesFault = where + ": expected an object";
+        }
+        break;
+      }
+      case Role::kPresent:
+        device_.presentFault = "expected true or false";
+        break;
+      case Role::kProperties:
+        if (object)
+          f = Frame::kProperties;
+        else
+          device_.propertiesNotObject = true;
+        break;
+      case Role::kProperty:
+        if (Building() && BeginProperty()) f = object ? Frame::kPropertyObject : Frame::kPropertyArray;
+        break;
+      case Role::kPropertyItem:
+        property_.bad = true;
+        break;
+      case Role::kBinary:
+      case Role::kBinaryOther:
+        ++property_.keys;
+        property_.binarySeen = false;
+        break;
+      case Role::kIgnored:
+        break;
+    }
+    frames_.push_back(f);
+    return true;
+  }
+
+  bool End() {
+    const Frame f = frames_.back();
+    frames_.pop_back();
+    if (Faulted()) return true;
+    switch (f) {
+      case Frame::kTop:
+        if (!sawClasses_) Fail("top level", "expected an object with a \"classes\" array");
+        break;
+      case Frame::kClass:
+        EndClass();
+        break;
+      case Frame::kDevice:
+        EndDevice();
+        break;
+      case Frame::kPropertyArray:
+        if (property_.bad)
+          DeviceFault(property_.name, "expected an array of texts");
+        else
+          device_.dev.props[static_cast<DWORD>(property_.number)] = MultiProp(property_.items);
+        break;
+      case Frame::kPropertyObject:
+        EndBinary();
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+
+  void EndBinary() {
+    if (property_.keys != 1 || !property_.binarySeen) {
+      DeviceFault(property_.name, PropertyForms());
+      return;
+    }
+    const std::string& hex = property_.binary;
+    if (hex.size() % 2) {
+      DeviceFault(property_.name, "binary needs an even number of hex digits");
+      return;
+    }
+    DevProp p;
+    p.type = REG_BINARY;
+    p.data.reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      int h = Hex(hex[i]), l = Hex(hex[i + 1]);
+      if (h < 0 || l < 0) {
+        DeviceFault(property_.name, "binary holds a non-hex digit");
+        return;
+      }
+      p.data.push_back(static_cast<uint8_t>(h * 16 + l));
+    }
+    device_.dev.props[static_cast<DWORD>(property_.number)] = std::move(p);
+  }
+
+  void EndDevice() {
+    DeviceState& d = device_;
+    if (!class_.devicesFault.empty()) return;
+    std::string fault;
+    if (!d.presentFault.empty()) {
+      fault = d.where + ".present: " + d.presentFault;
+    } else if (d.propertiesNotObject) {
+      fault = d.where + ".properties: expected an object";
+    } else if (!d.propertyFault.empty()) {
+      fault = PropertyWhere(d.propertyKey) + ": " + d.propertyFault;
+    } else {
+      auto drv = d.dev.props.find(SPDRP_DRIVER);
+      if (drv != d.dev.props.end() && drv->second.type == REG_SZ) {
+        std::string key(reinterpret_cast<const char*>(drv->second.data.data()));
+        for (auto& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (!key.empty()) {
+          auto seen = driverKeys_.emplace(key, d.where);
+          if (!seen.second)
+            fault = d.where + ": the same device as " + seen.first->second + " (driver key " + key + ")";
+        }
       }
     }
-    out.classes.push_back(std::move(dc));
+    if (!fault.empty()) {
+      class_.devicesFault = fault;
+      return;
+    }
+    d.dev.props.shrink_to_fit();
+    class_.dc.devices.push_back(std::move(d.dev));
+    d.dev = Device{};
+  }
+
+  void EndClass() {
+    inClass_ = false;
+    ClassState& c = class_;
+    if (!c.guidOk) {
+      Fail(c.where + ".guid", "expected a GUID in the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
+      return;
+    }
+    if (!out_.byGuid.emplace(GuidString(c.dc.guid), out_.classes.size()).second) {
+      Fail(c.where + ".guid", "class " + GuidString(c.dc.guid) + " is listed twice");
+      return;
+    }
+    if (!c.descriptionFault.empty()) {
+      Fail(c.where + ".description", c.descriptionFault);
+      return;
+    }
+    if (!c.devicesFault.empty()) {
+      if (fault_.empty()) fault_ = fileName_ + ": " + c.devicesFault;
+      return;
+    }
+    c.dc.devices.shrink_to_fit();
+    out_.classes.push_back(std::move(c.dc));
+  }
+
+  const std::string& fileName_;
+  Inventory& out_;
+  std::string fault_;
+  std::vector<Frame> frames_;
+  std::string key_;
+  string_t* string_ = nullptr;
+  long long number_ = 0;
+  bool numberOk_ = false;
+  bool bool_ = false;
+  bool sawTop_ = false;
+  bool sawClasses_ = false;
+  bool inClass_ = false;
+  size_t classIndex_ = 0;
+  size_t deviceIndex_ = 0;
+  ClassState class_;
+  DeviceState device_;
+  PropertyState property_;
+  // Driver keys seen, upper-cased: two devices never share one.
+  std::map<std::string, std::string> driverKeys_;
+};
+
+// The fault of a finished read, with the line of a syntax fault counted by lineOf.
+template <typename LineOf>
+bool ReadResult(InventoryReader& reader, bool parsed, const std::string& fileName, LineOf lineOf,
+                Inventory& out, std::string* error) {
+  if (!parsed || reader.syntaxFault) {
+    out = Inventory{};
+    if (reader.outOfRange)
+      *error = fileName + ": not valid JSON (a number out of range)";
+    else
+      *error = fileName + ":" + std::to_string(lineOf(reader.faultByte ? reader.faultByte - 1 : 0)) +
+               ": not valid JSON";
+    return false;
+  }
+  std::string fault = reader.Finish();
+  if (!fault.empty()) {
+    out = Inventory{};
+    *error = fault;
+    return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inventory& out,
+                      std::string* error) {
+  out = Inventory{};
+  InventoryReader reader(fileName, out);
+  const bool parsed = json::sax_parse(text, &reader);
+  auto lineOf = [&](size_t upto) {
+    upto = std::min(upto, text.size());
+    return 1 +
+           static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upto), '\n'));
+  };
+  return ReadResult(reader, parsed, fileName, lineOf, out, error);
+}
+
+bool ReadDevicesJson(const std::string& path, Inventory& out, std::string* error) {
+  out = Inventory{};
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  InventoryReader reader(path, out);
+  const bool parsed = json::sax_parse(in, &reader);
+  if (in.bad()) {
+    out = Inventory{};
+    *error = path + ": cannot be read";
+    return false;
+  }
+  // A syntax fault's line is counted in the file again, only then.
+  auto lineOf = [&](size_t upto) {
+    std::ifstream again(path, std::ios::binary);
+    int line = 1;
+    char buf[65536];
+    while (upto > 0 && again) {
+      again.read(buf, static_cast<std::streamsize>(std::min(upto, sizeof buf)));
+      const auto got = static_cast<size_t>(again.gcount());
+      if (got == 0) break;
+      line += static_cast<int>(std::count(buf, buf + got, '\n'));
+      upto -= got;
+    }
+    return line;
+  };
+  return ReadResult(reader, parsed, path, lineOf, out, error);
 }
 
 namespace {
@@ -307,11 +736,8 @@ std::shared_ptr<const Inventory> FolderInventory(const std::string& root) {
   if (g_folderInv && g_path == path && g_stamp == now) return g_folderInv;
   auto inv = std::make_shared<Inventory>();
   if (now.exists) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
     std::string err;
-    if (!in || !ParseDevicesJson(ss.str(), path, *inv, &err)) {
+    if (!ReadDevicesJson(path, *inv, &err)) {
       if (err.empty()) err = path + ": cannot be read";
       if (err != g_lastError) ReportError(err);
       g_lastError = err;

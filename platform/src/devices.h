@@ -4,11 +4,13 @@
 
 #include <minwindef.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kvp {
@@ -18,9 +20,43 @@ struct DevProp {
   std::vector<uint8_t> data;
 };
 
+// A device's properties by number, in one block (a machine holds a million devices of a
+// handful of properties each): what a std::map offers of lookup, without a node each.
+class PropList {
+ public:
+  using Entry = std::pair<DWORD, DevProp>;
+  using const_iterator = std::vector<Entry>::const_iterator;
+  using iterator = std::vector<Entry>::iterator;
+
+  DevProp& operator[](DWORD number) {
+    auto it = Lower(number);
+    if (it == entries_.end() || it->first != number) it = entries_.insert(it, Entry(number, DevProp{}));
+    return it->second;
+  }
+  iterator find(DWORD number) {
+    auto it = Lower(number);
+    return it != entries_.end() && it->first == number ? it : entries_.end();
+  }
+  const_iterator find(DWORD number) const { return const_cast<PropList*>(this)->find(number); }
+  iterator begin() { return entries_.begin(); }
+  iterator end() { return entries_.end(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  void shrink_to_fit() { entries_.shrink_to_fit(); }
+
+ private:
+  iterator Lower(DWORD number) {
+    return std::lower_bound(entries_.begin(), entries_.end(), number,
+                            [](const Entry& e, DWORD n) { return e.first < n; });
+  }
+  std::vector<Entry> entries_;
+};
+
 struct Device {
   bool present = true;
-  std::map<DWORD, DevProp> props;
+  PropList props;
 };
 
 struct DevClass {
@@ -52,6 +88,8 @@ int PropertyNumber(std::string_view name);
 // Parses devices.json text (UTF-8). On a fault returns false with a message naming the
 // file and the place.
 bool ParseDevicesJson(const std::string& text, const std::string& fileName, Inventory& out, std::string* error);
+// The same, read from the file as it is parsed (the file is never held whole).
+bool ReadDevicesJson(const std::string& path, Inventory& out, std::string* error);
 
 // The live host: its fixed class table and its devices, read afresh from sysfs (this also
 // refreshes the host's synthesised driver keys).

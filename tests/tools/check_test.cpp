@@ -253,3 +253,38 @@ TEST(CheckToolProcessTest, ScansTheLiveHost) {
 }
 
 }  // namespace
+
+// An answer with an error code above 1 still leaves its figures stored: the JSON shows
+// them as stored, as the tab-separated summary does, and gives no verdict.
+TEST(CheckToolTest, ARefusedCheckShowsWhatItStoredInBothListings) {
+  korvane::testing::ScratchMachine m;
+  TKorvaneState state;
+  state.OwnsSettings = false;  // as korvane-check: only the check's figures are saved
+  state.Settings.tDrivers = 4;
+  state.Settings.udDrivers = 4;
+  state.Settings.odDrivers = 0;
+  state.Settings.IsSysUpdated = true;
+  TCheckResult r;
+  r.End = TScanEnd::Checked;
+  r.ErrCode = 2;
+  r.ErrMsg = "The driver list is too large.";
+  ConcludeCheck(state, r);
+  EXPECT_FALSE(r.Checked);
+  EXPECT_EQ(r.Error, TCheckError::ServerError);
+
+  TSettings stored;
+  LoadSettings(stored, std::string());
+  EXPECT_EQ(stored.udDrivers, 4);
+  EXPECT_TRUE(stored.IsSysUpdated);
+
+  TCheckOptions options;
+  options.Exchange = true;
+  std::ostringstream tsv, json;
+  PrintTsv(state, r, tsv);
+  PrintJson(state, r, options, {}, json);
+  EXPECT_NE(tsv.str().find("summary\t4\t4\t0\t1\t2\t"), std::string::npos) << tsv.str();
+  const std::string j = json.str();
+  EXPECT_NE(j.find("\"udDrivers\": 4"), std::string::npos) << j;
+  EXPECT_NE(j.find("\"IsSysUpdated\": true"), std::string::npos) << j;
+  EXPECT_NE(j.find("\"checked\": false"), std::string::npos) << j;
+}

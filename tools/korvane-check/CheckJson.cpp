@@ -174,8 +174,9 @@ void PrintJson(const TKorvaneState& state, const TCheckResult& result, const TCh
   const int32_t outOfDate = OutOfDateCount(state);
   summary["out_of_date"] = result.Checked ? Json(outOfDate) : Json(nullptr);
   summary["up_to_date"] = result.Checked ? Json(state.DrvCount - outOfDate) : Json(nullptr);
-  if (result.Checked) {
-    // The figures the check stored, under their registry names, and the pie's share.
+  if (result.Stored) {
+    // The figures the check stored, under their registry names, and the pie's share (also
+    // after an answer with an error code above 1, whose figures are stored all the same).
     const TSettings& s = state.Settings;
     Json stored;
     stored["tDrivers"] = s.tDrivers;

@@ -324,6 +324,7 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
 void ConcludeCheck(TKorvaneState& state, TCheckResult& result) {
   const TScanOutcome outcome = ApplyScanOutcome(state, result.End, result.ErrCode);
   result.Checked = result.End == TScanEnd::Checked && !outcome.ShowServerError;
+  result.Stored = result.End == TScanEnd::Checked;
   if (outcome.ShowServerError && result.Error == TCheckError::None) {
     // The server's own words; the drivers then have no verdict.
     Fail(result, TCheckError::ServerError, TerminalText(AnsiToUtf8(result.ErrMsg)));

@@ -49,6 +49,9 @@ struct TCheckResult {
   int32_t ErrCode = 0;
   std::string ErrMsg;
   bool Checked = false;  // the update server's verdict was merged (error code 0 or 1)
+  // The check's figures were saved: an answer came, with whatever error code (the
+  // figures of one with an error code above 1 are saved as the exchange left them).
+  bool Stored = false;
   TCheckError Error = TCheckError::None;
   std::string ErrorText;  // a sentence for Error, UTF-8
   bool ProbeFailed = false;  // the check stopped because the update server could not be reached
