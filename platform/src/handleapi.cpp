@@ -9,13 +9,15 @@
 
 namespace {
 
+// Never destroyed: the registry writes unflushed values from an exit handler, which may
+// run after the destructors of statics made later than it was registered.
 std::mutex& TableLock() {
-  static std::mutex m;
-  return m;
+  static std::mutex* m = new std::mutex;
+  return *m;
 }
 std::unordered_set<KvHandleObject*>& Table() {
-  static std::unordered_set<KvHandleObject*> t;
-  return t;
+  static auto* t = new std::unordered_set<KvHandleObject*>;
+  return *t;
 }
 
 }  // namespace
