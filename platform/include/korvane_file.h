@@ -43,6 +43,8 @@ class TKorvaneReplacement {
 
   const std::string& Target() const { return target_; }
   const std::string& TempPath() const { return temp_; }
+  // The temporary file while it is open (after Create, before Commit or Discard).
+  HANDLE Handle() const { return file_; }
 
  private:
   std::string target_;

@@ -134,43 +134,99 @@ size_t ApplyOps(RegKey& root, std::vector<PendingOp>::const_iterator from,
 
 std::string HivePath(int hive) { return CurrentMachine().root + "/" + kHiveFile[hive]; }
 
-// Reads a whole file; 0, or an errno value.
-int ReadWhole(const std::string& path, std::string& text, Stamp& stamp) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int e = errno;
-    close(fd);
-    return e;
-  }
-  stamp = StampOf(st);
-  text.clear();
-  text.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
+// Reads the rest of an open file into text (sized by the file's length, one copy);
+// 0, or an errno value.
+int ReadAll(int fd, off_t size, std::string& text) {
+  text.resize(static_cast<size_t>(size > 0 ? size : 0));
+  size_t have = 0;
   while (true) {
-    ssize_t n = read(fd, buf, sizeof buf);
+    if (have == text.size()) text.resize(have + 65536);  // the file grew meanwhile
+    const ssize_t n = read(fd, &text[have], text.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int e = errno;
-      close(fd);
-      return e;
+      return errno;
     }
     if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
   }
-  close(fd);
+  text.resize(have);
   return 0;
+}
+
+// Opens a file for reading and notes its stamp; -1 with errno set when it cannot.
+int OpenStamped(const std::string& path, Stamp& stamp) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    const int e = errno;
+    close(fd);
+    errno = e;
+    return -1;
+  }
+  stamp = StampOf(st);
+  return fd;
+}
+
+// Reads a whole file; 0, or an errno value.
+int ReadWhole(const std::string& path, std::string& text, Stamp& stamp) {
+  const int fd = OpenStamped(path, stamp);
+  if (fd < 0) return errno;
+  const int e = ReadAll(fd, stamp.size, text);
+  close(fd);
+  return e;
+}
+
+// Copies length bytes at offset of one open file to the end of another, in the kernel
+// where it can (no copy through this process), else through a buffer.
+bool CopyRange(int from, off_t offset, size_t length, int to) {
+  bool kernel = true;
+  while (length > 0 && kernel) {
+    loff_t in = offset;
+    const ssize_t n = copy_file_range(from, &in, to, nullptr, length, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      kernel = false;  // not on this file system (or the file shrank: pread tells)
+      break;
+    }
+    offset += n;
+    length -= static_cast<size_t>(n);
+  }
+  char buf[65536];
+  while (length > 0) {
+    const ssize_t n = pread(from, buf, std::min(length, sizeof buf), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // shorter than it was
+      return false;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = write(to, buf + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = EIO;
+        return false;
+      }
+      done += w;
+    }
+    offset += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 LONG ErrnoToError(int e) {
   switch (e) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS: return ERROR_ACCESS_DENIED;
-    default: return ERROR_WRITE_FAULT;
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    default:
+      return ERROR_WRITE_FAULT;
   }
 }
 
@@ -323,6 +379,10 @@ void MoveSections(const RegKey& root, const std::vector<Section>& replaced) {
     ends.push_back(r.end);
     shift.push_back(total);
   }
+  // Values rewritten at their old length (the usual save of settings) move nothing.
+  if (std::all_of(replaced.begin(), replaced.end(),
+                  [](const Section& r) { return r.text.size() == r.end - r.begin; }))
+    return;
   std::vector<const RegKey*> todo{&root};
   while (!todo.empty()) {
     const RegKey* k = todo.back();
@@ -398,15 +458,19 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
     closedir(d);
   }
 
-  // Another process may have written since our last read: start from the file itself.
+  // Another process may have written since our last read: start from the file itself,
+  // read only when it is not as this process holds it already.
   std::string text;
   Stamp old;
-  int e = ReadWhole(path, text, old);
-  if (e != 0 && e != ENOENT) return ErrnoToError(e);
-  if (e == ENOENT) {
-    text.clear();
-    old = Stamp{};
-  }
+  const int hfd = OpenStamped(path, old);
+  if (hfd < 0 && errno != ENOENT) return ErrnoToError(errno);
+  struct CloseOld {
+    int fd;
+    ~CloseOld() {
+      if (fd >= 0) close(fd);
+    }
+  } closeOld{hfd};
+  const size_t oldSize = hfd >= 0 ? static_cast<size_t>(old.size) : 0;
 
   // The keys whose values changed, once each.
   std::vector<const std::vector<std::string>*> touched;
@@ -431,9 +495,13 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
     if (!structural && old.exists && c.valid && c.file && c.path == path && c.stamp == old) {
       reused = c.file;
       format = c.format;
-      spliced = SpliceSections(*reused, touched, format, text.size(), splice);
+      spliced = SpliceSections(*reused, touched, format, oldSize, splice);
       if (!spliced) out = SerializeHive(*reused, kRootName[hive], format, true);
     }
+  }
+  if (!reused && hfd >= 0) {
+    const int e = ReadAll(hfd, old.size, text);
+    if (e != 0) return ErrnoToError(e);
   }
   if (!reused) {
     fresh = std::make_shared<RegKey>();
@@ -473,7 +541,21 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
   // A new HKEY_CURRENT_USER hive is the user's alone; a rewritten one keeps its bits.
   TKorvaneReplacement replacement(path, hive == kHkcu ? KORVANE_REPLACE_PRIVATE : 0);
   bool ok = replacement.Create();
-  if (spliced) {
+  if (spliced && reused) {
+    // The unchanged stretches straight from the file, which is as this process read it.
+    const int tfd = FileDescriptor(replacement.Handle());
+    auto copy = [&](size_t from, size_t to) {
+      if (CopyRange(hfd, static_cast<off_t>(from), to - from, tfd)) return true;
+      SetLastError(ErrnoToWinError(errno));
+      return false;
+    };
+    size_t at = 0;
+    for (const auto& sec : splice) {
+      ok = ok && copy(at, sec.begin) && replacement.Write(sec.text.data(), sec.text.size());
+      at = sec.end;
+    }
+    ok = ok && copy(at, oldSize);
+  } else if (spliced) {
     size_t at = 0;
     for (const auto& sec : splice) {
       ok = ok && replacement.Write(text.data() + at, sec.begin - at) &&
@@ -695,7 +777,8 @@ void SetMachineOverlay(std::shared_ptr<const RegKey> overlay) {
 
 using namespace kvp;
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   int hive;
@@ -774,8 +857,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                                LPDWORD lpcbData) {
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
   if (lpReserved) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<const RegKey> view;
   const RegKey* key = nullptr;
@@ -801,8 +884,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
   if (!ValidName(name)) return ERROR_INVALID_PARAMETER;
   std::vector<uint8_t> data;
   if (IsTextType(dwType)) {
-    std::u16string w =
-        AnsiToWide(std::string_view(reinterpret_cast<const char*>(lpData ? lpData : reinterpret_cast<const BYTE*>("")), cbData));
+    std::u16string w = AnsiToWide(std::string_view(
+        reinterpret_cast<const char*>(lpData ? lpData : reinterpret_cast<const BYTE*>("")), cbData));
     // Text without its NUL is stored with one, so readers always find it terminated.
     if (dwType != REG_MULTI_SZ && (w.empty() || w.back() != 0)) w.push_back(0);
     data = Utf16Bytes(w, false);
@@ -837,7 +920,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
   // A predefined root is never closed: what is set through it is written at once.
   if (predefined) r = FlushHive(hive);
   if (r == ERROR_SUCCESS && hive == kHkcu)
-    MirrorRunValue(path, name, IsTextType(dwType), lpData ? lpData : reinterpret_cast<const BYTE*>(""), cbData);
+    MirrorRunValue(path, name, IsTextType(dwType), lpData ? lpData : reinterpret_cast<const BYTE*>(""),
+                   cbData);
   return r;
 }
 
