@@ -4,19 +4,41 @@
 #include <vector>
 
 DWORD WriteScratchBytes(const std::string& path, std::string_view bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  DWORD error = ERROR_SUCCESS;
+  TScratchWriter writer;
+  writer.Open(path);
+  writer.Write(bytes);
+  return writer.Close();
+}
+
+TScratchWriter::~TScratchWriter() { Close(); }
+
+DWORD TScratchWriter::Open(const std::string& path) {
+  Close();
+  error_ = ERROR_SUCCESS;
+  file_ = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) error_ = GetLastError();
+  return error_;
+}
+
+DWORD TScratchWriter::Write(std::string_view bytes) {
+  if (file_ == INVALID_HANDLE_VALUE && error_ == ERROR_SUCCESS) error_ = ERROR_INVALID_HANDLE;
   // WriteFile takes at most a DWORD's worth at a time.
-  for (std::size_t done = 0; done < bytes.size() && error == ERROR_SUCCESS;) {
+  for (std::size_t done = 0; done < bytes.size() && error_ == ERROR_SUCCESS;) {
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, piece, &written, nullptr)) error = GetLastError();
+    if (!WriteFile(file_, bytes.data() + done, piece, &written, nullptr)) error_ = GetLastError();
     done += written;
   }
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-  return error;
+  return error_;
+}
+
+DWORD TScratchWriter::Close() {
+  if (file_ != INVALID_HANDLE_VALUE) {
+    if (!CloseHandle(file_) && error_ == ERROR_SUCCESS) error_ = GetLastError();
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  return error_;
 }
 
 DWORD ReadScratchBytes(const std::string& path, std::string& bytes) {

@@ -12,6 +12,25 @@
 // Creates or overwrites path with bytes: ERROR_SUCCESS, or the platform's error code
 // (a partly written file may stay behind on a write error).
 DWORD WriteScratchBytes(const std::string& path, std::string_view bytes);
+// A scratch file written a piece at a time (a large report is never held whole):
+// Open creates or overwrites it as WriteScratchBytes does, Write appends, Close ends
+// it; each returns ERROR_SUCCESS or the first error met (later calls then do nothing).
+class TScratchWriter {
+ public:
+  TScratchWriter() = default;
+  ~TScratchWriter();
+  TScratchWriter(const TScratchWriter&) = delete;
+  TScratchWriter& operator=(const TScratchWriter&) = delete;
+
+  DWORD Open(const std::string& path);
+  DWORD Write(std::string_view bytes);
+  DWORD Close();
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
 // The whole file into bytes: ERROR_SUCCESS or the error code (bytes then empty).
 DWORD ReadScratchBytes(const std::string& path, std::string& bytes);
 

@@ -3,10 +3,10 @@
 #include <korvane_text.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
-const char* const NoAnswerText =
-    "The update server could not be reached, so your drivers were not checked.";
+const char* const NoAnswerText = "The update server could not be reached, so your drivers were not checked.";
 
 namespace {
 
@@ -42,11 +42,15 @@ std::string Quoted(std::u16string_view wide) {
 
 }  // namespace
 
-std::u16string ComposeScanReport(const std::string& osShortName, const std::string& partnerID,
-                                 const TDrvList& drvList, int32_t drvCount) {
-  std::u16string out;
+namespace {
+
+// The report into out; flush (when given) is called whenever out has grown past a
+// piece's worth and takes what is there.
+void ComposeReport(const std::string& osShortName, const std::string& partnerID, const TDrvList& drvList,
+                   int32_t drvCount, std::u16string& out, const std::function<void()>& flush) {
+  constexpr std::size_t kPiece = 32 * 1024;
   const int32_t count = UsableCount(drvCount, drvList.size());
-  out.reserve(64 + static_cast<std::size_t>(count) * 256);
+  out.reserve(flush ? kPiece + 4096 : 64 + static_cast<std::size_t>(count) * 256);
   AppendShort(out, u"os", osShortName);
   AppendShort(out, u"partner", partnerID);
   out += u"\r\n";
@@ -60,8 +64,29 @@ std::u16string ComposeScanReport(const std::string& osShortName, const std::stri
     AppendShort(out, u"date", rec.DriverDate);
     AppendShort(out, u"devname", rec.DevName);
     out += u"</dev>\r\n\r\n";
+    if (flush && out.size() >= kPiece) flush();
   }
+  if (flush) flush();
+}
+
+}  // namespace
+
+std::u16string ComposeScanReport(const std::string& osShortName, const std::string& partnerID,
+                                 const TDrvList& drvList, int32_t drvCount) {
+  std::u16string out;
+  ComposeReport(osShortName, partnerID, drvList, drvCount, out, nullptr);
   return out;
+}
+
+void ComposeScanReportText(const std::string& osShortName, const std::string& partnerID,
+                           const TDrvList& drvList, int32_t drvCount,
+                           const std::function<void(std::string_view)>& sink) {
+  std::u16string piece;
+  ComposeReport(osShortName, partnerID, drvList, drvCount, piece, [&] {
+    // The code page has one byte per character, so pieces convert alone.
+    if (!piece.empty()) sink(WideToAnsi(piece));
+    piece.clear();
+  });
 }
 
 std::u16string_view ExtractElement(std::u16string_view text, std::u16string_view open,
@@ -100,8 +125,8 @@ TDecimalKind ParseDecimal(std::u16string_view text, int32_t& value) {
   return TDecimalKind::Ok;
 }
 
-void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t drvCount,
-                       TGUIDList& guidList, int32_t guidCount, TAnswerMerge& out) {
+void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t drvCount, TGUIDList& guidList,
+                       int32_t guidCount, TAnswerMerge& out) {
   out.tDrivers = drvCount;
   out.udDrivers = drvCount;
   out.odDrivers = 0;
@@ -128,16 +153,15 @@ void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t dr
     const std::size_t start = d + kDevOpen.size();
     const std::size_t close = answer.find(kDevClose, start);
     const bool lastBlock = close == std::u16string_view::npos;
-    const std::u16string_view block =
-        answer.substr(start, (lastBlock ? answer.size() : close) - start);
+    const std::u16string_view block = answer.substr(start, (lastBlock ? answer.size() : close) - start);
 
     const std::u16string_view idText = ExtractElement(block, u"<id>", u"</id>");
     int32_t id = 0;
     const TDecimalKind kind = ParseDecimal(idText, id);
     if (kind == TDecimalKind::NotDecimal)
-      throw EExchangeError("The update answer names a device by " + Quoted(idText) +
-                               ", which is not a number.",
-                           TCauseKind::Malformed);
+      throw EExchangeError(
+          "The update answer names a device by " + Quoted(idText) + ", which is not a number.",
+          TCauseKind::Malformed);
     if (kind == TDecimalKind::Ok && id >= 1 && id <= lastRecord) {
       TDrvRec& rec = drvList[static_cast<std::size_t>(id)];
       rec.NewDate = ShortText(ExtractElement(block, u"<date>", u"</date>"));

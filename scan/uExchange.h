@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,11 @@ constexpr const char* UploadContentType = "application/x-www-form-urlencoded";
 // record 1..drvCount. Values are inserted unchanged; lines end in "\r\n".
 std::u16string ComposeScanReport(const std::string& osShortName, const std::string& partnerID,
                                  const TDrvList& drvList, int32_t drvCount);
+// The same report in the code page, handed to sink a piece at a time (some tens of
+// KiB each), so that a report of many devices is never held whole.
+void ComposeScanReportText(const std::string& osShortName, const std::string& partnerID,
+                           const TDrvList& drvList, int32_t drvCount,
+                           const std::function<void(std::string_view)>& sink);
 
 // Text of the element open...close in text, both tags searched from the start of
 // text: empty when open is missing, or when close is missing or comes first.
@@ -64,5 +70,5 @@ struct TAnswerMerge {
 // (the first catalogue entry with that description) gets HasUpdates.
 // Throws EExchangeError on a non-decimal id or error code; out then holds what was
 // merged so far.
-void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t drvCount,
-                       TGUIDList& guidList, int32_t guidCount, TAnswerMerge& out);
+void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t drvCount, TGUIDList& guidList,
+                       int32_t guidCount, TAnswerMerge& out);

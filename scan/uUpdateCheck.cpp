@@ -6,6 +6,8 @@
 #include "net/uGzip.h"
 #include "net/uHttpClient.h"
 #include "scan/uExchange.h"
+#include "core/uOSError.h"
+#include "core/uScratchFile.h"
 #include "scan/uExchangeLog.h"
 #include "scan/uSSLRequest.h"
 #include "scan/uServerUrls.h"
@@ -48,9 +50,16 @@ void TScanThread::UpdateCheck() {
 
   const std::string reportPath = temp + ReportFileName;
   const std::string packedPath = temp + PackedReportFileName;
-  WriteScratchText(reportPath,
-                   ComposeScanReport(state.OsShortName, state.PartnerID, state.DrvList,
-                                     state.DrvCount));
+  {
+    // Written as it is composed: a report of many devices is never held whole.
+    TScratchWriter report;
+    report.Open(reportPath);
+    ComposeScanReportText(state.OsShortName, state.PartnerID, state.DrvList, state.DrvCount,
+                          [&report](std::string_view piece) { report.Write(piece); });
+    const DWORD error = report.Close();
+    if (error != ERROR_SUCCESS)
+      throw EExchangeError("Cannot write " + reportPath + ": " + OSErrorText(error));
+  }
   if (Terminated()) return stopped();
 
   TExchangeLog log;
@@ -69,8 +78,8 @@ void TScanThread::UpdateCheck() {
     const TGzipResult packed = gzip.Execute();
     if (packed != TGzipResult::Ok) {
       RemoveScratchFile(packedPath);
-      packFailure = {TCauseKind::LocalFile, "The report could not be packed: " +
-                                                GzipResultText(packed, reportPath, packedPath)};
+      packFailure = {TCauseKind::LocalFile,
+                     "The report could not be packed: " + GzipResultText(packed, reportPath, packedPath)};
     }
   }
   log.Add(" Packing GZIP complete");
@@ -118,9 +127,8 @@ void TScanThread::UpdateCheck() {
     // ends the scan as failed.
     body.clear();
     received = false;
-    uploadFailure = packFailure.Kind != TCauseKind::None
-                        ? packFailure
-                        : TScanCause{CauseKindOf(e.Kind), e.what()};
+    uploadFailure =
+        packFailure.Kind != TCauseKind::None ? packFailure : TScanCause{CauseKindOf(e.Kind), e.what()};
   }
   log.Add(" Finalization");
 
@@ -155,8 +163,7 @@ void TScanThread::UpdateCheck() {
   ErrMsg.clear();
   ErrCode = 0;
   try {
-    MergeUpdateAnswer(Answer, state.DrvList, state.DrvCount, state.GUIDList, state.GUIDCount,
-                      merge);
+    MergeUpdateAnswer(Answer, state.DrvList, state.DrvCount, state.GUIDList, state.GUIDCount, merge);
   } catch (...) {
     // What was merged is kept; the error itself ends the scan as failed.
     ErrMsg = merge.ErrMsg;
