@@ -4,6 +4,37 @@
 
 #include <windows.h>
 
+#include <utility>
+
+TScanResult::TScanResult() {
+  ClearCatalogue();
+  ClearDrivers();
+}
+
+void TScanResult::ClearCatalogue() {
+  GUIDList.assign(1, TGUIDRec{});
+  GUIDCount = 0;
+}
+
+void TScanResult::ClearDrivers() {
+  DrvList.assign(1, TDrvRec{});
+  DrvCount = 0;
+}
+
+void TKorvaneState::TakeScanResult(TScanResult&& result) {
+  GUIDList = std::move(result.GUIDList);
+  GUIDCount = result.GUIDCount;
+  DrvList = std::move(result.DrvList);
+  DrvCount = result.DrvCount;
+  if (result.HasCounts) {
+    Settings.tDrivers = result.tDrivers;
+    Settings.udDrivers = result.udDrivers;
+    Settings.odDrivers = result.odDrivers;
+  }
+  if (result.HasVerdict) Settings.IsSysUpdated = result.IsSysUpdated;
+  result = TScanResult();
+}
+
 TKorvaneState::TKorvaneState() {
   ClearCatalogue();
   ClearDrivers();
@@ -19,7 +50,7 @@ void TKorvaneState::ClearDrivers() {
   DrvCount = 0;
 }
 
-void TKorvaneState::LoadSettings() { ::LoadSettings(Settings, TempFolder); }
+TCertFileResult TKorvaneState::LoadSettings() { return ::LoadSettings(Settings, TempFolder); }
 
 bool TKorvaneState::SaveSettings() {
   return OwnsSettings ? ::SaveSettings(Settings, ExeName) : ::SaveCheckFigures(Settings);

@@ -8,6 +8,30 @@
 #include <cstdint>
 #include <string>
 
+// What one scan produces: its own catalogue, driver list and summary. The scan
+// builds it alone, and it reaches the main window's state in one step once the
+// scan has ended (TKorvaneState::TakeScanResult).
+struct TScanResult {
+  TScanResult();  // both lists with their empty slot 0 only
+
+  TDrvList DrvList;  // 1-based, slot 0 empty; length DrvCount + 1
+  int32_t DrvCount = 0;
+  TGUIDList GUIDList;  // 1-based, slot 0 empty; length GUIDCount + 1
+  int32_t GUIDCount = 0;
+
+  // The exchange's figures, once it got that far: the counts when an answer
+  // (an empty one included) arrived, the verdict when a non-empty one was merged.
+  bool HasCounts = false;
+  bool HasVerdict = false;
+  int32_t tDrivers = 0;
+  int32_t udDrivers = 0;
+  int32_t odDrivers = 0;
+  bool IsSysUpdated = false;
+
+  void ClearCatalogue();
+  void ClearDrivers();
+};
+
 class TKorvaneState {
  public:
   TKorvaneState();
@@ -29,6 +53,11 @@ class TKorvaneState {
   void ClearCatalogue();
   void ClearDrivers();
 
+  // A finished scan's result replaces the catalogue and the driver list, and
+  // its figures (those it has) go into Settings. Runs on the UI thread, in the
+  // scan's completion; result is left empty.
+  void TakeScanResult(TScanResult&& result);
+
   // TempFolder := GetTempPathA into a buffer of MAX_PATH characters. When the
   // platform refuses the folder or its path does not fit, TempFolder is empty
   // and TempFolderError names the cause.
@@ -41,7 +70,7 @@ class TKorvaneState {
 
   // ::LoadSettings with TempFolder; ::SaveSettings with ExeName when OwnsSettings,
   // else ::SaveCheckFigures.
-  void LoadSettings();
+  TCertFileResult LoadSettings();
   bool SaveSettings();
 
   // The root-certificate fetch of the last update check: its completion

@@ -59,12 +59,14 @@ void LoadText(HKEY key, const char* name, std::string& field) {
 }
 
 // Writes the certificate text exactly as held: binary, nothing added.
-std::string WriteCertFile(const std::string& tempFolder, const std::string& text) {
-  if (tempFolder.empty()) return "No temporary folder for the root certificate file";
+TCertFileResult WriteCertFile(const std::string& tempFolder, const std::string& text) {
+  if (tempFolder.empty())
+    return {TCertFileKind::NoTempFolder, "No temporary folder for the root certificate file."};
   const std::string path = tempFolder + CACertFileName;
   const DWORD error = WriteScratchBytes(path, text);
-  if (error != ERROR_SUCCESS) return "Cannot write file \"" + path + "\". " + OSErrorText(error) + ".";
-  return std::string();
+  if (error != ERROR_SUCCESS)
+    return {TCertFileKind::FileFailed, "Cannot write file \"" + path + "\". " + OSErrorText(error) + "."};
+  return {};
 }
 
 }  // namespace
@@ -74,9 +76,9 @@ bool SaneScanCounts(int32_t tDrivers, int32_t udDrivers, int32_t odDrivers) {
          static_cast<int64_t>(udDrivers) + odDrivers == tDrivers;
 }
 
-void LoadSettings(TSettings& s, const std::string& tempFolder) {
+TCertFileResult LoadSettings(TSettings& s, const std::string& tempFolder) {
   const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
-  if (!settings) return;
+  if (!settings) return {};
   HKEY key = settings.Get();
   LoadBool(key, "CloseToTray", true, s.CloseToTray);
   LoadBool(key, "AutoRun", true, s.AutoRun);
@@ -94,12 +96,27 @@ void LoadSettings(TSettings& s, const std::string& tempFolder) {
   // another type) or they do not add up, none is shown rather than a diagram that
   // contradicts its own labels.
   if (!SaneScanCounts(s.tDrivers, s.udDrivers, s.odDrivers)) s.tDrivers = s.udDrivers = s.odDrivers = 0;
-  std::string fileError;
   if (auto cert = ReadText(key, "CACertData")) {
     s.CACertData = *cert;
-    fileError = WriteCertFile(tempFolder, s.CACertData);
+    return WriteCertFile(tempFolder, s.CACertData);
   }
-  if (!fileError.empty()) throw ESettingsFileError(fileError);
+  return {};
+}
+
+TCertFileResult StoreCACert(TSettings& s, const std::string& tempFolder, const std::string& certificate) {
+  bool stored = true;
+  if (!certificate.empty()) {
+    s.CACertData = certificate;
+    const KorvaneRegKey settings = OpenUserKey(SettingsKeyName);
+    // The value reaches the hive when it is flushed: a failed write is a failed store.
+    stored = settings && WriteText(settings.Get(), "CACertData", certificate) &&
+             RegFlushKey(settings.Get()) == ERROR_SUCCESS;
+  }
+  if (s.CACertData.empty()) return {};
+  TCertFileResult file = WriteCertFile(tempFolder, s.CACertData);
+  if (file.Ok() && !stored)
+    file = {TCertFileKind::StoreFailed, "The root certificate could not be stored in the settings."};
+  return file;
 }
 
 bool SaveSettings(const TSettings& s, const std::string& exeName) {

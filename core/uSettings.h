@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 // Registry locations (below HKEY_CURRENT_USER).
@@ -29,11 +28,19 @@ struct TSettings {
   int32_t tDrivers = 0;
 };
 
-// Raised by LoadSettings when the root certificate file cannot be written.
-// Every field has been loaded by then; only the file is missing.
-class ESettingsFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// What became of the root certificate file "ccc3" (and, when storing a fetched
+// certificate, of the "CACertData" value).
+enum class TCertFileKind {
+  Ok,            // written, or nothing to write (no certificate stored)
+  NoTempFolder,  // no temporary folder to write it into
+  FileFailed,    // the file could not be written
+  StoreFailed,   // the registry value could not be written (the file still was)
+};
+
+struct TCertFileResult {
+  TCertFileKind Kind = TCertFileKind::Ok;
+  std::string Text;  // a sentence naming the cause; empty for Ok
+  bool Ok() const { return Kind == TCertFileKind::Ok; }
 };
 
 // The last scan's three counts as one scan leaves them: none negative, and the up-to-date
@@ -43,8 +50,17 @@ bool SaneScanCounts(int32_t tDrivers, int32_t udDrivers, int32_t odDrivers);
 // Registry -> settings, and CACertData -> tempFolder + "ccc3".
 // A value stored with an unexpected registry type is skipped (its default kept); the
 // three counts are all 0 unless together they are sane (SaneScanCounts).
-// Throws ESettingsFileError after everything else is done when "ccc3" cannot be written.
-void LoadSettings(TSettings& settings, const std::string& tempFolder);
+// Every field is loaded whatever becomes of "ccc3"; the result says whether it
+// could be written.
+TCertFileResult LoadSettings(TSettings& settings, const std::string& tempFolder);
+
+// The certificate fetch's store: a fetched certificate (not empty) becomes
+// settings.CACertData and the registry value "CACertData"; then "ccc3" is
+// written from settings.CACertData when that is not empty. An empty
+// certificate (a failed fetch) stores nothing and leaves the last one in use.
+// Nothing else of the settings is read or written.
+TCertFileResult StoreCACert(TSettings& settings, const std::string& tempFolder,
+                            const std::string& certificate);
 
 // Settings -> registry, and AutoRun -> the Run value "Korvane" = exeName + " -t".
 // A key that cannot be opened is skipped (the Run key is still maintained); returns

@@ -5,13 +5,9 @@
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace {
-
-std::mutex gHookMutex;
-TGzipErrorHook gDefaultHook;
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
@@ -40,27 +36,13 @@ int Strategy(TCompressionType type) {
 
 }  // namespace
 
-void SetDefaultGzipErrorHook(TGzipErrorHook hook) {
-  std::lock_guard<std::mutex> lock(gHookMutex);
-  gDefaultHook = std::move(hook);
-}
-
 namespace {
 
 void ShowOpenError(const TGzip& gz, const std::string& path) {
   if (!gz.WindowOnError) return;
   const std::string text = "Can't open: " + path;
-  if (gz.OnError) {
+  if (gz.OnError)
     gz.OnError(text);
-    return;
-  }
-  TGzipErrorHook hook;
-  {
-    std::lock_guard<std::mutex> lock(gHookMutex);
-    hook = gDefaultHook;
-  }
-  if (hook)
-    hook(text);
   else
     std::fprintf(stderr, "%s\n", text.c_str());
 }

@@ -9,11 +9,9 @@ enum class TCompressionType { Standard, Filtered, HuffmanOnly };
 enum class TGzipHeaderItem { filename, comment };
 using TGzipHeader = std::set<TGzipHeaderItem>;
 
-// Shows "Can't open: <path>" to the user (an error box with one Abort button).
-using TGzipErrorHook = std::function<void(const std::string& text)>;
-
-// The process-wide hook used when a TGzip has none of its own; empty means stderr.
-void SetDefaultGzipErrorHook(TGzipErrorHook hook);
+// Shows "Can't open: <path>" to the user (an error box with one Abort button);
+// the packer's caller decides how.
+using TGzipErrorNotice = std::function<void(const std::string& text)>;
 
 // Result codes of TGzip::Execute; the numbers are the packer's documented codes.
 enum class TGzipResult : int {
@@ -41,7 +39,7 @@ class TGzip {
   TGzipHeader GzipHeader{TGzipHeaderItem::filename};
   std::string Comments = "Packed by Korvane";
   bool WindowOnError = true;
-  TGzipErrorHook OnError;  // overrides the default hook for this packer
+  TGzipErrorNotice OnError;  // shows the box; without one the text goes to stderr
 
   TGzipResult Execute();
 };

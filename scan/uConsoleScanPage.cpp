@@ -83,6 +83,11 @@ int TConsoleScanPage::ShowConnectivityPrompt(const std::string& text) {
   return (a == "o" || a == "ok" || a == "y" || a == "yes") ? 1 : 2;
 }
 
+void TConsoleScanPage::ShowPackingError(const std::string& text) {
+  EndLiveLine();
+  err_ << AnsiToUtf8(text) << std::endl;
+}
+
 void TConsoleScanPage::ShowNoAnswer(const std::string& text) {
   EndLiveLine();
   err_ << AnsiToUtf8(text) << std::endl;

@@ -24,6 +24,7 @@ class TConsoleScanPage : public IScanPage {
   void FinishUpdateCheck() override;
   int ShowConnectivityPrompt(const std::string& text) override;
   void ShowNoAnswer(const std::string& text) override;
+  void ShowPackingError(const std::string& text) override;
 
   int ClassesShown = 0;
   int IconsAdded = 0;

@@ -50,28 +50,31 @@ void TSSLRequestThread::Execute() {
 }
 
 void CACertFetchCompleted(TKorvaneState& state, const std::u16string& answer) {
-  try {
-    // Only the certificate itself is kept: whatever else the answer carries
-    // never reaches the settings or "ccc3".
-    state.Settings.CACertData = FirstPemCertificate(WideToAnsi(answer));
-    state.SaveSettings();
-    state.LoadSettings();
-  } catch (...) {
-    // The certificate file could not be written: the upload then finds none.
-  }
+  // Only the certificate itself is kept: whatever else the answer carries
+  // never reaches the settings or "ccc3". A file that cannot be written is
+  // found missing by the upload, which says so.
+  (void)StoreCACert(state.Settings, state.TempFolder, FirstPemCertificate(WideToAnsi(answer)));
 }
 
-TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs, unsigned deadlineMs) {
+TWaitHandle StartCACertFetch(TWorkerOwner& owner, const std::string& url, TCertificateStore store,
+                             unsigned readTimeoutMs, unsigned deadlineMs) {
   auto* thread = new TSSLRequestThread(true);
   thread->UseTLS = false;
-  thread->URL = CACertAddress();
+  thread->URL = url;
   thread->ReadTimeout = readTimeoutMs;
   thread->Deadline = deadlineMs;
   TWaitHandle handle = thread->Handle();
-  // Owned by the state whose certificate it fetches: gone with it, the fetch
-  // touches nothing of it again.
-  state.CertFetch.Start(thread, [&state](TThread& t) {
-    CACertFetchCompleted(state, static_cast<TSSLRequestThread&>(t).Answer);
+  // Owned by the owner of the store's target: gone with it, the fetch touches
+  // nothing of it again.
+  owner.Start(thread, [store = std::move(store)](TThread& t) {
+    if (store) store(static_cast<TSSLRequestThread&>(t).Answer);
   });
   return handle;
+}
+
+TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs, unsigned deadlineMs) {
+  return StartCACertFetch(
+      state.CertFetch, CACertAddress(),
+      [&state](const std::u16string& answer) { CACertFetchCompleted(state, answer); }, readTimeoutMs,
+      deadlineMs);
 }

@@ -6,6 +6,7 @@
 #include "core/uThread.h"
 #include "net/uHttpClient.h"
 
+#include <functional>
 #include <string>
 
 // The prompt shown while the update server cannot be reached.
@@ -33,7 +34,7 @@ class TSSLRequestThread : public TThread {
  public:
   explicit TSSLRequestThread(bool CreateSuspended = true);
 
-  bool UseTLS = false;       // through the TLS layer with RootCertFile as its root
+  bool UseTLS = false;  // through the TLS layer with RootCertFile as its root
   std::string URL;
   std::u16string Answer;     // the body; empty when the request failed
   std::string RootCertFile;  // used with UseTLS ("ccc3" in the temporary folder)
@@ -47,14 +48,23 @@ class TSSLRequestThread : public TThread {
 
 // Starts the fetch of the root certificate from the update server, owned by
 // state.CertFetch (a fetch still running from before is let go). The handle is
-// signalled once the fetch and its completion (CACertData, SaveSettings, then
-// LoadSettings, which rewrites "ccc3") have run on the UI thread; it stays valid
-// after the thread has gone.
+// signalled once the fetch and its completion (StoreCACert: "CACertData" and
+// "ccc3") have run on the UI thread; it stays valid after the thread has gone.
 TWaitHandle StartCACertFetch(TKorvaneState& state, unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
                              unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
 
+// Where a fetched certificate goes, on the UI thread (CACertFetchCompleted of
+// the main window's state).
+using TCertificateStore = std::function<void(const std::u16string& answer)>;
+
+// The same for a caller that holds only the owner and the store (the scan):
+// fetches from url, owned by owner, and hands the answer to store.
+TWaitHandle StartCACertFetch(TWorkerOwner& owner, const std::string& url, TCertificateStore store,
+                             unsigned readTimeoutMs = httpdefaults::kReadTimeoutMs,
+                             unsigned deadlineMs = httpdefaults::kOperationDeadlineMs);
+
 // The fetch's completion on the UI thread: stores the answer's first PEM
-// certificate (FirstPemCertificate) as CACertData, saves and reloads the
-// settings. An answer without one stores nothing, so the reload brings back the
-// last certificate fetched. Errors of the store are swallowed.
+// certificate (FirstPemCertificate) as "CACertData" and writes "ccc3" from it.
+// An answer without one stores nothing, so "ccc3" keeps the last certificate
+// fetched.
 void CACertFetchCompleted(TKorvaneState& state, const std::u16string& answer);

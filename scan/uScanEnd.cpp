@@ -76,8 +76,6 @@ TScanCause CurrentExceptionCause() {
     cause = {CauseKindOf(e.Kind), e.what()};
   } catch (const EExchangeError& e) {
     cause = {e.Kind, e.what()};
-  } catch (const ESettingsFileError& e) {
-    cause = {TCauseKind::LocalFile, e.what()};
   } catch (const EOSError& e) {
     cause = {TCauseKind::Platform, e.what()};
   } catch (const std::exception& e) {

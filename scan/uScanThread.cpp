@@ -90,7 +90,31 @@ std::string Shorten(const std::string& platformText) {
 
 }  // namespace
 
-TScanThread::TScanThread(TKorvaneState& state, IScanPage& page) : State(state), Page(page) {}
+namespace {
+
+TScanInputs CopyInputs(const TKorvaneState& state) {
+  TScanInputs in;
+  in.OsShortName = state.OsShortName;
+  in.PartnerID = state.PartnerID;
+  in.TempFolder = state.TempFolder;
+  in.TempFolderError = state.TempFolderError;
+  in.Urls = ServerUrls();
+  return in;
+}
+
+}  // namespace
+
+TScanThread::TScanThread(TKorvaneState& state, IScanPage& page)
+    : Inputs(CopyInputs(state)),
+      Page(page),
+      Target(state),
+      CertFetch(state.CertFetch),
+      StoreCertificate([&state](const std::u16string& answer) { CACertFetchCompleted(state, answer); }) {
+  // Unless its maker sets another completion, the scan's own hands the result over.
+  OnTerminate = [](TThread& t) { static_cast<TScanThread&>(t).HandOver(); };
+}
+
+void TScanThread::HandOver() { Target.TakeScanResult(std::move(Result)); }
 
 TScanThread::~TScanThread() {
   // Execute reads this object: it must have returned before the members go.
@@ -101,7 +125,7 @@ TScanThread::~TScanThread() {
 }
 
 void TScanThread::BuildCatalogue() {
-  State.ClearCatalogue();
+  Result.ClearCatalogue();
   for (const GUID& guid : InstalledClasses()) {
     const std::string guidStr = UpperCase(GUIDToString(guid));
     if (IsExcludedClass(guidStr)) continue;
@@ -124,8 +148,8 @@ void TScanThread::BuildCatalogue() {
       rec.DevCount = qualifying;
       rec.HasUpdates = false;
       rec.ClassDevsFlags = flags;
-      State.GUIDList.push_back(std::move(rec));
-      ++State.GUIDCount;
+      Result.GUIDList.push_back(std::move(rec));
+      ++Result.GUIDCount;
     }
   }
   // Exchange sort by description, as the platform compares text. It only decides the
@@ -134,27 +158,27 @@ void TScanThread::BuildCatalogue() {
   auto less = [](const TGUIDRec& a, const TGUIDRec& b) {
     return lstrcmpA(a.Description.c_str(), b.Description.c_str()) < 0;
   };
-  std::vector<TGUIDRec> found = State.GUIDList;
-  std::sort(State.GUIDList.begin() + 1, State.GUIDList.end(), less);
+  std::vector<TGUIDRec> found = Result.GUIDList;
+  std::sort(Result.GUIDList.begin() + 1, Result.GUIDList.end(), less);
   bool repeated = false;
-  for (int32_t i = 1; i < State.GUIDCount && !repeated; ++i)
-    repeated = !less(State.GUIDList[i], State.GUIDList[i + 1]);
+  for (int32_t i = 1; i < Result.GUIDCount && !repeated; ++i)
+    repeated = !less(Result.GUIDList[i], Result.GUIDList[i + 1]);
   if (!repeated) return;
-  State.GUIDList = std::move(found);
-  for (int32_t i = 1; i <= State.GUIDCount - 1; ++i) {
-    for (int32_t j = i + 1; j <= State.GUIDCount; ++j) {
-      if (lstrcmpA(State.GUIDList[i].Description.c_str(), State.GUIDList[j].Description.c_str()) > 0)
-        std::swap(State.GUIDList[i], State.GUIDList[j]);
+  Result.GUIDList = std::move(found);
+  for (int32_t i = 1; i <= Result.GUIDCount - 1; ++i) {
+    for (int32_t j = i + 1; j <= Result.GUIDCount; ++j) {
+      if (lstrcmpA(Result.GUIDList[i].Description.c_str(), Result.GUIDList[j].Description.c_str()) > 0)
+        std::swap(Result.GUIDList[i], Result.GUIDList[j]);
     }
   }
 }
 
 bool TScanThread::ScanDevices() {
   Synchronize([this] { Page.ClearPage(*this); });
-  State.ClearDrivers();
+  Result.ClearDrivers();
   TotalDevices = 0;
-  for (int32_t i = 1; i <= State.GUIDCount; ++i) TotalDevices += State.GUIDList[i].DevCount;
-  State.DrvList.reserve(static_cast<std::size_t>(TotalDevices) + 1);
+  for (int32_t i = 1; i <= Result.GUIDCount; ++i) TotalDevices += Result.GUIDList[i].DevCount;
+  Result.DrvList.reserve(static_cast<std::size_t>(TotalDevices) + 1);
   Processed = 0;
   // However the device phase ends, the page shows its last device (before the UI call
   // that follows, which keeps the order).
@@ -169,8 +193,8 @@ bool TScanThread::ScanDevices() {
     }
   } flushAtEnd{*this};
 
-  for (int32_t i = 1; i <= State.GUIDCount; ++i) {
-    TGUIDRec& entry = State.GUIDList[i];
+  for (int32_t i = 1; i <= Result.GUIDCount; ++i) {
+    TGUIDRec& entry = Result.GUIDList[i];
     GUID guid{};
     StringToGUID(entry.GUIDStr, guid);
     HICON icon = nullptr;
@@ -221,8 +245,8 @@ bool TScanThread::ScanDevices() {
           rec.DriverVersion = Shorten(ReadDriverText(key.Get(), "DriverVersion"));
         }
       }
-      State.DrvList.push_back(std::move(rec));
-      ++State.DrvCount;
+      Result.DrvList.push_back(std::move(rec));
+      ++Result.DrvCount;
 
       ++FoundInClass;
       ++Processed;

@@ -5,6 +5,8 @@
 #include "core/uThread.h"
 #include "scan/DeviceHelper.h"
 #include "scan/uScanEnd.h"
+#include "scan/uSSLRequest.h"
+#include "scan/uServerUrls.h"
 
 #include <windows.h>
 
@@ -41,6 +43,9 @@ class IScanPage {
   virtual void FinishUpdateCheck() = 0;
   virtual int ShowConnectivityPrompt(const std::string& text) = 0;  // 1 OK, else cancel
   virtual void ShowNoAnswer(const std::string& text) = 0;  // NoAnswerNotice: with the cause
+  // The packer's "Can't open: <path>" (an error box with one Abort button); the scan
+  // waits until it is closed.
+  virtual void ShowPackingError(const std::string& text) = 0;
 };
 
 // Text shown when the device phase is over and the exchange begins.
@@ -50,13 +55,36 @@ constexpr const char* SearchingText = "Searching driver updates at Brantholm Dow
 constexpr const char* ScanStoppedText = "The scan was stopped.";
 constexpr const char* ScanCancelledText = "The scan was cancelled at the Internet connection prompt.";
 
+// What a scan works from, copied from the main window's state when the scan is
+// made (on the UI thread): nothing the user interface changes afterwards, a
+// start page refilled meanwhile included, reaches a running scan.
+struct TScanInputs {
+  std::string OsShortName;  // the report's system token
+  std::string PartnerID;
+  std::string TempFolder;       // with trailing separator; empty when not usable
+  std::string TempFolderError;  // why TempFolder is empty
+  TServerUrls Urls;             // the server addresses of this run
+};
+
 class TScanThread : public TThread {
  public:
+  // Copies its inputs from state; the certificate fetch is owned by
+  // state.CertFetch and stores into state on the UI thread. The scan's own
+  // completion hands its result to state (HandOver); a completion set in
+  // OnTerminate instead calls HandOver itself before the state is read.
   TScanThread(TKorvaneState& state, IScanPage& page);
   ~TScanThread() override;
 
-  TKorvaneState& State;
+  const TScanInputs Inputs;
   IScanPage& Page;
+
+  // The scan's catalogue, driver list and figures: written by the scan thread
+  // alone while it runs, read by nobody else until it has ended.
+  TScanResult Result;
+
+  // Moves Result into the state the scan was made for (UI thread, after the
+  // scan has ended; once).
+  void HandOver();
 
   // Counters the page reads inside its UI calls.
   int32_t FoundInClass = 0;
@@ -97,6 +125,9 @@ class TScanThread : public TThread {
   // went out less than ProgressIntervalMs ago (flush: unless the latest is shown).
   void PostProgress(bool flush);
 
+  TKorvaneState& Target;    // touched only by HandOver, on the UI thread
+  TWorkerOwner& CertFetch;  // its own lock; the fetch's completion runs on the UI thread
+  TCertificateStore StoreCertificate;
   TDeviceHelper Helper;
   std::mutex ProgressM;
   TScanProgress LatestProgress;                            // under ProgressM

@@ -72,7 +72,13 @@ std::string UpdateURL() { return ServerUrls().UpdateURL; }
 std::string SecureUpdateURL() { return ServerUrls().SecureUpdateURL; }
 std::string VendorURL() { return ServerUrls().VendorURL; }
 
-std::string ProbeAddress() { return UpdateURL() + "/isavail.txt"; }
-std::string CACertAddress() { return UpdateURL() + "/cacert.txt"; }
+std::string ProbeAddress(const TServerUrls& urls) { return urls.UpdateURL + "/isavail.txt"; }
+std::string CACertAddress(const TServerUrls& urls) { return urls.UpdateURL + "/cacert.txt"; }
+std::string UpdateCheckAddress(const TServerUrls& urls) {
+  return urls.SecureUpdateURL + "/remote/check_upd.php";
+}
+
+std::string ProbeAddress() { return ProbeAddress(ServerUrls()); }
+std::string CACertAddress() { return CACertAddress(ServerUrls()); }
 std::string UserMessageAddress() { return UpdateURL() + "/usermsg.txt"; }
-std::string UpdateCheckAddress() { return SecureUpdateURL() + "/remote/check_upd.php"; }
+std::string UpdateCheckAddress() { return UpdateCheckAddress(ServerUrls()); }

@@ -40,8 +40,11 @@ std::string UpdateURL();
 std::string SecureUpdateURL();
 std::string VendorURL();
 
-// The program's addresses on the update server.
+// The program's addresses on the update server, of this run or of the given bases.
 std::string ProbeAddress();        // UpdateURL + "/isavail.txt"
 std::string CACertAddress();       // UpdateURL + "/cacert.txt"
 std::string UserMessageAddress();  // UpdateURL + "/usermsg.txt"
 std::string UpdateCheckAddress();  // SecureUpdateURL + "/remote/check_upd.php"
+std::string ProbeAddress(const TServerUrls& urls);
+std::string CACertAddress(const TServerUrls& urls);
+std::string UpdateCheckAddress(const TServerUrls& urls);

@@ -15,8 +15,7 @@
 #include <korvane_text.h>
 
 void TScanThread::UpdateCheck() {
-  TKorvaneState& state = State;
-  const std::string temp = state.TempFolder;
+  const std::string temp = Inputs.TempFolder;
 
   const auto stopped = [this] { EndAs(TScanEnd::Cancelled, TCauseKind::Aborted, ScanStoppedText); };
   const auto noAnswer = [this](const TScanCause& cause) {
@@ -28,16 +27,16 @@ void TScanThread::UpdateCheck() {
   // Every scratch file lives in the temporary folder: without one nothing is
   // written at all (never into the current folder).
   if (temp.empty()) {
-    noAnswer({TCauseKind::TempFolder, state.TempFolderError.empty()
+    noAnswer({TCauseKind::TempFolder, Inputs.TempFolderError.empty()
                                           ? std::string("No temporary folder is available.")
-                                          : state.TempFolderError});
+                                          : Inputs.TempFolderError});
     return;
   }
 
   Synchronize([this] { Page.BeginUpdateCheck(); });
 
   // Connectivity: the user either connects or gives up.
-  while (!IsInternetAvailable(ReadTimeoutMs, DeadlineMs)) {
+  while (!IsInternetAvailableAt(ProbeAddress(Inputs.Urls), ReadTimeoutMs, DeadlineMs)) {
     if (Terminated()) return stopped();
     int result = 0;
     Synchronize([&] { result = Page.ShowConnectivityPrompt(ConnectivityPromptText); });
@@ -54,7 +53,7 @@ void TScanThread::UpdateCheck() {
     // Written as it is composed: a report of many devices is never held whole.
     TScratchWriter report;
     report.Open(reportPath);
-    ComposeScanReportText(state.OsShortName, state.PartnerID, state.DrvList, state.DrvCount,
+    ComposeScanReportText(Inputs.OsShortName, Inputs.PartnerID, Result.DrvList, Result.DrvCount,
                           [&report](std::string_view piece) { report.Write(piece); });
     const DWORD error = report.Close();
     if (error != ERROR_SUCCESS)
@@ -75,6 +74,7 @@ void TScanThread::UpdateCheck() {
     gzip.FileDestination = packedPath;
     gzip.CompressionLevel = 9;
     gzip.DeleteSource = true;
+    gzip.OnError = [this](const std::string& text) { Synchronize([&] { Page.ShowPackingError(text); }); };
     const TGzipResult packed = gzip.Execute();
     if (packed != TGzipResult::Ok) {
       RemoveScratchFile(packedPath);
@@ -86,7 +86,8 @@ void TScanThread::UpdateCheck() {
   if (Terminated()) return stopped();
 
   const std::string certPath = temp + CACertFileName;
-  TWaitHandle fetch = StartCACertFetch(state, ReadTimeoutMs, DeadlineMs);
+  TWaitHandle fetch =
+      StartCACertFetch(CertFetch, CACertAddress(Inputs.Urls), StoreCertificate, ReadTimeoutMs, DeadlineMs);
   fetch->WaitFor(CertWaitMs);
   if (!ScratchFileExists(certPath)) {
     noAnswer(packFailure.Kind != TCauseKind::None
@@ -119,7 +120,7 @@ void TScanThread::UpdateCheck() {
       throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + packedPath + "\".");
     log.Add(" Adding files to send stream completed");
     log.Add(" Sending HTTP Query");
-    body = http.PostFile(UpdateCheckAddress(), UploadFieldName, packedPath, UploadContentType);
+    body = http.PostFile(UpdateCheckAddress(Inputs.Urls), UploadFieldName, packedPath, UploadContentType);
     received = true;
     log.Add(" HTTP Answer received");
   } catch (const EHttpError& e) {
@@ -142,17 +143,16 @@ void TScanThread::UpdateCheck() {
     return;
   }
 
-  // The settings belong to the UI thread (a late certificate completion reloads
-  // them there), so the figures are handed over rather than written from here.
+  // The figures are the scan's own until it hands its result over.
   TAnswerMerge merge;
-  merge.tDrivers = merge.udDrivers = state.DrvCount;
+  merge.tDrivers = merge.udDrivers = Result.DrvCount;
   const auto publish = [&](bool withVerdict) {
-    Synchronize([&] {
-      state.Settings.tDrivers = merge.tDrivers;
-      state.Settings.udDrivers = merge.udDrivers;
-      state.Settings.odDrivers = merge.odDrivers;
-      if (withVerdict) state.Settings.IsSysUpdated = merge.IsSysUpdated;
-    });
+    Result.HasCounts = true;
+    Result.tDrivers = merge.tDrivers;
+    Result.udDrivers = merge.udDrivers;
+    Result.odDrivers = merge.odDrivers;
+    Result.HasVerdict = withVerdict;
+    if (withVerdict) Result.IsSysUpdated = merge.IsSysUpdated;
   };
   if (Answer.empty()) {
     publish(false);
@@ -163,7 +163,7 @@ void TScanThread::UpdateCheck() {
   ErrMsg.clear();
   ErrCode = 0;
   try {
-    MergeUpdateAnswer(Answer, state.DrvList, state.DrvCount, state.GUIDList, state.GUIDCount, merge);
+    MergeUpdateAnswer(Answer, Result.DrvList, Result.DrvCount, Result.GUIDList, Result.GUIDCount, merge);
   } catch (...) {
     // What was merged is kept; the error itself ends the scan as failed.
     ErrMsg = merge.ErrMsg;

@@ -242,6 +242,7 @@ class TQuietPage : public IScanPage {
   void ShowSearching(const std::string&) override {}
   void BeginUpdateCheck() override {}
   void FinishUpdateCheck() override {}
+  void ShowPackingError(const std::string&) override {}
   int ShowConnectivityPrompt(const std::string&) override { return 2; }
   void ShowNoAnswer(const std::string&) override {}
 };

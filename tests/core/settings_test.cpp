@@ -289,15 +289,54 @@ TEST(SettingsTest, CertificateFileFailureIsReportedAfterEverythingIsLoaded) {
   SetUserText(kKey, "ProxyHost", "h");
   TSettings s;
   const std::string missing = m.Root() + "/no-such-folder/";
-  EXPECT_THROW(LoadSettings(s, missing), ESettingsFileError);
+  EXPECT_EQ(LoadSettings(s, missing).Kind, TCertFileKind::FileFailed);
   EXPECT_EQ(s.CACertData, "CERT");
   EXPECT_EQ(s.tDrivers, 11);
   EXPECT_EQ(s.ProxyHost, "h");
   EXPECT_FALSE(std::filesystem::exists(missing + "ccc3"));
   // No temporary folder at all: also reported, never written to the working folder.
   TSettings t;
-  EXPECT_THROW(LoadSettings(t, ""), ESettingsFileError);
+  EXPECT_EQ(LoadSettings(t, "").Kind, TCertFileKind::NoTempFolder);
   EXPECT_EQ(t.CACertData, "CERT");
+}
+
+// The certificate fetch's store writes "CACertData" and "ccc3" and nothing
+// else: settings changed in memory (not yet saved) stay unsaved, and the
+// figures on disk are not read back over the ones in memory. A failed fetch
+// keeps the last certificate and puts its file back.
+TEST(SettingsTest, StoringAFetchedCertificateWritesOnlyTheCertificate) {
+  ScratchMachine m;
+  SetUserText(kKey, "ProxyHost", "stored-host");
+  SetUserDword(kKey, "tDrivers", 4);
+  TSettings s;
+  ASSERT_TRUE(LoadSettings(s, m.Temp()).Ok());
+  s.ProxyHost = "edited-host";
+  s.tDrivers = 9;
+
+  TCertFileResult r = StoreCACert(s, m.Temp(), "PEM-1");
+  EXPECT_TRUE(r.Ok()) << r.Text;
+  EXPECT_EQ(s.CACertData, "PEM-1");
+  EXPECT_EQ(UserText(kKey, "CACertData"), "PEM-1");
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), "PEM-1");
+  EXPECT_EQ(UserText(kKey, "ProxyHost"), "stored-host");
+  EXPECT_EQ(s.ProxyHost, "edited-host");
+  EXPECT_EQ(s.tDrivers, 9);
+  EXPECT_FALSE(UserDword(kKey, "AutoRun").has_value());
+
+  std::filesystem::remove(m.Temp() + "ccc3");
+  r = StoreCACert(s, m.Temp(), "");
+  EXPECT_TRUE(r.Ok()) << r.Text;
+  EXPECT_EQ(s.CACertData, "PEM-1");
+  EXPECT_EQ(UserText(kKey, "CACertData"), "PEM-1");
+  EXPECT_EQ(m.Read(m.Temp() + "ccc3"), "PEM-1");
+
+  // Without a temporary folder the value is still stored; the result says why there is no file.
+  r = StoreCACert(s, "", "PEM-2");
+  EXPECT_EQ(r.Kind, TCertFileKind::NoTempFolder);
+  EXPECT_EQ(UserText(kKey, "CACertData"), "PEM-2");
+  // Nothing ever fetched: nothing to write, and nothing is wrong.
+  TSettings fresh;
+  EXPECT_TRUE(StoreCACert(fresh, "", "").Ok());
 }
 
 TEST(SettingsTest, StateMembersUseTheirOwnFolderAndName) {

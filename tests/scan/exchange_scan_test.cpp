@@ -79,6 +79,7 @@ class TRecordingPage : public IScanPage {
     PromptResults.pop_front();
     return r;
   }
+  void ShowPackingError(const std::string& text) override { Calls.push_back("ShowPackingError:" + text); }
   void ShowNoAnswer(const std::string& text) override {
     Calls.push_back("ShowNoAnswer");
     NoAnswers.push_back(text);
@@ -733,4 +734,63 @@ TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
   EXPECT_TRUE(state_.Settings.IsSysUpdated);
   EXPECT_EQ(ReadAll(Temp(CACertFileName)), ReadAll(ref.CaCertFile()));
   korvane::testing::RemoveFolder(dir);
+}
+
+// The scan owns its data until it ends. While it runs (held at the upload),
+// the user-interface thread does what a start page refilled through the tray's
+// settings does (a new system token, the processor summary, settings applied,
+// the window's lists read); none of it reaches the scan, and the window's
+// lists stay the last scan's until the scan hands its own over, in one step,
+// at its end. Run under ThreadSanitizer as well.
+TEST_F(ExchangeScan, TheScanOwnsItsDataUntilItHandsItOver) {
+  TFakeUpdateServer srv;
+  PointAt(srv);
+  srv.SetAnswer(
+      "<dev>\r\n<id>1</id>\r\n<date>d</date>\r\n<vers>v</vers>\r\n<vendor>x</vendor>\r\n<url>u</url>\r\n</"
+      "dev>\r\n");
+  srv.SetUploadDelayMs(300);
+  state_.Settings.tDrivers = 77;
+  auto* t = new TScanThread(state_, page_);
+  t->CertWaitMs = 5000;
+  t->ReadTimeoutMs = 3000;
+  TWaitHandle h = t->Handle();
+  t->Start();
+  int refills = 0;
+  ASSERT_TRUE(queue_.PumpUntil(
+      [&] {
+        if (h->IsSet()) return true;
+        // The start page's refill and an OK on the settings page, meanwhile.
+        state_.OsShortName = "vista-64";
+        state_.PartnerID = "OTHER";
+        state_.Settings.ProxyHost = "proxy" + std::to_string(refills);
+        try {
+          (void)GetProcessorSummary();
+        } catch (const std::exception&) {
+          // A machine without processors: the page shows nothing, the scan goes on.
+        }
+        EXPECT_EQ(state_.DrvCount, 0);
+        EXPECT_EQ(state_.DrvList.size(), 1u);
+        EXPECT_EQ(state_.GUIDCount, 0);
+        EXPECT_EQ(state_.Settings.tDrivers, 77);
+        ++refills;
+        return false;
+      },
+      30000));
+  queue_.PumpUntil([] { return false; }, 50);
+  EXPECT_EQ(t->End, TScanEnd::Checked) << t->Cause.Text;
+  delete t;
+  EXPECT_GT(refills, 0);
+  EXPECT_EQ(srv.UploadCount(), 1);
+  // The report carries the token and tag of the scan's start.
+  const std::string report = exchangetest::Gunzip(srv.LastUpload().Content);
+  EXPECT_EQ(report.rfind("<os>xp-32</os>\r\n<partner>TESTPARTNER</partner>\r\n", 0), 0u)
+      << report.substr(0, 80);
+  // The result, handed over: lists and figures together.
+  ASSERT_GE(state_.DrvCount, 1);
+  EXPECT_EQ(state_.DrvList.size(), static_cast<std::size_t>(state_.DrvCount) + 1);
+  EXPECT_GT(state_.GUIDCount, 0);
+  EXPECT_EQ(state_.DrvList[1].NewDate, "d");
+  EXPECT_EQ(state_.Settings.tDrivers, state_.DrvCount);
+  EXPECT_EQ(state_.Settings.odDrivers, 1);
+  EXPECT_EQ(state_.Settings.ProxyHost, "proxy" + std::to_string(refills - 1));  // the user's, untouched
 }

@@ -66,6 +66,7 @@ class TRecordingPage : public IScanPage {
     return 2;  // Cancel
   }
   void ShowNoAnswer(const std::string&) override { Record("ShowNoAnswer", nullptr); }
+  void ShowPackingError(const std::string&) override { Record("ShowPackingError", nullptr); }
 
   int Count(const std::string& name) const {
     int n = 0;

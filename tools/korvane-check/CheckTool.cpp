@@ -76,12 +76,9 @@ namespace {
 // figures stay as they were when no answer arrives).
 void BeforeCheck(TKorvaneState& state, const TCheckOptions& options, std::ostream& err) {
   UseCheckServers(options);
-  try {
-    state.LoadSettings();
-  } catch (const std::exception& e) {
-    // Without "ccc3" the exchange finds no certificate and says so itself.
-    err << "korvane-check: " << e.what() << std::endl;
-  }
+  // Without "ccc3" the exchange finds no certificate and says so itself.
+  const TCertFileResult cert = state.LoadSettings();
+  if (!cert.Ok()) err << "korvane-check: " << cert.Text << std::endl;
 }
 
 // The console page, remembering how the exchange ended for the error kind.
@@ -296,6 +293,7 @@ TCheckResult RunCheckScan(TKorvaneState& state, const TCheckOptions& options, st
     scan.RunExchange = options.Exchange;
     TWaitHandle done = scan.Handle();
     scan.OnTerminate = [&](TThread&) {
+      scan.HandOver();  // the scan's catalogue, drivers and figures become the state's
       result.End = scan.End;
       result.Cause = scan.Cause;
       result.ErrCode = scan.ErrCode;

@@ -132,7 +132,6 @@ void TMainForm::FormCreate() {
   InstallPage(4, new TFrame4(*this));
 
   // The run's state.
-  MessageShown = false;
   State.ReadTempFolder();  // empty, with the cause, when the folder cannot be used
   State.ExeName = KorvaneModuleFileName();
   const size_t slash = State.ExeName.rfind('/');
@@ -148,13 +147,10 @@ void TMainForm::FormCreate() {
 
   // Only the window program writes every setting and the autorun entry.
   State.OwnsSettings = true;
-  try {
-    State.LoadSettings();
-  } catch (const std::exception& e) {
-    // Every field is loaded; only the certificate file is missing, which the
-    // TLS layer then reports as no trusted root.
-    std::cerr << "Korvane: " << e.what() << "\n";
-  }
+  // Every field is loaded either way; a certificate file that could not be
+  // written is found missing by the next update check, which says so.
+  const TCertFileResult cert = State.LoadSettings();
+  if (!cert.Ok()) std::cerr << "Korvane: " << cert.Text << "\n";
   State.SaveSettings();
 
   RunSkinGuarded([&] { LoadSkin(); });
@@ -165,7 +161,6 @@ void TMainForm::FormCreate() {
   RunSkinGuarded([&] { ShowStep(1, true); });
 
   RegisterPlatformWindow();
-  CreateTray();
 }
 
 void TMainForm::LoadSkin() {
@@ -181,7 +176,6 @@ void TMainForm::LoadSkin() {
 
 TMainForm::~TMainForm() {
   EndRun();
-  FMessageFetch.LetGo();  // its completion would find no window
   // The pages (and the workers they own) read the run's state: they go while it still stands.
   for (TWizardPage*& page : FPages) {
     delete page;
@@ -197,8 +191,7 @@ void TMainForm::SaveRunState() {
 void TMainForm::EndRun() {
   if (FRunEnded) return;
   FRunEnded = true;
-  delete TrayIcon;  // the icon goes with the program
-  TrayIcon = nullptr;
+  if (Dialogs.Tray) Dialogs.Tray->EndRun();  // the icon goes with the program
   if (FPlatformWindow) KorvaneUnregisterWindow(FPlatformWindow);
   FPlatformWindow = nullptr;
   SaveRunState();
@@ -367,10 +360,14 @@ void TMainForm::ImBtnAboutClick() {
 void TMainForm::ImBtnCloseClick() {
   if (!Settings().CloseToTray)
     CloseProgram();
-  else if (TrayIcon && TrayIcon->TrayAvailable())
+  else if (Dialogs.Tray && Dialogs.Tray->TrayAvailable())
     HideToTray();
   else
     showMinimized();  // hidden without a tray, nothing could bring the window back
+}
+
+void TMainForm::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
+  if (Dialogs.Tray) Dialogs.Tray->ShowBalloon(title, text, iconKind, seconds);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -5,7 +5,6 @@
 
 #include "core/uAppState.h"
 #include "core/uThread.h"
-#include "ui/main/uServerMessage.h"
 
 #include <minwindef.h>
 
@@ -16,15 +15,13 @@
 #include <string>
 
 class QLabel;
-class QMenu;
-class QTimer;
+class IMainTray;
 class IPackageDownload;
 class TAboutForm;
 class TDrvInfoForm1;
 class TDrvInfoForm2;
 class TInfoForm;
 class TSplashForm;
-class TTrayIcon;
 class TImage;
 class TImageButton;
 class TSkinLabel;
@@ -35,10 +32,12 @@ constexpr UINT WM_KORVANE_RESTORE = 32897;
 // At exit the workers get this long to stop before the process ends without them.
 constexpr unsigned ExitWaitMs = 3000;
 
-// The windows the main window and its pages open. They are created after the
-// main window and owned by the program's window owner, which sets them here
-// and clears them before it deletes them (tests set the ones they use).
+// The windows the main window and its pages open, and the notification area.
+// They are created after the main window and owned by the program's window
+// owner, which sets them here and clears them before it deletes them (tests
+// set the ones they use).
 struct TMainDialogs {
+  IMainTray* Tray = nullptr;  // icon, balloons, reminder, message of the day
   TDrvInfoForm1* DrvInfo1 = nullptr;
   TDrvInfoForm2* DrvInfo2 = nullptr;
   TAboutForm* About = nullptr;
@@ -56,7 +55,7 @@ class TMainForm : public QWidget {
 
   TMainDialogs Dialogs;
 
-  // The end of the run, however it comes (once): the tray icon goes, then
+  // The end of the run, however it comes (once): the tray's icon goes, then
   // SaveRunState. The program calls it when its message loop has ended.
   void EndRun();
   // SaveSettings, then deletes TempFolder + "ccc3" (also at the session's end).
@@ -65,27 +64,9 @@ class TMainForm : public QWidget {
   TKorvaneState State;
   TSettings& Settings() { return State.Settings; }
   int CurrentStep = 1;
-  bool MessageShown = false;
-  std::string MessageUrl;
 
-  // Notification area, reminder and server message (defined in uTray.cpp).
-  // The timers start with the program's intervals at creation; tests restart
-  // them with short ones (UInfoTimerTag is the retry interval).
-  TTrayIcon* TrayIcon = nullptr;
-  QMenu* TrayMenu = nullptr;
-  QTimer* UpdateDriverHintTimer = nullptr;
-  QTimer* UInfoTimer = nullptr;
-  int UInfoTimerTag = static_cast<int>(MessageRetryMs);  // the retry after an answer without a message
-  unsigned MessageReadTimeoutMs = MessageReadTimeout;
+  // A balloon through the notification area (nothing without one).
   void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds);
-  void TrayIconBalloonHintClick();
-  void UpdateDriverHintTimerTimer();
-  void UInfoTimerTimer();
-  // Starts the message fetch; the handle is signalled once its answer is processed.
-  TWaitHandle FetchServerMessage();
-  void ServerMessageReceived(const std::u16string& body);
-  void Settings1Click();
-  void Exit1Click();
 
   int Tag = 0;  // 1 while greyed behind a dialog
 
@@ -145,7 +126,6 @@ class TMainForm : public QWidget {
 
  private:
   void FormCreate();
-  void CreateTray();
   void LoadSkin();
   void RegisterPlatformWindow();
   void RememberGeometry();
@@ -156,7 +136,6 @@ class TMainForm : public QWidget {
   int FRect[4] = {0, 0, 750, 550};
   bool FClosing = false;
   bool FRunEnded = false;
-  TWorkerOwner FMessageFetch;  // the running message fetch
 };
 
 // A picture at half brightness: each channel c becomes c * 128 / 255.

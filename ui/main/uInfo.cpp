@@ -8,9 +8,7 @@
 #include "ui/widgets/uSkinLabel.h"
 #include "ui/widgets/uText.h"
 
-#include "core/uThread.h"
 #include "core/uWebLink.h"
-#include "net/uGzip.h"
 
 #include <cstdio>
 
@@ -111,13 +109,3 @@ void TInfoForm::keyPressEvent(QKeyEvent* event) {
   }
   TSkinForm::keyPressEvent(event);
 }
-
-void InstallGzipErrorBox(TInfoForm& box) {
-  SetDefaultGzipErrorHook([&box](const std::string& text) {
-    // The packer runs on the scan thread; the box belongs to the UI thread.
-    // Once the queue is closed (the program ends) the call returns unshown.
-    RunOnUiThread([&box, &text] { box.ShowAbortBox(text); });
-  });
-}
-
-void RemoveGzipErrorBox() { SetDefaultGzipErrorHook(nullptr); }

@@ -47,10 +47,3 @@ class TInfoForm : public TSkinForm {
  private:
   TMainForm& FMain;
 };
-
-// The program's gzip error hook: "Can't open: <path>" reaches the user as the
-// skinned error box, shown on the UI thread while the packing thread waits
-// (stderr once the box is removed). The program installs it once its
-// windows exist and removes it before they go.
-void InstallGzipErrorBox(TInfoForm& box);
-void RemoveGzipErrorBox();

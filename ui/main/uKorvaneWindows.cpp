@@ -5,12 +5,15 @@
 #include "ui/main/uAbout.h"
 #include "ui/main/uInfo.h"
 #include "ui/main/uSplash.h"
+#include "ui/main/uTray.h"
 #include "ui/pages/uDrvInfo1.h"
 #include "ui/pages/uDrvInfo2.h"
 
 TKorvaneWindows::TKorvaneWindows() {
   FMain = std::make_unique<TMainForm>();
   TMainDialogs& d = FMain->Dialogs;
+  FTray = std::make_unique<TKorvaneTray>(*FMain);
+  d.Tray = FTray.get();
   FDrvInfo1 = std::make_unique<TDrvInfoForm1>(*FMain);
   d.DrvInfo1 = FDrvInfo1.get();
   FDrvInfo2 = std::make_unique<TDrvInfoForm2>(*FMain);
@@ -23,11 +26,9 @@ TKorvaneWindows::TKorvaneWindows() {
   d.Download = FDownload.get();
   FSplash = std::make_unique<TSplashForm>();
   d.Splash = FSplash.get();
-  InstallGzipErrorBox(*FInfo);
 }
 
 TKorvaneWindows::~TKorvaneWindows() {
-  RemoveGzipErrorBox();
   // The main window is the last to go; nothing of it reaches a deleted dialog meanwhile.
   FMain->Dialogs = TMainDialogs();
   FSplash.reset();
@@ -36,5 +37,6 @@ TKorvaneWindows::~TKorvaneWindows() {
   FAbout.reset();
   FDrvInfo2.reset();
   FDrvInfo1.reset();
+  FTray.reset();
   FMain.reset();
 }

@@ -1,6 +1,7 @@
 // The program's windows, created hidden in the start-up order (the main
-// window, the two driver detail dialogs, About, the message dialog, the
-// download dialog, the splash) and owned for the run; deleted in reverse.
+// window, its notification-area part, the two driver detail dialogs, About,
+// the message dialog, the download dialog, the splash) and owned for the run;
+// deleted in reverse.
 // The main window learns its dialogs here; each dialog gets the main window
 // by reference.
 #pragma once
@@ -12,6 +13,7 @@ class TDownForm;
 class TDrvInfoForm1;
 class TDrvInfoForm2;
 class TInfoForm;
+class TKorvaneTray;
 class TMainForm;
 class TSplashForm;
 
@@ -23,6 +25,7 @@ class TKorvaneWindows {
   TKorvaneWindows& operator=(const TKorvaneWindows&) = delete;
 
   TMainForm& Main() const { return *FMain; }
+  TKorvaneTray& Tray() const { return *FTray; }
   TDrvInfoForm1& DrvInfo1() const { return *FDrvInfo1; }
   TDrvInfoForm2& DrvInfo2() const { return *FDrvInfo2; }
   TAboutForm& About() const { return *FAbout; }
@@ -32,6 +35,7 @@ class TKorvaneWindows {
 
  private:
   std::unique_ptr<TMainForm> FMain;
+  std::unique_ptr<TKorvaneTray> FTray;
   std::unique_ptr<TDrvInfoForm1> FDrvInfo1;
   std::unique_ptr<TDrvInfoForm2> FDrvInfo2;
   std::unique_ptr<TAboutForm> FAbout;

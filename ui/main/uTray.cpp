@@ -11,8 +11,8 @@
 #include "ui/widgets/uX11.h"
 
 #include <korvane_text.h>
-#include <shellapi.h>
 
+#include <QAction>
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -159,32 +159,36 @@ void TTrayIcon::ShowBalloon(const std::string& title, const std::string& text, i
     FNotifier->Show(AnsiToQ(t), AnsiToQ(m), iconKind, seconds * 1000);  // no service: nothing shown
 }
 
-// ---- the main window's notification-area part ----------------------------------
+// ---- the program's notification-area part --------------------------------------
 
-void TMainForm::CreateTray() {
-  TrayMenu = new QMenu(this);
+IMainTray::~IMainTray() = default;
+
+TKorvaneTray::TKorvaneTray(TMainForm& main) : QObject(nullptr), FMain(main) {
+  setObjectName(QStringLiteral("KorvaneTray"));
+  TrayMenu = new QMenu();  // a popup of its own: it goes with the tray, whichever goes first
   TrayMenu->setObjectName(QStringLiteral("TrayMenu"));
   // Menu actions run like button clicks: a picture that cannot be loaded is
   // reported, never thrown out of the event loop.
-  auto item = [this](const char* name, const char* caption, void (TMainForm::*action)()) {
+  auto item = [this](const char* name, const char* caption, std::function<void()> action) {
     QAction* a = TrayMenu->addAction(QString::fromLatin1(caption));
     a->setObjectName(QString::fromLatin1(name));
-    connect(a, &QAction::triggered, this, [this, action] { RunSkinGuarded([&] { (this->*action)(); }); });
+    connect(a, &QAction::triggered, this,
+            [action = std::move(action)] { RunSkinGuarded([&] { action(); }); });
   };
-  item("ShowKorvane1", "Show Korvane", &TMainForm::ShowKorvane1Click);
-  item("Settings1", "Settings", &TMainForm::Settings1Click);
-  item("N1", "About...", &TMainForm::ImBtnAboutClick);
+  item("ShowKorvane1", "Show Korvane", [this] { FMain.ShowKorvane1Click(); });
+  item("Settings1", "Settings", [this] { Settings1Click(); });
+  item("N1", "About...", [this] { FMain.ImBtnAboutClick(); });
   TrayMenu->addSeparator()->setObjectName(QStringLiteral("N2"));
-  item("Exit1", "Exit", &TMainForm::Exit1Click);
+  item("Exit1", "Exit", [this] { Exit1Click(); });
 
   auto backend = BackendFactory() ? BackendFactory()(this) : CreateQtTrayBackend(this);
-  TrayIcon = new TTrayIcon(std::move(backend));
-  TrayIcon->SetIcon(TrayIconPicture());
-  TrayIcon->SetHint(TrayHint);
-  TrayIcon->SetPopupMenu(TrayMenu);
-  TrayIcon->OnBalloonHintClick = [this] { TrayIconBalloonHintClick(); };
-  TrayIcon->OnDblClick = [this] { TrayIconBalloonHintClick(); };
-  TrayIcon->SetIconVisible(true);
+  FIcon = std::make_unique<TTrayIcon>(std::move(backend));
+  FIcon->SetIcon(TrayIconPicture());
+  FIcon->SetHint(TrayHint);
+  FIcon->SetPopupMenu(TrayMenu);
+  FIcon->OnBalloonHintClick = [this] { TrayIconBalloonHintClick(); };
+  FIcon->OnDblClick = [this] { TrayIconBalloonHintClick(); };
+  FIcon->SetIconVisible(true);
 
   UpdateDriverHintTimer = new QTimer(this);
   UpdateDriverHintTimer->setObjectName(QStringLiteral("UpdateDriverHintTimer"));
@@ -196,50 +200,62 @@ void TMainForm::CreateTray() {
   UInfoTimer->start(static_cast<int>(MessageFirstFetchDelayMs()));
 }
 
-void TMainForm::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
-  if (TrayIcon) TrayIcon->ShowBalloon(title, text, iconKind, seconds);
+TKorvaneTray::~TKorvaneTray() {
+  EndRun();
+  delete TrayMenu;
 }
 
-void TMainForm::TrayIconBalloonHintClick() {
+void TKorvaneTray::EndRun() {
+  UpdateDriverHintTimer->stop();
+  UInfoTimer->stop();
+  FMessageFetch.LetGo();  // its completion would find no tray
+  FIcon.reset();          // the icon goes with the program
+}
+
+bool TKorvaneTray::TrayAvailable() const { return FIcon && FIcon->TrayAvailable(); }
+
+void TKorvaneTray::ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) {
+  if (FIcon) FIcon->ShowBalloon(title, text, iconKind, seconds);
+}
+
+void TKorvaneTray::TrayIconBalloonHintClick() {
   // A link from the server opens only as a web page; anything else is no link.
   if (MessageShown && IsWebLink(MessageUrl))
     OpenWebLink(MessageUrl);  // failure ignored
   else
-    ShowKorvane1Click();
+    FMain.ShowKorvane1Click();
   MessageUrl.clear();
 }
 
-void TMainForm::UpdateDriverHintTimerTimer() {
+void TKorvaneTray::UpdateDriverHintTimerTimer() {
   UpdateDriverHintTimer->stop();  // once per run, shown or not
-  if (!Settings().IsSysUpdated) ShowBalloon(ReminderTitle, ReminderText, bitWarning, 60);
+  if (!FMain.Settings().IsSysUpdated) ShowBalloon(ReminderTitle, ReminderText, bitWarning, 60);
 }
 
-void TMainForm::Settings1Click() {
-  ShowKorvane1Click();
-  ShowStep(4, true);
-}
+void TKorvaneTray::Settings1Click() { FMain.ImBtnSettingsClick(); }
 
-void TMainForm::Exit1Click() { CloseProgram(); }
+void TKorvaneTray::Exit1Click() { FMain.CloseProgram(); }
 
-void TMainForm::UInfoTimerTimer() {
+void TKorvaneTray::UInfoTimerTimer() {
   UInfoTimer->stop();
   FetchServerMessage();
 }
 
-TWaitHandle TMainForm::FetchServerMessage() {
+TWaitHandle TKorvaneTray::FetchServerMessage() {
   auto* thread = new TSSLRequestThread(true);  // lower priority
   thread->UseTLS = false;
   thread->URL = UserMessageAddress();
   thread->ReadTimeout = MessageReadTimeoutMs;
   TWaitHandle done = thread->Handle();
-  // The window owns the fetch (one at a time; an older one is let go).
+  // The tray owns the fetch (one at a time; an older one is let go).
   FMessageFetch.Start(
       thread, [this](TThread& t) { ServerMessageReceived(static_cast<TSSLRequestThread&>(t).Answer); });
   return done;
 }
 
-void TMainForm::ServerMessageReceived(const std::u16string& body) {
-  const TServerMessageDecision d = ProcessServerAnswer(WideToAnsi(body), State.TempFolder, State.ProgramVersion);
+void TKorvaneTray::ServerMessageReceived(const std::u16string& body) {
+  const TServerMessageDecision d =
+      ProcessServerAnswer(WideToAnsi(body), FMain.State.TempFolder, FMain.State.ProgramVersion);
   if (!d.HasMessages) {
     // Nothing published (or no answer): ask again after the longer interval.
     UInfoTimer->start(UInfoTimerTag);

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "core/uScopedSeam.h"
+#include "core/uThread.h"
+#include "ui/main/uServerMessage.h"
 
 #include <QIcon>
 #include <QObject>
@@ -19,6 +21,7 @@ class IDesktopNotifier;
 class QMenu;
 class QTimer;
 class TMainForm;
+class TTrayIcon;
 
 // Balloon icon kinds, as the program numbers them.
 enum TBalloonIconKind { bitNone = 0, bitInfo = 1, bitWarning = 2, bitError = 3 };
@@ -103,4 +106,59 @@ class TTrayIcon : public QObject {
   QTimer* FPoll;
   bool FVisible = false;
   bool FWasAvailable = false;
+};
+
+// What the main window asks of the notification area: the few calls it makes.
+class IMainTray {
+ public:
+  virtual ~IMainTray();
+  // Title cut at 63 characters, text at 255; at the tray icon or, without a
+  // tray, as a desktop notification.
+  virtual void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) = 0;
+  // A notification area exists now (the window may hide to it).
+  virtual bool TrayAvailable() const = 0;
+  // The end of the run: the icon goes, the timers and the message fetch stop.
+  virtual void EndRun() = 0;
+};
+
+// The program's presence in the notification area, beside the main window: the
+// icon and its menu, balloons, the out-of-date reminder and the server's
+// message of the day with its fetch and timer. Created by the window owner
+// right after the main window and deleted before it; it reaches the window
+// only through its public calls (show, settings, About, close).
+class TKorvaneTray : public QObject, public IMainTray {
+  Q_OBJECT
+ public:
+  // The timers start with the program's intervals; tests restart them with
+  // short ones (UInfoTimerTag is the retry interval).
+  explicit TKorvaneTray(TMainForm& main);
+  ~TKorvaneTray() override;
+
+  // IMainTray
+  void ShowBalloon(const std::string& title, const std::string& text, int iconKind, int seconds) override;
+  bool TrayAvailable() const override;
+  void EndRun() override;
+
+  TTrayIcon* Icon() const { return FIcon.get(); }  // null once the run has ended
+  QMenu* TrayMenu;
+  QTimer* UpdateDriverHintTimer;
+  QTimer* UInfoTimer;
+  int UInfoTimerTag = static_cast<int>(MessageRetryMs);  // the retry after an answer without a message
+  unsigned MessageReadTimeoutMs = MessageReadTimeout;
+  bool MessageShown = false;
+  std::string MessageUrl;
+
+  void TrayIconBalloonHintClick();
+  void UpdateDriverHintTimerTimer();
+  void UInfoTimerTimer();
+  // Starts the message fetch; the handle is signalled once its answer is processed.
+  TWaitHandle FetchServerMessage();
+  void ServerMessageReceived(const std::u16string& body);
+  void Settings1Click();
+  void Exit1Click();
+
+ private:
+  TMainForm& FMain;
+  std::unique_ptr<TTrayIcon> FIcon;
+  TWorkerOwner FMessageFetch;  // the running message fetch
 };

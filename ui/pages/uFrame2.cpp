@@ -137,8 +137,7 @@ void TFrame2::ResetPage(TScanThread& scan) {
   EmptySectionList();
   lbCurType->SetText(QString());
   Label20->SetText(QStringLiteral("Initializing scan..."));
-  scan.TotalDevices = 0;
-  scan.Processed = 0;
+  // The page only reads the scan's counters (the scan has reset them itself).
   ShowProgress(TScanProgress{scan.FoundInClass, scan.ClassDevCount, 0, 0});
 }
 
@@ -190,6 +189,10 @@ int TFrame2::ShowConnectivityPrompt(const std::string& text) {
   return info->ShowModal();
 }
 
+void TFrame2::ShowPackingError(const std::string& text) {
+  if (TInfoForm* info = Main().Dialogs.Info) info->ShowAbortBox(text);
+}
+
 void TFrame2::ShowNoAnswer(const std::string& text) {
   // Told once the scan is over, with the window in front.
   FNoAnswerText = text;
@@ -229,6 +232,9 @@ void TFrame2::sgGuidListDrawCell(int col, int row, const QRect& rect, QPainter& 
 void TFrame2::ScanFinished(TScanThread& scan) {
   ScanThread = nullptr;
   TMainForm& main = Main();
+  // The scan's catalogue, driver list and figures become the window's in one
+  // step; only from here on do the pages read them.
+  scan.HandOver();
   main.ShowKorvane1Click();
   const TScanOutcome outcome = ApplyScanOutcome(main.State, scan.End, scan.ErrCode);
   main.CurrentStep = outcome.NextStep;

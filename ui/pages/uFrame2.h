@@ -38,6 +38,7 @@ class TFrame2 : public TWizardPage, public IScanPage {
   void FinishUpdateCheck() override;
   int ShowConnectivityPrompt(const std::string& text) override;
   void ShowNoAnswer(const std::string& text) override;
+  void ShowPackingError(const std::string& text) override;  // the skinned box with Abort
 
   // The scan thread's completion handler (UI thread).
   void ScanFinished(TScanThread& scan);

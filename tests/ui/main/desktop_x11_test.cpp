@@ -108,6 +108,7 @@ class DesktopTest : public SkinFormTest {
     KorvaneSetOpenVerdictMs(oldVerdictMs_);
     if (main_) main_->Dialogs = TMainDialogs();
     info_.reset();
+    part_.reset();
     main_.reset();
     trayer_.reset();
     QCoreApplication::processEvents();
@@ -119,13 +120,15 @@ class DesktopTest : public SkinFormTest {
   }
   void StartMain() {
     main_ = std::make_unique<TMainForm>();
+    part_ = std::make_unique<TKorvaneTray>(*main_);
+    main_->Dialogs.Tray = part_.get();
     info_ = std::make_unique<TInfoForm>(*main_);
     main_->Dialogs.Info = info_.get();
     info_->ModalHook = [this](TSkinForm&) {
       notices_.push_back(info_->MessageText);
       return mrOk;
     };
-    ASSERT_TRUE(main_->TrayIcon);
+    ASSERT_TRUE(part_->Icon());
   }
   // A desktop whose only programs are the ones a test registers (no browser of this
   // machine answers), as xdg-open finds them.
@@ -156,6 +159,7 @@ class DesktopTest : public SkinFormTest {
   std::optional<KorvaneScopedShellExecuteHook> shell_;
   std::unique_ptr<Trayer> trayer_;
   std::unique_ptr<TMainForm> main_;
+  std::unique_ptr<TKorvaneTray> part_;
 };
 
 TEST_F(DesktopTest, WithoutATrayTheReminderIsADesktopNotificationWhoseClickShowsTheWindow) {
@@ -163,7 +167,7 @@ TEST_F(DesktopTest, WithoutATrayTheReminderIsADesktopNotificationWhoseClickShows
   ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
   main_->hide();
   main_->Settings().IsSysUpdated = false;
-  main_->UpdateDriverHintTimer->start(10);
+  part_->UpdateDriverHintTimer->start(10);
   ASSERT_TRUE(WaitFor([] { return Displayed() == 1; }, 5000)) << "no notification";
   EXPECT_FALSE(main_->isVisible());
   // The notification's default action, as a click on it runs it.
@@ -182,8 +186,8 @@ TEST_F(DesktopTest, WithoutATrayTheServerMessagesClickOpensItsLink) {
     opened.push_back(file);
     return true;
   });
-  main_->MessageShown = true;
-  main_->MessageUrl = "http://127.0.0.1/kvn/faq";
+  part_->MessageShown = true;
+  part_->MessageUrl = "http://127.0.0.1/kvn/faq";
   main_->ShowBalloon(ServerMessageTitle, "A newer Korvane is out.", bitInfo, 60);
   ASSERT_TRUE(WaitFor([] { return Displayed() == 1; }, 5000)) << "no notification";
   std::system("dunstctl action 0");
@@ -228,7 +232,7 @@ TEST_F(DesktopTest, WithATrayNothingChanges) {
   EXPECT_FALSE(main_->isVisible());
   EXPECT_FALSE(main_->isMinimized());
   main_->Settings().IsSysUpdated = false;
-  main_->UpdateDriverHintTimer->start(10);
+  part_->UpdateDriverHintTimer->start(10);
   EXPECT_TRUE(WaitFor([] { return TopLevelOfClass("QBalloonTip") != nullptr; }, 5000));
   QTest::qWait(300);
   EXPECT_EQ(Displayed(), 0) << "a desktop notification beside the tray's balloon";

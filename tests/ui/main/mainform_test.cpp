@@ -187,6 +187,8 @@ TEST_F(MainFormTest, CloseHidesToTrayWhenAsked) {
   main_.reset();
   ScopedFakeTray tray;  // a notification area exists
   main_ = std::make_unique<TMainForm>();
+  TKorvaneTray part(*main_);
+  main_->Dialogs.Tray = &part;
   main_->show();
   main_->Settings().CloseToTray = true;
   main_->ImBtnClose->SimulateClick();
@@ -198,6 +200,7 @@ TEST_F(MainFormTest, CloseHidesToTrayWhenAsked) {
   main_->ImBtnClose->SimulateClick();
   EXPECT_FALSE(main_->isHidden());
   EXPECT_TRUE(main_->isMinimized());
+  main_->Dialogs = TMainDialogs();
   main_.reset();
 }
 

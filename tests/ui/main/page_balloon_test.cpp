@@ -16,6 +16,8 @@ class PageBalloonTest : public SkinFormTest {};
 TEST_F(PageBalloonTest, ScanPageReachesTheTrayThroughItsWindow) {
   ScopedFakeTray fake;
   auto main = std::make_unique<TMainForm>();
+  TKorvaneTray tray(*main);
+  main->Dialogs.Tray = &tray;
   auto* scanPage = dynamic_cast<TFrame2*>(main->Page(2));
   ASSERT_NE(scanPage, nullptr);
   ASSERT_EQ(&scanPage->Main(), main.get());

@@ -110,14 +110,14 @@ int main(int argc, char** argv) {
     info->ShowModal();
   });
   // The tray menu; the reminder balloon too where a tray host runs (trayer).
-  main->TrayMenu->popup(QPoint(860, 30));
+  windows->Tray().TrayMenu->popup(QPoint(860, 30));
   QTest::qWait(100);
-  Save(main->TrayMenu, QStringLiteral("tray_menu"));
-  main->TrayMenu->hide();
+  Save(windows->Tray().TrayMenu, QStringLiteral("tray_menu"));
+  windows->Tray().TrayMenu->hide();
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     QTest::qWait(500);  // the icon docks first
     main->Settings().IsSysUpdated = false;
-    main->UpdateDriverHintTimer->start(0);
+    windows->Tray().UpdateDriverHintTimer->start(0);
     for (int i = 0; i < 50; ++i) {
       QTest::qWait(40);
       QWidget* tip = nullptr;

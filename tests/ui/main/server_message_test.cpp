@@ -10,6 +10,7 @@
 #include "ui/main/MainUnit.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uServerMessage.h"
+#include "ui/main/uTray.h"
 #include "support/ScopedEnv.h"
 #include "support/UpdateServerProcess.h"
 
@@ -72,18 +73,19 @@ TEST(ServerMessageDecision, UnconvertibleRangeDoesNotApply) {
   EXPECT_FALSE(shown("<sver>1.0.0.0</sver>", ""));
   EXPECT_FALSE(shown("<fver>9.0.0.0</fver>", ""));
   // A later block that converts is still looked at.
-  const auto d = DecideServerMessage(Block("<sver>bad</sver><msgtext>a</msgtext>") +
-                                         Block("<sver>1.0.0.0</sver><msgtext>b</msgtext>"),
-                                     "", "1.2.0.0");
+  const auto d = DecideServerMessage(
+      Block("<sver>bad</sver><msgtext>a</msgtext>") + Block("<sver>1.0.0.0</sver><msgtext>b</msgtext>"), "",
+      "1.2.0.0");
   EXPECT_TRUE(d.Show);
   EXPECT_EQ(d.Text, "b");
 }
 
 TEST(ServerMessageDecision, TagsAreReadInsideTheirOwnBlockOnly) {
   // The first block has no range of its own: the second block's sver must not lend it one.
-  const auto d = DecideServerMessage(Block("<msgtext>First</msgtext><msgurl>u1</msgurl>") +
-                                         Block("<sver>1.0.0.0</sver><msgtext>Second</msgtext><msgurl>u2</msgurl>"),
-                                     "", "1.2.0.0");
+  const auto d =
+      DecideServerMessage(Block("<msgtext>First</msgtext><msgurl>u1</msgurl>") +
+                              Block("<sver>1.0.0.0</sver><msgtext>Second</msgtext><msgurl>u2</msgurl>"),
+                          "", "1.2.0.0");
   EXPECT_TRUE(d.Show);
   EXPECT_EQ(d.Text, "Second");
   EXPECT_EQ(d.Url, "u2");
@@ -186,6 +188,8 @@ class ServerMessageTest : public SkinFormTest {
   void TearDown() override {
     if (!server_) return;
     shell_.reset();
+    if (main_) main_->Dialogs = TMainDialogs();
+    part_.reset();
     main_.reset();
     TThread::TerminateAll(3000);
     QCoreApplication::processEvents();
@@ -209,16 +213,20 @@ class ServerMessageTest : public SkinFormTest {
 
   // A new start of the program (the same temporary folder, so the same copy).
   void NewRun(const std::string& version = "1.2.0.0") {
+    if (main_) main_->Dialogs = TMainDialogs();
+    part_.reset();
     main_.reset();
     tray_->balloons.clear();
     main_ = std::make_unique<TMainForm>();
+    part_ = std::make_unique<TKorvaneTray>(*main_);
+    main_->Dialogs.Tray = part_.get();
     main_->State.ProgramVersion = version;
-    main_->MessageReadTimeoutMs = 3000;
+    part_->MessageReadTimeoutMs = 3000;
   }
   // One fetch and its completion, as UInfoTimer runs them.
   void Fetch() {
-    main_->UInfoTimer->stop();
-    TWaitHandle done = main_->FetchServerMessage();
+    part_->UInfoTimer->stop();
+    TWaitHandle done = part_->FetchServerMessage();
     QElapsedTimer t;
     t.start();
     while (!done->IsSet() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -240,6 +248,7 @@ class ServerMessageTest : public SkinFormTest {
   std::shared_ptr<FakeTrayState> tray_;
   std::unique_ptr<TQtUiQueue> queue_;
   std::unique_ptr<TMainForm> main_;
+  std::unique_ptr<TKorvaneTray> part_;  // the notification-area part: message, timer, balloons
   std::optional<KorvaneScopedShellExecuteHook> shell_;
 };
 
@@ -257,16 +266,16 @@ TEST_F(ServerMessageTest, FirstApplicableMessageIsShownOnceAndTheCopyWritten) {
   EXPECT_EQ(tray_->balloons[0].text, QStringLiteral("Hello"));
   EXPECT_EQ(tray_->balloons[0].kind, 1);
   EXPECT_EQ(tray_->balloons[0].msecs, 60000);
-  EXPECT_TRUE(main_->MessageShown);
-  EXPECT_EQ(main_->MessageUrl, "");
-  EXPECT_FALSE(main_->UInfoTimer->isActive());
+  EXPECT_TRUE(part_->MessageShown);
+  EXPECT_EQ(part_->MessageUrl, "");
+  EXPECT_FALSE(part_->UInfoTimer->isActive());
   EXPECT_EQ(Copy(), kHello);  // trimmed, nothing added
 
   NewRun();
   Fetch();
   EXPECT_EQ(Shown(), 0);
-  EXPECT_FALSE(main_->MessageShown);
-  EXPECT_FALSE(main_->UInfoTimer->isActive());
+  EXPECT_FALSE(part_->MessageShown);
+  EXPECT_FALSE(part_->UInfoTimer->isActive());
   EXPECT_EQ(Copy(), kHello);
 }
 
@@ -288,19 +297,20 @@ TEST_F(ServerMessageTest, MessageWithoutRangeIsNeverShownButStored) {
   Serve(answer);
   Fetch();
   EXPECT_EQ(Shown(), 0);
-  EXPECT_FALSE(main_->MessageShown);
+  EXPECT_FALSE(part_->MessageShown);
   EXPECT_EQ(Copy(), answer);
-  EXPECT_FALSE(main_->UInfoTimer->isActive());
+  EXPECT_FALSE(part_->UInfoTimer->isActive());
 }
 
 TEST_F(ServerMessageTest, OfTwoApplicableOnlyTheFirstIsShownAndLinked) {
   shell_.emplace([](const std::string&, const std::string&, const std::string&) { return true; });
-  Serve("<msg><sver>1.0.0.0</sver><msgtext>One</msgtext><msgurl>http://one.invalid/</msgurl></msg>\r\n"
-        "<msg><fver>9.0.0.0</fver><msgtext>Two</msgtext><msgurl>http://two.invalid/</msgurl></msg>");
+  Serve(
+      "<msg><sver>1.0.0.0</sver><msgtext>One</msgtext><msgurl>http://one.invalid/</msgurl></msg>\r\n"
+      "<msg><fver>9.0.0.0</fver><msgtext>Two</msgtext><msgurl>http://two.invalid/</msgurl></msg>");
   Fetch();
   ASSERT_EQ(Shown(), 1);
   EXPECT_EQ(tray_->balloons[0].text, QStringLiteral("One"));
-  EXPECT_EQ(main_->MessageUrl, "http://one.invalid/");
+  EXPECT_EQ(part_->MessageUrl, "http://one.invalid/");
   NewRun();
   Fetch();
   EXPECT_EQ(Shown(), 0);  // the second is never shown while the file stays
@@ -327,12 +337,15 @@ TEST_F(ServerMessageTest, OutOfRangeIsStoredSilentlyAlsoAfterAnUpgrade) {
 }
 
 TEST_F(ServerMessageTest, BlockWithoutItsEndIsTheLastExamined) {
-  Serve("<msg><sver>9.0.0.0</sver><msgtext>Later</msgtext>\r\n"
-        "<msg><sver>1.0.0.0</sver><msgtext>Never</msgtext>");
+  Serve(
+      "<msg><sver>9.0.0.0</sver><msgtext>Later</msgtext>\r\n"
+      "<msg><sver>1.0.0.0</sver><msgtext>Never</msgtext>");
   Fetch();
   EXPECT_EQ(Shown(), 0);
   NewRun();
-  Serve("<msg><sver>9.0.0.0</sver><msgtext>Later</msgtext></msg><msg><sver>1.0.0.0</sver><msgtext>Open end</msgtext>");
+  Serve(
+      "<msg><sver>9.0.0.0</sver><msgtext>Later</msgtext></msg><msg><sver>1.0.0.0</sver><msgtext>Open "
+      "end</msgtext>");
   Fetch();
   ASSERT_EQ(Shown(), 1);
   EXPECT_EQ(tray_->balloons[0].text, QStringLiteral("Open end"));
@@ -356,16 +369,16 @@ TEST_F(ServerMessageTest, CodePageTextReachesTheBalloon) {
 TEST_F(ServerMessageTest, AnswerWithoutMessagesLeavesTheCopyAndRetriesLater) {
   WriteTextFile(CopyPath(), "the copy of an earlier run");
   Serve("no messages today");
-  main_->UInfoTimerTag = 80;
-  main_->UInfoTimer->start(10);
+  part_->UInfoTimerTag = 80;
+  part_->UInfoTimer->start(10);
   // After the first answer the timer runs again with the longer interval.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return main_->UInfoTimer->isActive() && main_->UInfoTimer->interval() == 80; },
-                              10000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return part_->UInfoTimer->isActive() && part_->UInfoTimer->interval() == 80; }, 10000));
   EXPECT_EQ(Copy(), "the copy of an earlier run");
   EXPECT_EQ(Shown(), 0);
   Serve(kHello);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Shown() == 1; }, 10000));
-  EXPECT_FALSE(main_->UInfoTimer->isActive());
+  EXPECT_FALSE(part_->UInfoTimer->isActive());
   EXPECT_EQ(Copy(), kHello);
   QTest::qWait(200);
   EXPECT_EQ(Shown(), 1);  // no further fetch in this run
@@ -374,8 +387,8 @@ TEST_F(ServerMessageTest, AnswerWithoutMessagesLeavesTheCopyAndRetriesLater) {
 TEST_F(ServerMessageTest, EmptyAnswerRetries) {
   WriteTextFile(CopyPath(), "kept");
   Fetch();  // the server serves an empty file
-  EXPECT_TRUE(main_->UInfoTimer->isActive());
-  EXPECT_EQ(main_->UInfoTimer->interval(), 300000);
+  EXPECT_TRUE(part_->UInfoTimer->isActive());
+  EXPECT_EQ(part_->UInfoTimer->interval(), 300000);
   EXPECT_EQ(Copy(), "kept");
 }
 
@@ -385,8 +398,8 @@ TEST_F(ServerMessageTest, UnreachableServerRetries) {
   Serve(kHello);
   Fetch();
   EXPECT_EQ(Shown(), 0);
-  EXPECT_TRUE(main_->UInfoTimer->isActive());
-  EXPECT_EQ(main_->UInfoTimer->interval(), 300000);
+  EXPECT_TRUE(part_->UInfoTimer->isActive());
+  EXPECT_EQ(part_->UInfoTimer->interval(), 300000);
   EXPECT_FALSE(fs::exists(CopyPath()));
 }
 
@@ -396,7 +409,9 @@ TEST_F(ServerMessageTest, BalloonClickOpensTheMessagesLinkOnce) {
     opened.push_back(f);
     return true;
   });
-  Serve("<msg><sver>1.0.0.0</sver><msgtext>New version</msgtext><msgurl>http://vendor.invalid/get</msgurl></msg>");
+  Serve(
+      "<msg><sver>1.0.0.0</sver><msgtext>New "
+      "version</msgtext><msgurl>http://vendor.invalid/get</msgurl></msg>");
   main_->hide();
   Fetch();
   ASSERT_EQ(Shown(), 1);
@@ -436,7 +451,7 @@ TEST_F(ServerMessageTest, ALinkThatIsNoWebPageOpensAndStartsNothing) {
     ASSERT_EQ(Shown(), 1) << link;
     tray_->balloonClick();
     EXPECT_FALSE(main_->isHidden()) << link << ": the click shows the window as for no link";
-    EXPECT_TRUE(main_->MessageUrl.empty());
+    EXPECT_TRUE(part_->MessageUrl.empty());
   }
   QTest::qWait(300);  // a detached start would have written by now
   EXPECT_FALSE(fs::exists(notes)) << korvane::testing::ReadTextFile(notes);
@@ -461,7 +476,7 @@ TEST_F(ServerMessageTest, SilentAnswerLeavesNoPendingLink) {
   Serve("<msg><sver>9.0.0.0</sver><msgtext>x</msgtext><msgurl>http://x.invalid/</msgurl></msg>");
   main_->hide();
   Fetch();
-  EXPECT_EQ(main_->MessageUrl, "http://x.invalid/");
+  EXPECT_EQ(part_->MessageUrl, "http://x.invalid/");
   tray_->balloonClick();  // e.g. on the reminder
   EXPECT_TRUE(opened.empty());
   EXPECT_FALSE(main_->isHidden());

@@ -37,16 +37,27 @@ class TrayTest : public SkinFormTest {
     SkinFormTest::SetUp();
     fake_ = std::make_unique<ScopedFakeTray>();
     tray_ = fake_->state;
+    MakeWindow();
+  }
+  // The main window and its notification-area part, joined as the window owner joins them.
+  void MakeWindow() {
+    if (main_) main_->Dialogs = TMainDialogs();
+    part_.reset();
     main_ = std::make_unique<TMainForm>();
+    part_ = std::make_unique<TKorvaneTray>(*main_);
+    main_->Dialogs.Tray = part_.get();
   }
   void TearDown() override {
     shell_.reset();
     if (main_) main_->Dialogs = TMainDialogs();
+    part_.reset();
     main_.reset();
     fake_.reset();
     SkinFormTest::TearDown();
   }
-  QAction* Item(const char* name) const { return main_->TrayMenu->findChild<QAction*>(QString::fromLatin1(name)); }
+  QAction* Item(const char* name) const {
+    return part_->TrayMenu->findChild<QAction*>(QString::fromLatin1(name));
+  }
   // Records what the shell would open instead of opening it.
   void CaptureShell() {
     shell_.emplace([this](const std::string&, const std::string& file, const std::string&) {
@@ -58,6 +69,7 @@ class TrayTest : public SkinFormTest {
   std::unique_ptr<ScopedFakeTray> fake_;
   std::shared_ptr<FakeTrayState> tray_;
   std::unique_ptr<TMainForm> main_;
+  std::unique_ptr<TKorvaneTray> part_;
   std::vector<std::string> opened_;
   std::optional<KorvaneScopedShellExecuteHook> shell_;
 };
@@ -68,13 +80,13 @@ TEST_F(TrayTest, IconIsAddedAtCreationWithHintMenuAndPicture) {
   EXPECT_EQ(tray_->tip, QStringLiteral("Brantholm - Korvane"));
   EXPECT_FALSE(tray_->icon.isNull());
   EXPECT_FALSE(tray_->icon.pixmap(16, 16).isNull());
-  EXPECT_EQ(tray_->menu, main_->TrayMenu);
-  ASSERT_TRUE(main_->TrayIcon);
-  EXPECT_TRUE(main_->TrayIcon->IconVisible());
+  EXPECT_EQ(tray_->menu, part_->TrayMenu);
+  ASSERT_TRUE(part_->Icon());
+  EXPECT_TRUE(part_->Icon()->IconVisible());
 }
 
 TEST_F(TrayTest, MenuHasItsFiveItemsInOrder) {
-  const QList<QAction*> items = main_->TrayMenu->actions();
+  const QList<QAction*> items = part_->TrayMenu->actions();
   ASSERT_EQ(items.size(), 5);
   const char* const names[5] = {"ShowKorvane1", "Settings1", "N1", "N2", "Exit1"};
   const char* const captions[5] = {"Show Korvane", "Settings", "About...", "", "Exit"};
@@ -88,12 +100,12 @@ TEST_F(TrayTest, MenuHasItsFiveItemsInOrder) {
 }
 
 TEST_F(TrayTest, TimersStartWithTheProgramsIntervals) {
-  ASSERT_TRUE(main_->UpdateDriverHintTimer && main_->UInfoTimer);
-  EXPECT_TRUE(main_->UpdateDriverHintTimer->isActive());
-  EXPECT_EQ(main_->UpdateDriverHintTimer->interval(), 60000);
-  EXPECT_TRUE(main_->UInfoTimer->isActive());
-  EXPECT_EQ(main_->UInfoTimer->interval(), 30000);
-  EXPECT_EQ(main_->UInfoTimerTag, 300000);
+  ASSERT_TRUE(part_->UpdateDriverHintTimer && part_->UInfoTimer);
+  EXPECT_TRUE(part_->UpdateDriverHintTimer->isActive());
+  EXPECT_EQ(part_->UpdateDriverHintTimer->interval(), 60000);
+  EXPECT_TRUE(part_->UInfoTimer->isActive());
+  EXPECT_EQ(part_->UInfoTimer->interval(), 30000);
+  EXPECT_EQ(part_->UInfoTimerTag, 300000);
 }
 
 TEST_F(TrayTest, BalloonCutsTitleAndTextAndGivesMilliseconds) {
@@ -127,32 +139,33 @@ TEST_F(TrayTest, NoBalloonAndNoErrorWithoutATray) {
 
 TEST_F(TrayTest, ReminderFiresOnceWhenNotUpToDate) {
   main_->Settings().IsSysUpdated = false;
-  main_->UpdateDriverHintTimer->start(20);
+  part_->UpdateDriverHintTimer->start(20);
   QTest::qWait(250);
   ASSERT_EQ(tray_->balloons.size(), 1u);
   EXPECT_EQ(tray_->balloons[0].title, QStringLiteral("Your Windows Drivers are Out of Date"));
   EXPECT_EQ(tray_->balloons[0].text,
-            QStringLiteral("Korvane detect that some of your drivers are out of date. Brantholm strongly "
-                           "recommends you to scan your system for most current driver updates for your computer."));
+            QStringLiteral(
+                "Korvane detect that some of your drivers are out of date. Brantholm strongly "
+                "recommends you to scan your system for most current driver updates for your computer."));
   EXPECT_EQ(tray_->balloons[0].kind, bitWarning);
   EXPECT_EQ(tray_->balloons[0].msecs, 60000);
-  EXPECT_FALSE(main_->UpdateDriverHintTimer->isActive());
+  EXPECT_FALSE(part_->UpdateDriverHintTimer->isActive());
 }
 
 TEST_F(TrayTest, ReminderFiresWhileTheWindowIsHidden) {
   main_->hide();
   main_->Settings().IsSysUpdated = false;
-  main_->UpdateDriverHintTimer->start(10);
+  part_->UpdateDriverHintTimer->start(10);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !tray_->balloons.empty(); }, 2000));
   EXPECT_TRUE(main_->isHidden());  // the reminder does not show the window
 }
 
 TEST_F(TrayTest, ReminderSilentWhenUpToDateAndNoLaterOne) {
   main_->Settings().IsSysUpdated = true;
-  main_->UpdateDriverHintTimer->start(20);
+  part_->UpdateDriverHintTimer->start(20);
   QTest::qWait(150);
   EXPECT_TRUE(tray_->balloons.empty());
-  EXPECT_FALSE(main_->UpdateDriverHintTimer->isActive());
+  EXPECT_FALSE(part_->UpdateDriverHintTimer->isActive());
   // A scan that leaves drivers out of date later in the run brings no reminder.
   main_->Settings().IsSysUpdated = false;
   QTest::qWait(100);
@@ -177,13 +190,13 @@ TEST_F(TrayTest, BalloonClickRestoresAMinimisedWindow) {
 TEST_F(TrayTest, PendingLinkOpensOnceThenClicksShowTheWindow) {
   CaptureShell();
   main_->hide();
-  main_->MessageShown = true;
-  main_->MessageUrl = "http://example.invalid/news";
+  part_->MessageShown = true;
+  part_->MessageUrl = "http://example.invalid/news";
   tray_->balloonClick();
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], "http://example.invalid/news");
   EXPECT_TRUE(main_->isHidden());
-  EXPECT_TRUE(main_->MessageUrl.empty());
+  EXPECT_TRUE(part_->MessageUrl.empty());
   tray_->balloonClick();
   EXPECT_EQ(opened_.size(), 1u);
   EXPECT_FALSE(main_->isHidden());
@@ -192,19 +205,19 @@ TEST_F(TrayTest, PendingLinkOpensOnceThenClicksShowTheWindow) {
 TEST_F(TrayTest, UrlWithoutShownMessageIsNoLinkButIsCleared) {
   CaptureShell();
   main_->hide();
-  main_->MessageShown = false;
-  main_->MessageUrl = "http://example.invalid/";
+  part_->MessageShown = false;
+  part_->MessageUrl = "http://example.invalid/";
   tray_->balloonClick();
   EXPECT_TRUE(opened_.empty());
   EXPECT_FALSE(main_->isHidden());
-  EXPECT_TRUE(main_->MessageUrl.empty());
+  EXPECT_TRUE(part_->MessageUrl.empty());
 }
 
 TEST_F(TrayTest, ShownMessageWithEmptyLinkShowsTheWindow) {
   CaptureShell();
   main_->hide();
-  main_->MessageShown = true;
-  main_->MessageUrl.clear();
+  part_->MessageShown = true;
+  part_->MessageUrl.clear();
   tray_->doubleClick();
   EXPECT_TRUE(opened_.empty());
   EXPECT_FALSE(main_->isHidden());
@@ -213,8 +226,8 @@ TEST_F(TrayTest, ShownMessageWithEmptyLinkShowsTheWindow) {
 TEST_F(TrayTest, DoubleClickBehavesLikeABalloonClick) {
   CaptureShell();
   main_->hide();
-  main_->MessageShown = true;
-  main_->MessageUrl = "http://example.invalid/a";
+  part_->MessageShown = true;
+  part_->MessageUrl = "http://example.invalid/a";
   tray_->doubleClick();
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_TRUE(main_->isHidden());
@@ -226,11 +239,11 @@ TEST_F(TrayTest, DoubleClickBehavesLikeABalloonClick) {
 TEST_F(TrayTest, LinkTheShellCannotOpenIsIgnored) {
   shell_.emplace([](const std::string&, const std::string&, const std::string&) { return false; });
   main_->hide();
-  main_->MessageShown = true;
-  main_->MessageUrl = "http://nowhere.invalid/at-all";  // a web page the shell refuses
+  part_->MessageShown = true;
+  part_->MessageUrl = "http://nowhere.invalid/at-all";  // a web page the shell refuses
   tray_->balloonClick();
   EXPECT_TRUE(main_->isHidden());
-  EXPECT_TRUE(main_->MessageUrl.empty());
+  EXPECT_TRUE(part_->MessageUrl.empty());
 }
 
 TEST_F(TrayTest, ShowKorvaneItemShowsTheHiddenWindow) {
@@ -294,24 +307,24 @@ TEST_F(TrayTest, IconAppearsWhenATrayAppearsLater) {
   tray_->visibleCalls = 0;
   tray_->visible = false;
   tray_->available = false;
-  main_ = std::make_unique<TMainForm>();
+  MakeWindow();
   EXPECT_FALSE(tray_->visible);
   EXPECT_EQ(tray_->visibleCalls, 0);
-  main_->TrayIcon->CheckTray();
+  part_->Icon()->CheckTray();
   EXPECT_FALSE(tray_->visible);
   tray_->available = true;
-  main_->TrayIcon->CheckTray();
+  part_->Icon()->CheckTray();
   EXPECT_TRUE(tray_->visible);
   EXPECT_EQ(tray_->visibleCalls, 1);
-  main_->TrayIcon->CheckTray();  // no second add while the tray stays
+  part_->Icon()->CheckTray();  // no second add while the tray stays
   EXPECT_EQ(tray_->visibleCalls, 1);
 }
 
 TEST_F(TrayTest, IconIsAddedAgainAfterTheTrayRestarts) {
   tray_->available = false;
-  main_->TrayIcon->CheckTray();
+  part_->Icon()->CheckTray();
   tray_->available = true;
-  main_->TrayIcon->CheckTray();
+  part_->Icon()->CheckTray();
   EXPECT_TRUE(tray_->visible);
   EXPECT_EQ(tray_->visibleCalls, 2);
 }
@@ -341,9 +354,11 @@ TEST_F(TrayTest, HiddenIconIsNotAddedByATrayAppearing) {
 // dialogs, each joined to the main window; the tray menu reaches them.
 TEST_F(TrayTest, TheWindowOwnerJoinsTheDialogsToTheMainWindow) {
   main_.reset();
+  part_.reset();
   auto windows = std::make_unique<TKorvaneWindows>();
   TMainForm& main = windows->Main();
   EXPECT_TRUE(tray_->alive);
+  EXPECT_EQ(main.Dialogs.Tray, static_cast<IMainTray*>(&windows->Tray()));
   EXPECT_EQ(main.Dialogs.DrvInfo1, &windows->DrvInfo1());
   EXPECT_EQ(main.Dialogs.DrvInfo2, &windows->DrvInfo2());
   EXPECT_EQ(main.Dialogs.About, &windows->About());
@@ -355,7 +370,7 @@ TEST_F(TrayTest, TheWindowOwnerJoinsTheDialogsToTheMainWindow) {
     modal.push_back(f.objectName().toStdString());
     return mrCancel;
   });
-  main.TrayMenu->findChild<QAction*>(QStringLiteral("N1"))->trigger();
+  windows->Tray().TrayMenu->findChild<QAction*>(QStringLiteral("N1"))->trigger();
   ASSERT_EQ(modal.size(), 1u);
   EXPECT_EQ(modal[0], "TAboutForm");
   windows.reset();

@@ -51,6 +51,8 @@ class RealTrayTest : public SkinFormTest {
   }
   void TearDown() override {
     if (!Server().missing.empty()) return;
+    if (main_) main_->Dialogs = TMainDialogs();
+    part_.reset();
     main_.reset();
     trayer_.reset();
     QCoreApplication::processEvents();
@@ -60,7 +62,13 @@ class RealTrayTest : public SkinFormTest {
     trayer_ = std::make_unique<Trayer>();  // on the test's own display
     ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000)) << "no tray appeared";
   }
-  QSystemTrayIcon* Icon() const { return main_->findChild<QSystemTrayIcon*>(); }
+  // The main window and its notification-area part, joined as the window owner joins them.
+  void StartMain() {
+    main_ = std::make_unique<TMainForm>();
+    part_ = std::make_unique<TKorvaneTray>(*main_);
+    main_->Dialogs.Tray = part_.get();
+  }
+  QSystemTrayIcon* Icon() const { return part_->findChild<QSystemTrayIcon*>(); }
   // The icon sits in the tray when the window system shows its window inside
   // the tray host's panel.
   bool Docked() const {
@@ -71,25 +79,26 @@ class RealTrayTest : public SkinFormTest {
 
   std::unique_ptr<Trayer> trayer_;
   std::unique_ptr<TMainForm> main_;
+  std::unique_ptr<TKorvaneTray> part_;
 };
 
 TEST_F(RealTrayTest, IconDocksWithItsHint) {
   StartTray();
-  main_ = std::make_unique<TMainForm>();
+  StartMain();
   ASSERT_TRUE(Icon());
   EXPECT_TRUE(WaitFor([&] { return Docked(); }, 10000)) << korvane::testing::WindowTree(Server().Display());
   EXPECT_EQ(Icon()->toolTip(), QStringLiteral("Brantholm - Korvane"));
-  EXPECT_EQ(Icon()->contextMenu(), main_->TrayMenu);
+  EXPECT_EQ(Icon()->contextMenu(), part_->TrayMenu);
   EXPECT_FALSE(Icon()->icon().isNull());
 }
 
 TEST_F(RealTrayTest, ReminderBalloonAndItsClickShowTheWindow) {
   StartTray();
-  main_ = std::make_unique<TMainForm>();
+  StartMain();
   ASSERT_TRUE(WaitFor([&] { return Docked(); }, 10000));
   main_->hide();
   main_->Settings().IsSysUpdated = false;
-  main_->UpdateDriverHintTimer->start(10);
+  part_->UpdateDriverHintTimer->start(10);
   QWidget* tip = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (tip = TopLevelOfClass("QBalloonTip", true)) != nullptr; }, 5000));
   bool titled = false;
@@ -102,7 +111,7 @@ TEST_F(RealTrayTest, ReminderBalloonAndItsClickShowTheWindow) {
 
 TEST_F(RealTrayTest, DoubleClickOnTheIconShowsTheWindow) {
   StartTray();
-  main_ = std::make_unique<TMainForm>();
+  StartMain();
   ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
   main_->hide();
   QTest::mouseDClick(IconWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
@@ -111,18 +120,18 @@ TEST_F(RealTrayTest, DoubleClickOnTheIconShowsTheWindow) {
 
 TEST_F(RealTrayTest, RightClickOpensTheTrayMenu) {
   StartTray();
-  main_ = std::make_unique<TMainForm>();
+  StartMain();
   ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
   QTest::mousePress(IconWidget(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
-  EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
-  main_->TrayMenu->close();
+  EXPECT_TRUE(WaitFor([&] { return part_->TrayMenu->isVisible(); }, 3000));
+  part_->TrayMenu->close();
 }
 
 // Qt reports a press on the icon while a balloon shows as a balloon click;
 // only a click on the balloon itself (or a double-click on the icon) is one.
 TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
   StartTray();
-  main_ = std::make_unique<TMainForm>();
+  StartMain();
   ASSERT_TRUE(WaitFor([&] { return Docked() && IconWidget(); }, 10000));
   main_->hide();
   int opened = 0;
@@ -130,8 +139,8 @@ TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
     ++opened;
     return true;
   });
-  main_->MessageShown = true;
-  main_->MessageUrl = "http://news.example/";
+  part_->MessageShown = true;
+  part_->MessageUrl = "http://news.example/";
   QWidget* tip = nullptr;
   const auto balloon = [&] {
     main_->ShowBalloon("Information", "News", 1, 60);
@@ -142,23 +151,23 @@ TEST_F(RealTrayTest, PressOnTheIconDuringABalloonIsNoBalloonClick) {
     QTest::mousePress(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
     QTest::mouseRelease(IconWidget(), button, Qt::NoModifier, QPoint(5, 5));
     if (button == Qt::RightButton) {
-      EXPECT_TRUE(WaitFor([&] { return main_->TrayMenu->isVisible(); }, 3000));
+      EXPECT_TRUE(WaitFor([&] { return part_->TrayMenu->isVisible(); }, 3000));
     }
     QTest::qWait(300);
-    main_->TrayMenu->close();
+    part_->TrayMenu->close();
     EXPECT_EQ(opened, 0) << "a press on the icon opened the message's link";
     EXPECT_FALSE(main_->isVisible()) << "a press on the icon showed the window";
-    EXPECT_EQ(main_->MessageUrl, "http://news.example/");
+    EXPECT_EQ(part_->MessageUrl, "http://news.example/");
   }
   // The balloon itself: the pending link opens, once.
   ASSERT_TRUE(balloon());
   QTest::mouseClick(tip, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
   EXPECT_TRUE(WaitFor([&] { return opened == 1; }, 3000));
-  EXPECT_TRUE(main_->MessageUrl.empty());
+  EXPECT_TRUE(part_->MessageUrl.empty());
 }
 
 TEST_F(RealTrayTest, IconAppearsWhenATrayAppearsAndAfterItRestarts) {
-  main_ = std::make_unique<TMainForm>();  // no tray yet: the program runs on
+  StartMain();  // no tray yet: the program runs on
   QTest::qWait(300);
   EXPECT_FALSE(Docked());
   StartTray();

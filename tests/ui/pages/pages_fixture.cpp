@@ -51,6 +51,7 @@ void PagesTest::SetUp() {
 void PagesTest::TearDown() {
   if (main_ && Frame2()) WaitFor([this] { return !Frame2()->Scanning(); }, 60000);
   if (main_) main_->Dialogs = TMainDialogs();
+  trayPart_.reset();
   info1_.reset();
   info2_.reset();
   infoForm_.reset();
@@ -72,6 +73,8 @@ void PagesTest::UseServer(const std::string& httpBase, const std::string& httpsB
 
 void PagesTest::OpenWindow() {
   main_ = std::make_unique<TMainForm>();
+  trayPart_ = std::make_unique<TKorvaneTray>(*main_);
+  main_->Dialogs.Tray = trayPart_.get();
   info1_ = std::make_unique<TDrvInfoForm1>(*main_);
   info2_ = std::make_unique<TDrvInfoForm2>(*main_);
   infoForm_ = std::make_unique<TInfoForm>(*main_);

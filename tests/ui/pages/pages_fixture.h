@@ -71,6 +71,7 @@ class PagesTest : public SkinFormTest {
   std::unique_ptr<TInfoForm> infoForm_;
   std::vector<TModalCall> modalCalls_;
   std::optional<ScopedFakeTray> tray_;
+  std::unique_ptr<TKorvaneTray> trayPart_;  // the window's notification-area part, on the fake tray
   RecordingDownload recorder_;
   std::vector<std::string>& downloads_ = recorder_.urls;  // URLs handed to the download
   // Answers of the modal runs: called with the dialog; default Cancel for the
