@@ -71,6 +71,7 @@ struct ExitCase {
   const char* name;
   Work work;
   Way way;
+  bool afterScan = false;  // the settings sequence: the program ends once the scan is over
 };
 
 class ExitWhileWorking : public ::testing::TestWithParam<ExitCase> {
@@ -408,6 +409,166 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"PackageDownloadBySigterm", Work::PackageDownload, Way::Sigterm},
                       ExitCase{"PackageDownloadByWmClose", Work::PackageDownload, Way::WmClose},
                       ExitCase{"PackageDownloadByTrayExit", Work::PackageDownload, Way::TrayExit}),
+    [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+// The sequence of a user who opens the settings from the tray during a scan:
+// tray "Settings", Cancel (back to the start page, refilled while the scan
+// goes on), "Scan Now" (the running scan's page, no second scan). The scan's
+// probe is held until the sequence is over, so the scan is surely still
+// running at "Scan Now". Afterwards exactly one check reaches the reference
+// server and the figures are stored; the program ends with status 0 by the
+// Close button, the tray's "Exit" and SIGTERM, during the scan and after it.
+class SettingsDuringAScan : public ExitWhileWorking {
+ protected:
+  // The update server's plain side (probe, certificate, message) is a loopback
+  // server whose probe answers only once released; the check goes to the
+  // reference server.
+  void StartServers() {
+    const std::string catalogue = root_ + "/catalogue.txt";
+    std::ofstream(catalogue) << "PCI\\VEN_1000&DEV_0 | 1-1-2020 | 6.0.0.0 | Generated | driver.exe\n";
+    korvane::testing::UpdateServerOptions o;
+    o.Catalogue = catalogue;
+    updateServer_ = std::make_unique<korvane::testing::UpdateServerProcess>(o);
+    const std::string ca = ReadFile(updateServer_->CaCertFile());
+    server_ = std::make_unique<nettest::RawServer>([this, ca](int fd, const std::string& request) {
+      const std::string line = request.substr(0, request.find("\r\n"));
+      const auto answer = [fd](const std::string& body) {
+        nettest::SendAll(
+            fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+      };
+      if (line.find("/isavail.txt") != std::string::npos) {
+        while (!released_ && !server_stopping_) std::this_thread::sleep_for(20ms);
+        if (released_) answer("ok");
+      } else if (line.find("/cacert.txt") != std::string::npos) {
+        answer(ca);
+      } else {
+        answer("");
+      }
+    });
+    ASSERT_TRUE(server_->Ok());
+    std::ofstream reg(machine_ + "/user.reg");
+    reg << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Brantholm\\Korvane]\n"
+        << "\"CloseToTray\"=dword:00000000\n"
+        << "\"UpdateURL\"=\"" << server_->Base() << "\"\n"
+        << "\"SecureUpdateURL\"=\"" << updateServer_->HttpsBase() << "\"\n"
+        << "\"VendorURL\"=\"" << server_->Base() << "\"\n";
+  }
+  // How many update checks the reference server has answered.
+  int Checks() const {
+    const std::string log = ReadFile(updateServer_->LogFile());
+    int n = 0;
+    for (std::size_t at = log.find("/remote/check_upd.php"); at != std::string::npos;
+         at = log.find("/remote/check_upd.php", at + 1))
+      ++n;
+    return n;
+  }
+  // The tray menu's item n (1: "Show Korvane", 2: "Settings", 5: "Exit"),
+  // by the keyboard once the menu is open; true when done() follows.
+  bool TrayItem(int n, const std::function<bool()>& done) {
+    int ix = 0, iy = 0;
+    if (!WaitUntil([&] { return TrayIconCentre(ix, iy); }, 15s)) return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Click(ix, iy, 3);
+      std::this_thread::sleep_for(1500ms);
+      std::string down;
+      for (int i = 0; i < n; ++i) down += " Down";
+      Capture("DISPLAY=" + display_ + " xdotool key" + (n == 5 ? std::string(" Up") : down) +
+              " sleep 0.3 key Return");
+      if (WaitUntil(done, 5s)) return true;
+    }
+    return false;
+  }
+  // The program's figures in the stored settings ("" while absent).
+  std::string Stored(const std::string& name) {
+    const std::string hive = ReadFile(machine_ + "/user.reg");
+    const std::size_t at = hive.find("\"" + name + "\"=");
+    return at == std::string::npos ? std::string() : hive.substr(at, hive.find('\n', at) - at);
+  }
+  std::atomic<bool> released_{false};
+};
+
+TEST_P(SettingsDuringAScan, OneCheckFiguresStoredAndEveryWayOutEndsWithZero) {
+  const ExitCase c = GetParam();
+  if (korvane::testing::MissingProgram({"trayer"}).size()) GTEST_SKIP() << "trayer is missing";
+  if (!korvane::testing::UpdateServerProcess::Available()) GTEST_SKIP() << "korvane-updsrv is not built";
+  // Three classes of 1,333: within what the reference server takes in one
+  // report (WriteLargeMachine puts the same number in each class).
+  constexpr int kDevices = 3 * 1333;
+  WriteLargeMachine(machine_, kDevices);
+  ASSERT_NO_FATAL_FAILURE(StartServers());
+  pid_t pid = -1;
+  int wx = 0, wy = 0;
+  std::string why;
+  ASSERT_TRUE(Launch(true, pid, wx, wy, why)) << why;
+  const auto pageOrigin = [&](int x, int y) { return std::make_pair(wx + 13 + x, wy + 145 + y); };
+  const auto [scanX, scanY] = pageOrigin(471 + 75, 328 + 16);      // "Scan Now" on the start page
+  const auto [cancelX, cancelY] = pageOrigin(488 + 45, 328 + 16);  // Cancel on the settings page
+
+  Click(scanX, scanY);
+  // The tray's "Settings" during the scan, then Cancel: the start page again.
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(TrayItem(2, [] { return true; })) << "the tray icon did not dock";
+  std::this_thread::sleep_for(1500ms);
+  Click(cancelX, cancelY);
+  std::this_thread::sleep_for(1500ms);
+  // "Scan Now" again while the first scan still runs: no second scan.
+  Click(scanX, scanY);
+  std::this_thread::sleep_for(1500ms);
+  ASSERT_EQ(WaitExit(pid, 0ms), -1) << "the program ended\n" << ReadFile(root_ + "/stderr.txt");
+  EXPECT_EQ(Checks(), 0) << "the scan was over before the sequence";
+
+  if (c.afterScan) {
+    released_ = true;
+    // The save at the scan's end writes its values one after another: the
+    // count of devices comes after the stamp.
+    char total[9];
+    std::snprintf(total, sizeof total, "%08x", kDevices);
+    const std::string stored = "\"tDrivers\"=dword:" + std::string(total);
+    ASSERT_TRUE(WaitUntil([&] { return Stored("tDrivers") == stored && Checks() >= 1; }, 120s))
+        << "the scan's figures were not stored (or no check)\n"
+        << ReadFile(machine_ + "/user.reg") << "\n"
+        << ReadFile(root_ + "/stderr.txt") << "\n"
+        << ReadFile(updateServer_->LogFile());
+    EXPECT_NE(Stored("LastScan"), "\"LastScan\"=\"\"");
+    EXPECT_EQ(Stored("odDrivers"), "\"odDrivers\"=dword:00000001");
+    std::this_thread::sleep_for(2s);  // a second scan would have checked by now
+    EXPECT_EQ(Checks(), 1);
+  }
+
+  // What the program saves at exit is written afresh: the hive goes now.
+  fs::remove(machine_ + "/user.reg");
+  switch (c.way) {
+    case Way::CloseButton:
+      Click(wx + 694 + 20, wy + 7);
+      break;
+    case Way::TrayExit: {
+      const auto ended = [pid] {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == pid;
+      };
+      EXPECT_TRUE(TrayItem(5, ended)) << "the tray's Exit did not end the program";
+      break;
+    }
+    default:
+      ::kill(pid, SIGTERM);
+      break;
+  }
+  EXPECT_EQ(WaitExit(pid, 20s), 0) << ReadFile(root_ + "/stderr.txt");
+  server_stopping_ = true;
+  EXPECT_NE(ReadFile(machine_ + "/user.reg").find("\"AutoRun\""), std::string::npos)
+      << "the settings were not saved at exit";
+  EXPECT_EQ(Checks(), c.afterScan ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TraySettingsCancelScanNow, SettingsDuringAScan,
+    ::testing::Values(ExitCase{"DuringByClose", Work::DevicePhase, Way::CloseButton, false},
+                      ExitCase{"DuringByTrayExit", Work::DevicePhase, Way::TrayExit, false},
+                      ExitCase{"DuringBySigterm", Work::DevicePhase, Way::Sigterm, false},
+                      ExitCase{"AfterByClose", Work::DevicePhase, Way::CloseButton, true},
+                      ExitCase{"AfterByTrayExit", Work::DevicePhase, Way::TrayExit, true},
+                      ExitCase{"AfterBySigterm", Work::DevicePhase, Way::Sigterm, true}),
     [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
