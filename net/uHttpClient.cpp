@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/uHttpWire.h"
+#include "net/uResolve.h"
 #include "net/uSocket.h"
 
 namespace httpdefaults {
@@ -24,16 +25,26 @@ const char* const kRootCertError = "Could not load root certificate.";
 
 const char* HttpErrorKindName(THttpErrorKind kind) {
   switch (kind) {
-    case THttpErrorKind::Resolve: return "resolve";
-    case THttpErrorKind::Connect: return "connect";
-    case THttpErrorKind::Tls: return "tls";
-    case THttpErrorKind::Timeout: return "timeout";
-    case THttpErrorKind::Status: return "status";
-    case THttpErrorKind::Malformed: return "malformed";
-    case THttpErrorKind::TooLarge: return "too-large";
-    case THttpErrorKind::LocalFile: return "local-file";
-    case THttpErrorKind::Aborted: return "aborted";
-    case THttpErrorKind::Url: return "url";
+    case THttpErrorKind::Resolve:
+      return "resolve";
+    case THttpErrorKind::Connect:
+      return "connect";
+    case THttpErrorKind::Tls:
+      return "tls";
+    case THttpErrorKind::Timeout:
+      return "timeout";
+    case THttpErrorKind::Status:
+      return "status";
+    case THttpErrorKind::Malformed:
+      return "malformed";
+    case THttpErrorKind::TooLarge:
+      return "too-large";
+    case THttpErrorKind::LocalFile:
+      return "local-file";
+    case THttpErrorKind::Aborted:
+      return "aborted";
+    case THttpErrorKind::Url:
+      return "url";
   }
   return "unknown";
 }
@@ -132,8 +143,8 @@ int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast
 
 BIO_METHOD* NoSignalSocketMethod() {
   static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                 "korvane socket");
+    BIO_METHOD* m =
+        BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "korvane socket");
     const BIO_METHOD* base = BIO_s_socket();
     BIO_meth_set_write(m, BioWrite);
     BIO_meth_set_read(m, BioRead);
@@ -232,24 +243,19 @@ class THttpConnection : public IHttpSource {
     if (!kvnet::StartSockets())
       throw EHttpError(THttpErrorKind::Connect,
                        "Could not connect to " + url.Host + ": " + ErrnoText(kvnet::LastSocketError()) + ".");
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* list = nullptr;
     const std::string port = std::to_string(url.Port);
-    int rc = getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &list);
-    if (rc == EAI_BADFLAGS || rc == EAI_NONAME) {
-      hints.ai_flags = 0;  // loopback names on hosts without a configured address
-      rc = getaddrinfo(url.Host.c_str(), port.c_str(), &hints, &list);
-    }
+    kvnet::TAddressList list(nullptr, freeaddrinfo);
+    // Cancel and the deadline hold during the lookup too.
+    const int rc = kvnet::ResolveStream(url.Host, port, list, [this] {
+      CheckAborted();
+      CheckDeadline();
+    });
     if (rc != 0 || !list)
-      throw EHttpError(THttpErrorKind::Resolve, "Could not find the server \"" + url.Host + "\": " +
-                                                    ResolveText(rc) + ".");
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(list, freeaddrinfo);
+      throw EHttpError(THttpErrorKind::Resolve,
+                       "Could not find the server \"" + url.Host + "\": " + ResolveText(rc) + ".");
 
     std::string lastError = "no address";
-    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    for (addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
       char text[INET6_ADDRSTRLEN] = "?";
       if (ai->ai_family == AF_INET)
         inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr, text, sizeof text);
@@ -479,7 +485,8 @@ class THttpConnection : public IHttpSource {
       if (err == SSL_ERROR_SYSCALL) {
         const int e = kvnet::LastSocketError();
         ERR_clear_error();
-        ThrowTls(std::string("the handshake broke off: ") + (e ? ErrnoText(e) : "the server closed the connection"));
+        ThrowTls(std::string("the handshake broke off: ") +
+                 (e ? ErrnoText(e) : "the server closed the connection"));
       }
       ThrowTls("the handshake failed: " + OpenSslErrors());
     }
@@ -545,8 +552,8 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
 
   try {
     Status("Connected.");
-    std::string head = BuildRequestHead(method, u, upload ? upload->ContentType : std::string(),
-                                        contentLength);
+    std::string head =
+        BuildRequestHead(method, u, upload ? upload->ContentType : std::string(), contentLength);
     if (upload) {
       head += upload->Prefix;
       conn.SendAll(head.data(), head.size());
@@ -556,7 +563,8 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
         file.read(block.data(), static_cast<std::streamsize>(std::min<int64_t>(left, kUploadBlock)));
         const std::streamsize got = file.gcount();
         if (got <= 0)
-          throw EHttpError(THttpErrorKind::LocalFile, "The file \"" + upload->Path + "\" changed while it was sent.");
+          throw EHttpError(THttpErrorKind::LocalFile,
+                           "The file \"" + upload->Path + "\" changed while it was sent.");
         conn.SendAll(block.data(), static_cast<std::size_t>(got));
         left -= got;
       }
@@ -612,15 +620,16 @@ void THttpClient::GetToStream(const std::string& url, std::ostream& out) {
   });
 }
 
-std::string THttpClient::PostFile(const std::string& url, const std::string& field,
-                                  const std::string& path, const std::string& contentType) {
+std::string THttpClient::PostFile(const std::string& url, const std::string& field, const std::string& path,
+                                  const std::string& contentType) {
   TUpload upload;
   upload.Path = path;
   {
     std::ifstream probe(path, std::ios::binary | std::ios::ate);
     if (!probe) throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + path + "\".");
     upload.FileSize = static_cast<int64_t>(probe.tellg());
-    if (upload.FileSize < 0) throw EHttpError(THttpErrorKind::LocalFile, "Cannot read the file \"" + path + "\".");
+    if (upload.FileSize < 0)
+      throw EHttpError(THttpErrorKind::LocalFile, "Cannot read the file \"" + path + "\".");
   }
   const std::string boundary = NewMultipartBoundary();
   upload.ContentType = MultipartContentType(boundary);
