@@ -19,8 +19,10 @@ char16_t FoldChar(char16_t c) {
   if (c < 0x80) return c;
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
   if (c == 0xFF) return 0x178;
-  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return (c & 1) ? static_cast<char16_t>(c - 1) : c;
-  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : static_cast<char16_t>(c - 1);
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+    return (c & 1) ? static_cast<char16_t>(c - 1) : c;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+    return (c & 1) ? c : static_cast<char16_t>(c - 1);
   return c;
 }
 
@@ -179,6 +181,10 @@ void RegKey::SortTree() {
       k->unsorted_ = false;
       k->IndexChildren();
     }
+    // Vectors grown one element at a time hold up to twice their size; a large hive
+    // is kept for the whole run, so they are cut to size once it is built.
+    if (k->subkeys.capacity() > k->subkeys.size()) k->subkeys.shrink_to_fit();
+    if (k->values.capacity() > k->values.size()) k->values.shrink_to_fit();
     for (auto& s : k->subkeys) todo.push_back(&s);
   }
 }

@@ -139,14 +139,16 @@ std::string HivePath(int hive) { return CurrentMachine().root + "/" + kHiveFile[
 int ReadAll(int fd, off_t size, std::string& text) {
   text.resize(static_cast<size_t>(size > 0 ? size : 0));
   size_t have = 0;
+  char more[4096];  // what the file grew by meanwhile (rare): no room reserved for it
   while (true) {
-    if (have == text.size()) text.resize(have + 65536);  // the file grew meanwhile
-    const ssize_t n = read(fd, &text[have], text.size() - have);
+    const bool full = have == text.size();
+    const ssize_t n = full ? read(fd, more, sizeof more) : read(fd, &text[have], text.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
     if (n == 0) break;
+    if (full) text.append(more, static_cast<size_t>(n));
     have += static_cast<size_t>(n);
   }
   text.resize(have);
