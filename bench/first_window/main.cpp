@@ -3,7 +3,7 @@
 // started the same way, under Xvfb. The two are launched alternately; each is ended once
 // its window is mapped.
 //
-//   bench_first_window [--runs N]   (default 11)
+//   bench_first_window [--runs N] [--program PATH]   (default 11 runs of this build's korvane)
 //
 // Prints the median of each, their ratio, and the peak resident memory of each.
 #include "support/ScratchMachine.h"
@@ -79,8 +79,13 @@ Run Once(xcb_connection_t* c, const std::vector<std::string>& argv, const std::s
 
 int main(int argc, char** argv) {
   int runs = 11;
-  for (int i = 1; i + 1 < argc; ++i)
+  std::string programPath = KORVANE_PROGRAM;  // --program: another build of it, to compare
+  for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--program") == 0) programPath = argv[i + 1];
+  }
+  // The bundled machine comes from this source tree unless told otherwise.
+  setenv("KORVANE_SOURCE_DIR", KORVANE_BENCH_SOURCE_DIR, 0);
   korvane::testing::XvfbDisplay x;
   const std::string why = x.StartWith();
   if (!why.empty()) {
@@ -107,7 +112,7 @@ int main(int argc, char** argv) {
   std::vector<double> program, trivial;
   long programKb = 0, trivialKb = 0;
   for (int i = 0; i < runs; ++i) {
-    const Run a = Once(c, {KORVANE_PROGRAM}, x.Display());
+    const Run a = Once(c, {programPath}, x.Display());
     const Run b = Once(c, {TRIVIAL_PROGRAM}, x.Display());
     if (a.ms < 0 || b.ms < 0) {
       std::fprintf(stderr, "run %d: no window (program %.1f ms, trivial %.1f ms)\n", i, a.ms, b.ms);

@@ -7,6 +7,7 @@
 #include "ui/main/uKorvaneWindows.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uSplash.h"
+#include "ui/widgets/uSkin.h"
 #include "ui/widgets/uX11.h"
 
 #include <consoleapi.h>
@@ -86,6 +87,8 @@ int KorvaneMain(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setQuitOnLastWindowClosed(false);  // hiding to the tray is not an exit
     KorvaneInitResources();
+    // The skin's pictures decode on the other core while the windows are built.
+    const TSkinPrefetch prefetch;
     LoadServerUrls();
     TQtUiQueue queue;
     InstallUiQueue(&queue);

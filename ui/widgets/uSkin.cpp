@@ -3,12 +3,14 @@
 #include "ui/widgets/uSkinControls.h"
 
 #include <QBitmap>
+#include <QDirIterator>
 #include <QBuffer>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
 #include <QScreen>
 #include <QFile>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -20,6 +22,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <algorithm>
@@ -50,7 +53,8 @@ void JpegSilent(j_common_ptr, int) {}
 
 // Plain C-style body: nothing with a destructor lives across the setjmp.
 // Returns false and fills `message` when libjpeg gives up.
-bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, char* message, size_t messageSize) {
+bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, char* message,
+                    size_t messageSize) {
   jpeg_decompress_struct cinfo;
   JpegError err;
   std::memset(&cinfo, 0, sizeof cinfo);
@@ -76,7 +80,8 @@ bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, 
   cinfo.dct_method = JDCT_ISLOW;
   cinfo.do_fancy_upsampling = TRUE;
   jpeg_start_decompress(&cinfo);
-  *out = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB32);
+  *out = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
+                QImage::Format_RGB32);
   if (out->isNull()) {
     std::snprintf(message, messageSize, "picture too large");
     jpeg_destroy_decompress(&cinfo);
@@ -170,14 +175,15 @@ QImage DecodeJpeg(const QByteArray& data) {
   QImage img;
   char message[JMSG_LENGTH_MAX + 32] = {};
   if (data.isEmpty() ||
-      !DecodeJpegInto(reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()),
-                      &img, message, sizeof message))
+      !DecodeJpegInto(reinterpret_cast<const unsigned char*>(data.constData()),
+                      static_cast<unsigned long>(data.size()), &img, message, sizeof message))
     throw ESkinError(std::string("JPEG error: ") + (message[0] ? message : "no data"));
   return img;
 }
 
 QImage DecodeGif(const QByteArray& data) {
-  GifSource src{reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()), 0};
+  GifSource src{reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
+                0};
   int error = 0;
   GifFileType* gif = DGifOpen(&src, GifRead, &error);
   if (!gif) throw ESkinError(std::string("GIF error: ") + GifErrorString(error));
@@ -223,19 +229,50 @@ namespace {
 
 // A skin picture decoded once per run: the resources never change, and the same
 // pictures recur on every window and at every hover of a button. The images handed out
-// share the decoded pixels until one of them is changed.
+// share the decoded pixels until one of them is changed. A picture being decoded (by
+// the start-up prefetch) is waited for rather than decoded twice.
+struct TPictureCache {
+  struct Slot {
+    bool ready = false;
+    QImage image;
+  };
+  std::mutex mu;
+  std::condition_variable changed;
+  std::map<std::string, Slot> entries;
+};
+
+TPictureCache& Pictures() {
+  static TPictureCache cache;
+  return cache;
+}
+
 QImage SkinPicture(const std::string& name, bool gif) {
-  static std::mutex mu;
-  static std::map<std::string, QImage> decoded;
+  TPictureCache& cache = Pictures();
   const std::string key = (gif ? "gif:" : "jpeg:") + name;
   {
-    std::lock_guard<std::mutex> lock(mu);
-    auto it = decoded.find(key);
-    if (it != decoded.end()) return it->second;
+    std::unique_lock<std::mutex> lock(cache.mu);
+    for (;;) {
+      auto it = cache.entries.find(key);
+      if (it == cache.entries.end()) break;
+      if (it->second.ready) return it->second.image;
+      cache.changed.wait(lock);
+    }
+    cache.entries[key];  // being decoded here
   }
-  QImage img = gif ? DecodeGif(ReadSkinResource(name)) : DecodeJpeg(ReadSkinResource(name));
-  std::lock_guard<std::mutex> lock(mu);
-  decoded.emplace(key, img);
+  QImage img;
+  try {
+    img = gif ? DecodeGif(ReadSkinResource(name)) : DecodeJpeg(ReadSkinResource(name));
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(cache.mu);
+    cache.entries.erase(key);  // whoever asks next decodes it and meets the error itself
+    cache.changed.notify_all();
+    throw;
+  }
+  std::lock_guard<std::mutex> lock(cache.mu);
+  TPictureCache::Slot& slot = cache.entries[key];
+  slot.image = img;
+  slot.ready = true;
+  cache.changed.notify_all();
   return img;
 }
 
@@ -253,6 +290,39 @@ void LoadGifResource(const std::string& name, QImage& target) { target = SkinPic
 void LoadGifResource(const std::string& name, TImage* target) {
   if (!target) return;
   target->SetPicture(SkinPicture(name, true));
+}
+
+TSkinPrefetch::TSkinPrefetch() {
+  // Largest first: the windows' backgrounds are the longest to decode.
+  std::vector<std::pair<qint64, QString>> names;
+  for (QDirIterator it(QStringLiteral(":/rcdata")); it.hasNext();) {
+    it.next();
+    names.emplace_back(it.fileInfo().size(), it.fileName());
+  }
+  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  thread_ = std::thread([this, names = std::move(names)] {
+    // The font database first: the windows' first text would wait for it otherwise
+    // (its functions are safe on any thread once the application exists).
+    if (QGuiApplication::instance()) QFontDatabase::families();
+    for (const auto& entry : names) {
+      if (stop_) return;
+      const std::string name = entry.second.toStdString();
+      try {
+        const QByteArray head = ReadSkinResource(name).left(4);
+        if (head.startsWith("GIF8"))
+          SkinPicture(name, true);
+        else if (head.startsWith("\xFF\xD8"))
+          SkinPicture(name, false);
+      } catch (const ESkinError&) {
+        // Reported by the window that asks for it.
+      }
+    }
+  });
+}
+
+TSkinPrefetch::~TSkinPrefetch() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
 }
 
 void RoundCloseButtonCorners(QImage& bitmap) {
@@ -275,8 +345,10 @@ QRegion RoundRectRegion(int width, int height, int ew, int eh) {
     int inset = 0;
     const double cy = y + 0.5;
     double dy = 0;
-    if (cy < b) dy = b - cy;
-    else if (cy > height - b) dy = cy - (height - b);
+    if (cy < b)
+      dy = b - cy;
+    else if (cy > height - b)
+      dy = cy - (height - b);
     if (dy > 0) {
       const double t = 1.0 - (dy * dy) / (b * b);
       const double dx = t > 0 ? a * std::sqrt(t) : 0;

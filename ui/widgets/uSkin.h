@@ -9,9 +9,11 @@
 #include <QImage>
 #include <QRegion>
 
+#include <atomic>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 class QWidget;
 class TImage;
@@ -34,6 +36,21 @@ void LoadJpegResource(const std::string& name, QImage& target);
 void LoadJpegResource(const std::string& name, TImage* target);
 void LoadGifResource(const std::string& name, QImage& target);
 void LoadGifResource(const std::string& name, TImage* target);
+
+// Decodes the skin's pictures on a thread of its own while the program starts, so that
+// the windows find them decoded; one asked for sooner is decoded where it is asked for
+// (or waited for while this thread is at it). Destroying it stops and joins the thread.
+class TSkinPrefetch {
+ public:
+  TSkinPrefetch();
+  ~TSkinPrefetch();
+  TSkinPrefetch(const TSkinPrefetch&) = delete;
+  TSkinPrefetch& operator=(const TSkinPrefetch&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 // White lower corners (three pixels each) of a dialog's close button.
 void RoundCloseButtonCorners(QImage& bitmap);
