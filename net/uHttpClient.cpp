@@ -25,26 +25,16 @@ const char* const kRootCertError = "Could not load root certificate.";
 
 const char* HttpErrorKindName(THttpErrorKind kind) {
   switch (kind) {
-    case THttpErrorKind::Resolve:
-      return "resolve";
-    case THttpErrorKind::Connect:
-      return "connect";
-    case THttpErrorKind::Tls:
-      return "tls";
-    case THttpErrorKind::Timeout:
-      return "timeout";
-    case THttpErrorKind::Status:
-      return "status";
-    case THttpErrorKind::Malformed:
-      return "malformed";
-    case THttpErrorKind::TooLarge:
-      return "too-large";
-    case THttpErrorKind::LocalFile:
-      return "local-file";
-    case THttpErrorKind::Aborted:
-      return "aborted";
-    case THttpErrorKind::Url:
-      return "url";
+    case THttpErrorKind::Resolve: return "resolve";
+    case THttpErrorKind::Connect: return "connect";
+    case THttpErrorKind::Tls: return "tls";
+    case THttpErrorKind::Timeout: return "timeout";
+    case THttpErrorKind::Status: return "status";
+    case THttpErrorKind::Malformed: return "malformed";
+    case THttpErrorKind::TooLarge: return "too-large";
+    case THttpErrorKind::LocalFile: return "local-file";
+    case THttpErrorKind::Aborted: return "aborted";
+    case THttpErrorKind::Url: return "url";
   }
   return "unknown";
 }
@@ -143,8 +133,8 @@ int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast
 
 BIO_METHOD* NoSignalSocketMethod() {
   static BIO_METHOD* method = [] {
-    BIO_METHOD* m =
-        BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "korvane socket");
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                 "korvane socket");
     const BIO_METHOD* base = BIO_s_socket();
     BIO_meth_set_write(m, BioWrite);
     BIO_meth_set_read(m, BioRead);
@@ -251,8 +241,8 @@ class THttpConnection : public IHttpSource {
       CheckDeadline();
     });
     if (rc != 0 || !list)
-      throw EHttpError(THttpErrorKind::Resolve,
-                       "Could not find the server \"" + url.Host + "\": " + ResolveText(rc) + ".");
+      throw EHttpError(THttpErrorKind::Resolve, "Could not find the server \"" + url.Host + "\": " +
+                                                    ResolveText(rc) + ".");
 
     std::string lastError = "no address";
     for (addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
@@ -485,8 +475,7 @@ class THttpConnection : public IHttpSource {
       if (err == SSL_ERROR_SYSCALL) {
         const int e = kvnet::LastSocketError();
         ERR_clear_error();
-        ThrowTls(std::string("the handshake broke off: ") +
-                 (e ? ErrnoText(e) : "the server closed the connection"));
+        ThrowTls(std::string("the handshake broke off: ") + (e ? ErrnoText(e) : "the server closed the connection"));
       }
       ThrowTls("the handshake failed: " + OpenSslErrors());
     }
@@ -552,8 +541,8 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
 
   try {
     Status("Connected.");
-    std::string head =
-        BuildRequestHead(method, u, upload ? upload->ContentType : std::string(), contentLength);
+    std::string head = BuildRequestHead(method, u, upload ? upload->ContentType : std::string(),
+                                        contentLength);
     if (upload) {
       head += upload->Prefix;
       conn.SendAll(head.data(), head.size());
@@ -563,8 +552,7 @@ void THttpClient::Request(const std::string& method, const std::string& url, con
         file.read(block.data(), static_cast<std::streamsize>(std::min<int64_t>(left, kUploadBlock)));
         const std::streamsize got = file.gcount();
         if (got <= 0)
-          throw EHttpError(THttpErrorKind::LocalFile,
-                           "The file \"" + upload->Path + "\" changed while it was sent.");
+          throw EHttpError(THttpErrorKind::LocalFile, "The file \"" + upload->Path + "\" changed while it was sent.");
         conn.SendAll(block.data(), static_cast<std::size_t>(got));
         left -= got;
       }
@@ -620,16 +608,15 @@ void THttpClient::GetToStream(const std::string& url, std::ostream& out) {
   });
 }
 
-std::string THttpClient::PostFile(const std::string& url, const std::string& field, const std::string& path,
-                                  const std::string& contentType) {
+std::string THttpClient::PostFile(const std::string& url, const std::string& field,
+                                  const std::string& path, const std::string& contentType) {
   TUpload upload;
   upload.Path = path;
   {
     std::ifstream probe(path, std::ios::binary | std::ios::ate);
     if (!probe) throw EHttpError(THttpErrorKind::LocalFile, "Cannot open the file \"" + path + "\".");
     upload.FileSize = static_cast<int64_t>(probe.tellg());
-    if (upload.FileSize < 0)
-      throw EHttpError(THttpErrorKind::LocalFile, "Cannot read the file \"" + path + "\".");
+    if (upload.FileSize < 0) throw EHttpError(THttpErrorKind::LocalFile, "Cannot read the file \"" + path + "\".");
   }
   const std::string boundary = NewMultipartBoundary();
   upload.ContentType = MultipartContentType(boundary);
