@@ -12,12 +12,12 @@ TScanResult::TScanResult() {
 }
 
 void TScanResult::ClearCatalogue() {
-  GUIDList.assign(1, TGUIDRec{});
+  GUIDList = TGUIDList(1);  // a fresh list: the old one's room is given back too
   GUIDCount = 0;
 }
 
 void TScanResult::ClearDrivers() {
-  DrvList.assign(1, TDrvRec{});
+  DrvList = TDrvList(1);  // a fresh list: the old one's room is given back too
   DrvCount = 0;
 }
 
@@ -41,12 +41,12 @@ TKorvaneState::TKorvaneState() {
 }
 
 void TKorvaneState::ClearCatalogue() {
-  GUIDList.assign(1, TGUIDRec{});
+  GUIDList = TGUIDList(1);  // a fresh list: the old one's room is given back too
   GUIDCount = 0;
 }
 
 void TKorvaneState::ClearDrivers() {
-  DrvList.assign(1, TDrvRec{});
+  DrvList = TDrvList(1);  // a fresh list: the old one's room is given back too
   DrvCount = 0;
 }
 

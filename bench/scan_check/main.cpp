@@ -106,18 +106,17 @@ long PeakKb() {
 }
 
 // Child: one machine, `runs` whole scans; prints "ms=<best> peak_kb=<peak> od=<n> devices=<n>".
-int RunOne(const std::string& machine, const std::string& http, const std::string& https,
-           int runs) {
+int RunOne(const std::string& machine, const std::string& http, const std::string& https, int runs) {
   setenv("KORVANE_MACHINE", machine.c_str(), 1);
   KorvaneResetMachine();
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
     return 3;
   RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
                  DWORD(http.size() + 1));
-  RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(https.c_str()), DWORD(https.size() + 1));
+  RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(https.c_str()),
+                 DWORD(https.size() + 1));
   RegCloseKey(key);
   LoadServerUrls();
 
@@ -133,6 +132,10 @@ int RunOne(const std::string& machine, const std::string& http, const std::strin
   // The device phase alone, to tell its share from the exchange's.
   double bestDevices = 1e18;
   for (int r = 0; r < runs; ++r) {
+    // Each scan's own peak: the result the last one handed over is let go first (the
+    // program keeps it while a new scan runs, which these figures leave out).
+    state.ClearDrivers();
+    state.ClearCatalogue();
     const auto t0 = std::chrono::steady_clock::now();
     {
       TScanThread scan(state, page);
@@ -148,6 +151,10 @@ int RunOne(const std::string& machine, const std::string& http, const std::strin
   double best = 1e18;
   bool ok = true;
   for (int r = 0; r < runs; ++r) {
+    // Each scan's own peak: the result the last one handed over is let go first (the
+    // program keeps it while a new scan runs, which these figures leave out).
+    state.ClearDrivers();
+    state.ClearCatalogue();
     const auto t0 = std::chrono::steady_clock::now();
     {
       TScanThread scan(state, page);
@@ -183,15 +190,15 @@ struct TFigures {
 
 bool RunChild(const std::string& self, const std::string& machine, const std::string& http,
               const std::string& https, int runs, TFigures& out) {
-  const std::string cmd = "'" + self + "' --one '" + machine + "' '" + http + "' '" + https +
-                          "' " + std::to_string(runs);
+  const std::string cmd =
+      "'" + self + "' --one '" + machine + "' '" + http + "' '" + https + "' " + std::to_string(runs);
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return false;
   char line[256] = {};
   bool got = false;
   while (std::fgets(line, sizeof line, p)) {
-    if (std::sscanf(line, "ms=%lf peak_kb=%ld od=%d devices=%d devices_ms=%lf", &out.Ms,
-                    &out.PeakKb, &out.Od, &out.Devices, &out.DevicesMs) == 5)
+    if (std::sscanf(line, "ms=%lf peak_kb=%ld od=%d devices=%d devices_ms=%lf", &out.Ms, &out.PeakKb, &out.Od,
+                    &out.Devices, &out.DevicesMs) == 5)
       got = true;
   }
   const int status = pclose(p);
