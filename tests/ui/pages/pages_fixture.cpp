@@ -32,6 +32,25 @@ std::string PagesCatalogue() {
   return korvane::testing::ScratchMachine::SourceDir() + "/tests/ui/pages/catalogue.txt";
 }
 
+korvane::testing::UpdateServerProcess* PagesServerTest::server_ = nullptr;
+
+void PagesServerTest::SetUpTestSuite() {
+  korvane::testing::UpdateServerOptions o;
+  o.Catalogue = PagesCatalogue();
+  server_ = new korvane::testing::UpdateServerProcess(o);
+}
+
+void PagesServerTest::TearDownTestSuite() {
+  delete server_;
+  server_ = nullptr;
+}
+
+void PagesServerTest::OpenOnFixture() {
+  UseMachine("xp-desktop");
+  UseServer(server_->HttpBase(), server_->HttpsBase());
+  OpenWindow();
+}
+
 void PagesTest::SetUp() {
   SkinFormTest::SetUp();
   tray_.emplace();

@@ -81,3 +81,14 @@ class PagesTest : public SkinFormTest {
 
 // The catalogue of these tests and a server that shares it (started once).
 std::string PagesCatalogue();
+
+// The pages on the bundled XP desktop machine, checked by one reference update
+// server (with PagesCatalogue) for the whole suite.
+class PagesServerTest : public PagesTest {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  // The machine, the server's addresses, and the windows.
+  void OpenOnFixture();
+  static korvane::testing::UpdateServerProcess* server_;
+};

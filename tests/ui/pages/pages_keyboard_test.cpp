@@ -21,9 +21,6 @@
 #include <QApplication>
 #include <QTest>
 
-using korvane::testing::UpdateServerOptions;
-using korvane::testing::UpdateServerProcess;
-
 namespace {
 
 QImage Picture(const std::string& name) {
@@ -42,21 +39,10 @@ std::vector<std::string> Names(const std::vector<QWidget*>& chain) {
 
 }  // namespace
 
-class KeyboardTest : public PagesTest {
+class KeyboardTest : public PagesServerTest {
  protected:
-  static void SetUpTestSuite() {
-    UpdateServerOptions o;
-    o.Catalogue = PagesCatalogue();
-    server_ = new UpdateServerProcess(o);
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
   void Open() {
-    UseMachine("xp-desktop");
-    UseServer(server_->HttpBase(), server_->HttpsBase());
-    OpenWindow();
+    OpenOnFixture();
     main_->ShowStep(1, true);
     main_->show();
     QApplication::setActiveWindow(main_.get());
@@ -73,9 +59,7 @@ class KeyboardTest : public PagesTest {
     for (int i = 0; i < 30 && QApplication::focusWidget() != target; ++i) Key(Qt::Key_Tab);
     return QApplication::focusWidget() == target;
   }
-  static UpdateServerProcess* server_;
 };
-UpdateServerProcess* KeyboardTest::server_ = nullptr;
 
 TEST_F(KeyboardTest, StartPageToTheResultsAndADownloadByKeysAlone) {
   Open();

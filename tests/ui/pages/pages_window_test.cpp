@@ -80,26 +80,6 @@ QImage Picture(const char* name) {
 
 }  // namespace
 
-class PagesServerTest : public PagesTest {
- protected:
-  static void SetUpTestSuite() {
-    UpdateServerOptions o;
-    o.Catalogue = PagesCatalogue();
-    server_ = new UpdateServerProcess(o);
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  void OpenOnFixture() {
-    UseMachine("xp-desktop");
-    UseServer(server_->HttpBase(), server_->HttpsBase());
-    OpenWindow();
-  }
-  static UpdateServerProcess* server_;
-};
-UpdateServerProcess* PagesServerTest::server_ = nullptr;
-
 TEST_F(PagesServerTest, FirstRunStartPageShowsTheWarning) {
   OpenOnFixture();
   TFrame1* f = Frame1();
