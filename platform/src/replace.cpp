@@ -119,9 +119,14 @@ BOOL TKorvaneReplacement::Commit() {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  BOOL ok = FlushFileBuffers(file_);
-  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  if (ok) ok = SetReplacementMode(file_, target_, flags_, error);
+  // The permission bits first, so that the flush puts them on the disk with the data
+  // (the folder's flush after the move then has only the new name to write).
+  DWORD error = ERROR_SUCCESS;
+  BOOL ok = SetReplacementMode(file_, target_, flags_, error);
+  if (ok && !FlushFileBuffers(file_)) {
+    ok = FALSE;
+    error = GetLastError();
+  }
   if (!CloseHandle(file_) && ok) {
     ok = FALSE;
     error = GetLastError();
