@@ -6,17 +6,17 @@
 
 #include <utility>
 
-TScanResult::TScanResult() {
+TDriverLists::TDriverLists() {
   ClearCatalogue();
   ClearDrivers();
 }
 
-void TScanResult::ClearCatalogue() {
+void TDriverLists::ClearCatalogue() {
   GUIDList = TGUIDList(1);  // a fresh list: the old one's room is given back too
   GUIDCount = 0;
 }
 
-void TScanResult::ClearDrivers() {
+void TDriverLists::ClearDrivers() {
   DrvList = TDrvList(1);  // a fresh list: the old one's room is given back too
   DrvCount = 0;
 }
@@ -33,21 +33,6 @@ void TKorvaneState::TakeScanResult(TScanResult&& result) {
   }
   if (result.HasVerdict) Settings.IsSysUpdated = result.IsSysUpdated;
   result = TScanResult();
-}
-
-TKorvaneState::TKorvaneState() {
-  ClearCatalogue();
-  ClearDrivers();
-}
-
-void TKorvaneState::ClearCatalogue() {
-  GUIDList = TGUIDList(1);  // a fresh list: the old one's room is given back too
-  GUIDCount = 0;
-}
-
-void TKorvaneState::ClearDrivers() {
-  DrvList = TDrvList(1);  // a fresh list: the old one's room is given back too
-  DrvCount = 0;
 }
 
 TCertFileResult TKorvaneState::LoadSettings() { return ::LoadSettings(Settings, TempFolder); }

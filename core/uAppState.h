@@ -11,14 +11,22 @@
 // What one scan produces: its own catalogue, driver list and summary. The scan
 // builds it alone, and it reaches the main window's state in one step once the
 // scan has ended (TKorvaneState::TakeScanResult).
-struct TScanResult {
-  TScanResult();  // both lists with their empty slot 0 only
+// The catalogue and the driver list, both 1-based with an empty slot 0.
+struct TDriverLists {
+  TDriverLists();  // both lists with their empty slot 0 only
 
-  TDrvList DrvList;  // 1-based, slot 0 empty; length DrvCount + 1
+  TDrvList DrvList;  // length DrvCount + 1
   int32_t DrvCount = 0;
-  TGUIDList GUIDList;  // 1-based, slot 0 empty; length GUIDCount + 1
+  TGUIDList GUIDList;  // length GUIDCount + 1
   int32_t GUIDCount = 0;
 
+  // Empty a list (slot 0 only), giving its room back too.
+  void ClearCatalogue();
+  void ClearDrivers();
+};
+
+// What one scan builds: its own lists, and the exchange's figures.
+struct TScanResult : TDriverLists {
   // The exchange's figures, once it got that far: the counts when an answer
   // (an empty one included) arrived, the verdict when a non-empty one was merged.
   bool HasCounts = false;
@@ -27,19 +35,11 @@ struct TScanResult {
   int32_t udDrivers = 0;
   int32_t odDrivers = 0;
   bool IsSysUpdated = false;
-
-  void ClearCatalogue();
-  void ClearDrivers();
 };
 
-class TKorvaneState {
+// The window's catalogue and driver list (TDriverLists) are the last scan's.
+class TKorvaneState : public TDriverLists {
  public:
-  TKorvaneState();
-
-  TDrvList DrvList;     // 1-based, slot 0 empty; length DrvCount + 1
-  int32_t DrvCount = 0;
-  TGUIDList GUIDList;   // 1-based, slot 0 empty; length GUIDCount + 1
-  int32_t GUIDCount = 0;
   TSettings Settings;
   std::string PartnerID;
   std::string TempFolder;      // with trailing separator; empty when not usable
@@ -48,10 +48,6 @@ class TKorvaneState {
   std::string ExeFolder;       // with trailing separator
   std::string ProgramVersion;
   std::string OsShortName;     // report's system token, e.g. "xp-32"
-
-  // Empty both arrays (slot 0 only).
-  void ClearCatalogue();
-  void ClearDrivers();
 
   // A finished scan's result replaces the catalogue and the driver list, and
   // its figures (those it has) go into Settings. Runs on the UI thread, in the
