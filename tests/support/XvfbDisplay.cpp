@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -58,12 +59,26 @@ void XvfbDisplay::Export() const {
   ::setenv("QT_QPA_PLATFORM", "xcb", 1);
 }
 
+namespace {
+
+// The pid in the X server lock file of display number n ("/tmp/.X<n>-lock"), or -1.
+pid_t LockHolder(int n) {
+  std::ifstream lock("/tmp/.X" + std::to_string(n) + "-lock");
+  long pid = -1;
+  return lock >> pid ? static_cast<pid_t>(pid) : -1;
+}
+
+}  // namespace
+
 // An explicit display number, different for each test process and try: with
 // -displayfd every server starts its search at :0, and a server that loses
-// that race removes the socket of the one that won it.
+// that race removes the socket of the one that won it. A display that answers
+// is ours only when our server holds its lock: another test process's server
+// may answer on a number ours failed to take, and go away with its test.
 void XvfbDisplay::TryOnce() {
   static int next = 100 + static_cast<int>(::getpid() % 400) * 2;
-  const std::string d = ":" + std::to_string(next++);
+  const int number = next++;
+  const std::string d = ":" + std::to_string(number);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::execlp("Xvfb", "Xvfb", d.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-br",
@@ -75,7 +90,8 @@ void XvfbDisplay::TryOnce() {
       pid_ = -1;
       return;
     }
-    if (std::system(("DISPLAY=" + d + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
+    if (LockHolder(number) == pid_ &&
+        std::system(("DISPLAY=" + d + " xwininfo -root >/dev/null 2>&1").c_str()) == 0) {
       display_ = d;
       return;
     }
