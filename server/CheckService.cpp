@@ -108,7 +108,7 @@ std::string AnswerUpload(const std::string& packed, const TCatalogue& catalogue,
   std::string text, error;
   if (!Gunzip(packed, options.MaxReportBytes, text, error)) return ErrorAnswer(2, error);
   TReport report;
-  if (!ParseReport(text, report, error)) return ErrorAnswer(2, error);
+  if (!ParseReport(text, report, error, options.MaxReportDevices)) return ErrorAnswer(2, error);
   return AnswerReport(report, catalogue, options);
 }
 

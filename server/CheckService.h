@@ -23,6 +23,7 @@ constexpr uint64_t kMaxReportBytes = 8u * 1024 * 1024;
 
 struct TCheckOptions {
   uint64_t MaxReportBytes = kMaxReportBytes;
+  size_t MaxReportDevices = kMaxReportDevices;
   std::string PackageBase;  // prefix of package URLs, ends with '/'
   // Forced answers (command line); they win over the catalogue's directives.
   std::optional<int> ForceErrCode;

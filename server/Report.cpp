@@ -61,7 +61,7 @@ bool ParseId(const std::string& text, long& id) {
 
 }  // namespace
 
-bool ParseReport(const std::string& text, TReport& report, std::string& error) {
+bool ParseReport(const std::string& text, TReport& report, std::string& error, size_t maxDevices) {
   report = TReport{};
   if (text.find('\0') != std::string::npos) {
     error = "The driver list holds binary data, not text.";
@@ -115,9 +115,8 @@ bool ParseReport(const std::string& text, TReport& report, std::string& error) {
                 std::to_string(kMaxDeviceIds) + " IDs" + where + ".";
         return false;
       }
-      if (report.Devices.size() >= kMaxReportDevices) {
-        error = "The driver list has more than " + std::to_string(kMaxReportDevices) +
-                " devices and was refused.";
+      if (report.Devices.size() >= maxDevices) {
+        error = "The driver list has more than " + std::to_string(maxDevices) + " devices and was refused.";
         return false;
       }
       if (!ids.insert(dev.Id).second) {

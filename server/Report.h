@@ -42,9 +42,10 @@ constexpr size_t kMaxDeviceIds = 64;  // hardware and compatible IDs together
 // are ignored. Faults: no <os> header before the devices, a line that is no
 // element, a <dev> inside a <dev>, a </dev> without <dev>, a <dev> without
 // </dev>, a block without a decimal <id> (1..2147483647), an <id> used twice,
-// NUL bytes, more than kMaxReportDevices devices or more than kMaxDeviceIds
+// NUL bytes, more than maxDevices devices or more than kMaxDeviceIds
 // IDs for one device.
-bool ParseReport(const std::string& text, TReport& report, std::string& error);
+bool ParseReport(const std::string& text, TReport& report, std::string& error,
+                 size_t maxDevices = kMaxReportDevices);
 
 // "A, B, C" -> {"A", "B", "C"} (blank items dropped).
 std::vector<std::string> SplitIdList(const std::string& list);

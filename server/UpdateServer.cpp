@@ -159,6 +159,7 @@ std::string Usage() {
          "  --force-errcode N         every check answer carries <errcode>N</errcode>\n"
          "  --force-errmsg TEXT       ... and <errmsg>TEXT</errmsg>\n"
          "  --max-report BYTES        largest unpacked report accepted (default 8M)\n"
+         "  --max-devices N           most devices a report may list (default 4096)\n"
          "  --max-upload BYTES        largest check upload (the packed report in its form;\n"
          "                            default 1M)\n"
          "  --max-uploads N           uploads in flight at once (default: what fits in a\n"
@@ -285,6 +286,14 @@ bool ParseArguments(int argc, const char* const* argv, TServerOptions& o, std::s
         return false;
       }
       o.MaxUploadBytes = *size;
+    } else if (a == "--max-devices") {
+      if (!value(v)) return false;
+      auto n = ParseInt(v);
+      if (!n || *n < 1) {
+        error = "--max-devices wants a number";
+        return false;
+      }
+      o.MaxReportDevices = static_cast<size_t>(*n);
     } else if (a == "--max-uploads" || a == "--max-uploads-per-client" || a == "--check-threads" ||
                a == "--check-queue") {
       if (!value(v)) return false;
@@ -680,6 +689,7 @@ void TUpdateServer::Start() {
   LoadCatalogue(true, true);
 
   checkOptions_.MaxReportBytes = options_.MaxReportBytes;
+  checkOptions_.MaxReportDevices = options_.MaxReportDevices;
   checkOptions_.ForceErrCode = options_.ForceErrCode;
   checkOptions_.ForceErrMsg = options_.ForceErrMsg;
   defaultPackageBase_ =

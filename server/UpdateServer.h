@@ -52,6 +52,7 @@ struct TServerOptions {
   std::optional<int> ForceErrCode;
   std::optional<std::string> ForceErrMsg;
   uint64_t MaxReportBytes = kMaxReportBytes;
+  size_t MaxReportDevices = kMaxReportDevices;
   uint64_t MaxUploadBytes = kDefaultMaxUploadBytes;  // the request body (the packed report in its form)
   unsigned MaxUploads = 0;                           // 0: DefaultMaxUploads(MaxUploadBytes)
   unsigned MaxUploadsPerClient = 8;                  // 0: no cap per address

@@ -2,8 +2,10 @@
 // devices) against the reference update server on loopback. Each size runs in
 // its own child process so that its peak memory is its own.
 //
-//   bench_scan_check [--sizes 5000,10000] [--runs 3]
+//   bench_scan_check [--sizes 5000,10000] [--runs 3] [--keep]
 //
+// --keep leaves the generated machines and catalogue in place and names their folder,
+// for profiling a child (`bench_scan_check --one MACHINE HTTP HTTPS RUNS`) by hand.
 // Prints, per size, the best wall time of the scan (device phase and exchange),
 // the child's peak resident memory, the size of devices.json and the peak's ratio
 // to it, and the device phase's own best time, then the ratio of the times. A
@@ -20,6 +22,7 @@
 #include <korvane_machine.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +59,11 @@ const TClassSpec kClasses[] = {
 constexpr int kClassCount = sizeof kClasses / sizeof kClasses[0];
 
 // A machine folder with `devices` devices spread over the classes, each with a
-// driver key; every tenth device has an ID that the catalogue offers a newer driver for.
+// driver key; every tenth device has an ID that the catalogue offers a newer driver for,
+// up to about 10,000 of them (beyond that the answer would pass the client's cap on
+// an answer's size, which a real catalogue's answer never comes near).
 void GenerateMachine(const std::string& dir, int devices, std::string& catalogue) {
+  const int outOfDateStep = std::max(10, devices / 10000);
   using korvane::testing::GeneratedDevice;
   using korvane::testing::Hex4;
   korvane::testing::MachineGenerator g;
@@ -75,8 +81,8 @@ void GenerateMachine(const std::string& dir, int devices, std::string& catalogue
   };
   g.DriverVersion = [](const GeneratedDevice& d) { return "5.1.2600." + std::to_string(d.serial); };
   std::ostringstream cat;
-  g.OnDevice = [&cat](const GeneratedDevice& d) {
-    if (d.serial % 10 == 0)
+  g.OnDevice = [&cat, outOfDateStep](const GeneratedDevice& d) {
+    if (d.serial % outOfDateStep == 0)
       cat << "PCI\\VEN_" << Hex4(0x1000 + d.classIndex) << "&DEV_" << Hex4(d.serial) << " | 3-4-2009 | 6.0."
           << d.serial << " | Generated | gen.zip\n";
   };
@@ -213,14 +219,21 @@ int main(int argc, char** argv) {
 
   std::vector<int> sizes = {5000, 10000};
   int runs = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--keep") {
+      keep = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
     if (a == "--runs") runs = std::atoi(argv[i + 1]);
     if (a == "--sizes") {
       sizes.clear();
       std::stringstream s(argv[i + 1]);
       for (std::string item; std::getline(s, item, ',');) sizes.push_back(std::atoi(item.c_str()));
     }
+    ++i;
   }
   if (!korvane::testing::UpdateServerProcess::Available()) {
     std::cerr << "korvane-updsrv not found (" << korvane::testing::UpdateServerProcess::BinaryPath()
@@ -242,6 +255,11 @@ int main(int argc, char** argv) {
   korvane::testing::WriteTextFile(root + "/catalogue.txt", catalogue);
   korvane::testing::UpdateServerOptions opt;
   opt.Catalogue = root + "/catalogue.txt";
+  // The server's default caps suit real machines; the largest generated ones send more.
+  const long long maxDevices = *std::max_element(sizes.begin(), sizes.end());
+  opt.ExtraArgs = {"--max-devices", std::to_string(maxDevices),
+                   "--max-report",  std::to_string(std::max(8LL << 20, maxDevices * 2048)),
+                   "--max-upload",  std::to_string(std::max(1LL << 20, maxDevices * 512))};
   int rc = 0;
   std::vector<TFigures> figures;
   {
@@ -268,6 +286,9 @@ int main(int argc, char** argv) {
     std::printf("ratio %d/%d devices: time %.2f, peak memory %.2f\n", sizes[1], sizes[0],
                 figures[1].Ms / figures[0].Ms,
                 static_cast<double>(figures[1].PeakKb) / static_cast<double>(figures[0].PeakKb));
-  korvane::testing::RemoveFolder(root);
+  if (keep)
+    std::printf("machines kept in %s\n", root.c_str());
+  else
+    korvane::testing::RemoveFolder(root);
   return rc;
 }

@@ -52,6 +52,7 @@ TEST(ServerArguments, Options) {
                      "--force-errcode", "-4",
                      "--force-errmsg",  "Down",
                      "--max-report",    "1M",
+                     "--max-devices",   "200000",
                      "--threads",       "3",
                      "--log",           "--exit-with-parent"},
                     o, err))
@@ -67,6 +68,7 @@ TEST(ServerArguments, Options) {
   EXPECT_EQ(o.ForceErrCode, -4);
   EXPECT_EQ(o.ForceErrMsg, std::string("Down"));
   EXPECT_EQ(o.MaxReportBytes, 1024u * 1024);
+  EXPECT_EQ(o.MaxReportDevices, 200000u);
   EXPECT_EQ(o.Threads, 3u);
   EXPECT_TRUE(o.Log);
   EXPECT_TRUE(o.ExitWithParent);
@@ -138,6 +140,7 @@ TEST(ServerArguments, Refused) {
       {"--http", ":80"},
       {"--force-errcode", "two"},
       {"--max-report", "0"},
+      {"--max-devices", "0"},
       {"--threads", "0"},
       {"--http", "off", "--https", "off"},
       {"--cert", "/c.pem"},
