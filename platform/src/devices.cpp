@@ -137,6 +137,55 @@ DevProp DwordProp(uint32_t v) {
   return p;
 }
 
+// Block layout: a 32-bit count, then per property its number, type and size (32 bits
+// each), then the data of each in the same order.
+namespace {
+constexpr size_t kPackedEntryBytes = 12;
+
+uint32_t LoadU32(const uint8_t* at) {
+  uint32_t v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+
+void StoreU32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, sizeof v); }
+}  // namespace
+
+PackedProps::PackedProps(const PropList& list) {
+  if (list.size() == 0) return;
+  size_t bytes = 4 + kPackedEntryBytes * list.size();
+  for (const auto& e : list) bytes += e.second.data.size();
+  block_ = std::make_unique<uint8_t[]>(bytes);
+  uint8_t* entry = block_.get();
+  StoreU32(entry, static_cast<uint32_t>(list.size()));
+  entry += 4;
+  uint8_t* data = entry + kPackedEntryBytes * list.size();
+  for (const auto& e : list) {
+    StoreU32(entry, e.first);
+    StoreU32(entry + 4, e.second.type);
+    StoreU32(entry + 8, static_cast<uint32_t>(e.second.data.size()));
+    entry += kPackedEntryBytes;
+    if (!e.second.data.empty()) std::memcpy(data, e.second.data.data(), e.second.data.size());
+    data += e.second.data.size();
+  }
+}
+
+bool PackedProps::Find(DWORD number, View& out) const {
+  if (!block_) return false;
+  const uint32_t count = LoadU32(block_.get());
+  const uint8_t* entry = block_.get() + 4;
+  const uint8_t* data = entry + kPackedEntryBytes * count;
+  for (uint32_t i = 0; i < count; ++i, entry += kPackedEntryBytes) {
+    const uint32_t size = LoadU32(entry + 8);
+    if (LoadU32(entry) == number) {
+      out = View{LoadU32(entry + 4), data, size};
+      return true;
+    }
+    data += size;
+  }
+  return false;
+}
+
 int PropertyNumber(std::string_view name) {
   for (int i = 0; i < kPropCount; ++i)
     if (name == kPropNames[i]) return i;
@@ -260,6 +309,7 @@ class InventoryReader : public nlohmann::json_sax<json> {
   struct DeviceState {
     std::string where;
     Device dev;
+    PropList props;  // gathered, packed into dev when the device ends
     std::string presentFault;
     bool propertiesNotObject = false;
     std::string propertyKey, propertyFault;  // the first faulty property by name
@@ -380,13 +430,12 @@ class InventoryReader : public nlohmann::json_sax<json> {
       case Role::kProperty:
         if (!Building() || !BeginProperty()) return true;
         if (kind == Kind::kString) {
-          device_.dev.props[static_cast<DWORD>(property_.number)] = TextProp(Utf8ToAnsi(*string_));
+          device_.props[static_cast<DWORD>(property_.number)] = TextProp(Utf8ToAnsi(*string_));
         } else if (kind == Kind::kNumber) {
           if (!numberOk_)
             DeviceFault(property_.name, "number out of the 32-bit range");
           else
-            device_.dev.props[static_cast<DWORD>(property_.number)] =
-                DwordProp(static_cast<uint32_t>(number_));
+            device_.props[static_cast<DWORD>(property_.number)] = DwordProp(static_cast<uint32_t>(number_));
         } else {
           DeviceFault(property_.name, PropertyForms());
         }
@@ -513,7 +562,7 @@ class InventoryReader : public nlohmann::json_sax<json> {
         if (property_.bad)
           DeviceFault(property_.name, "expected an array of texts");
         else
-          device_.dev.props[static_cast<DWORD>(property_.number)] = MultiProp(property_.items);
+          device_.props[static_cast<DWORD>(property_.number)] = MultiProp(property_.items);
         break;
       case Frame::kPropertyObject:
         EndBinary();
@@ -545,7 +594,7 @@ class InventoryReader : public nlohmann::json_sax<json> {
       }
       p.data.push_back(static_cast<uint8_t>(h * 16 + l));
     }
-    device_.dev.props[static_cast<DWORD>(property_.number)] = std::move(p);
+    device_.props[static_cast<DWORD>(property_.number)] = std::move(p);
   }
 
   void EndDevice() {
@@ -559,9 +608,9 @@ class InventoryReader : public nlohmann::json_sax<json> {
     } else if (!d.propertyFault.empty()) {
       fault = PropertyWhere(d.propertyKey) + ": " + d.propertyFault;
     } else {
-      auto drv = d.dev.props.find(SPDRP_DRIVER);
-      if (drv != d.dev.props.end() && drv->second.type == REG_SZ) {
-        std::string key(reinterpret_cast<const char*>(drv->second.data.data()));
+      const DevProp* drv = d.props.Find(SPDRP_DRIVER);
+      if (drv && drv->type == REG_SZ) {
+        std::string key(reinterpret_cast<const char*>(drv->data.data()));
         for (auto& ch : key) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         if (!key.empty()) {
           auto seen = driverKeys_.emplace(key, d.where);
@@ -574,9 +623,10 @@ class InventoryReader : public nlohmann::json_sax<json> {
       class_.devicesFault = fault;
       return;
     }
-    d.dev.props.shrink_to_fit();
+    d.dev.props = PackedProps(d.props);
     class_.dc.devices.push_back(std::move(d.dev));
     d.dev = Device{};
+    d.props = PropList{};
   }
 
   void EndClass() {
@@ -1024,20 +1074,19 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
     SetLastError(ERROR_INVALID_REG_PROPERTY);
     return FALSE;
   }
-  auto it = dev->props.find(Property);
-  if (it == dev->props.end()) {
+  PackedProps::View p;
+  if (!dev->props.Find(Property, p)) {
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
-  const DevProp& p = it->second;
-  DWORD need = static_cast<DWORD>(p.data.size());
+  DWORD need = static_cast<DWORD>(p.size);
   if (PropertyRegDataType) *PropertyRegDataType = p.type;
   if (RequiredSize) *RequiredSize = need;
   if (!PropertyBuffer || PropertyBufferSize < need) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  if (need) std::memcpy(PropertyBuffer, p.data.data(), need);
+  if (need) std::memcpy(PropertyBuffer, p.data, need);
   return TRUE;
 }
 

@@ -20,43 +20,56 @@ struct DevProp {
   std::vector<uint8_t> data;
 };
 
-// A device's properties by number, in one block (a machine holds a million devices of a
-// handful of properties each): what a std::map offers of lookup, without a node each.
+// A device's properties by number while they are gathered: what a std::map offers of
+// lookup, without a node each.
 class PropList {
  public:
   using Entry = std::pair<DWORD, DevProp>;
   using const_iterator = std::vector<Entry>::const_iterator;
-  using iterator = std::vector<Entry>::iterator;
 
   DevProp& operator[](DWORD number) {
     auto it = Lower(number);
     if (it == entries_.end() || it->first != number) it = entries_.insert(it, Entry(number, DevProp{}));
     return it->second;
   }
-  iterator find(DWORD number) {
-    auto it = Lower(number);
-    return it != entries_.end() && it->first == number ? it : entries_.end();
+  const DevProp* Find(DWORD number) const {
+    auto it = const_cast<PropList*>(this)->Lower(number);
+    return it != entries_.end() && it->first == number ? &it->second : nullptr;
   }
-  const_iterator find(DWORD number) const { return const_cast<PropList*>(this)->find(number); }
-  iterator begin() { return entries_.begin(); }
-  iterator end() { return entries_.end(); }
   const_iterator begin() const { return entries_.begin(); }
   const_iterator end() const { return entries_.end(); }
   size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void shrink_to_fit() { entries_.shrink_to_fit(); }
 
  private:
-  iterator Lower(DWORD number) {
+  std::vector<Entry>::iterator Lower(DWORD number) {
     return std::lower_bound(entries_.begin(), entries_.end(), number,
                             [](const Entry& e, DWORD n) { return e.first < n; });
   }
   std::vector<Entry> entries_;
 };
 
+// A device's properties as kept: one allocation holding a small table (number, type,
+// size) and the data behind it. A machine holds a million devices of a handful of
+// properties each, and a block per property cost more in allocator overhead than in data.
+class PackedProps {
+ public:
+  struct View {
+    DWORD type;
+    const uint8_t* data;
+    size_t size;
+  };
+  PackedProps() = default;
+  explicit PackedProps(const PropList& list);
+  // The property of a number, or false.
+  bool Find(DWORD number, View& out) const;
+
+ private:
+  std::unique_ptr<uint8_t[]> block_;  // null: no properties
+};
+
 struct Device {
+  PackedProps props;
   bool present = true;
-  PropList props;
 };
 
 struct DevClass {

@@ -106,11 +106,11 @@ int NameCompare(std::string_view a, std::string_view b) {
 bool NameEquals(std::string_view a, std::string_view b) { return NameCompare(a, b) == 0; }
 
 RegKey* RegKey::Find(std::string_view child) {
-  if (keyIndex_.Active()) {
-    long long pos = keyIndex_.Lookup(child);
-    return pos < 0 ? nullptr : &subkeys[static_cast<size_t>(pos)];
-  }
   if (unsorted_) {
+    if (keyIndex_.Active()) {
+      long long pos = keyIndex_.Lookup(child);
+      return pos < 0 ? nullptr : &subkeys[static_cast<size_t>(pos)];
+    }
     for (auto& k : subkeys)
       if (NameEquals(k.name, child)) return &k;
     return nullptr;
@@ -122,8 +122,10 @@ RegKey* RegKey::Find(std::string_view child) {
 
 const RegKey* RegKey::Find(std::string_view child) const { return const_cast<RegKey*>(this)->Find(child); }
 
+// Sorted children are found by a binary search; only children appended out of order
+// need the hash index, and only until SortTree.
 void RegKey::IndexChildren() {
-  if (subkeys.size() > kIndexFrom)
+  if (unsorted_ && subkeys.size() > kIndexFrom)
     keyIndex_.Build(subkeys);
   else
     keyIndex_.Clear();
@@ -136,14 +138,8 @@ RegKey& RegKey::FindOrAdd(std::string_view child) {
                              [](const RegKey& k, std::string_view n) { return NameOrder(k, n) < 0; });
   RegKey fresh;
   fresh.name = std::string(child);
-  const bool atEnd = it == subkeys.end();
   it = subkeys.insert(it, std::move(fresh));
-  const size_t pos = static_cast<size_t>(it - subkeys.begin());
-  if (atEnd && keyIndex_.Active())
-    keyIndex_.Add(child, pos);
-  else
-    IndexChildren();
-  return subkeys[pos];
+  return *it;
 }
 
 RegKey& RegKey::FindOrAppend(std::string_view child, bool* added) {
@@ -155,8 +151,8 @@ RegKey& RegKey::FindOrAppend(std::string_view child, bool* added) {
   subkeys.push_back(std::move(fresh));
   if (keyIndex_.Active())
     keyIndex_.Add(child, subkeys.size() - 1);
-  else if (subkeys.size() > kIndexFrom)
-    keyIndex_.Build(subkeys);
+  else
+    IndexChildren();
   if (added) *added = true;
   return subkeys.back();
 }

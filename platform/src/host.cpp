@@ -935,25 +935,25 @@ std::shared_ptr<const Inventory> ReadHostInventory() {
     int next = 0;
     for (const auto& h : found) {
       if (h.cls != c.guid) continue;
-      Device dev;
+      PropList props;
       auto text = [](const std::string& s) { return TextProp(Utf8ToAnsi(s)); };
-      dev.props[SPDRP_DEVICEDESC] = text(h.desc);
-      if (!h.friendly.empty()) dev.props[SPDRP_FRIENDLYNAME] = text(h.friendly);
+      props[SPDRP_DEVICEDESC] = text(h.desc);
+      if (!h.friendly.empty()) props[SPDRP_FRIENDLYNAME] = text(h.friendly);
       std::vector<std::string> hw, compat;
       for (const auto& s : h.hw) hw.push_back(Utf8ToAnsi(s));
       for (const auto& s : h.compat) compat.push_back(Utf8ToAnsi(s));
-      if (!hw.empty()) dev.props[SPDRP_HARDWAREID] = MultiProp(hw);
-      if (!compat.empty()) dev.props[SPDRP_COMPATIBLEIDS] = MultiProp(compat);
-      dev.props[SPDRP_CLASS] = TextProp(c.name);
-      dev.props[SPDRP_CLASSGUID] = TextProp(c.guid);
-      if (!h.mfg.empty()) dev.props[SPDRP_MFG] = text(h.mfg);
-      if (!h.location.empty()) dev.props[SPDRP_LOCATION_INFORMATION] = text(h.location);
-      dev.props[SPDRP_CONFIGFLAGS] = DwordProp(0);
+      if (!hw.empty()) props[SPDRP_HARDWAREID] = MultiProp(hw);
+      if (!compat.empty()) props[SPDRP_COMPATIBLEIDS] = MultiProp(compat);
+      props[SPDRP_CLASS] = TextProp(c.name);
+      props[SPDRP_CLASSGUID] = TextProp(c.guid);
+      if (!h.mfg.empty()) props[SPDRP_MFG] = text(h.mfg);
+      if (!h.location.empty()) props[SPDRP_LOCATION_INFORMATION] = text(h.location);
+      props[SPDRP_CONFIGFLAGS] = DwordProp(0);
       if (!h.driver.empty()) {
         std::string keyName = Fmt("%04d", next++);
         std::string driverKey = std::string(c.guid) + "\\" + keyName;
-        dev.props[SPDRP_DRIVER] = TextProp(driverKey);
-        dev.props[SPDRP_SERVICE] = TextProp(h.driver);
+        props[SPDRP_DRIVER] = TextProp(driverKey);
+        props[SPDRP_SERVICE] = TextProp(h.driver);
         std::string mod = ModuleName(h.module.empty() ? h.driver : h.module);
         std::string version = ReadLine(fs("/sys/module/" + mod + "/version"));
         if (version.empty()) version = kernel.release;
@@ -968,6 +968,8 @@ std::shared_ptr<const Inventory> ReadHostInventory() {
         for (auto& ch : match) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         if (!match.empty()) dk.SetValue("MatchingDeviceId", REG_SZ, WideValue(Utf8ToAnsi(match)));
       }
+      Device dev;
+      dev.props = PackedProps(props);
       dc.devices.push_back(std::move(dev));
     }
     inv->classes.push_back(std::move(dc));
