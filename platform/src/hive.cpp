@@ -71,13 +71,16 @@ bool ValidUtf8(std::string_view s) {
 
 int NameOrder(const RegKey& a, std::string_view b) { return NameCompare(a.name, b); }
 
+std::string_view EntryName(const RegKey& k) { return k.name; }
+std::string_view EntryName(const RegValue& v) { return v.Name(); }
+
 }  // namespace
 
 template <typename Entries>
 void NameIndex::Build(const Entries& entries) {
   map_ = std::make_unique<Map>();
   map_->reserve(entries.size() * 2);
-  for (size_t i = 0; i < entries.size(); ++i) map_->emplace(FoldKey(entries[i].name), i);
+  for (size_t i = 0; i < entries.size(); ++i) map_->emplace(FoldKey(EntryName(entries[i])), i);
 }
 
 void NameIndex::Add(std::string_view name, size_t pos) {
@@ -199,7 +202,7 @@ size_t RegKey::ValuePos(std::string_view value) const {
     return pos < 0 ? values.size() : static_cast<size_t>(pos);
   }
   for (size_t i = 0; i < values.size(); ++i)
-    if (NameEquals(values[i].name, value)) return i;
+    if (NameEquals(values[i].Name(), value)) return i;
   return values.size();
 }
 
@@ -212,13 +215,23 @@ const RegValue* RegKey::FindValue(std::string_view value) const {
   return const_cast<RegKey*>(this)->FindValue(value);
 }
 
-void RegKey::SetValue(std::string_view value, DWORD type, std::vector<uint8_t> data) {
+RegValue::RegValue(std::string_view name, DWORD type, ByteView data)
+    : nameSize_(static_cast<uint32_t>(name.size())),
+      dataSize_(static_cast<uint32_t>(data.size())),
+      type_(type) {
+  if (name.empty() && data.empty()) return;
+  // The data is copied first: it may lie in the block this value replaces.
+  block_ = std::make_unique<char[]>(name.size() + data.size());
+  if (!data.empty()) std::memcpy(block_.get() + name.size(), data.data(), data.size());
+  if (!name.empty()) std::memcpy(block_.get(), name.data(), name.size());
+}
+
+void RegKey::SetValue(std::string_view value, DWORD type, ByteView data) {
   if (RegValue* v = FindValue(value)) {
-    v->type = type;
-    v->data = std::move(data);
+    v->Set(type, data);
     return;
   }
-  values.push_back(RegValue{std::string(value), type, std::move(data)});
+  values.emplace_back(value, type, data);
   if (valueIndex_.Active())
     valueIndex_.Add(value, values.size() - 1);
   else if (values.size() > kIndexFrom)
@@ -253,7 +266,7 @@ RegKey& RegKey::WalkOrAdd(const std::vector<std::string>& path) {
 }
 
 void RegKey::MergeUnsorted(const RegKey& other) {
-  for (const auto& v : other.values) SetValue(v.name, v.type, v.data);
+  for (const auto& v : other.values) SetValue(v.Name(), v.Type(), v.Data());
   // Depth is bounded by the parser's limit.
   for (const auto& k : other.subkeys) FindOrAppend(k.name).MergeUnsorted(k);
 }
@@ -289,7 +302,7 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text, bool terminate) {
   return out;
 }
 
-std::u16string BytesToUtf16(const std::vector<uint8_t>& data) {
+std::u16string BytesToUtf16(ByteView data) {
   std::u16string out;
   out.reserve(data.size() / 2);
   for (size_t i = 0; i + 1 < data.size(); i += 2)
@@ -561,9 +574,9 @@ bool ParseHive(std::string_view bytes, std::string_view rootName, const std::str
         if (d < 0) return p.Fail(at, "bad dword value");
         v = v * 16 + static_cast<uint32_t>(d);
       }
-      cur->SetValue(name, 4 /*REG_DWORD*/,
-                    {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                     static_cast<uint8_t>(v >> 24)});
+      const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                                static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+      cur->SetValue(name, 4 /*REG_DWORD*/, ByteView(bytes, sizeof bytes));
       continue;
     }
     if (lower.rfind("hex", 0) == 0) {
@@ -630,8 +643,8 @@ size_t Width(std::string_view utf8) {
 }
 
 bool TextForm(const RegValue& v, bool ansi, std::string* utf8) {
-  if (v.type != 1 || v.data.size() < 2 || v.data.size() % 2) return false;
-  std::u16string w = BytesToUtf16(v.data);
+  if (v.Type() != 1 || v.Data().size() < 2 || v.Data().size() % 2) return false;
+  std::u16string w = BytesToUtf16(v.Data());
   if (w.back() != 0) return false;
   w.pop_back();
   for (size_t i = 0; i < w.size(); ++i) {
@@ -653,42 +666,43 @@ bool TextForm(const RegValue& v, bool ansi, std::string* utf8) {
 // regedit's layout: "xx," pieces until the line reaches 77 characters, then a backslash
 // and a continuation line indented by two blanks.
 void WriteValue(std::string& out, const RegValue& v, const HiveFormat& f, const char* nl) {
-  std::string head = v.name.empty() ? "@=" : "\"" + Escape(v.name) + "\"=";
+  std::string head = v.Name().empty() ? "@=" : "\"" + Escape(v.Name()) + "\"=";
   std::string text;
   char buf[32];
   if (TextForm(v, f.regedit4, &text)) {
     out += head + "\"" + Escape(text) + "\"" + nl;
     return;
   }
-  if (v.type == 4 && v.data.size() == 4) {
-    uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+  const ByteView data = v.Data();
+  if (v.Type() == 4 && data.size() == 4) {
+    uint32_t d = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24);
     std::snprintf(buf, sizeof buf, "dword:%08x", d);
     out += head + buf + nl;
     return;
   }
   out += head;
   size_t width = Width(head);
-  if (v.type == 3) {
+  if (v.Type() == 3) {
     std::snprintf(buf, sizeof buf, "hex:");
   } else {
-    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.Type()));
   }
   out += buf;
   width += std::strlen(buf);
-  const std::vector<uint8_t>* data = &v.data;
+  ByteView bytes = data;
   std::vector<uint8_t> ansi;
-  if (f.regedit4 && (v.type == 2 || v.type == 7) && v.data.size() % 2 == 0) {
-    for (char16_t c : BytesToUtf16(v.data)) {
+  if (f.regedit4 && (v.Type() == 2 || v.Type() == 7) && data.size() % 2 == 0) {
+    for (char16_t c : BytesToUtf16(data)) {
       int b = WideToCp1252(c);
       ansi.push_back(static_cast<uint8_t>(b < 0 ? '?' : b));
     }
-    data = &ansi;
+    bytes = ansi;
   }
   static const char kHex[] = "0123456789abcdef";
-  for (size_t i = 0; i < data->size(); ++i) {
-    out.push_back(kHex[(*data)[i] >> 4]);
-    out.push_back(kHex[(*data)[i] & 15]);
-    if (i + 1 == data->size()) break;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    out.push_back(kHex[bytes[i] >> 4]);
+    out.push_back(kHex[bytes[i] & 15]);
+    if (i + 1 == bytes.size()) break;
     out.push_back(',');
     width += 3;
     if (width >= 77) {

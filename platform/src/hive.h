@@ -20,10 +20,51 @@ namespace kvp {
 // Windows' own limit on key nesting; a deeper hive file is malformed.
 constexpr size_t kMaxKeyDepth = 512;
 
-struct RegValue {
-  std::string name;  // UTF-8; empty is the default value "@"
-  DWORD type = 0;
-  std::vector<uint8_t> data;
+// Bytes held elsewhere: a value's data as it lies in the value.
+class ByteView {
+ public:
+  ByteView() = default;
+  ByteView(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  ByteView(const std::vector<uint8_t>& v) : data_(v.data()), size_(v.size()) {}  // NOLINT: a view of it
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint8_t operator[](size_t i) const { return data_[i]; }
+  const uint8_t* begin() const { return data_; }
+  const uint8_t* end() const { return data_ + size_; }
+  std::vector<uint8_t> ToVector() const { return std::vector<uint8_t>(begin(), end()); }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// A value: its name (UTF-8; empty is the default value "@"), type and data, the name
+// and data in one allocation. A large hive holds hundreds of thousands of short values,
+// and a string and a vector each cost more than such a value's data.
+class RegValue {
+ public:
+  RegValue() = default;
+  RegValue(std::string_view name, DWORD type, ByteView data);
+  RegValue(const RegValue& o) : RegValue(o.Name(), o.type_, o.Data()) {}
+  RegValue& operator=(const RegValue& o) {
+    if (this != &o) *this = RegValue(o);
+    return *this;
+  }
+  RegValue(RegValue&&) noexcept = default;
+  RegValue& operator=(RegValue&&) noexcept = default;
+
+  std::string_view Name() const { return {block_.get(), nameSize_}; }
+  DWORD Type() const { return type_; }
+  ByteView Data() const { return {reinterpret_cast<const uint8_t*>(block_.get()) + nameSize_, dataSize_}; }
+  // New type and data under the same name.
+  void Set(DWORD type, ByteView data) { *this = RegValue(Name(), type, data); }
+
+ private:
+  std::unique_ptr<char[]> block_;  // the name's bytes, then the data's
+  uint32_t nameSize_ = 0;
+  uint32_t dataSize_ = 0;
+  DWORD type_ = 0;
 };
 
 // Folded name -> position, for keys with many entries (deep-copied with its key).
@@ -71,7 +112,7 @@ struct RegKey {
   bool Remove(std::string_view child);
   RegValue* FindValue(std::string_view value);
   const RegValue* FindValue(std::string_view value) const;
-  void SetValue(std::string_view value, DWORD type, std::vector<uint8_t> data);
+  void SetValue(std::string_view value, DWORD type, ByteView data);
   bool RemoveValue(std::string_view value);
   // Walks a path of components; nullptr when a component is missing.
   const RegKey* Walk(const std::vector<std::string>& path) const;
@@ -121,6 +162,6 @@ std::string SerializeSection(const RegKey& key, std::string_view fullPath, const
 
 // Text data helpers: UTF-16LE bytes with the terminating NUL.
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text, bool terminate);
-std::u16string BytesToUtf16(const std::vector<uint8_t>& data);
+std::u16string BytesToUtf16(ByteView data);
 
 }  // namespace kvp

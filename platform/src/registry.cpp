@@ -652,8 +652,8 @@ bool IsTextType(DWORD t) { return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_
 
 // What an A function hands out: text in the code page, other data as stored.
 std::vector<uint8_t> AnsiData(const RegValue& v) {
-  if (!IsTextType(v.type)) return v.data;
-  std::string a = WideToAnsi(BytesToUtf16(v.data));
+  if (!IsTextType(v.Type())) return v.Data().ToVector();
+  std::string a = WideToAnsi(BytesToUtf16(v.Data()));
   return std::vector<uint8_t>(a.begin(), a.end());
 }
 
@@ -661,7 +661,7 @@ std::vector<uint8_t> AnsiData(const RegValue& v) {
 LONG CopyData(const RegValue& v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
   std::vector<uint8_t> d = AnsiData(v);
-  if (lpType) *lpType = v.type;
+  if (lpType) *lpType = v.Type();
   if (!lpcbData) return ERROR_SUCCESS;
   DWORD need = static_cast<DWORD>(d.size());
   if (!lpData) {
@@ -1018,7 +1018,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
   std::lock_guard<std::mutex> lock(g_mu);  // values change in place
   if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = key->values[dwIndex];
-  r = CopyName(v.name, lpValueName, lpcchValueName);
+  r = CopyName(std::string(v.Name()), lpValueName, lpcchValueName);
   if (r != ERROR_SUCCESS) return r;
   return CopyData(v, lpType, lpData, lpcbData);
 }

@@ -47,15 +47,15 @@ TEST(Hive, ParsesEveryType) {
   ASSERT_NE(k, nullptr);
   EXPECT_EQ(k->name, "Test");
   ASSERT_EQ(k->values.size(), 8u);
-  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("")->data), std::u16string(u"default\0", 8));
-  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("quote")->data), std::u16string(u"say \"hi\" C:\\dir\\\0", 17));
-  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("CAF\xC3\x89")->data), std::u16string(u"\u20AC 5\0", 4));
-  EXPECT_EQ(k->FindValue("Count")->type, 4u);
-  EXPECT_EQ(k->FindValue("Count")->data, (std::vector<uint8_t>{10, 0, 0, 0}));
-  EXPECT_EQ(k->FindValue("Multi")->type, 7u);
-  EXPECT_EQ(k->FindValue("Bin")->data, (std::vector<uint8_t>{0xde, 0xad, 0xbe, 0xef}));
-  EXPECT_TRUE(k->FindValue("Empty")->data.empty());
-  EXPECT_EQ(k->FindValue("Expand")->type, 2u);
+  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("")->Data()), std::u16string(u"default\0", 8));
+  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("quote")->Data()), std::u16string(u"say \"hi\" C:\\dir\\\0", 17));
+  EXPECT_EQ(kvp::BytesToUtf16(k->FindValue("CAF\xC3\x89")->Data()), std::u16string(u"\u20AC 5\0", 4));
+  EXPECT_EQ(k->FindValue("Count")->Type(), 4u);
+  EXPECT_EQ(k->FindValue("Count")->Data().ToVector(), (std::vector<uint8_t>{10, 0, 0, 0}));
+  EXPECT_EQ(k->FindValue("Multi")->Type(), 7u);
+  EXPECT_EQ(k->FindValue("Bin")->Data().ToVector(), (std::vector<uint8_t>{0xde, 0xad, 0xbe, 0xef}));
+  EXPECT_TRUE(k->FindValue("Empty")->Data().empty());
+  EXPECT_EQ(k->FindValue("Expand")->Type(), 2u);
 }
 
 TEST(Hive, RoundTripKeepsEverything) {
@@ -67,13 +67,13 @@ TEST(Hive, RoundTripKeepsEverything) {
   k.SetValue("Unicode", 1, kvp::Utf16Bytes(u"\u00e9\u20ac\U0001F600", true));
   k.SetValue("Lines", 1, kvp::Utf16Bytes(u"two\r\nlines", true));  // needs the hex form
   k.SetValue("NoNul", 1, kvp::Utf16Bytes(u"x", false));
-  k.SetValue("D", 4, {1, 2, 3, 4});
-  k.SetValue("ShortD", 4, {1, 2});
+  k.SetValue("D", 4, std::vector<uint8_t>{1, 2, 3, 4});
+  k.SetValue("ShortD", 4, std::vector<uint8_t>{1, 2});
   k.SetValue("M", 7, kvp::Utf16Bytes(std::u16string(u"A\0B\0\0", 5), false));
   std::vector<uint8_t> big;
   for (int i = 0; i < 300; ++i) big.push_back(static_cast<uint8_t>(i));
   k.SetValue("Big", 3, big);
-  k.SetValue("Q", 11, {1, 0, 0, 0, 0, 0, 0, 0});
+  k.SetValue("Q", 11, std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0});
   root.WalkOrAdd({"Software", "Empty key"});
   std::string text = SerializeHive(root, "HKEY_CURRENT_USER");
   for (size_t pos = 0, n; (n = text.find('\n', pos)) != std::string::npos; pos = n + 1)
@@ -85,9 +85,9 @@ TEST(Hive, RoundTripKeepsEverything) {
   ASSERT_NE(bk, nullptr);
   ASSERT_EQ(bk->values.size(), k.values.size());
   for (size_t i = 0; i < k.values.size(); ++i) {
-    EXPECT_EQ(bk->values[i].name, k.values[i].name);
-    EXPECT_EQ(bk->values[i].type, k.values[i].type) << k.values[i].name;
-    EXPECT_EQ(bk->values[i].data, k.values[i].data) << k.values[i].name;
+    EXPECT_EQ(bk->values[i].Name(), k.values[i].Name());
+    EXPECT_EQ(bk->values[i].Type(), k.values[i].Type()) << k.values[i].Name();
+    EXPECT_EQ(bk->values[i].Data().ToVector(), k.values[i].Data().ToVector()) << k.values[i].Name();
   }
   EXPECT_NE(back.Walk({"software", "EMPTY KEY"}), nullptr);
   EXPECT_EQ(SerializeHive(back, "HKEY_CURRENT_USER"), text);
