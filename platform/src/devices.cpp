@@ -137,51 +137,68 @@ DevProp DwordProp(uint32_t v) {
   return p;
 }
 
-// Block layout: a 32-bit count, then per property its number, type and size (32 bits
-// each), then the data of each in the same order.
+// Block layout: the count of properties in one byte (numbers are below
+// SPDRP_MAXIMUM_PROPERTY), then per property its number, type and size as
+// variable-length numbers (a byte each for nearly every property) and its data.
 namespace {
-constexpr size_t kPackedEntryBytes = 12;
-
-uint32_t LoadU32(const uint8_t* at) {
-  uint32_t v;
-  std::memcpy(&v, at, sizeof v);
-  return v;
+size_t VarSize(uint64_t v) {
+  size_t n = 1;
+  while (v >= 0x80) {
+    v >>= 7;
+    ++n;
+  }
+  return n;
 }
 
-void StoreU32(uint8_t* at, uint32_t v) { std::memcpy(at, &v, sizeof v); }
+uint8_t* PutVar(uint8_t* at, uint64_t v) {
+  while (v >= 0x80) {
+    *at++ = static_cast<uint8_t>(v | 0x80);
+    v >>= 7;
+  }
+  *at++ = static_cast<uint8_t>(v);
+  return at;
+}
+
+const uint8_t* GetVar(const uint8_t* at, uint64_t& v) {
+  v = 0;
+  for (int shift = 0;; shift += 7) {
+    const uint8_t b = *at++;
+    v |= static_cast<uint64_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) return at;
+  }
+}
 }  // namespace
 
 PackedProps::PackedProps(const PropList& list) {
   if (list.size() == 0) return;
-  size_t bytes = 4 + kPackedEntryBytes * list.size();
-  for (const auto& e : list) bytes += e.second.data.size();
+  size_t bytes = 1;  // the count
+  for (const auto& e : list)
+    bytes += VarSize(e.first) + VarSize(e.second.type) + VarSize(e.second.data.size()) + e.second.data.size();
+  static_assert(SPDRP_MAXIMUM_PROPERTY < 256, "the count fits a byte");
   block_ = std::make_unique<uint8_t[]>(bytes);
-  uint8_t* entry = block_.get();
-  StoreU32(entry, static_cast<uint32_t>(list.size()));
-  entry += 4;
-  uint8_t* data = entry + kPackedEntryBytes * list.size();
+  block_[0] = static_cast<uint8_t>(list.size());
+  uint8_t* at = block_.get() + 1;
   for (const auto& e : list) {
-    StoreU32(entry, e.first);
-    StoreU32(entry + 4, e.second.type);
-    StoreU32(entry + 8, static_cast<uint32_t>(e.second.data.size()));
-    entry += kPackedEntryBytes;
-    if (!e.second.data.empty()) std::memcpy(data, e.second.data.data(), e.second.data.size());
-    data += e.second.data.size();
+    at = PutVar(at, e.first);
+    at = PutVar(at, e.second.type);
+    at = PutVar(at, e.second.data.size());
+    if (!e.second.data.empty()) std::memcpy(at, e.second.data.data(), e.second.data.size());
+    at += e.second.data.size();
   }
 }
 
 bool PackedProps::Find(DWORD number, View& out) const {
   if (!block_) return false;
-  const uint32_t count = LoadU32(block_.get());
-  const uint8_t* entry = block_.get() + 4;
-  const uint8_t* data = entry + kPackedEntryBytes * count;
-  for (uint32_t i = 0; i < count; ++i, entry += kPackedEntryBytes) {
-    const uint32_t size = LoadU32(entry + 8);
-    if (LoadU32(entry) == number) {
-      out = View{LoadU32(entry + 4), data, size};
+  const uint8_t* at = block_.get();
+  const unsigned count = *at++;
+  for (unsigned i = 0; i < count; ++i) {
+    uint64_t n, type, size;
+    at = GetVar(GetVar(GetVar(at, n), type), size);
+    if (n == number) {
+      out = View{static_cast<DWORD>(type), at, static_cast<size_t>(size)};
       return true;
     }
-    data += size;
+    at += size;
   }
   return false;
 }
