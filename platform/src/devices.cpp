@@ -9,6 +9,7 @@
 
 #include "devices.h"
 #include "internal.h"
+#include "varint.h"
 
 #include <nlohmann/json.hpp>
 
@@ -140,35 +141,6 @@ DevProp DwordProp(uint32_t v) {
 // Block layout: the count of properties in one byte (numbers are below
 // SPDRP_MAXIMUM_PROPERTY), then per property its number, type and size as
 // variable-length numbers (a byte each for nearly every property) and its data.
-namespace {
-size_t VarSize(uint64_t v) {
-  size_t n = 1;
-  while (v >= 0x80) {
-    v >>= 7;
-    ++n;
-  }
-  return n;
-}
-
-uint8_t* PutVar(uint8_t* at, uint64_t v) {
-  while (v >= 0x80) {
-    *at++ = static_cast<uint8_t>(v | 0x80);
-    v >>= 7;
-  }
-  *at++ = static_cast<uint8_t>(v);
-  return at;
-}
-
-const uint8_t* GetVar(const uint8_t* at, uint64_t& v) {
-  v = 0;
-  for (int shift = 0;; shift += 7) {
-    const uint8_t b = *at++;
-    v |= static_cast<uint64_t>(b & 0x7F) << shift;
-    if (!(b & 0x80)) return at;
-  }
-}
-}  // namespace
-
 PackedProps::PackedProps(const PropList& list) {
   if (list.size() == 0) return;
   size_t bytes = 1;  // the count

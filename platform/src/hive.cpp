@@ -2,6 +2,7 @@
 #include "hive.h"
 
 #include "internal.h"
+#include "varint.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -215,15 +216,38 @@ const RegValue* RegKey::FindValue(std::string_view value) const {
   return const_cast<RegKey*>(this)->FindValue(value);
 }
 
-RegValue::RegValue(std::string_view name, DWORD type, ByteView data)
-    : nameSize_(static_cast<uint32_t>(name.size())),
-      dataSize_(static_cast<uint32_t>(data.size())),
-      type_(type) {
-  if (name.empty() && data.empty()) return;
-  // The data is copied first: it may lie in the block this value replaces.
-  block_ = std::make_unique<char[]>(name.size() + data.size());
-  if (!data.empty()) std::memcpy(block_.get() + name.size(), data.data(), data.size());
-  if (!name.empty()) std::memcpy(block_.get(), name.data(), name.size());
+RegValue::RegValue(std::string_view name, DWORD type, ByteView data) {
+  if (name.empty() && data.empty() && type == 0) return;
+  block_ = std::make_unique<uint8_t[]>(VarSize(type) + VarSize(name.size()) + VarSize(data.size()) +
+                                       name.size() + data.size());
+  uint8_t* at = PutVar(PutVar(PutVar(block_.get(), type), name.size()), data.size());
+  if (!name.empty()) std::memcpy(at, name.data(), name.size());
+  if (!data.empty()) std::memcpy(at + name.size(), data.data(), data.size());
+}
+
+RegValue::Layout RegValue::Read() const {
+  Layout l;
+  if (!block_) return l;
+  uint64_t type, nameSize, dataSize;
+  const uint8_t* at = GetVar(GetVar(GetVar(block_.get(), type), nameSize), dataSize);
+  l.type = static_cast<DWORD>(type);
+  l.name = reinterpret_cast<const char*>(at);
+  l.nameSize = static_cast<size_t>(nameSize);
+  l.data = at + nameSize;
+  l.dataSize = static_cast<size_t>(dataSize);
+  return l;
+}
+
+std::string_view RegValue::Name() const {
+  const Layout l = Read();
+  return {l.name, l.nameSize};
+}
+
+DWORD RegValue::Type() const { return Read().type; }
+
+ByteView RegValue::Data() const {
+  const Layout l = Read();
+  return {l.data, l.dataSize};
 }
 
 void RegKey::SetValue(std::string_view value, DWORD type, ByteView data) {

@@ -39,14 +39,14 @@ class ByteView {
   size_t size_ = 0;
 };
 
-// A value: its name (UTF-8; empty is the default value "@"), type and data, the name
-// and data in one allocation. A large hive holds hundreds of thousands of short values,
-// and a string and a vector each cost more than such a value's data.
+// A value: its name (UTF-8; empty is the default value "@"), type and data, all in one
+// allocation behind one pointer. A large hive holds hundreds of thousands of short
+// values, and a string and a vector each cost more than such a value's data.
 class RegValue {
  public:
   RegValue() = default;
   RegValue(std::string_view name, DWORD type, ByteView data);
-  RegValue(const RegValue& o) : RegValue(o.Name(), o.type_, o.Data()) {}
+  RegValue(const RegValue& o) : RegValue(o.Name(), o.Type(), o.Data()) {}
   RegValue& operator=(const RegValue& o) {
     if (this != &o) *this = RegValue(o);
     return *this;
@@ -54,17 +54,24 @@ class RegValue {
   RegValue(RegValue&&) noexcept = default;
   RegValue& operator=(RegValue&&) noexcept = default;
 
-  std::string_view Name() const { return {block_.get(), nameSize_}; }
-  DWORD Type() const { return type_; }
-  ByteView Data() const { return {reinterpret_cast<const uint8_t*>(block_.get()) + nameSize_, dataSize_}; }
+  std::string_view Name() const;
+  DWORD Type() const;
+  ByteView Data() const;
   // New type and data under the same name.
   void Set(DWORD type, ByteView data) { *this = RegValue(Name(), type, data); }
 
  private:
-  std::unique_ptr<char[]> block_;  // the name's bytes, then the data's
-  uint32_t nameSize_ = 0;
-  uint32_t dataSize_ = 0;
-  DWORD type_ = 0;
+  struct Layout {
+    DWORD type = 0;
+    const char* name = nullptr;
+    size_t nameSize = 0;
+    const uint8_t* data = nullptr;
+    size_t dataSize = 0;
+  };
+  Layout Read() const;
+  // The type, the name's size and the data's size as variable-length numbers, then the
+  // name's bytes and the data's; null for an unnamed empty value of type 0.
+  std::unique_ptr<uint8_t[]> block_;
 };
 
 // Folded name -> position, for keys with many entries (deep-copied with its key).
