@@ -103,15 +103,15 @@ struct RegKey {
   std::string name;  // UTF-8, case preserved
   std::vector<RegValue> values;   // in creation order
   std::vector<RegKey> subkeys;    // sorted as Windows enumerates them (upper-cased names)
-  // Written with its own [section]; false for a parent a file only implied (a regedit
-  // export of a branch names none of the keys above it).
-  bool listed = true;
   // Where the key's one [section] lies in the hive file it was read from or written to
   // (bytes [sectionBegin, sectionEnd)), so a change of its values can rewrite that section
   // alone; sectionEnd == 0 when unknown (a new key, a key of several sections, a file not
   // in UTF-8). Bookkeeping of the writer, not part of the key's contents.
   mutable size_t sectionBegin = 0;
   mutable size_t sectionEnd = 0;
+  // Written with its own [section]; false for a parent a file only implied (a regedit
+  // export of a branch names none of the keys above it).
+  bool listed = true;
 
   RegKey* Find(std::string_view child);
   const RegKey* Find(std::string_view child) const;
@@ -137,9 +137,10 @@ struct RegKey {
   void MergeUnsorted(const RegKey& other);
   size_t ValuePos(std::string_view value) const;  // values.size() when absent
   void IndexChildren();  // after the children were reordered
-  NameIndex valueIndex_;
-  NameIndex keyIndex_;     // for keys with many children
+  // Beside listed, so the two flags share one word (a large hive holds a million keys).
   bool unsorted_ = false;  // children appended out of order since the last SortTree
+  NameIndex valueIndex_;
+  NameIndex keyIndex_;  // for children appended out of order
 };
 
 // Case-insensitive equality and order of key and value names (Windows upper-cases).
