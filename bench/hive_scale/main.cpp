@@ -15,6 +15,7 @@
 #include "core/uThread.h"
 #include "scan/uScanThread.h"
 #include "support/GeneratedMachine.h"
+#include "support/QuietScanPage.h"
 #include "support/ScratchMachine.h"
 
 #include <cfgmgr32.h>
@@ -232,21 +233,6 @@ std::string GuidOf(int c) {
   return buf;
 }
 
-class TQuietPage : public IScanPage {
- public:
-  void ResetPage(TScanThread&) override {}
-  void ClearPage(TScanThread&) override {}
-  void ShowClassStarted(TScanThread&) override {}
-  void ShowProgress(const TScanProgress&) override {}
-  void AddClassIcon(HICON) override {}
-  void ShowSearching(const std::string&) override {}
-  void BeginUpdateCheck() override {}
-  void FinishUpdateCheck() override {}
-  void ShowPackingError(const std::string&) override {}
-  int ShowConnectivityPrompt(const std::string&) override { return 2; }
-  void ShowNoAnswer(const std::string&) override {}
-};
-
 // CPU time of the whole process (every thread), in milliseconds: with the wall time it
 // tells work from waiting and from a busy machine.
 double ProcessCpuMs() {
@@ -262,7 +248,7 @@ double ScanMs(int* records, double* cpuMs = nullptr) {
   TPumpedUiQueue queue;
   InstallUiQueue(&queue);
   TKorvaneState state;
-  TQuietPage page;
+  korvane::testing::QuietScanPage page;
   auto t0 = Clock::now();
   {
     TScanThread scan(state, page);

@@ -9,14 +9,16 @@
 // Prints per case the child's peak resident memory, its difference to the normal
 // check's, the time, how the scan ended and the sizes of what was stored: "ccc3",
 // "answ.log", "https.log" and the settings hive (user.reg).
+#include "bench/hostile_answers/servers.h"
 #include "core/uAppState.h"
 #include "core/uSettings.h"
 #include "core/uThread.h"
 #include "scan/uSSLRequest.h"
 #include "scan/uScanThread.h"
 #include "scan/uServerUrls.h"
-#include "bench/hostile_answers/servers.h"
 #include "support/GeneratedMachine.h"
+#include "support/QuietScanPage.h"
+#include "support/ScanChild.h"
 #include "support/ScratchFolder.h"
 #include "support/SelfSignedCert.h"
 
@@ -39,21 +41,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TQuietPage : public IScanPage {
- public:
-  void ResetPage(TScanThread&) override {}
-  void ClearPage(TScanThread&) override {}
-  void ShowClassStarted(TScanThread&) override {}
-  void ShowProgress(const TScanProgress&) override {}
-  void AddClassIcon(HICON) override {}
-  void ShowSearching(const std::string&) override {}
-  void BeginUpdateCheck() override {}
-  void FinishUpdateCheck() override {}
-  void ShowPackingError(const std::string&) override {}
-  int ShowConnectivityPrompt(const std::string&) override { return 2; }  // Cancel: no endless loop
-  void ShowNoAnswer(const std::string&) override {}
-};
-
 long long FileSize(const fs::path& p) {
   std::error_code ec;
   const auto n = fs::file_size(p, ec);
@@ -63,27 +50,10 @@ long long FileSize(const fs::path& p) {
 // Child: one case. Prints "end=<end> cause=<kind>".
 int RunOne(const std::string& what, const std::string& machine, const std::string& http,
            const std::string& https) {
-  setenv("KORVANE_MACHINE", machine.c_str(), 1);
-  KorvaneResetMachine();
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return 3;
-  RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
-                 DWORD(http.size() + 1));
-  RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(https.c_str()),
-                 DWORD(https.size() + 1));
-  RegCloseKey(key);
-  LoadServerUrls();
-
+  TKorvaneState state;
+  if (!korvane::testing::PrepareScanChild(machine, http, https, state)) return 3;
   TPumpedUiQueue queue;
   InstallUiQueue(&queue);
-  TKorvaneState state;
-  char buf[MAX_PATH + 1] = {};
-  GetTempPathA(sizeof buf, buf);
-  state.TempFolder = buf;
-  state.ExeName = machine + "/korvane";
-  state.OsShortName = "xp-32";
   state.LoadSettings();
   if (what == "message") {
     // As the main window fetches the message of the day.
@@ -96,7 +66,7 @@ int RunOne(const std::string& what, const std::string& machine, const std::strin
     queue.PumpUntil([&] { return done->IsSet(); }, WaitInfinite);
     std::printf("end=fetched cause=%zu-characters\n", got);
   } else {
-    TQuietPage page;
+    korvane::testing::QuietScanPage page;
     TScanThread scan(state, page);
     TWaitHandle done = scan.Handle();
     scan.Start();

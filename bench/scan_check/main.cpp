@@ -16,6 +16,8 @@
 #include "scan/uScanThread.h"
 #include "scan/uServerUrls.h"
 #include "support/GeneratedMachine.h"
+#include "support/QuietScanPage.h"
+#include "support/ScanChild.h"
 #include "support/ScratchFolder.h"
 #include "support/UpdateServerProcess.h"
 
@@ -90,21 +92,6 @@ void GenerateMachine(const std::string& dir, int devices, std::string& catalogue
   catalogue += cat.str();
 }
 
-class TQuietPage : public IScanPage {
- public:
-  void ResetPage(TScanThread&) override {}
-  void ClearPage(TScanThread&) override {}
-  void ShowClassStarted(TScanThread&) override {}
-  void ShowProgress(const TScanProgress&) override {}
-  void AddClassIcon(HICON) override {}
-  void ShowSearching(const std::string&) override {}
-  void BeginUpdateCheck() override {}
-  void FinishUpdateCheck() override {}
-  void ShowPackingError(const std::string&) override {}
-  int ShowConnectivityPrompt(const std::string&) override { return 2; }
-  void ShowNoAnswer(const std::string& text) override { std::cerr << text << "\n"; }
-};
-
 long PeakKb() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
@@ -113,28 +100,11 @@ long PeakKb() {
 
 // Child: one machine, `runs` whole scans; prints "ms=<best> peak_kb=<peak> od=<n> devices=<n>".
 int RunOne(const std::string& machine, const std::string& http, const std::string& https, int runs) {
-  setenv("KORVANE_MACHINE", machine.c_str(), 1);
-  KorvaneResetMachine();
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyName, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return 3;
-  RegSetValueExA(key, UpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(http.c_str()),
-                 DWORD(http.size() + 1));
-  RegSetValueExA(key, SecureUpdateURLValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(https.c_str()),
-                 DWORD(https.size() + 1));
-  RegCloseKey(key);
-  LoadServerUrls();
-
+  TKorvaneState state;
+  if (!korvane::testing::PrepareScanChild(machine, http, https, state)) return 3;
   TPumpedUiQueue queue;
   InstallUiQueue(&queue);
-  TKorvaneState state;
-  char buf[MAX_PATH + 1] = {};
-  GetTempPathA(sizeof buf, buf);
-  state.TempFolder = buf;
-  state.ExeName = machine + "/korvane";
-  state.OsShortName = "xp-32";
-  TQuietPage page;
+  korvane::testing::QuietScanPage page(true);
   // The device phase alone, to tell its share from the exchange's.
   double bestDevices = 1e18;
   for (int r = 0; r < runs; ++r) {
