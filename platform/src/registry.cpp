@@ -610,6 +610,17 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
 
 LONG Modify(int hive, const Change& change) { return FlushHive(hive, &change); }
 
+// Makes the key exist in the hive's file (written at once, as a new key is on Windows).
+LONG CreateInFile(int hive, const std::vector<std::string>& path) {
+  return Modify(hive, [&](RegKey& root, bool& changed) {
+    if (!root.Walk(path)) {
+      root.WalkOrAdd(path);
+      changed = true;
+    }
+    return static_cast<LONG>(ERROR_SUCCESS);
+  });
+}
+
 // Keeps a value change for the next flush and shows it to this process's readers now.
 void AddPending(int hive, PendingOp op);
 
@@ -837,13 +848,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     }
     if (lpdwDisposition) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
   } else {
-    r = Modify(hive, [&](RegKey& root, bool& changed) {
-      if (!root.Walk(path)) {
-        root.WalkOrAdd(path);
-        changed = true;
-      }
-      return static_cast<LONG>(ERROR_SUCCESS);
-    });
+    r = CreateInFile(hive, path);
     if (r != ERROR_SUCCESS) return r;
     if (lpdwDisposition) *lpdwDisposition = REG_CREATED_NEW_KEY;
     r = LoadView(hive, view);
@@ -907,13 +912,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     inFile = g_cache[hive].file && g_cache[hive].file->Walk(path);
   }
   if (!inFile) {
-    r = Modify(hive, [&](RegKey& root, bool& changed) {
-      if (!root.Walk(path)) {
-        root.WalkOrAdd(path);
-        changed = true;
-      }
-      return static_cast<LONG>(ERROR_SUCCESS);
-    });
+    r = CreateInFile(hive, path);
     if (r != ERROR_SUCCESS) return r;
   }
   const bool predefined = PredefinedHive(hKey) >= 0;
