@@ -48,9 +48,9 @@ class PropList {
   std::vector<Entry> entries_;
 };
 
-// A device's properties as kept: one allocation holding a small table (number, type,
-// size) and the data behind it. A machine holds a million devices of a handful of
-// properties each, and a block per property cost more in allocator overhead than in data.
+// A device's properties as kept: one allocation holding each property's number, type,
+// size and data. A machine holds a million devices of a handful of properties each, and
+// a block per property cost more in allocator overhead than in data.
 class PackedProps {
  public:
   struct View {

@@ -25,7 +25,8 @@ class ByteView {
  public:
   ByteView() = default;
   ByteView(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  ByteView(const std::vector<uint8_t>& v) : data_(v.data()), size_(v.size()) {}  // NOLINT: a view of it
+  // Implicit, so a vector passes where a view is asked for; the vector must outlive it.
+  ByteView(const std::vector<uint8_t>& v) : data_(v.data()), size_(v.size()) {}
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
