@@ -1,6 +1,8 @@
 // Device class catalogue and driver records that a scan fills and every page reads.
 #pragma once
 
+#include "core/uTextPool.h"
+
 #include <windows.h>
 
 #include <array>
@@ -26,28 +28,65 @@ struct TGUIDRec {
   uint32_t ClassDevsFlags = 0;  // flags for SetupDiGetClassDevsA: DIGCF_PRESENT or 0
 };
 
+// The catalogue and the driver list are both used 1-based: slot 0 exists and
+// stays empty.
+using TGUIDList = std::vector<TGUIDRec>;
+
 // One device with its installed driver and, after the update check, the newer one.
+// Its texts are kept by the driver list that holds it (TDrvList::Keep) and live as
+// long as that list: a record is not carried from one list into another.
 struct TDrvRec {
-  std::string ClassDesc;
-  std::string ClassGUID;
-  std::string DevName;
-  std::string DriverKey;
-  std::string ProviderName;
-  std::string DriverDate;
-  std::string DriverVersion;
-  std::string NewVendor;
-  std::string NewDate;   // not empty exactly when the record is out of date
-  std::string NewVersion;
-  std::string NewURL;
-  std::u16string HardwareIDs;    // list items joined by ", ", never shortened
-  std::u16string CompatibleIDs;  // likewise
+  TShortText ClassDesc;
+  TShortText ClassGUID;
+  TShortText DevName;
+  TShortText DriverKey;
+  TShortText ProviderName;
+  TShortText DriverDate;
+  TShortText DriverVersion;
+  TShortText NewVendor;
+  TShortText NewDate;  // not empty exactly when the record is out of date
+  TShortText NewVersion;
+  TShortText NewURL;
+  TWideText HardwareIDs;    // list items joined by ", ", never shortened
+  TWideText CompatibleIDs;  // likewise
 
   bool IsOutOfDate() const { return !NewDate.empty(); }
 };
 
-// Both arrays are used 1-based: slot 0 exists and stays empty.
-using TGUIDList = std::vector<TGUIDRec>;
-using TDrvList = std::vector<TDrvRec>;
+// The driver records with the texts they hold. A scan of
+// many devices has many small texts: they are kept here in few large pieces, and the
+// records hold handles to them. Moving the list keeps the handles valid; copying it
+// would not, so it is not copied.
+class TDrvList {
+ public:
+  TDrvList() = default;
+  explicit TDrvList(std::size_t count) : Records(count) {}  // count empty records
+  TDrvList(TDrvList&&) noexcept = default;
+  TDrvList& operator=(TDrvList&&) noexcept = default;
+  TDrvList(const TDrvList&) = delete;
+  TDrvList& operator=(const TDrvList&) = delete;
+
+  // A copy of text for this list's records; it lives as long as the list.
+  TShortText Keep(std::string_view text) { return ShortTexts.Keep(text); }
+  TWideText Keep(std::u16string_view text) { return WideTexts.Keep(text); }
+
+  std::size_t size() const { return Records.size(); }
+  bool empty() const { return Records.empty(); }
+  TDrvRec& operator[](std::size_t i) { return Records[i]; }
+  const TDrvRec& operator[](std::size_t i) const { return Records[i]; }
+  std::vector<TDrvRec>::iterator begin() { return Records.begin(); }
+  std::vector<TDrvRec>::iterator end() { return Records.end(); }
+  std::vector<TDrvRec>::const_iterator begin() const { return Records.begin(); }
+  std::vector<TDrvRec>::const_iterator end() const { return Records.end(); }
+  void reserve(std::size_t count) { Records.reserve(count); }
+  // rec's texts must be this list's (or empty).
+  void push_back(const TDrvRec& rec) { Records.push_back(rec); }
+
+ private:
+  std::vector<TDrvRec> Records;
+  TTextPool<char> ShortTexts;
+  TTextPool<char16_t> WideTexts;
+};
 
 // The two classes enumerated with flags 0 (every known device, present or not),
 // where every device qualifies.

@@ -23,7 +23,7 @@ void AppendElement(std::u16string& out, std::u16string_view tag, std::u16string_
   out += u">\r\n";
 }
 
-void AppendShort(std::u16string& out, std::u16string_view tag, const std::string& value) {
+void AppendShort(std::u16string& out, std::u16string_view tag, std::string_view value) {
   AppendElement(out, tag, AnsiToWide(value));
 }
 
@@ -164,10 +164,10 @@ void MergeUpdateAnswer(std::u16string_view answer, TDrvList& drvList, int32_t dr
           TCauseKind::Malformed);
     if (kind == TDecimalKind::Ok && id >= 1 && id <= lastRecord) {
       TDrvRec& rec = drvList[static_cast<std::size_t>(id)];
-      rec.NewDate = ShortText(ExtractElement(block, u"<date>", u"</date>"));
-      rec.NewVersion = ShortText(ExtractElement(block, u"<vers>", u"</vers>"));
-      rec.NewVendor = ShortText(ExtractElement(block, u"<vendor>", u"</vendor>"));
-      rec.NewURL = ShortText(ExtractElement(block, u"<url>", u"</url>"));
+      rec.NewDate = drvList.Keep(ShortText(ExtractElement(block, u"<date>", u"</date>")));
+      rec.NewVersion = drvList.Keep(ShortText(ExtractElement(block, u"<vers>", u"</vers>")));
+      rec.NewVendor = drvList.Keep(ShortText(ExtractElement(block, u"<vendor>", u"</vendor>")));
+      rec.NewURL = drvList.Keep(ShortText(ExtractElement(block, u"<url>", u"</url>")));
       if (rec.NewURL.empty()) out.IsSysUpdated = false;
       const int32_t lastClass = UsableCount(guidCount, guidList.size());
       for (int32_t i = 1; i <= lastClass; ++i) {

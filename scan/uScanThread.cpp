@@ -214,6 +214,15 @@ bool TScanThread::ScanDevices() {
     Synchronize([this] { Page.ShowClassStarted(*this); });
     if (Terminated()) return false;
 
+    // The class's texts are kept once for all its records, and a text that repeats
+    // the previous device's (IDs, provider and date of one family) is shared.
+    const TShortText classDesc = Result.DrvList.Keep(Shorten(entry.Description));
+    const TShortText classGUID = Result.DrvList.Keep(Shorten(entry.GUIDStr));
+    TDrvRec previous;
+    auto keep = [this](auto previousText, const auto& text) {
+      return previousText == text ? previousText : Result.DrvList.Keep(text);
+    };
+
     Helper.SetDevInfo(set);
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
@@ -226,12 +235,12 @@ bool TScanThread::ScanDevices() {
       const std::string driverKey = Helper.ReadString(SPDRP_DRIVER);
 
       TDrvRec rec;
-      rec.ClassDesc = Shorten(entry.Description);
-      rec.ClassGUID = Shorten(entry.GUIDStr);
-      rec.DevName = name;
-      rec.DriverKey = Shorten(driverKey);
-      rec.HardwareIDs = AnsiToWide(Helper.ReadString(SPDRP_HARDWAREID));
-      rec.CompatibleIDs = AnsiToWide(compatible);
+      rec.ClassDesc = classDesc;
+      rec.ClassGUID = classGUID;
+      rec.DevName = keep(previous.DevName, name);
+      rec.DriverKey = keep(previous.DriverKey, Shorten(driverKey));
+      rec.HardwareIDs = keep(previous.HardwareIDs, AnsiToWide(Helper.ReadString(SPDRP_HARDWAREID)));
+      rec.CompatibleIDs = keep(previous.CompatibleIDs, AnsiToWide(compatible));
       // Without a driver key the prefix alone would name the Class key itself.
       if (!driverKey.empty()) {
         KorvaneRegKey key;
@@ -240,12 +249,14 @@ bool TScanThread::ScanDevices() {
         // A damaged registry is no absent driver key: its data would be reported empty.
         if (rc == ERROR_BADDB) RaiseOSError(rc);
         if (rc == ERROR_SUCCESS) {
-          rec.DriverDate = Shorten(ReadDriverText(key.Get(), "DriverDate"));
-          rec.ProviderName = Shorten(ReadDriverText(key.Get(), "ProviderName"));
-          rec.DriverVersion = Shorten(ReadDriverText(key.Get(), "DriverVersion"));
+          rec.DriverDate = keep(previous.DriverDate, Shorten(ReadDriverText(key.Get(), "DriverDate")));
+          rec.ProviderName = keep(previous.ProviderName, Shorten(ReadDriverText(key.Get(), "ProviderName")));
+          rec.DriverVersion =
+              keep(previous.DriverVersion, Shorten(ReadDriverText(key.Get(), "DriverVersion")));
         }
       }
-      Result.DrvList.push_back(std::move(rec));
+      previous = rec;
+      Result.DrvList.push_back(rec);
       ++Result.DrvCount;
 
       ++FoundInClass;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,12 +49,56 @@ TEST(DrvTypesTest, ShortTextIsCutAt255) {
 }
 
 TEST(DrvTypesTest, OutOfDateExactlyWhenNewDateIsSet) {
-  TDrvRec r;
+  TDrvList list(2);
+  TDrvRec& r = list[1];
   EXPECT_FALSE(r.IsOutOfDate());
-  r.NewURL = "http://x";
+  r.NewURL = list.Keep("http://x");
   EXPECT_FALSE(r.IsOutOfDate());
-  r.NewDate = "1-1-2005";
+  r.NewDate = list.Keep("1-1-2005");
   EXPECT_TRUE(r.IsOutOfDate());
+  // A NUL is text like any other: the record is still out of date.
+  r.NewDate = list.Keep(std::string_view("\0", 1));
+  EXPECT_TRUE(r.IsOutOfDate());
+}
+
+TEST(DrvTypesTest, TheListKeepsItsRecordsTextsWholeThroughGrowthAndMoves) {
+  // Texts of every length class (empty, short, one unit below and at the long
+  // form's mark, beyond a piece of the pool), with NULs inside, over many records.
+  std::vector<std::string> narrow;
+  std::vector<std::u16string> wide;
+  for (int i = 0; i < 3000; ++i) {
+    std::string n = std::to_string(i) + std::string(static_cast<std::size_t>(i % 300), 'x');
+    if (i % 7 == 0) n[n.size() / 2] = '\0';
+    narrow.push_back(i % 11 == 0 ? std::string() : n);
+    wide.push_back(std::u16string(n.begin(), n.end()));
+  }
+  narrow.push_back(std::string(254, 'a'));
+  narrow.push_back(std::string(255, 'b'));
+  narrow.push_back(std::string(200000, 'c'));
+  wide.push_back(std::u16string(65534, u'\xE9'));
+  wide.push_back(std::u16string(65535, u'\x20AC'));
+  wide.push_back(std::u16string(100000, u'z'));
+  TDrvList list(1);
+  for (std::size_t i = 0; i < narrow.size(); ++i) {
+    TDrvRec r;
+    r.DevName = list.Keep(narrow[i]);
+    r.HardwareIDs = list.Keep(wide[i]);
+    list.push_back(r);
+  }
+  TDrvList moved = std::move(list);
+  TKorvaneState state;
+  state.DrvList = std::move(moved);
+  ASSERT_EQ(state.DrvList.size(), narrow.size() + 1);
+  EXPECT_TRUE(state.DrvList[0].DevName.empty());
+  EXPECT_EQ(state.DrvList[0].DevName.c_str()[0], '\0');
+  for (std::size_t i = 0; i < narrow.size(); ++i) {
+    const TDrvRec& r = state.DrvList[i + 1];
+    ASSERT_EQ(r.DevName.size(), narrow[i].size()) << i;
+    EXPECT_EQ(r.DevName, narrow[i]) << i;
+    EXPECT_EQ(r.DevName.c_str()[narrow[i].size()], '\0') << i;
+    EXPECT_TRUE(r.HardwareIDs == wide[i]) << i;
+    EXPECT_EQ(r.HardwareIDs.c_str()[wide[i].size()], u'\0') << i;
+  }
 }
 
 TEST(AppStateTest, ArraysKeepTheirEmptySlotZero) {

@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   TGUIDList guids(3);
   guids[1].Description = "Display adapters";
   guids[2].Description = "Network adapters";
-  drv[1].ClassDesc = "Display adapters";
-  drv[2].ClassDesc = "Network adapters";
-  drv[3].ClassDesc = "Network adapters";
+  drv[1].ClassDesc = drv.Keep("Display adapters");
+  drv[2].ClassDesc = drv.Keep("Network adapters");
+  drv[3].ClassDesc = drv.Keep("Network adapters");
   const std::u16string answer = AnsiToWide(std::string_view(reinterpret_cast<const char*>(data), size));
   TAnswerMerge out;
   out.tDrivers = out.udDrivers = 3;

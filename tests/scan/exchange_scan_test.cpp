@@ -725,8 +725,8 @@ TEST_F(ExchangeScan, ReferenceServerMarksCatalogueDevicesOutOfDate) {
     EXPECT_EQ(r.NewDate, "1-15-2009");
     EXPECT_EQ(r.NewVersion, "9.9.9.9");
     EXPECT_EQ(r.NewVendor, "NVIDIA");
-    EXPECT_NE(r.NewURL.find("nv.zip"), std::string::npos);
-    EXPECT_NE(r.HardwareIDs.find(u"VEN_10DE&DEV_0181"), std::u16string::npos);
+    EXPECT_NE(r.NewURL.view().find("nv.zip"), std::string::npos);
+    EXPECT_NE(r.HardwareIDs.view().find(u"VEN_10DE&DEV_0181"), std::u16string::npos);
   }
   EXPECT_GE(outOfDate, 1);
   EXPECT_EQ(state_.Settings.odDrivers, outOfDate);

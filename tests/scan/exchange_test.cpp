@@ -21,33 +21,33 @@ std::string Narrow(std::u16string_view s) {
   return out;
 }
 
-TDrvRec Rec(const std::string& cls, const std::string& guid, const std::string& name,
+// A record whose texts the list keeps.
+TDrvRec Rec(TDrvList& list, const std::string& cls, const std::string& guid, const std::string& name,
             const std::u16string& hw, const std::u16string& comp, const std::string& date) {
   TDrvRec r;
-  r.ClassDesc = cls;
-  r.ClassGUID = guid;
-  r.DevName = name;
-  r.HardwareIDs = hw;
-  r.CompatibleIDs = comp;
-  r.DriverDate = date;
+  r.ClassDesc = list.Keep(cls);
+  r.ClassGUID = list.Keep(guid);
+  r.DevName = list.Keep(name);
+  r.HardwareIDs = list.Keep(hw);
+  r.CompatibleIDs = list.Keep(comp);
+  r.DriverDate = list.Keep(date);
   return r;
 }
 
 // Three records in two classes; the catalogue has a second entry with the same
 // description as the first so that "first entry" is observable.
 struct Machine {
-  TDrvList drv;
+  TDrvList drv{1};
   TGUIDList guid;
   int32_t drvCount = 3;
   int32_t guidCount = 3;
   Machine() {
-    drv.resize(1);
-    drv.push_back(Rec("Display adapters", "{4D36E968-E325-11CE-BFC1-08002BE10318}", "VGA", u"PCI\\VEN_1",
+    drv.push_back(Rec(drv, "Display adapters", "{4D36E968-E325-11CE-BFC1-08002BE10318}", "VGA", u"PCI\\VEN_1",
                       u"PCI\\CC_0300", "7-1-2001"));
-    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC", u"PCI\\VEN_2",
+    drv.push_back(Rec(drv, "Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC", u"PCI\\VEN_2",
                       u"PCI\\CC_0200", "1-2-2003"));
-    drv.push_back(Rec("Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC2", u"PCI\\VEN_3",
-                      u"PCI\\CC_0200", ""));
+    drv.push_back(Rec(drv, "Network adapters", "{4D36E972-E325-11CE-BFC1-08002BE10318}", "NIC2",
+                      u"PCI\\VEN_3", u"PCI\\CC_0200", ""));
     guid.resize(4);
     guid[1].Description = "Display adapters";
     guid[2].Description = "Network adapters";
@@ -98,7 +98,7 @@ TEST(ExchangeReport, NoRecordsIsTheHeaderOnlyAndCountNeverReadsPastTheList) {
 
 TEST(ExchangeReport, ValuesAreInsertedUnescapedAndWideIdsKeptWhole) {
   TDrvList list(1);
-  list.push_back(Rec("C", "{G}", "A<b>&c", std::u16string(300, u'H'), u"X, Y", "d"));
+  list.push_back(Rec(list, "C", "{G}", "A<b>&c", std::u16string(300, u'H'), u"X, Y", "d"));
   const std::string text = Narrow(ComposeScanReport("os", "p", list, 1));
   EXPECT_NE(text.find("<devname>A<b>&c</devname>\r\n"), std::string::npos);
   EXPECT_NE(text.find("<hwid>" + std::string(300, 'H') + "</hwid>"), std::string::npos);

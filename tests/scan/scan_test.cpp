@@ -222,7 +222,7 @@ TEST(ScanTest, TheLengthRule) {
   EXPECT_EQ(longName->ProviderName, std::string(20, 'P') + "...");  // driver-key text too
   // Hardware IDs are not shortened, even beyond 255 characters.
   EXPECT_GT(longName->HardwareIDs.size(), 255u);
-  EXPECT_EQ(longName->HardwareIDs.substr(0, 48), u"ACPI\\VEN_LONG&DEV_0000&SUBSYS_0000000000000000, ");
+  EXPECT_EQ(longName->HardwareIDs.view().substr(0, 48), u"ACPI\\VEN_LONG&DEV_0000&SUBSYS_0000000000000000, ");
   EXPECT_NE(run.Find(std::string(250, 'B')), nullptr);         // 250: whole
   EXPECT_NE(run.Find(std::string(20, 'C') + "..."), nullptr);  // 251: cut
   EXPECT_EQ(run.Find(std::string(251, 'C')), nullptr);
@@ -380,7 +380,7 @@ TEST(ScanTest, ASecondScanRebuildsBothArrays) {
   TScanRun run("scan-edge");
   ASSERT_TRUE(run.Run());
   const int classes = run.state.GUIDCount, drivers = run.state.DrvCount;
-  run.state.DrvList[1].NewDate = "stale";
+  run.state.DrvList[1].NewDate = run.state.DrvList.Keep("stale");
   run.state.GUIDList[1].HasUpdates = true;
   ASSERT_TRUE(run.Run());
   EXPECT_EQ(run.state.GUIDCount, classes);

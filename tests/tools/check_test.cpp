@@ -76,10 +76,10 @@ TEST(CheckToolTest, CheckedListMarksEachDriverAndGivesTheDiagramFigures) {
   // As the exchange leaves it: one newer driver, figures stored.
   result.Checked = true;
   TDrvRec& r = state.DrvList[1];
-  r.NewDate = "5-1-2007";
-  r.NewVersion = "7.0";
-  r.NewVendor = "Caf\xE9";
-  r.NewURL = "http://vendor/v.exe";
+  r.NewDate = state.DrvList.Keep("5-1-2007");
+  r.NewVersion = state.DrvList.Keep("7.0");
+  r.NewVendor = state.DrvList.Keep("Caf\xE9");
+  r.NewURL = state.DrvList.Keep("http://vendor/v.exe");
   state.Settings.tDrivers = 3;
   state.Settings.udDrivers = 2;
   state.Settings.odDrivers = 1;

@@ -18,14 +18,14 @@ namespace {
 
 constexpr const char* kFormat = "korvane-check/1";
 
-Json Text(const std::string& ansi) { return AnsiToUtf8(ansi); }
+Json Text(std::string_view ansi) { return AnsiToUtf8(ansi); }
 
-Json DateOrNull(const std::string& ansi) {
+Json DateOrNull(std::string_view ansi) {
   const std::string iso = IsoDate(ansi);
   return iso.empty() ? Json(nullptr) : Json(iso);
 }
 
-Json IdArray(const std::u16string& ids) {
+Json IdArray(std::u16string_view ids) {
   Json a = Json::array();
   for (const std::string& id : SplitIdList(WideToUtf8(ids))) a.push_back(id);
   return a;
@@ -65,7 +65,7 @@ Json Machine(const std::vector<std::pair<std::string, std::string>>& facts) {
   return m;
 }
 
-bool ParseNumber(const std::string& s, std::size_t from, std::size_t to, int& value) {
+bool ParseNumber(std::string_view s, std::size_t from, std::size_t to, int& value) {
   if (from >= to || to - from > 4) return false;
   value = 0;
   for (std::size_t i = from; i < to; ++i) {
@@ -84,7 +84,7 @@ bool ValidDate(int y, int m, int d) {
 
 }  // namespace
 
-std::string IsoDate(const std::string& date) {
+std::string IsoDate(std::string_view date) {
   // Three numbers split by '-' or '/'.
   std::size_t a = date.find_first_of("-/");
   if (a == std::string::npos) return std::string();

@@ -98,12 +98,12 @@ class TCheckScanPage : public TConsoleScanPage {
   bool NoAnswer = false;
 };
 
-std::string Field(const std::string& ansi) { return TsvEscape(AnsiToUtf8(ansi)); }
-std::string Field(const std::u16string& wide) { return TsvEscape(WideToUtf8(wide)); }
+std::string Field(std::string_view ansi) { return TsvEscape(AnsiToUtf8(ansi)); }
+std::string Field(std::u16string_view wide) { return TsvEscape(WideToUtf8(wide)); }
 std::string Field(int32_t n) { return std::to_string(n); }
 std::string Field(bool b) { return b ? "1" : "0"; }
 
-std::string OrDash(const std::string& ansi) { return ansi.empty() ? "-" : TerminalText(AnsiToUtf8(ansi)); }
+std::string OrDash(std::string_view ansi) { return ansi.empty() ? "-" : TerminalText(AnsiToUtf8(ansi)); }
 
 void Fail(TCheckResult& result, TCheckError kind, const std::string& text) {
   result.Error = kind;
@@ -357,7 +357,7 @@ int CheckExitStatus(const TKorvaneState& state, const TCheckResult& result,
   return OutOfDateCount(state) > 0 ? kExitOutOfDate : kExitOk;
 }
 
-std::string WideToUtf8(const std::u16string& text) {
+std::string WideToUtf8(std::u16string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     uint32_t cp = text[i];

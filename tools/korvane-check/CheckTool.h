@@ -11,6 +11,7 @@
 #include <iosfwd>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TScanThread;
@@ -137,7 +138,7 @@ class TTerminalSafeBuf : public std::streambuf {
 };
 
 // The TSV output is UTF-8, escaped as the system facts are (TsvEscape).
-std::string WideToUtf8(const std::u16string& text);
+std::string WideToUtf8(std::u16string_view text);
 
 void PrintDriverList(const TKorvaneState& state, const TCheckResult& result, std::ostream& out);
 void PrintTsv(const TKorvaneState& state, const TCheckResult& result, std::ostream& out);
@@ -148,7 +149,7 @@ void PrintJson(const TKorvaneState& state, const TCheckResult& result, const TCh
                std::ostream& out);
 // The ISO 8601 form (YYYY-MM-DD) of a driver date as the platform and the server
 // write it (M-D-YYYY or M/D/YYYY, or already YYYY-MM-DD); empty when it is no date.
-std::string IsoDate(const std::string& date);
+std::string IsoDate(std::string_view date);
 // An ID list as the record holds it ("A, B") split into its IDs.
 std::vector<std::string> SplitIdList(const std::string& utf8);
 

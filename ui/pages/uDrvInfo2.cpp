@@ -52,7 +52,7 @@ void TDrvInfoForm2::FormShow() {
 }
 
 void TDrvInfoForm2::ImBtnDownloadClick() {
-  const std::string url = DrvInfoRecord(FMain.State, RecordIndex).NewURL;
+  const std::string url = DrvInfoRecord(FMain.State, RecordIndex).NewURL.str();
   if (FMain.Dialogs.Download) FMain.Dialogs.Download->DownloadPackage(url);
   SetModalResult(mrCancel);
 }

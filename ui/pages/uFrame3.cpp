@@ -301,7 +301,7 @@ void TFrame3::DownloadDriver(int row) {
   if (row < 0 || IsClassRow(row) || !IsOutOfDateRow(row)) return;
   const int rec = RecordOf(row);
   if (rec <= 0) return;
-  const std::string url = DrvInfoRecord(Main().State, rec).NewURL;
+  const std::string url = DrvInfoRecord(Main().State, rec).NewURL.str();
   if (!url.empty() && Main().Dialogs.Download) Main().Dialogs.Download->DownloadPackage(url);
 }
 

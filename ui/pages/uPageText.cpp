@@ -36,7 +36,8 @@ std::string LastScanLabelText(const std::string& lastScan) {
   return LastScanDateText(*dt);
 }
 
-std::string DashesToSlashes(std::string text) {
+std::string DashesToSlashes(std::string_view date) {
+  std::string text(date);
   for (char& c : text)
     if (c == '-') c = '/';
   return text;

@@ -21,7 +21,7 @@ std::string LastScanDateText(const TLocalDateTime& dt);
 std::string LastScanLabelText(const std::string& lastScan);
 
 // Every "-" replaced by "/" (7-1-2006 becomes 7/1/2006).
-std::string DashesToSlashes(std::string text);
+std::string DashesToSlashes(std::string_view date);
 
 // The list's truncation rule: `text` whole when width(text) + margin <= columnWidth,
 // otherwise the longest prefix t with width(t + "...") + margin <= columnWidth (or the

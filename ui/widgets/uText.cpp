@@ -2,7 +2,7 @@
 
 #include "korvane_text.h"
 
-QString AnsiToQ(const std::string& text) {
+QString AnsiToQ(std::string_view text) {
   const std::u16string w = AnsiToWide(text);
   return QString::fromUtf16(w.data(), static_cast<qsizetype>(w.size()));
 }

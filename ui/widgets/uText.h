@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <string>
+#include <string_view>
 
-QString AnsiToQ(const std::string& text);
+QString AnsiToQ(std::string_view text);
 std::string QToAnsi(const QString& text);
