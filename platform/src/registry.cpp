@@ -28,6 +28,8 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace kvp {
@@ -471,6 +473,19 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
     ~CloseOld() {
       if (fd >= 0) close(fd);
     }
+    // Once the file is replaced this descriptor is the old file's last reference, and
+    // dropping it frees the file's pages and blocks: about 5 ms for a hive of 12 MiB,
+    // as long as writing it. A short-lived thread does that off the caller's time (at
+    // exit the kernel does it).
+    void Retire() {
+      if (fd < 0) return;
+      try {
+        std::thread([old = fd] { close(old); }).detach();
+        fd = -1;
+      } catch (const std::system_error&) {
+        // No thread: the destructor closes it here.
+      }
+    }
   } closeOld{hfd};
   const size_t oldSize = hfd >= 0 ? static_cast<size_t>(old.size) : 0;
 
@@ -576,6 +591,7 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
     return error;
   }
 
+  closeOld.Retire();
   struct stat st;
   std::lock_guard<std::mutex> lock(g_mu);
   // The changes written are done with; later ones (made while this wrote) stay pending.
