@@ -5,7 +5,7 @@
 //
 // Prints: hives of 10,000 and 100,000 keys (load, lookup of every key, one write) and
 // their ratio; a save of the settings into a user hive of 100,000 keys beside writing
-// and syncing that hive's file once and beside the least atomic replacement of it
+// and syncing that hive's file once and beside a plain atomic replacement of it
 // (medians of alternating runs, the file system settled before each) and the ratios; one
 // value added to a key of 20,000 values; one read of a 1 MiB and a
 // 2 MiB REG_BINARY value as the hive writer wraps it; a devices.json of 10,000 classes;
@@ -125,9 +125,9 @@ double WriteAndSyncMs(const std::string& path, const std::string& bytes) {
   return ms;
 }
 
-// The least an atomic, durable replacement of a file of `bytes` costs: the new file
-// written and synced, renamed over the old one (which the file system then frees) and
-// the folder synced.
+// A plain atomic, durable replacement of a file of `bytes`: the new file written and
+// synced, renamed over the old one (which the file system frees then and there) and the
+// folder synced.
 double AtomicReplaceMs(const std::string& folder, const std::string& bytes) {
   const std::string target = folder + "/shadow.reg", temp = folder + "/.shadow.reg.tmp";
   const auto t0 = Clock::now();
@@ -148,7 +148,7 @@ void Settle(const std::string& folder) {
 
 // The settings saved (as at every start and exit) into a user hive of `n` other keys,
 // with the hive loaded already as the program has it; `runs` alternating with a plain
-// write and sync of the hive file and with the least atomic replacement of it.
+// write and sync of the hive file and with a plain atomic replacement of it.
 void SettingsSave(int n, int runs) {
   const ScratchMachine m;
   std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n";
@@ -182,7 +182,7 @@ void SettingsSave(int n, int runs) {
   std::printf(
       "settings save into a hive of %d keys (%.1f MiB): %.1f ms; write+sync of the file: %.1f ms, ratio "
       "%.2f; "
-      "least atomic replacement (write+sync, rename, folder sync): %.1f ms, ratio %.2f (medians of %d)\n",
+      "plain atomic replacement (write+sync, rename, folder sync): %.1f ms, ratio %.2f (medians of %d)\n",
       n, reg.size() / 1048576.0, a, b, a / b, c, a / c, runs);
 }
 
