@@ -88,7 +88,7 @@ int KorvaneMain(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);  // hiding to the tray is not an exit
     KorvaneInitResources();
     // The skin's pictures decode on the other core while the windows are built.
-    const TSkinPrefetch prefetch;
+    const TSkinPrefetch prefetch(TKorvaneWindows::StartPictures());
     LoadServerUrls();
     TQtUiQueue queue;
     InstallUiQueue(&queue);

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class TAboutForm;
 class TDownForm;
@@ -23,6 +25,9 @@ class TKorvaneWindows {
   ~TKorvaneWindows();
   TKorvaneWindows(const TKorvaneWindows&) = delete;
   TKorvaneWindows& operator=(const TKorvaneWindows&) = delete;
+
+  // The skin pictures the windows show as they are created, for decoding ahead of them.
+  static std::vector<std::string> StartPictures();
 
   TMainForm& Main() const { return *FMain; }
   TKorvaneTray& Tray() const { return *FTray; }

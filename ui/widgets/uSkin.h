@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QWidget;
 class TImage;
@@ -37,12 +38,12 @@ void LoadJpegResource(const std::string& name, TImage* target);
 void LoadGifResource(const std::string& name, QImage& target);
 void LoadGifResource(const std::string& name, TImage* target);
 
-// Decodes the skin's pictures on a thread of its own while the program starts, so that
-// the windows find them decoded; one asked for sooner is decoded where it is asked for
-// (or waited for while this thread is at it). Destroying it stops and joins the thread.
+// Decodes the given skin pictures on a thread of its own while the program starts, so
+// that the windows find them decoded; one asked for sooner is decoded where it is asked
+// for (or waited for while this thread is at it). Destroying it stops and joins the thread.
 class TSkinPrefetch {
  public:
-  TSkinPrefetch();
+  explicit TSkinPrefetch(const std::vector<std::string>& pictures);
   ~TSkinPrefetch();
   TSkinPrefetch(const TSkinPrefetch&) = delete;
   TSkinPrefetch& operator=(const TSkinPrefetch&) = delete;
