@@ -151,7 +151,10 @@ void TMainForm::FormCreate() {
   // written is found missing by the next update check, which says so.
   const TCertFileResult cert = State.LoadSettings();
   if (!cert.Ok()) std::cerr << "Korvane: " << cert.Text << "\n";
-  State.SaveSettings();
+  // Saved as loaded at the first turn of the event loop: the save waits for the disk
+  // (the hive is synced), and before the window is on screen nothing can change a
+  // setting. A main window gone before that saves at its end.
+  QTimer::singleShot(0, this, [this] { State.SaveSettings(); });
 
   RunSkinGuarded([&] { LoadSkin(); });
 
