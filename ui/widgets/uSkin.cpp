@@ -22,7 +22,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <algorithm>
@@ -229,15 +228,16 @@ namespace {
 
 // A skin picture decoded once per run: the resources never change, and the same
 // pictures recur on every window and at every hover of a button. The images handed out
-// share the decoded pixels until one of them is changed. A picture being decoded (by
-// the start-up prefetch) is waited for rather than decoded twice.
+// share the decoded pixels until one of them is changed. A window that asks for a
+// picture the start-up prefetch is still decoding decodes it too rather than wait: on a
+// busy machine the prefetch thread may be put aside for many milliseconds. The first
+// decoded copy is kept.
 struct TPictureCache {
   struct Slot {
     bool ready = false;
     QImage image;
   };
   std::mutex mu;
-  std::condition_variable changed;
   std::map<std::string, Slot> entries;
 };
 
@@ -246,34 +246,38 @@ TPictureCache& Pictures() {
   return cache;
 }
 
-QImage SkinPicture(const std::string& name, bool gif) {
+// The picture, decoded here unless already decoded. `prefetch`: nothing is done when
+// another thread has already begun it (the result is then empty).
+QImage SkinPicture(const std::string& name, bool gif, bool prefetch = false) {
   TPictureCache& cache = Pictures();
   const std::string key = (gif ? "gif:" : "jpeg:") + name;
   {
-    std::unique_lock<std::mutex> lock(cache.mu);
-    for (;;) {
-      auto it = cache.entries.find(key);
-      if (it == cache.entries.end()) break;
+    std::lock_guard<std::mutex> lock(cache.mu);
+    const auto it = cache.entries.find(key);
+    if (it != cache.entries.end()) {
       if (it->second.ready) return it->second.image;
-      cache.changed.wait(lock);
+      if (prefetch) return QImage();
+    } else {
+      cache.entries[key];  // being decoded
     }
-    cache.entries[key];  // being decoded here
   }
   QImage img;
   try {
     img = gif ? DecodeGif(ReadSkinResource(name)) : DecodeJpeg(ReadSkinResource(name));
   } catch (...) {
     std::lock_guard<std::mutex> lock(cache.mu);
-    cache.entries.erase(key);  // whoever asks next decodes it and meets the error itself
-    cache.changed.notify_all();
+    const auto it = cache.entries.find(key);
+    if (it != cache.entries.end() && !it->second.ready)
+      cache.entries.erase(it);  // whoever asks next decodes it and meets the error itself
     throw;
   }
   std::lock_guard<std::mutex> lock(cache.mu);
   TPictureCache::Slot& slot = cache.entries[key];
-  slot.image = img;
-  slot.ready = true;
-  cache.changed.notify_all();
-  return img;
+  if (!slot.ready) {
+    slot.image = img;
+    slot.ready = true;
+  }
+  return slot.image;
 }
 
 }  // namespace
@@ -309,9 +313,9 @@ TSkinPrefetch::TSkinPrefetch(const std::vector<std::string>& pictures) {
       try {
         const QByteArray head = ReadSkinResource(name).left(4);
         if (head.startsWith("GIF8"))
-          SkinPicture(name, true);
+          SkinPicture(name, true, true);
         else if (head.startsWith("\xFF\xD8"))
-          SkinPicture(name, false);
+          SkinPicture(name, false, true);
       } catch (const ESkinError&) {
         // Reported by the window that asks for it.
       }

@@ -40,7 +40,7 @@ void LoadGifResource(const std::string& name, TImage* target);
 
 // Decodes the given skin pictures on a thread of its own while the program starts, so
 // that the windows find them decoded; one asked for sooner is decoded where it is asked
-// for (or waited for while this thread is at it). Destroying it stops and joins the thread.
+// for (also while this thread is at it). Destroying it stops and joins the thread.
 class TSkinPrefetch {
  public:
   explicit TSkinPrefetch(const std::vector<std::string>& pictures);
