@@ -399,17 +399,23 @@ void CentreOnScreen(QWidget* window) {
 }
 
 QIcon ProgramIcon() {
-  QFile file(QStringLiteral(":/rcdata/MAINICON"));
-  if (!file.open(QIODevice::ReadOnly)) return QIcon();
-  QByteArray data = file.readAll();
-  QBuffer buffer(&data);
-  QImageReader reader(&buffer, "ico");
+  // Decoded once per run: every window carries it.
+  static const std::vector<QImage> images = [] {
+    std::vector<QImage> sizes;
+    QFile file(QStringLiteral(":/rcdata/MAINICON"));
+    if (!file.open(QIODevice::ReadOnly)) return sizes;
+    QByteArray data = file.readAll();
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer, "ico");
+    // Every size the icon file carries (16 and 32 pixels).
+    for (int i = 0; i < std::max(reader.imageCount(), 1); ++i) {
+      if (i > 0 && !reader.jumpToImage(i)) break;
+      const QImage image = reader.read();
+      if (!image.isNull()) sizes.push_back(image);
+    }
+    return sizes;
+  }();
   QIcon icon;
-  // Every size the icon file carries (16 and 32 pixels).
-  for (int i = 0; i < std::max(reader.imageCount(), 1); ++i) {
-    if (i > 0 && !reader.jumpToImage(i)) break;
-    const QImage image = reader.read();
-    if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
-  }
+  for (const QImage& image : images) icon.addPixmap(QPixmap::fromImage(image));
   return icon;
 }
