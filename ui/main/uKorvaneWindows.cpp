@@ -10,13 +10,15 @@
 #include "ui/pages/uDrvInfo2.h"
 
 std::vector<std::string> TKorvaneWindows::StartPictures() {
-  // The rest (hover and pressed faces, the diagram's frames, class icons) are decoded
-  // when first shown: decoding them all at the start only competed with it.
-  return {// The main window, its pages and the start page.
-          "BGMAIN", "BGWHITE", "BTNSETTINGS_GRAY", "BTNCLOSE_NA", "BTNMIN_NA", "BTNSETTINGS_NA", "BTNHELP_NA",
-          "BTNABOUT_NA", "ICOSTEP1HEAD", "ICOSYSINFO", "ICOLASTCHECK", "BTNSCANNOW_NA", "LEGEND_RED",
-          "LEGEND_GREEN", "CONTENT_DELIM1", "OUT_OF_DATE", "ICOWARNING", "PROGTOOL_FILL", "PROGTOOL_BG",
-          "ICODOWNTOOL",
+  // In the order the windows ask for them: sorted by size, the main window's page
+  // background (small as a file, large decoded) came after every dialog's. The rest (hover
+  // and pressed faces, the diagram's frames, class icons) are decoded when first shown:
+  // decoding them all at the start only competed with it.
+  return {// The main window's pages, its frame and the start page.
+          "PROGTOOL_FILL", "PROGTOOL_BG", "ICODOWNTOOL", "BGMAIN", "BGWHITE", "BTNSETTINGS_GRAY",
+          "BTNCLOSE_NA", "BTNMIN_NA", "BTNSETTINGS_NA", "BTNHELP_NA", "BTNABOUT_NA", "ICOSTEP1HEAD",
+          "ICOSYSINFO", "ICOLASTCHECK", "BTNSCANNOW_NA", "LEGEND_RED", "LEGEND_GREEN", "CONTENT_DELIM1",
+          "OUT_OF_DATE", "ICOWARNING",
           // The dialogs.
           "BGDRVINFO1", "BGDRVINFO2", "BTNDOWNLOAD_NA", "BGABOUT", "BGINFO", "BTNOK_NA", "BTNCANCEL_NA",
           "BTNABORT_NA", "BGDOWNFORM", "PROGDOWN_YELLOW", "PROGDOWN_BG", "START_LOGO"};

@@ -9,7 +9,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QFile>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -297,19 +296,12 @@ void LoadGifResource(const std::string& name, TImage* target) {
 }
 
 TSkinPrefetch::TSkinPrefetch(const std::vector<std::string>& pictures) {
-  // Largest first: the windows' backgrounds are the longest to decode.
-  std::vector<std::pair<qint64, std::string>> names;
-  for (const std::string& name : pictures)
-    names.emplace_back(QFileInfo(QStringLiteral(":/rcdata/") + Text(name)).size(), name);
-  std::stable_sort(names.begin(), names.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-  thread_ = std::thread([this, names = std::move(names)] {
+  thread_ = std::thread([this, pictures] {
     // The font database first: the windows' first text would wait for it otherwise
     // (its functions are safe on any thread once the application exists).
     if (QGuiApplication::instance()) QFontDatabase::families();
-    for (const auto& entry : names) {
+    for (const std::string& name : pictures) {
       if (stop_) return;
-      const std::string& name = entry.second;
       try {
         const QByteArray head = ReadSkinResource(name).left(4);
         if (head.startsWith("GIF8"))

@@ -38,8 +38,9 @@ void LoadJpegResource(const std::string& name, TImage* target);
 void LoadGifResource(const std::string& name, QImage& target);
 void LoadGifResource(const std::string& name, TImage* target);
 
-// Decodes the given skin pictures on a thread of its own while the program starts, so
-// that the windows find them decoded; one asked for sooner is decoded where it is asked
+// Decodes the given skin pictures, in the order given (the order the windows ask for
+// them), on a thread of its own while the program starts, so that the windows find them
+// decoded; one asked for sooner is decoded where it is asked
 // for (also while this thread is at it). Destroying it stops and joins the thread.
 class TSkinPrefetch {
  public:
