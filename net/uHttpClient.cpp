@@ -4,6 +4,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "net/uOpenSsl.h"
+
 #include <chrono>
 #include <climits>
 #include <cstring>

@@ -5,6 +5,8 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "net/uOpenSsl.h"
+
 #include <climits>
 #include <memory>
 
@@ -15,9 +17,9 @@ namespace {
 static_assert(sizeof("\n#KVSIG-ED25519\n") - 1 == InstallerSignatureBlockBytes - InstallerSignatureBytes,
               "the marker is 16 bytes");
 
-using TKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using TBio = std::unique_ptr<BIO, decltype(&BIO_free)>;
-using TMdCtx = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+using TKey = std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)>;
+using TBio = std::unique_ptr<BIO, int (*)(BIO*)>;
+using TMdCtx = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)>;
 
 TBio MemoryBio(const std::string& text) {
   return TBio(text.size() > INT_MAX ? nullptr : BIO_new_mem_buf(text.data(), static_cast<int>(text.size())),
@@ -109,8 +111,8 @@ std::string PublicKeyOf(const std::string& privateKeyPem) {
 }
 
 std::string NewSigningKey() {
-  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
-      EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
+  std::unique_ptr<EVP_PKEY_CTX, void (*)(EVP_PKEY_CTX*)> ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr),
+                                                             EVP_PKEY_CTX_free);
   EVP_PKEY* raw = nullptr;
   if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_keygen(ctx.get(), &raw) != 1) {
     ERR_clear_error();

@@ -5,6 +5,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "net/uOpenSsl.h"
+
 #include <climits>
 
 namespace {
