@@ -18,16 +18,13 @@
 #include <winuser.h>
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QSessionManager>
-#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 const char* KorvaneMutexName() {
@@ -49,25 +46,6 @@ BOOL WINAPI OnCtrlEvent(DWORD) {
     QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
   return TRUE;
 }
-
-// Connects to the desktop's session bus on a thread of its own. The accessibility
-// bridge connects when the first widget changes and waits for it (a bus's handshake,
-// or the search for one: a failed autolaunch forks and tries every PATH folder);
-// begun here, that happens while the application is set up, not on the way to the
-// first window. The connection is Qt's shared one: later users find it made.
-class TSessionBusWarmUp {
- public:
-  TSessionBusWarmUp() {
-    QThread::currentThread();  // this thread is Qt's main thread before another touches Qt
-    FThread = std::thread([] { QDBusConnection::sessionBus(); });
-  }
-  ~TSessionBusWarmUp() { FThread.join(); }
-  TSessionBusWarmUp(const TSessionBusWarmUp&) = delete;
-  TSessionBusWarmUp& operator=(const TSessionBusWarmUp&) = delete;
-
- private:
-  std::thread FThread;
-};
 
 }  // namespace
 
@@ -105,7 +83,6 @@ int KorvaneMain(int argc, char** argv) {
   // 3. The application and its windows.
   int exitCode = 0;
   {
-    const TSessionBusWarmUp bus;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setQuitOnLastWindowClosed(false);  // hiding to the tray is not an exit
