@@ -112,6 +112,11 @@ function(korvane_scratch_env test out)
     "XDG_CACHE_HOME=${home}/.cache"
     "XDG_STATE_HOME=${home}/.local/state"
     "XDG_RUNTIME_DIR=${home}/run"
+    # No session bus unless a test starts its own: without an address libdbus
+    # autolaunches one by forking the program, which has threads by then, and under
+    # ASan a child forked while another thread holds the allocator's lock hangs before
+    # its exec (the parent waits on it, without a window).
+    "DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/run/no-session-bus"
     PARENT_SCOPE)
   set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED korvane_scratch_homes)
   set_property(GLOBAL APPEND PROPERTY KORVANE_SCRATCH_TESTS ${test})
