@@ -5,6 +5,11 @@
 //
 //   bench_first_window [--runs N] [--program PATH]   (default 11 runs of this build's korvane)
 //
+// Both programs get the caller's session bus, if any: run it under dbus-run-session to
+// measure them as on a desktop. Without a bus the program's accessibility bridge, which
+// starts with its first label (before the map; the trivial window's starts after),
+// waits for libdbus's failed attempt to launch one.
+//
 // Prints the median of each, their ratio, and the peak resident memory of each.
 #include "support/ScratchMachine.h"
 #include "support/XvfbDisplay.h"
