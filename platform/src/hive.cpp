@@ -667,8 +667,9 @@ size_t Width(std::string_view utf8) {
 }
 
 bool TextForm(const RegValue& v, bool ansi, std::string* utf8) {
-  if (v.Type() != 1 || v.Data().size() < 2 || v.Data().size() % 2) return false;
-  std::u16string w = BytesToUtf16(v.Data());
+  const ByteView data = v.Data();
+  if (v.Type() != 1 || data.size() < 2 || data.size() % 2) return false;
+  std::u16string w = BytesToUtf16(data);
   if (w.back() != 0) return false;
   w.pop_back();
   for (size_t i = 0; i < w.size(); ++i) {

@@ -704,7 +704,7 @@ LONG CopyData(const RegValue& v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData
   return ERROR_SUCCESS;
 }
 
-LONG CopyName(const std::string& utf8, LPSTR out, LPDWORD cch) {
+LONG CopyName(std::string_view utf8, LPSTR out, LPDWORD cch) {
   if (!out || !cch) return ERROR_INVALID_PARAMETER;
   std::string a = Utf8ToAnsi(utf8);
   if (*cch < a.size() + 1) {
@@ -1033,7 +1033,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
   std::lock_guard<std::mutex> lock(g_mu);  // values change in place
   if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = key->values[dwIndex];
-  r = CopyName(std::string(v.Name()), lpValueName, lpcchValueName);
+  r = CopyName(v.Name(), lpValueName, lpcchValueName);
   if (r != ERROR_SUCCESS) return r;
   return CopyData(v, lpType, lpData, lpcbData);
 }
