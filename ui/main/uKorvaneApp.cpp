@@ -7,6 +7,7 @@
 #include "ui/main/uKorvaneWindows.h"
 #include "ui/main/uQtUiQueue.h"
 #include "ui/main/uSplash.h"
+#include "ui/main/uStartWarmUp.h"
 #include "ui/widgets/uSkin.h"
 #include "ui/widgets/uX11.h"
 
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,12 +85,17 @@ int KorvaneMain(int argc, char** argv) {
   // 3. The application and its windows.
   int exitCode = 0;
   {
-    QApplication app(argc, argv);
+    // Declared first, so gone last: the threads below are joined before it goes.
+    std::optional<QApplication> application;
+    // The connection, fonts and pictures the windows need are prepared on the other
+    // core while Qt sets itself up.
+    TStartWarmUp warmUp;
+    KorvaneInitResources();
+    const TSkinPrefetch prefetch(TKorvaneWindows::StartPictures());
+    QApplication& app = application.emplace(argc, argv);
+    warmUp.ApplicationReady();
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setQuitOnLastWindowClosed(false);  // hiding to the tray is not an exit
-    KorvaneInitResources();
-    // The skin's pictures decode on the other core while the windows are built.
-    const TSkinPrefetch prefetch(TKorvaneWindows::StartPictures());
     LoadServerUrls();
     TQtUiQueue queue;
     InstallUiQueue(&queue);

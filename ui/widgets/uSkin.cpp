@@ -2,6 +2,8 @@
 
 #include "ui/widgets/uSkinControls.h"
 
+#include <processthreadsapi.h>
+
 #include <QBitmap>
 #include <QBuffer>
 #include <QIcon>
@@ -9,12 +11,12 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QFile>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QThread>
 #include <QWidget>
 #include <QWindow>
 
@@ -296,10 +298,9 @@ void LoadGifResource(const std::string& name, TImage* target) {
 }
 
 TSkinPrefetch::TSkinPrefetch(const std::vector<std::string>& pictures) {
+  QThread::currentThread();  // Qt takes the first thread that asks as its main thread
   thread_ = std::thread([this, pictures] {
-    // The font database first: the windows' first text would wait for it otherwise
-    // (its functions are safe on any thread once the application exists).
-    if (QGuiApplication::instance()) QFontDatabase::families();
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
     for (const std::string& name : pictures) {
       if (stop_) return;
       try {
@@ -390,7 +391,7 @@ void CentreOnScreen(QWidget* window) {
   window->move(g.x() + (g.width() - window->width()) / 2, g.y() + (g.height() - window->height()) / 2);
 }
 
-QIcon ProgramIcon() {
+const std::vector<QImage>& ProgramIconImages() {
   // Decoded once per run: every window carries it.
   static const std::vector<QImage> images = [] {
     std::vector<QImage> sizes;
@@ -407,7 +408,11 @@ QIcon ProgramIcon() {
     }
     return sizes;
   }();
+  return images;
+}
+
+QIcon ProgramIcon() {
   QIcon icon;
-  for (const QImage& image : images) icon.addPixmap(QPixmap::fromImage(image));
+  for (const QImage& image : ProgramIconImages()) icon.addPixmap(QPixmap::fromImage(image));
   return icon;
 }

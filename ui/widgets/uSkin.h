@@ -41,7 +41,11 @@ void LoadGifResource(const std::string& name, TImage* target);
 // Decodes the given skin pictures, in the order given (the order the windows ask for
 // them), on a thread of its own while the program starts, so that the windows find them
 // decoded; one asked for sooner is decoded where it is asked
-// for (also while this thread is at it). Destroying it stops and joins the thread.
+// for (also while this thread is at it). The thread runs at the lowest priority: it is a
+// head start only, and must not take a core from the window thread or the X server.
+// It needs no application object, only the resources registered, so it can be made
+// before the application; the constructing thread must be Qt's main thread. Destroying
+// it stops and joins the thread.
 class TSkinPrefetch {
  public:
   explicit TSkinPrefetch(const std::vector<std::string>& pictures);
@@ -67,6 +71,8 @@ void SetRoundWindowRegion(QWidget* window, int width, int height, int ew, int eh
 void CentreOnScreen(QWidget* window);
 // The program's icon "MAINICON" (16 and 32 pixels) for every window.
 QIcon ProgramIcon();
+// Its pictures, decoded once per run (any thread, once the application exists).
+const std::vector<QImage>& ProgramIconImages();
 
 // Makes `source` drag its top-level window with the left button (the window
 // system's move; a manual move where the platform has none). Other buttons
