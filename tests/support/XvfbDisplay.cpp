@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -100,7 +101,7 @@ void XvfbDisplay::TryOnce() {
   Stop();
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& display, int outFd) {
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& display, int outFd, int errFd) {
   // Everything the child needs is made before the fork: the test may run
   // threads, and the child calls nothing but async-signal-safe functions.
   std::vector<std::string> env;
@@ -118,6 +119,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& display, in
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that crashes leaves nothing behind
     if (::getppid() != parent) ::_exit(127);
     if (outFd >= 0) ::dup2(outFd, 1);
+    if (errFd >= 0) ::dup2(errFd, 2);
     ::execvpe(a[0], a.data(), e.data());
     ::_exit(127);
   }
@@ -130,6 +132,39 @@ void StopChild(pid_t& pid) {
     ::waitpid(pid, nullptr, 0);
   }
   pid = -1;
+}
+
+SessionBus::SessionBus() {
+  if (!OnPath("dbus-daemon")) return;
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  // Its complaint that it may not raise its descriptor limit is of no interest here.
+  const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  pid_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, fds[1], quiet);
+  if (quiet >= 0) ::close(quiet);
+  ::close(fds[1]);
+  char c;
+  while (pid_ > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') address_ += c;
+  ::close(fds[0]);
+  if (address_.empty()) {
+    StopChild(pid_);
+    return;
+  }
+  if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+    previous_ = old;
+    hadPrevious_ = true;
+  }
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+}
+
+SessionBus::~SessionBus() {
+  if (!address_.empty()) {
+    if (hadPrevious_)
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", previous_.c_str(), 1);
+    else
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+  StopChild(pid_);
 }
 
 pid_t StartTrayer(const std::string& display) {

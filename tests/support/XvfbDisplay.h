@@ -60,11 +60,30 @@ class XvfbDisplay {
 };
 
 // A child process of the test, killed with SIGTERM if the test dies first.
-// display: the DISPLAY it gets (empty: the test's own); outFd: its standard
-// output (-1: the test's). -1 when it cannot be started.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& display = {}, int outFd = -1);
+// display: the DISPLAY it gets (empty: the test's own); outFd, errFd: its standard
+// output and error (-1: the test's). -1 when it cannot be started.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& display = {}, int outFd = -1,
+            int errFd = -1);
 // SIGTERM, then waits for it; pid becomes -1.
 void StopChild(pid_t& pid);
+
+// A private session bus (dbus-daemon --session), as a desktop session has one. While it
+// lives, DBUS_SESSION_BUS_ADDRESS names it, for this process and the children it starts.
+class SessionBus {
+ public:
+  SessionBus();
+  ~SessionBus();
+  SessionBus(const SessionBus&) = delete;
+  SessionBus& operator=(const SessionBus&) = delete;
+  bool Running() const { return !address_.empty(); }
+  const std::string& Address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+  std::string previous_;
+  bool hadPrevious_ = false;
+};
 
 // trayer, a tray host along the top edge, on display (empty: the test's own).
 pid_t StartTrayer(const std::string& display = {});

@@ -54,33 +54,25 @@ using korvane::testing::WaitFor;
 // before the QApplication (which reads DISPLAY and the bus address once).
 struct Desktop {
   korvane::testing::XvfbDisplay xvfb;
-  pid_t bus = -1, dunst = -1;
+  std::optional<korvane::testing::SessionBus> bus;
+  pid_t dunst = -1;
   std::string missing;  // why the tests skip
 
   void Start() {
     missing = xvfb.StartWith({"dbus-daemon", "dunst", "dunstctl", "trayer", "xdg-open"});
     if (!missing.empty()) return;
     xvfb.Export();
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    bus = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, fds[1]);
-    ::close(fds[1]);
-    std::string address;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') address += c;
-    ::close(fds[0]);
-    if (address.empty()) {
+    if (!bus.emplace().Running()) {
       missing = "dbus-daemon did not start";
       return;
     }
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     dunst = Spawn({"dunst"});
     const auto running = [] { return Capture("dunstctl is-paused 2>/dev/null") == "false\n"; };
     if (!korvane::testing::WaitUntil(running, std::chrono::seconds(10))) missing = "dunst did not start";
   }
   void Stop() {
     StopChild(dunst);
-    StopChild(bus);
+    bus.reset();
     xvfb.Stop();
   }
 };
