@@ -26,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -410,6 +411,63 @@ void MoveSections(const RegKey& root, const std::vector<Section>& replaced) {
   }
 }
 
+// True when the file holds each section's new text already.
+bool SectionsAsInFile(int fd, const std::vector<Section>& splice) {
+  std::string was;
+  for (const auto& sec : splice) {
+    const size_t n = sec.end - sec.begin;
+    if (n != sec.text.size()) return false;
+    was.resize(n);
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t r = pread(fd, was.data() + got, n - got, static_cast<off_t>(sec.begin + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      got += static_cast<size_t>(r);
+    }
+    if (was != sec.text) return false;
+  }
+  return true;
+}
+
+// Replaces the hive file by the new one: the old file (fd `hfd`, as this process read it
+// when `reused`, else as `text`) with the sections spliced in, or `out` whole. Written,
+// synced and renamed into place; ERROR_SUCCESS or the error.
+LONG WriteReplacement(const std::string& path, int hive, int hfd, size_t oldSize, bool reused, bool spliced,
+                      const std::vector<Section>& splice, const std::string& text, const std::string& out) {
+  // A new HKEY_CURRENT_USER hive is the user's alone; a rewritten one keeps its bits.
+  TKorvaneReplacement replacement(path, hive == kHkcu ? KORVANE_REPLACE_PRIVATE : 0);
+  bool ok = replacement.Create();
+  if (spliced && reused) {
+    // The unchanged stretches straight from the file, which is as this process read it.
+    const int tfd = FileDescriptor(replacement.Handle());
+    auto copy = [&](size_t from, size_t to) {
+      if (CopyRange(hfd, static_cast<off_t>(from), to - from, tfd)) return true;
+      SetLastError(ErrnoToWinError(errno));
+      return false;
+    };
+    size_t at = 0;
+    for (const auto& sec : splice) {
+      ok = ok && copy(at, sec.begin) && replacement.Write(sec.text.data(), sec.text.size());
+      at = sec.end;
+    }
+    ok = ok && copy(at, oldSize);
+  } else if (spliced) {
+    size_t at = 0;
+    for (const auto& sec : splice) {
+      ok = ok && replacement.Write(text.data() + at, sec.begin - at) &&
+           replacement.Write(sec.text.data(), sec.text.size());
+      at = sec.end;
+    }
+    ok = ok && replacement.Write(text.data() + at, text.size() - at);
+  } else {
+    ok = ok && replacement.Write(out.data(), out.size());
+  }
+  if (ok && replacement.Commit()) return ERROR_SUCCESS;
+  const LONG error = static_cast<LONG>(GetLastError());
+  return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+}
+
 // Writes the hive's pending changes (and a change of its keys, when given) in one
 // rewrite. Without a structural change and with nothing pending, writes nothing.
 LONG FlushHive(int hive, const Change* structural = nullptr) {
@@ -555,43 +613,29 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
     if (!spliced) out = SerializeHive(*fresh, kRootName[hive], format, true);
   }
 
-  // A new HKEY_CURRENT_USER hive is the user's alone; a rewritten one keeps its bits.
-  TKorvaneReplacement replacement(path, hive == kHkcu ? KORVANE_REPLACE_PRIVATE : 0);
-  bool ok = replacement.Create();
-  if (spliced && reused) {
-    // The unchanged stretches straight from the file, which is as this process read it.
-    const int tfd = FileDescriptor(replacement.Handle());
-    auto copy = [&](size_t from, size_t to) {
-      if (CopyRange(hfd, static_cast<off_t>(from), to - from, tfd)) return true;
-      SetLastError(ErrnoToWinError(errno));
-      return false;
-    };
-    size_t at = 0;
-    for (const auto& sec : splice) {
-      ok = ok && copy(at, sec.begin) && replacement.Write(sec.text.data(), sec.text.size());
-      at = sec.end;
+  // Changes that leave every byte as it is (values set to what they hold, as every start
+  // saves the settings it loaded) write nothing: no rewrite, no sync.
+  bool same = false;
+  if (spliced && reused)
+    same = SectionsAsInFile(hfd, splice);
+  else if (spliced)
+    same = std::all_of(splice.begin(), splice.end(), [&](const Section& sec) {
+      return std::string_view(text).substr(sec.begin, sec.end - sec.begin) == sec.text;
+    });
+  else if (!reused)
+    same = old.exists && out == text;
+  if (!same) {
+    const LONG error =
+        WriteReplacement(path, hive, hfd, oldSize, reused != nullptr, spliced, splice, text, out);
+    if (error != ERROR_SUCCESS) {
+      // The sections noted for the file not written no longer tell where they lie.
+      std::lock_guard<std::mutex> lock(g_mu);
+      if (reused && !spliced && g_cache[hive].file == reused) g_cache[hive].valid = false;
+      return error;
     }
-    ok = ok && copy(at, oldSize);
-  } else if (spliced) {
-    size_t at = 0;
-    for (const auto& sec : splice) {
-      ok = ok && replacement.Write(text.data() + at, sec.begin - at) &&
-           replacement.Write(sec.text.data(), sec.text.size());
-      at = sec.end;
-    }
-    ok = ok && replacement.Write(text.data() + at, text.size() - at);
-  } else {
-    ok = ok && replacement.Write(out.data(), out.size());
-  }
-  if (!ok || !replacement.Commit()) {
-    const LONG error = static_cast<LONG>(GetLastError());
-    // The sections noted for the file not written no longer tell where they lie.
-    std::lock_guard<std::mutex> lock(g_mu);
-    if (reused && !spliced && g_cache[hive].file == reused) g_cache[hive].valid = false;
-    return error;
+    closeOld.Retire();
   }
 
-  closeOld.Retire();
   struct stat st;
   std::lock_guard<std::mutex> lock(g_mu);
   // The changes written are done with; later ones (made while this wrote) stay pending.
@@ -599,11 +643,11 @@ LONG FlushHive(int hive, const Change* structural = nullptr) {
   pending.erase(pending.begin(),
                 pending.begin() + static_cast<std::ptrdiff_t>(std::min(ops.size(), pending.size())));
   HiveCache& c = g_cache[hive];
-  if (stat(path.c_str(), &st) != 0) {
+  if (!same && stat(path.c_str(), &st) != 0) {
     c.valid = false;
     return ERROR_SUCCESS;
   }
-  const Stamp now = StampOf(st);
+  const Stamp now = same ? old : StampOf(st);
   RegKey& written = reused ? *reused : *fresh;
   if (spliced) MoveSections(written, splice);
   const LONG result = lost ? ERROR_KEY_DELETED : ERROR_SUCCESS;

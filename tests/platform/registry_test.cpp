@@ -469,6 +469,48 @@ TEST(Registry, AFlushRewritesOnlyTheChangedSections) {
             "[HKEY_CURRENT_USER\\Software\\Twice]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\"c\"=\"3\"\n\n");
 }
 
+// Values set to what they hold already (every start saves the settings it loaded) leave
+// the file as it is, not rewritten and synced anew; whether this process wrote the file
+// last or another one did. A real change still writes.
+TEST(Registry, ASaveThatChangesNothingWritesNothing) {
+  ScratchMachine m;
+  HKEY h = Create(HKEY_CURRENT_USER, "Software\\Same");
+  SetText(h, "A", "one");
+  SetDword(h, "B", 2);
+  ASSERT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  const auto identity = [&] {
+    struct stat st {};
+    EXPECT_EQ(stat(m.Path("user.reg").c_str(), &st), 0);
+    return std::make_pair(st.st_ino, st.st_mtim.tv_nsec + st.st_mtim.tv_sec * 1000000000LL);
+  };
+  const auto resave = [&](const char* text) {
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Same", 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+    SetText(k, "A", text);
+    SetDword(k, "B", 2);
+    ASSERT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+  };
+  const auto written = identity();
+  const std::string file = m.Read("user.reg");
+  resave("one");
+  EXPECT_EQ(identity(), written);
+
+  // Another process rewrote the file meanwhile (same bytes, a new file).
+  m.Write("user.reg", file);
+  const auto theirs = identity();
+  resave("one");
+  EXPECT_EQ(identity(), theirs);
+  EXPECT_EQ(m.Read("user.reg"), file);
+
+  resave("two");
+  EXPECT_NE(identity(), theirs);
+  HKEY r = nullptr;
+  KorvaneResetMachine();
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Same", 0, KEY_READ, &r), ERROR_SUCCESS);
+  EXPECT_EQ(QueryText(r, "A"), "two");
+  RegCloseKey(r);
+}
+
 // A process that ends without closing its key loses what it had not flushed, never the
 // hive; one that exits normally has its values written on the way out.
 TEST(Registry, AnEndWithoutCloseLosesOnlyTheUnflushedValues) {
