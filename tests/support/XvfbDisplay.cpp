@@ -137,7 +137,7 @@ void StopChild(pid_t& pid) {
 SessionBus::SessionBus() {
   if (!OnPath("dbus-daemon")) return;
   int fds[2];
-  if (::pipe(fds) != 0) return;
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;  // the daemon keeps only what it is given
   // Its complaint that it may not raise its descriptor limit is of no interest here.
   const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   pid_ = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, fds[1], quiet);
