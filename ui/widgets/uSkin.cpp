@@ -248,8 +248,9 @@ TPictureCache& Pictures() {
 }
 
 // The picture, decoded here unless already decoded. `prefetch`: nothing is done when
-// another thread has already begun it (the result is then empty).
-QImage SkinPicture(const std::string& name, bool gif, bool prefetch = false) {
+// another thread has already begun it (the result is then empty). `bytes`: the
+// resource's content when the caller has read it already.
+QImage SkinPicture(const std::string& name, bool gif, bool prefetch = false, const QByteArray& bytes = {}) {
   TPictureCache& cache = Pictures();
   const std::string key = (gif ? "gif:" : "jpeg:") + name;
   {
@@ -264,7 +265,8 @@ QImage SkinPicture(const std::string& name, bool gif, bool prefetch = false) {
   }
   QImage img;
   try {
-    img = gif ? DecodeGif(ReadSkinResource(name)) : DecodeJpeg(ReadSkinResource(name));
+    const QByteArray data = bytes.isEmpty() ? ReadSkinResource(name) : bytes;
+    img = gif ? DecodeGif(data) : DecodeJpeg(data);
   } catch (...) {
     std::lock_guard<std::mutex> lock(cache.mu);
     const auto it = cache.entries.find(key);
@@ -304,11 +306,12 @@ TSkinPrefetch::TSkinPrefetch(const std::vector<std::string>& pictures) {
     for (const std::string& name : pictures) {
       if (stop_) return;
       try {
-        const QByteArray head = ReadSkinResource(name).left(4);
-        if (head.startsWith("GIF8"))
-          SkinPicture(name, true, true);
-        else if (head.startsWith("\xFF\xD8"))
-          SkinPicture(name, false, true);
+        // Read once: its first bytes tell the decoder, the rest is decoded.
+        const QByteArray bytes = ReadSkinResource(name);
+        if (bytes.startsWith("GIF8"))
+          SkinPicture(name, true, true, bytes);
+        else if (bytes.startsWith("\xFF\xD8"))
+          SkinPicture(name, false, true, bytes);
       } catch (const ESkinError&) {
         // Reported by the window that asks for it.
       }
