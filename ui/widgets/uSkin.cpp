@@ -23,10 +23,14 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <algorithm>
 #include <cmath>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 extern "C" {
 #include <gif_lib.h>
@@ -34,6 +38,22 @@ extern "C" {
 }
 
 namespace {
+
+// Makes the pages of a freshly made picture present in one call, before the decoder
+// fills them. Touched one by one, fresh pages fault one at a time; on the virtual
+// machines we measure on, those faults cost several times the decoding itself. Where the
+// kernel does not know the call, the pages fault in as before.
+void PrefaultPixels(QImage& image) {
+#ifdef MADV_POPULATE_WRITE
+  static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto at = reinterpret_cast<uintptr_t>(image.bits());
+  const uintptr_t begin = (at + page - 1) & ~(page - 1);
+  const uintptr_t end = (at + static_cast<uintptr_t>(image.sizeInBytes())) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)image;
+#endif
+}
 
 // ---- JPEG -------------------------------------------------------------------
 
@@ -87,6 +107,7 @@ bool DecodeJpegInto(const unsigned char* data, unsigned long size, QImage* out, 
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
+  PrefaultPixels(*out);
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW rows[4];
     const unsigned first = cinfo.output_scanline;
@@ -200,6 +221,7 @@ QImage DecodeGif(const QByteArray& data) {
       failure = "no colour map";
     } else {
       img = QImage(gif->SWidth, gif->SHeight, QImage::Format_RGB32);
+      PrefaultPixels(img);
       const auto colour = [&](int index) {
         if (index < 0 || index >= map->ColorCount) return qRgb(0, 0, 0);
         const GifColorType& c = map->Colors[index];
