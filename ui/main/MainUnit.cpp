@@ -377,15 +377,12 @@ void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   SetX11WindowClass(this, "korvane", "TMainForm");
   RememberGeometry();
-  // The splash greets the first showing within two seconds of the start.
-  const auto waiting = [this] {
+  // The splash greets the first showing within two seconds of the start. It is looked
+  // for once the message loop runs: at start it is made after this window is shown.
+  QTimer::singleShot(0, this, [this] {
     TSplashForm* splash = Dialogs.Splash;
-    return splash && splash->Tag == 0 && !splash->InModalRun();
-  };
-  if (waiting())
-    QTimer::singleShot(0, this, [this, waiting] {
-      if (waiting()) Dialogs.Splash->ShowModal();
-    });
+    if (splash && splash->Tag == 0 && !splash->InModalRun()) splash->ShowModal();
+  });
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

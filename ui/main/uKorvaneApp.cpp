@@ -100,14 +100,11 @@ int KorvaneMain(int argc, char** argv) {
     TQtUiQueue queue;
     InstallUiQueue(&queue);
 
-    auto windows = std::make_unique<TKorvaneWindows>();
+    // 4. The main window is shown as soon as it is made, unless "-t": then it stays
+    // hidden in the notification area, and there is no splash in this run.
+    auto windows = std::make_unique<TKorvaneWindows>(!startHidden);
     TMainForm& main = windows->Main();
-
-    // 4. "-t": hidden in the notification area, and no splash in this run.
-    if (startHidden)
-      windows->Splash().MarkDone();
-    else
-      main.show();
+    if (startHidden) windows->Splash().MarkDone();
     // Every way out ends the message loop: the Close button, the tray's
     // "Exit", WM_CLOSE, the termination signals and the session's end.
     SetConsoleCtrlHandler(OnCtrlEvent, TRUE);

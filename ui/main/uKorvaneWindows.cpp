@@ -24,8 +24,9 @@ std::vector<std::string> TKorvaneWindows::StartPictures() {
           "BTNABORT_NA", "BGDOWNFORM", "PROGDOWN_YELLOW", "PROGDOWN_BG", "START_LOGO"};
 }
 
-TKorvaneWindows::TKorvaneWindows() {
+TKorvaneWindows::TKorvaneWindows(bool showMain) {
   FMain = std::make_unique<TMainForm>();
+  if (showMain) FMain->show();
   TMainDialogs& d = FMain->Dialogs;
   FTray = std::make_unique<TKorvaneTray>(*FMain);
   d.Tray = FTray.get();
