@@ -377,12 +377,15 @@ void TMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   SetX11WindowClass(this, "korvane", "TMainForm");
   RememberGeometry();
-  // The splash greets the first showing within two seconds of the start. It is looked
-  // for once the message loop runs: at start it is made after this window is shown.
-  QTimer::singleShot(0, this, [this] {
+  // The splash greets the first showing within two seconds of the start.
+  const auto waiting = [this] {
     TSplashForm* splash = Dialogs.Splash;
-    if (splash && splash->Tag == 0 && !splash->InModalRun()) splash->ShowModal();
-  });
+    return splash && splash->Tag == 0 && !splash->InModalRun();
+  };
+  if (waiting())
+    QTimer::singleShot(0, this, [this, waiting] {
+      if (waiting()) Dialogs.Splash->ShowModal();
+    });
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -100,11 +100,14 @@ int KorvaneMain(int argc, char** argv) {
     TQtUiQueue queue;
     InstallUiQueue(&queue);
 
-    // 4. The main window is shown as soon as it is made, unless "-t": then it stays
-    // hidden in the notification area, and there is no splash in this run.
-    auto windows = std::make_unique<TKorvaneWindows>(!startHidden);
+    auto windows = std::make_unique<TKorvaneWindows>();
     TMainForm& main = windows->Main();
-    if (startHidden) windows->Splash().MarkDone();
+
+    // 4. "-t": hidden in the notification area, and no splash in this run.
+    if (startHidden)
+      windows->Splash().MarkDone();
+    else
+      main.show();
     // Every way out ends the message loop: the Close button, the tray's
     // "Exit", WM_CLOSE, the termination signals and the session's end.
     SetConsoleCtrlHandler(OnCtrlEvent, TRUE);

@@ -24,9 +24,8 @@ std::vector<std::string> TKorvaneWindows::StartPictures() {
           "BTNABORT_NA", "BGDOWNFORM", "PROGDOWN_YELLOW", "PROGDOWN_BG", "START_LOGO"};
 }
 
-TKorvaneWindows::TKorvaneWindows(bool showMain) {
+TKorvaneWindows::TKorvaneWindows() {
   FMain = std::make_unique<TMainForm>();
-  if (showMain) FMain->show();
   TMainDialogs& d = FMain->Dialogs;
   FTray = std::make_unique<TKorvaneTray>(*FMain);
   d.Tray = FTray.get();

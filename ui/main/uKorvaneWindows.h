@@ -1,7 +1,7 @@
-// The program's windows, created in the start-up order (the main window, its
-// notification-area part, the two driver detail dialogs, About, the message
-// dialog, the download dialog, the splash), all hidden but the main window when
-// it is shown at once, and owned for the run; deleted in reverse.
+// The program's windows, created hidden in the start-up order (the main
+// window, its notification-area part, the two driver detail dialogs, About,
+// the message dialog, the download dialog, the splash) and owned for the run;
+// deleted in reverse.
 // The main window learns its dialogs here; each dialog gets the main window
 // by reference.
 #pragma once
@@ -21,10 +21,7 @@ class TSplashForm;
 
 class TKorvaneWindows {
  public:
-  // `showMain`: the main window goes on screen as soon as it is made, ahead of the
-  // hidden windows made after it. The message loop has not run yet, so nothing reaches
-  // the main window before they exist.
-  explicit TKorvaneWindows(bool showMain = false);
+  TKorvaneWindows();
   ~TKorvaneWindows();
   TKorvaneWindows(const TKorvaneWindows&) = delete;
   TKorvaneWindows& operator=(const TKorvaneWindows&) = delete;

@@ -377,25 +377,6 @@ TEST_F(TrayTest, TheWindowOwnerJoinsTheDialogsToTheMainWindow) {
   EXPECT_FALSE(tray_->alive);
 }
 
-// At start the main window goes on screen as soon as it is made, before the windows made
-// after it; the splash, made last, still greets it once the message loop runs.
-TEST_F(TrayTest, AMainWindowShownAtOnceIsGreetedByTheSplashMadeAfterIt) {
-  main_.reset();
-  part_.reset();
-  std::vector<std::string> modal;
-  TScopedModalHook counting([&](TSkinForm& f) {
-    modal.push_back(f.objectName().toStdString());
-    return mrOk;
-  });
-  auto windows = std::make_unique<TKorvaneWindows>(true);
-  EXPECT_TRUE(windows->Main().isVisible());
-  EXPECT_TRUE(tray_->alive);
-  EXPECT_TRUE(modal.empty()) << "nothing runs before the message loop";
-  QTest::qWait(50);
-  EXPECT_EQ(modal, std::vector<std::string>{"TSplashForm"});
-  windows.reset();
-}
-
 TEST(TrayPicture, IsTheSixteenPixelResource) {
   KorvaneInitResources();
   const QIcon icon = TrayIconPicture();
