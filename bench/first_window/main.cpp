@@ -72,7 +72,7 @@ void WaitForMapAndPaint(xcb_connection_t* c, uint8_t damageEvent, Clock::time_po
   pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
   xcb_window_t window = XCB_NONE;
   xcb_damage_damage_t damage = XCB_NONE;
-  while (Clock::now() < end && r.paintMs < 0) {
+  for (;;) {
     while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
       const uint8_t type = e->response_type & 0x7F;
       if (type == XCB_MAP_NOTIFY && window == XCB_NONE &&
@@ -115,7 +115,7 @@ Run Once(xcb_connection_t* c, uint8_t damageEvent, const std::vector<std::string
   return r;
 }
 
-// `runs` alternating starts of each; prints the medians, their ratio and the peak memory.
+// `runs` alternating starts of each; prints the medians, their ratios and the peak memory.
 bool Measure(xcb_connection_t* c, uint8_t damageEvent, const std::string& display,
              const std::string& programPath, int runs, const char* how) {
   std::vector<double> program, trivial, programPaint, trivialPaint;
